@@ -1,0 +1,319 @@
+#include "ClientDataSet.h"
+
+#include "Exceptions.h"
+
+using protocol::DataPacket;
+using protocol::FieldSpec;
+using protocol::Row;
+
+struct TClientDataSet::Record {
+    enum class Status { Unchanged, Modified, Inserted };
+    Row values;
+    Row original; // the values as last merged, kept while Modified
+    Status status = Status::Unchanged;
+};
+
+TClientDataSet::TClientDataSet(QString name)
+    : m_name(std::move(name)) {}
+
+TClientDataSet::~TClientDataSet() = default;
+
+TField& TClientDataSet::AddField(const FieldSpec& spec, const QString& displayLabel) {
+    if (Active()) throw EDatabaseError(QStringLiteral("Campos só podem ser definidos com o conjunto fechado"));
+    m_fields.push_back(std::make_unique<TField>(this, FieldCount(), spec));
+    m_fields.back()->DisplayLabel = displayLabel;
+    return *m_fields.back();
+}
+
+TField* TClientDataSet::FindField(const QString& name) const {
+    for (const auto& f : m_fields)
+        if (f->FieldName().compare(name, Qt::CaseInsensitive) == 0) return f.get();
+    return nullptr;
+}
+
+TField& TClientDataSet::FieldByName(const QString& name) const {
+    if (TField* f = FindField(name)) return *f;
+    throw EDatabaseError(QStringLiteral("%1: campo '%2' não encontrado").arg(m_name, name));
+}
+
+bool TClientDataSet::IsEmpty() const {
+    return m_rows.empty() && m_state != DataSetState::Insert;
+}
+
+void TClientDataSet::checkActive() const {
+    if (!Active())
+        throw EDatabaseError(QStringLiteral("%1: operação não permitida em um conjunto de dados fechado").arg(m_name));
+}
+
+void TClientDataSet::setState(DataSetState state) {
+    m_state = state;
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetStateChanged();
+}
+
+void TClientDataSet::notifyRecordChanged() {
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetRecordChanged();
+}
+
+void TClientDataSet::fire(const Event& event) {
+    if (event) event(*this);
+}
+
+void TClientDataSet::SetData(const DataPacket& packet) {
+    // Map every defined field to its packet column, and check every value before touching
+    // the content, so that a packet that does not fit leaves the set as it was.
+    const bool adopt = m_fields.empty();
+    QVector<int> map;
+    if (!adopt) {
+        for (const auto& f : m_fields) {
+            const int col = packet.indexOf(f->FieldName());
+            if (col < 0)
+                throw EDatabaseError(QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
+            if (packet.fields[col].type != f->DataType())
+                throw EDatabaseError(QStringLiteral("%1: o campo %2 veio como %3, mas é %4")
+                                         .arg(m_name, f->FieldName(), protocol::typeName(packet.fields[col].type),
+                                              protocol::typeName(f->DataType())));
+            map.push_back(col);
+        }
+    } else {
+        for (int i = 0; i < packet.fields.size(); ++i) map.push_back(i);
+    }
+    const QVector<FieldSpec> specs = adopt ? packet.fields : [&] {
+        QVector<FieldSpec> s;
+        for (const auto& f : m_fields) s.push_back(f->spec());
+        return s;
+    }();
+    std::vector<std::shared_ptr<Record>> rows;
+    rows.reserve(size_t(packet.rows.size()));
+    int line = 0;
+    for (const Row& packetRow : packet.rows) {
+        ++line;
+        if (packetRow.size() != packet.fields.size())
+            throw EDatabaseError(QStringLiteral("%1: a linha %2 do pacote tem %3 valores para %4 campos")
+                                     .arg(m_name).arg(line).arg(packetRow.size()).arg(packet.fields.size()));
+        auto rec = std::make_shared<Record>();
+        rec->values.reserve(map.size());
+        for (int i = 0; i < map.size(); ++i) {
+            const QVariant& v = packetRow[map[i]];
+            const QString problem = protocol::checkValue(specs[i], v);
+            if (!problem.isEmpty())
+                throw EDatabaseError(QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
+            rec->values.push_back(v);
+        }
+        rows.push_back(std::move(rec));
+    }
+
+    setState(DataSetState::Inactive);
+    if (adopt)
+        for (const FieldSpec& spec : packet.fields)
+            m_fields.push_back(std::make_unique<TField>(this, FieldCount(), spec));
+    m_rows = std::move(rows);
+    m_changeLog.clear();
+    m_buffer.clear();
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
+    setState(DataSetState::Browse);
+    notifyRecordChanged();
+    if (!m_rows.empty()) fire(AfterScroll);
+}
+
+DataPacket TClientDataSet::Data() const {
+    DataPacket p;
+    for (const auto& f : m_fields) p.fields.push_back(f->spec());
+    for (const auto& r : m_rows) p.rows.push_back(r->values);
+    return p;
+}
+
+void TClientDataSet::Close() {
+    m_rows.clear();
+    m_changeLog.clear();
+    m_buffer.clear();
+    m_current = -1;
+    m_bof = m_eof = true;
+    setState(DataSetState::Inactive);
+    notifyRecordChanged();
+}
+
+void TClientDataSet::Edit() {
+    checkActive();
+    if (Editing()) return;
+    if (IsEmpty()) {
+        Insert();
+        return;
+    }
+    fire(BeforeEdit);
+    m_buffer = m_rows[size_t(m_current)]->values;
+    setState(DataSetState::Edit);
+    fire(AfterEdit);
+}
+
+void TClientDataSet::Insert() {
+    checkActive();
+    if (Editing()) Post();
+    fire(BeforeInsert);
+    m_buffer = Row(FieldCount());
+    setState(DataSetState::Insert);
+    notifyRecordChanged();
+    fire(AfterInsert);
+}
+
+void TClientDataSet::Post() {
+    checkActive();
+    if (!Editing()) return;
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetUpdateRecord();
+    fire(BeforePost);
+    if (m_state == DataSetState::Insert) {
+        auto rec = std::make_shared<Record>();
+        rec->values = m_buffer;
+        rec->status = Record::Status::Inserted;
+        const int pos = m_current < 0 ? 0 : m_current;
+        m_rows.insert(m_rows.begin() + pos, rec);
+        m_current = pos;
+        m_eof = m_bof = false;
+        m_changeLog.push_back(rec);
+    } else {
+        const auto& rec = m_rows[size_t(m_current)];
+        if (m_buffer != rec->values) {
+            if (rec->status == Record::Status::Unchanged) {
+                rec->original = rec->values;
+                rec->status = Record::Status::Modified;
+                m_changeLog.push_back(rec);
+            }
+            rec->values = m_buffer;
+            // Changed back to what the server has: nothing left to send for this record.
+            if (rec->status == Record::Status::Modified && rec->values == rec->original) {
+                rec->status = Record::Status::Unchanged;
+                rec->original.clear();
+                std::erase(m_changeLog, rec);
+            }
+        }
+    }
+    m_buffer.clear();
+    setState(DataSetState::Browse);
+    notifyRecordChanged();
+    fire(AfterPost);
+}
+
+void TClientDataSet::Cancel() {
+    checkActive();
+    if (!Editing()) return;
+    fire(BeforeCancel);
+    m_buffer.clear();
+    setState(DataSetState::Browse);
+    notifyRecordChanged();
+    fire(AfterCancel);
+}
+
+void TClientDataSet::moveCursor(int target) {
+    checkActive();
+    if (Editing()) Post();
+    if (m_rows.empty()) {
+        m_bof = m_eof = true;
+        return;
+    }
+    target = std::clamp(target, 0, RecordCount() - 1);
+    if (target == m_current) return;
+    fire(BeforeScroll);
+    m_current = target;
+    notifyRecordChanged();
+    fire(AfterScroll);
+}
+
+void TClientDataSet::First() {
+    moveCursor(0);
+    m_bof = true;
+    m_eof = m_rows.empty();
+}
+
+void TClientDataSet::Last() {
+    moveCursor(RecordCount() - 1);
+    m_eof = true;
+    m_bof = m_rows.empty();
+}
+
+void TClientDataSet::Next() {
+    checkActive();
+    if (m_current + 1 >= RecordCount()) {
+        if (Editing()) Post();
+        m_eof = true;
+        return;
+    }
+    moveCursor(m_current + 1);
+    m_bof = m_eof = false;
+}
+
+void TClientDataSet::Prior() {
+    checkActive();
+    if (m_current <= 0) {
+        if (Editing()) Post();
+        m_bof = true;
+        return;
+    }
+    moveCursor(m_current - 1);
+    m_bof = m_eof = false;
+}
+
+void TClientDataSet::MoveTo(int recNo) {
+    moveCursor(recNo);
+    m_bof = m_current <= 0;
+    m_eof = m_rows.empty();
+}
+
+protocol::Delta TClientDataSet::Delta() const {
+    protocol::Delta d;
+    for (const auto& f : m_fields) d.fields.push_back(f->spec());
+    for (const auto& rec : m_changeLog) {
+        protocol::DeltaChange c;
+        if (rec->status == Record::Status::Inserted) {
+            c.op = protocol::DeltaChange::Op::Insert;
+        } else {
+            c.op = protocol::DeltaChange::Op::Update;
+            c.oldValues = rec->original;
+        }
+        c.newValues = rec->values;
+        d.changes.push_back(std::move(c));
+    }
+    return d;
+}
+
+void TClientDataSet::MergeChangeLog() {
+    for (const auto& rec : m_changeLog) {
+        rec->status = Record::Status::Unchanged;
+        rec->original.clear();
+    }
+    m_changeLog.clear();
+}
+
+QVariant TClientDataSet::valueAt(int field) const {
+    if (Editing()) return m_buffer.value(field);
+    if (m_current < 0 || !Active()) return {};
+    return m_rows[size_t(m_current)]->values.value(field);
+}
+
+void TClientDataSet::setValueAt(int field, const QVariant& input) {
+    if (!Editing())
+        throw EDatabaseError(QStringLiteral("%1: o registro não está em edição").arg(m_name));
+    const FieldSpec& spec = m_fields[size_t(field)]->spec();
+    QVariant value = input;
+    if (!value.isNull()) {
+        if (spec.type == FieldType::Float && value.typeId() != QMetaType::Double && value.canConvert<double>())
+            value = value.toDouble();
+        else if (spec.type == FieldType::Date && value.typeId() == QMetaType::QDateTime)
+            value = value.toDateTime().date();
+    }
+    const QString problem = protocol::checkValue(spec, value);
+    if (!problem.isEmpty()) throw EDatabaseError(QStringLiteral("Valor inválido: %1").arg(problem));
+    if (m_buffer[field] == value && m_buffer[field].isNull() == value.isNull()) return;
+    m_buffer[field] = value;
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetFieldChanged(*m_fields[size_t(field)]);
+}
+
+void TClientDataSet::focusField(TField& field) {
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetFocusControl(field);
+}
+
+void TClientDataSet::addObserver(DataSetObserver* observer) {
+    if (!m_observers.contains(observer)) m_observers.append(observer);
+}
+
+void TClientDataSet::removeObserver(DataSetObserver* observer) { m_observers.removeAll(observer); }

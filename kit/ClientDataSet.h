@@ -1,0 +1,94 @@
+#pragma once
+// The in-memory record set: typed fields, a current-row cursor, the edit cycle and the change
+// log that goes to the server as a delta.
+
+#include "DataSetObserver.h"
+#include "Field.h"
+
+#include <QList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+class TClientDataSet {
+public:
+    using Event = std::function<void(TClientDataSet&)>;
+
+    explicit TClientDataSet(QString name = {});
+    ~TClientDataSet();
+    TClientDataSet(const TClientDataSet&) = delete;
+    TClientDataSet& operator=(const TClientDataSet&) = delete;
+
+    QString Name() const { return m_name; }
+
+    // Field definitions. A set without definitions takes those of the first packet it gets.
+    TField& AddField(const protocol::FieldSpec& spec, const QString& displayLabel = {});
+    int FieldCount() const { return int(m_fields.size()); }
+    TField& Fields(int index) const { return *m_fields[size_t(index)]; }
+    TField* FindField(const QString& name) const;
+    TField& FieldByName(const QString& name) const; // throws EDatabaseError when absent
+
+    Event BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel;
+    Event BeforeInsert, AfterInsert, BeforeScroll, AfterScroll;
+
+    DataSetState State() const { return m_state; }
+    bool Active() const { return m_state != DataSetState::Inactive; }
+    bool Editing() const { return m_state == DataSetState::Edit || m_state == DataSetState::Insert; }
+    bool IsEmpty() const;
+    int RecordCount() const { return int(m_rows.size()); }
+    int RecNo() const { return m_current; } // 0-based; -1 when empty or inactive
+    bool Eof() const { return m_eof; }
+    bool Bof() const { return m_bof; }
+
+    // Replaces the whole content; a packet that does not fit the fields is refused and the
+    // current content kept.
+    void SetData(const protocol::DataPacket& packet);
+    // The current content, as posted (the edit buffer is not included).
+    protocol::DataPacket Data() const;
+    void Close();
+
+    void Edit();
+    void Insert();
+    void Post();
+    void Cancel();
+
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    void MoveTo(int recNo);
+
+    int ChangeCount() const { return int(m_changeLog.size()); }
+    protocol::Delta Delta() const;
+    void MergeChangeLog();
+
+    void addObserver(DataSetObserver* observer);
+    void removeObserver(DataSetObserver* observer);
+
+private:
+    friend class TField;
+    struct Record;
+
+    QVariant valueAt(int field) const;
+    void setValueAt(int field, const QVariant& value);
+    void focusField(TField& field);
+    void checkActive() const;
+    void setState(DataSetState state);
+    void moveCursor(int target);
+    void notifyRecordChanged();
+    void fire(const Event& event);
+    protocol::Row rowFor(const protocol::Row& packetRow, const QVector<int>& map) const;
+
+    QString m_name;
+    std::vector<std::unique_ptr<TField>> m_fields;
+    std::vector<std::shared_ptr<Record>> m_rows;
+    std::vector<std::shared_ptr<Record>> m_changeLog;
+    protocol::Row m_buffer;
+    DataSetState m_state = DataSetState::Inactive;
+    int m_current = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    QList<DataSetObserver*> m_observers;
+};

@@ -1,0 +1,33 @@
+#include "Consiste.h"
+
+#include "Exceptions.h"
+#include "HostServices.h"
+
+bool EmptyString(const QString& text) { return text.trimmed().isEmpty(); }
+
+QString Ajusta(const QString& text, int width) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() >= width) return trimmed;
+    return QString(width - trimmed.size(), u'0') + trimmed;
+}
+
+void MensErro(const QString& text, bool stop) {
+    host().showError(text);
+    if (stop) Abort();
+}
+
+protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/, int /*number*/) {
+    if (!result.ok) throw EServerError(result.errorMessage, result.errorCode);
+    simdjson::dom::parser parser;
+    simdjson::dom::element doc;
+    if (parser.parse(result.resultJson).get(doc))
+        throw EServerError(QStringLiteral("O servidor devolveu uma resposta ilegível."));
+    simdjson::dom::object object;
+    simdjson::dom::element fields;
+    if (doc.get(object) || object["fields"].get(fields)) return {}; // a write method's answer
+    try {
+        return protocol::parsePacket(doc);
+    } catch (const protocol::ProtocolError& e) {
+        throw EServerError(QStringLiteral("O servidor devolveu um pacote inválido: %1.").arg(e.message()));
+    }
+}

@@ -1,0 +1,19 @@
+#include "Dispatch.h"
+
+#include "Exceptions.h"
+#include "HostServices.h"
+
+#include <QDebug>
+
+bool Dispatch(const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const EAbort&) {
+        return false;
+    } catch (const std::exception& e) {
+        if (hasHostServices()) host().handleException(e);
+        else qWarning("Unhandled failure: %s", e.what());
+        return false;
+    }
+}

@@ -1,0 +1,101 @@
+#include "NetConnection.h"
+
+#include "Exceptions.h"
+#include "HostServices.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+TNetConnection::TNetConnection()
+    : m_parser(std::make_unique<simdjson::dom::parser>()) {}
+
+TNetConnection::~TNetConnection() { SetConnected(false); }
+
+bool TNetConnection::Connected() const {
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void TNetConnection::SetConnected(bool connected) {
+    if (!connected) {
+        if (m_socket) {
+            m_socket->abort();
+            m_socket.reset();
+        }
+        m_reader = protocol::LineReader();
+        return;
+    }
+    if (Connected()) return;
+    try {
+        connectNow();
+        m_lastError.clear();
+    } catch (const Exception& e) {
+        m_lastError = e.message();
+        if (ThrowException) throw;
+    }
+}
+
+void TNetConnection::transportFailure(const QString& what) {
+    const QString where = QStringLiteral("%1:%2").arg(Host).arg(Port);
+    SetConnected(false);
+    throw EServerError(QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2")
+                           .arg(where, what));
+}
+
+void TNetConnection::connectNow() {
+    if (BeforeConnect) BeforeConnect(*this);
+    SetConnected(false);
+    m_socket = std::make_unique<QTcpSocket>();
+    m_socket->connectToHost(Host, quint16(Port));
+    if (!m_socket->waitForConnected(std::min(TimeoutMs, 10000))) transportFailure(m_socket->errorString());
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    protocol::OpenParams open;
+    open.object = ServerName;
+    if (hasHostServices()) {
+        open.branch = host().FiliProc();
+        open.token = host().serverToken();
+    }
+    const std::int64_t id = m_nextId++;
+    const protocol::Response r = exchange(protocol::openRequestJson(id, open), id);
+    if (!r.ok) {
+        SetConnected(false);
+        throw EServerError(r.errorMessage, r.errorCode);
+    }
+}
+
+protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {
+    if (m_socket->write(request.data(), qint64(request.size())) != qint64(request.size()))
+        transportFailure(m_socket->errorString());
+    QElapsedTimer clock;
+    clock.start();
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
+            transportFailure(m_socket->errorString());
+    }
+    for (;;) {
+        while (auto line = m_reader.takeLine()) {
+            try {
+                protocol::Response r = protocol::parseResponse(std::string_view(line->constData(), size_t(line->size())), *m_parser);
+                if (r.id == id) return r;
+            } catch (const protocol::ProtocolError& e) {
+                transportFailure(e.message());
+            }
+        }
+        if (m_reader.overflowed()) transportFailure(QStringLiteral("resposta grande demais"));
+        const qint64 left = TimeoutMs - clock.elapsed();
+        if (left <= 0) transportFailure(QStringLiteral("o servidor não respondeu a tempo"));
+        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(left))) {
+            transportFailure(m_socket->state() == QAbstractSocket::ConnectedState
+                                 ? QStringLiteral("o servidor não respondeu a tempo")
+                                 : QStringLiteral("a conexão foi encerrada pelo servidor"));
+        }
+        m_reader.append(m_socket->readAll());
+    }
+}
+
+protocol::Response TAppServer::call(const QString& method, const QVector<protocol::Argument>& args) {
+    TNetConnection& c = m_connection;
+    // A connection that failed or dropped is made again, once, for the call that needs it.
+    if (!c.Connected()) c.connectNow();
+    const std::int64_t id = c.m_nextId++;
+    return c.exchange(protocol::requestJson(id, method, args), id);
+}

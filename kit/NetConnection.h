@@ -1,0 +1,58 @@
+#pragma once
+// A blocking connection to the application server: one TCP connection, one server object,
+// methods called by name. Calls never run a nested event loop.
+
+#include "protocol/Rpc.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QTcpSocket;
+class TNetConnection;
+
+// The server object of a connection; take it afresh for every call.
+class TAppServer {
+public:
+    explicit TAppServer(TNetConnection& connection)
+        : m_connection(connection) {}
+    protocol::Response call(const QString& method, const QVector<protocol::Argument>& args = {});
+
+private:
+    TNetConnection& m_connection;
+};
+
+class TNetConnection {
+public:
+    TNetConnection();
+    ~TNetConnection();
+    TNetConnection(const TNetConnection&) = delete;
+    TNetConnection& operator=(const TNetConnection&) = delete;
+
+    QString ServerName;
+    QString Host = QStringLiteral("localhost");
+    int Port = 0;
+    bool ThrowException = false; // off: a failed connect is remembered and raised by the next call
+    std::function<void(TNetConnection&)> BeforeConnect;
+    int TimeoutMs = 30000;
+
+    // Connects (running BeforeConnect first) and opens the server object; or disconnects.
+    void SetConnected(bool connected);
+    bool Connected() const;
+    // Why the last connect failed, empty when it did not.
+    QString LastError() const { return m_lastError; }
+
+    TAppServer AppServer() { return TAppServer(*this); }
+
+private:
+    friend class TAppServer;
+    void connectNow();
+    protocol::Response exchange(const std::string& request, std::int64_t id);
+    [[noreturn]] void transportFailure(const QString& what);
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<simdjson::dom::parser> m_parser;
+    protocol::LineReader m_reader;
+    std::int64_t m_nextId = 1;
+    QString m_lastError;
+};

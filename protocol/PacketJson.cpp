@@ -1,0 +1,242 @@
+#include "PacketJson.h"
+
+namespace protocol {
+
+namespace dom = simdjson::dom;
+
+QString toQString(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+void writeValue(JsonWriter& out, const FieldSpec& field, const QVariant& value) {
+    if (value.isNull()) {
+        out.null();
+        return;
+    }
+    switch (field.type) {
+    case FieldType::String: out.string(value.toString()); break;
+    case FieldType::Float: out.number(value.toDouble()); break;
+    case FieldType::Date: out.string(value.toDate().toString(Qt::ISODate)); break;
+    }
+}
+
+void writeFields(JsonWriter& out, const QVector<FieldSpec>& fields) {
+    out.key("fields");
+    out.beginArray();
+    for (const FieldSpec& f : fields) {
+        out.beginObject();
+        out.key("name");
+        out.string(f.name);
+        out.key("type");
+        out.string(typeName(f.type));
+        if (f.type == FieldType::String) {
+            out.key("size");
+            out.integer(f.size);
+        }
+        out.endObject();
+    }
+    out.endArray();
+}
+
+namespace {
+
+void writeRow(JsonWriter& out, const QVector<FieldSpec>& fields, const Row& row) {
+    out.beginArray();
+    for (int i = 0; i < fields.size(); ++i) writeValue(out, fields[i], i < row.size() ? row[i] : QVariant());
+    out.endArray();
+}
+
+[[noreturn]] void fail(const QString& message) { throw ProtocolError(message); }
+
+QVector<FieldSpec> parseFields(dom::object object) {
+    dom::array array;
+    if (object["fields"].get(array)) fail(QStringLiteral("pacote sem a lista de campos"));
+    QVector<FieldSpec> fields;
+    fields.reserve(static_cast<qsizetype>(array.size()));
+    for (dom::element e : array) {
+        dom::object fo;
+        std::string_view name, type;
+        if (e.get(fo) || fo["name"].get(name) || fo["type"].get(type))
+            fail(QStringLiteral("definição de campo inválida no pacote"));
+        FieldSpec f;
+        f.name = toQString(name);
+        if (f.name.isEmpty()) fail(QStringLiteral("campo sem nome no pacote"));
+        if (type == "string") {
+            int64_t size = 0;
+            if (fo["size"].get(size) || size <= 0 || size > 1'000'000)
+                fail(QStringLiteral("o campo %1 não tem um tamanho válido").arg(f.name));
+            f.type = FieldType::String;
+            f.size = static_cast<int>(size);
+        } else if (type == "float") {
+            f.type = FieldType::Float;
+        } else if (type == "date") {
+            f.type = FieldType::Date;
+        } else {
+            fail(QStringLiteral("o campo %1 tem um tipo desconhecido: %2").arg(f.name, toQString(type)));
+        }
+        for (const FieldSpec& other : fields)
+            if (other.name.compare(f.name, Qt::CaseInsensitive) == 0)
+                fail(QStringLiteral("o campo %1 aparece duas vezes no pacote").arg(f.name));
+        fields.push_back(f);
+    }
+    return fields;
+}
+
+QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where) {
+    if (e.is_null()) return {};
+    switch (field.type) {
+    case FieldType::String: {
+        std::string_view s;
+        if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera texto").arg(where, field.name));
+        QString text = toQString(s);
+        if (text.size() > field.size)
+            fail(QStringLiteral("%1: o texto do campo %2 passa de %3 caracteres")
+                     .arg(where, field.name)
+                     .arg(field.size));
+        return text;
+    }
+    case FieldType::Float: {
+        double d;
+        if (e.is_int64()) d = static_cast<double>(int64_t(e));
+        else if (e.is_uint64()) d = static_cast<double>(uint64_t(e));
+        else if (e.get(d)) fail(QStringLiteral("%1: o campo %2 espera um número").arg(where, field.name));
+        return d;
+    }
+    case FieldType::Date: {
+        std::string_view s;
+        if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera uma data").arg(where, field.name));
+        const QDate date = QDate::fromString(toQString(s), Qt::ISODate);
+        if (s.size() != 10 || !date.isValid())
+            fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3").arg(where, field.name, toQString(s)));
+        return date;
+    }
+    }
+    return {};
+}
+
+Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const QString& where) {
+    dom::array array;
+    if (e.get(array)) fail(QStringLiteral("%1 não é uma lista de valores").arg(where));
+    if (array.size() != static_cast<size_t>(fields.size()))
+        fail(QStringLiteral("%1 tem %2 valores, mas o pacote tem %3 campos")
+                 .arg(where)
+                 .arg(array.size())
+                 .arg(fields.size()));
+    Row row;
+    row.reserve(fields.size());
+    int i = 0;
+    for (dom::element v : array) row.push_back(parseValue(fields[i++], v, where));
+    return row;
+}
+
+} // namespace
+
+void writePacket(JsonWriter& out, const DataPacket& packet) {
+    out.beginObject();
+    writeFields(out, packet.fields);
+    out.key("rows");
+    out.beginArray();
+    for (const Row& row : packet.rows) writeRow(out, packet.fields, row);
+    out.endArray();
+    out.endObject();
+}
+
+void writeDelta(JsonWriter& out, const Delta& delta) {
+    out.beginObject();
+    writeFields(out, delta.fields);
+    out.key("changes");
+    out.beginArray();
+    for (const DeltaChange& c : delta.changes) {
+        out.beginObject();
+        out.key("op");
+        out.string(c.op == DeltaChange::Op::Insert ? "insert" : "update");
+        if (c.op == DeltaChange::Op::Update) {
+            out.key("old");
+            writeRow(out, delta.fields, c.oldValues);
+        }
+        out.key("new");
+        writeRow(out, delta.fields, c.newValues);
+        out.endObject();
+    }
+    out.endArray();
+    out.endObject();
+}
+
+std::string packetToJson(const DataPacket& packet) {
+    JsonWriter w;
+    writePacket(w, packet);
+    return w.take();
+}
+
+std::string deltaToJson(const Delta& delta) {
+    JsonWriter w;
+    writeDelta(w, delta);
+    return w.take();
+}
+
+DataPacket parsePacket(dom::element element) {
+    dom::object object;
+    if (element.get(object)) fail(QStringLiteral("o pacote de dados não é um objeto"));
+    DataPacket packet;
+    packet.fields = parseFields(object);
+    dom::array rows;
+    if (object["rows"].get(rows)) fail(QStringLiteral("pacote sem a lista de linhas"));
+    packet.rows.reserve(static_cast<qsizetype>(rows.size()));
+    int n = 0;
+    for (dom::element r : rows)
+        packet.rows.push_back(parseRow(packet.fields, r, QStringLiteral("a linha %1").arg(++n)));
+    return packet;
+}
+
+Delta parseDelta(dom::element element) {
+    dom::object object;
+    if (element.get(object)) fail(QStringLiteral("o pacote de alterações não é um objeto"));
+    Delta delta;
+    delta.fields = parseFields(object);
+    dom::array changes;
+    if (object["changes"].get(changes)) fail(QStringLiteral("pacote sem a lista de alterações"));
+    int n = 0;
+    for (dom::element c : changes) {
+        ++n;
+        dom::object co;
+        std::string_view op;
+        if (c.get(co) || co["op"].get(op))
+            fail(QStringLiteral("a alteração %1 não diz a operação").arg(n));
+        DeltaChange change;
+        const QString where = QStringLiteral("a alteração %1").arg(n);
+        dom::element values;
+        if (op == "update") {
+            change.op = DeltaChange::Op::Update;
+            if (co["old"].get(values)) fail(QStringLiteral("%1 não traz os valores antigos").arg(where));
+            change.oldValues = parseRow(delta.fields, values, where);
+        } else if (op == "insert") {
+            change.op = DeltaChange::Op::Insert;
+        } else {
+            fail(QStringLiteral("%1 tem uma operação desconhecida: %2").arg(where, toQString(op)));
+        }
+        if (co["new"].get(values)) fail(QStringLiteral("%1 não traz os valores novos").arg(where));
+        change.newValues = parseRow(delta.fields, values, where);
+        delta.changes.push_back(std::move(change));
+    }
+    return delta;
+}
+
+namespace {
+dom::element parseDocument(dom::parser& parser, std::string_view json) {
+    dom::element e;
+    if (parser.parse(json.data(), json.size()).get(e)) fail(QStringLiteral("JSON inválido"));
+    return e;
+}
+} // namespace
+
+DataPacket packetFromJson(std::string_view json) {
+    dom::parser parser;
+    return parsePacket(parseDocument(parser, json));
+}
+
+Delta deltaFromJson(std::string_view json) {
+    dom::parser parser;
+    return parseDelta(parseDocument(parser, json));
+}
+
+} // namespace protocol

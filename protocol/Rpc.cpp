@@ -1,0 +1,136 @@
+#include "Rpc.h"
+
+namespace protocol {
+
+namespace dom = simdjson::dom;
+
+namespace {
+void beginRequest(JsonWriter& w, std::int64_t id, std::string_view method) {
+    w.beginObject();
+    w.key("jsonrpc");
+    w.string("2.0");
+    w.key("id");
+    w.integer(id);
+    w.key("method");
+    w.string(method);
+    w.key("params");
+}
+} // namespace
+
+std::string requestJson(std::int64_t id, const QString& method, const QVector<Argument>& params) {
+    JsonWriter w;
+    const QByteArray m = method.toUtf8();
+    beginRequest(w, id, std::string_view(m.constData(), size_t(m.size())));
+    w.beginArray();
+    for (const Argument& a : params) {
+        if (const auto* text = std::get_if<QString>(&a)) w.string(*text);
+        else writeDelta(w, std::get<Delta>(a));
+    }
+    w.endArray();
+    w.endObject();
+    w.raw("\n");
+    return w.take();
+}
+
+std::string openRequestJson(std::int64_t id, const OpenParams& p) {
+    JsonWriter w;
+    beginRequest(w, id, "open");
+    w.beginObject();
+    w.key("object");
+    w.string(p.object);
+    w.key("branch");
+    w.string(p.branch);
+    if (!p.token.isEmpty()) {
+        w.key("token");
+        w.string(p.token);
+    }
+    w.endObject();
+    w.endObject();
+    w.raw("\n");
+    return w.take();
+}
+
+Response parseResponse(std::string_view line, dom::parser& parser) {
+    dom::element doc;
+    dom::object object;
+    if (parser.parse(line.data(), line.size()).get(doc) || doc.get(object))
+        throw ProtocolError(QStringLiteral("resposta do servidor inválida"));
+    Response r;
+    int64_t id = 0;
+    if (!object["id"].get(id)) r.id = id;
+    dom::element result, error;
+    if (!object["result"].get(result)) {
+        r.ok = true;
+        r.resultJson = simdjson::to_string(result);
+        return r;
+    }
+    dom::object eo;
+    int64_t code = 0;
+    std::string_view message;
+    if (object["error"].get(eo) || eo["code"].get(code) || eo["message"].get(message))
+        throw ProtocolError(QStringLiteral("resposta do servidor sem resultado nem erro"));
+    r.errorCode = static_cast<int>(code);
+    r.errorMessage = toQString(message);
+    return r;
+}
+
+std::string resultJson(std::string_view idJson, std::string_view result) {
+    std::string out;
+    out.reserve(result.size() + idJson.size() + 32);
+    out += R"({"jsonrpc":"2.0","id":)";
+    out += idJson;
+    out += R"(,"result":)";
+    out += result;
+    out += "}\n";
+    return out;
+}
+
+std::string errorJson(std::string_view idJson, int code, const QString& message) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("jsonrpc");
+    w.string("2.0");
+    w.key("id");
+    w.raw(idJson.empty() ? std::string_view("null") : idJson);
+    w.key("error");
+    w.beginObject();
+    w.key("code");
+    w.integer(code);
+    w.key("message");
+    w.string(message);
+    w.endObject();
+    w.endObject();
+    w.raw("\n");
+    return w.take();
+}
+
+std::optional<QByteArray> LineReader::takeLine() {
+    const qsizetype nl = m_buffer.indexOf('\n', m_scanned);
+    if (nl < 0) {
+        m_scanned = m_buffer.size();
+        return std::nullopt;
+    }
+    QByteArray line = m_buffer.mid(m_start, nl - m_start);
+    if (line.endsWith('\r')) line.chop(1);
+    m_start = nl + 1;
+    m_scanned = m_start;
+    // Compact the buffer once the consumed part dominates it.
+    if (m_start > 65536 && m_start * 2 > m_buffer.size()) {
+        m_buffer.remove(0, m_start);
+        m_scanned -= m_start;
+        m_start = 0;
+    }
+    return line;
+}
+
+bool LineReader::overflowed() {
+    const qsizetype nl = m_buffer.indexOf('\n', m_scanned);
+    if (nl < 0) {
+        m_scanned = m_buffer.size();
+        return m_buffer.size() - m_start > m_max;
+    }
+    m_scanned = nl;
+    return nl - m_start > m_max;
+}
+
+} // namespace protocol

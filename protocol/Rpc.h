@@ -1,0 +1,74 @@
+#pragma once
+// JSON-RPC 2.0 over newline-delimited messages: codes, request and response texts, framing.
+
+#include "PacketJson.h"
+
+#include <QByteArray>
+#include <optional>
+#include <variant>
+
+namespace protocol {
+
+namespace ErrorCode {
+constexpr int ParseError = -32700;
+constexpr int InvalidRequest = -32600; // also: message too large
+constexpr int MethodNotFound = -32601;
+constexpr int InvalidParams = -32602;
+constexpr int UnknownObject = -32001;
+constexpr int NotOpen = -32002;
+constexpr int NotAuthorised = -32003;
+constexpr int Conflict = -32010;
+constexpr int Refused = -32011;
+constexpr int StorageFailure = -32000;
+} // namespace ErrorCode
+
+constexpr qsizetype DefaultMaxMessage = 16 * 1024 * 1024;
+constexpr const char* ServerObjectName = "ZOL00900.rdmParametrosZOL";
+
+// One positional argument of a call: a text or a delta.
+using Argument = std::variant<QString, Delta>;
+
+struct OpenParams {
+    QString object;
+    QString branch;
+    QString token;
+};
+
+std::string requestJson(std::int64_t id, const QString& method, const QVector<Argument>& params);
+std::string openRequestJson(std::int64_t id, const OpenParams& params);
+
+// What a call brought back: a result (kept as its JSON text) or an error.
+struct Response {
+    std::int64_t id = 0;
+    bool ok = false;
+    int errorCode = 0;
+    QString errorMessage;
+    std::string resultJson;
+};
+
+// Throws ProtocolError when the text is not a response.
+Response parseResponse(std::string_view line, simdjson::dom::parser& parser);
+
+std::string resultJson(std::string_view idJson, std::string_view result);
+std::string errorJson(std::string_view idJson, int code, const QString& message);
+
+// Splits a byte stream into lines; a line over the limit is an overflow, not a line.
+class LineReader {
+public:
+    explicit LineReader(qsizetype maxLine = DefaultMaxMessage)
+        : m_max(maxLine) {}
+    void append(const QByteArray& data) { m_buffer.append(data); }
+    // The next whole line without its newline, if any.
+    std::optional<QByteArray> takeLine();
+    // True when the next line, whole or not yet, is longer than the limit; check before takeLine.
+    bool overflowed();
+    qsizetype buffered() const { return m_buffer.size() - m_start; }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+    qsizetype m_scanned = 0;
+    qsizetype m_max;
+};
+
+} // namespace protocol

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the product need.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends \
+  build-essential cmake ninja-build pkg-config clang-format \
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql \
+  libqt6opengl6-dev libgl-dev \
+  libsimdjson-dev libgtest-dev \
+  postgresql \
+  fonts-dejavu-core xauth
