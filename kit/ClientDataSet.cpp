@@ -296,9 +296,13 @@ void TClientDataSet::setValueAt(int field, const QVariant& input) {
     const FieldSpec& spec = m_fields[size_t(field)]->spec();
     QVariant value = input;
     if (!value.isNull()) {
-        if (spec.type == FieldType::Float && value.typeId() != QMetaType::Double && value.canConvert<double>())
-            value = value.toDouble();
-        else if (spec.type == FieldType::Date && value.typeId() == QMetaType::QDateTime)
+        if (spec.type == FieldType::Float && value.typeId() != QMetaType::Double &&
+            value.canConvert<double>()) {
+            // Text that is not a number stays text and is refused below, instead of becoming 0.
+            bool ok = false;
+            const double number = value.toDouble(&ok);
+            if (ok) value = number;
+        } else if (spec.type == FieldType::Date && value.typeId() == QMetaType::QDateTime)
             value = value.toDateTime().date();
     }
     const QString problem = protocol::checkValue(spec, value);

@@ -95,6 +95,7 @@ std::optional<double> StrToFloat(const QString& input) {
         for (int i = 1; i < groups.size(); ++i)
             if (groups[i].size() != 3) return std::nullopt;
         if (groups.first().isEmpty() || groups.first().size() > 3) return std::nullopt;
+        if (text.section(DecimalSeparator, 1).contains(ThousandSeparator)) return std::nullopt;
         text.remove(ThousandSeparator);
     }
     if (text.count(DecimalSeparator) > 1) return std::nullopt;

@@ -7,6 +7,7 @@
 #include <exception>
 
 class TClientDataSet;
+class QWidget;
 
 enum class MsgDlgType { Warning, Error, Information, Confirmation };
 enum class ModalResult { None = 0, Ok = 1, Cancel = 2, Yes = 6, No = 7 };
@@ -40,8 +41,35 @@ public:
 
     // A failure that no handler absorbed.
     virtual void handleException(const std::exception& e) = 0;
+
+    // The application's main window, owner of every child form.
+    virtual QWidget* mainForm() { return nullptr; }
+    // Adds the form as a child window the first time, then shows, activates and restores it.
+    virtual void showChildForm(QWidget* /*form*/) {}
+    // Name of the host's shared read-only database connection (QSqlDatabase::database).
+    virtual QString databaseConnection() { return QStringLiteral("dtmDBGeral"); }
 };
 
 HostServices& host();
 void setHostServices(HostServices* services);
 bool hasHostServices();
+
+// Busy animation of the host; every start passes the main form and kind 1.
+inline void ActiveShowAvi(QWidget* /*form*/, int /*kind*/) { host().busyStart(); }
+inline void DeactiveShowAvi() { host().busyStop(); }
+
+inline QString FiliProc() { return host().FiliProc(); }
+inline QString WebURL() { return host().WebURL(); }
+inline int WebPort() { return host().WebPort(); }
+
+// The host's code picture of a type; GetTtNiveis gives its number of levels.
+class TDBPicture {
+public:
+    explicit TDBPicture(int type)
+        : m_type(type) {}
+    int GetTtNiveis() const { return host().codePictureLevels(m_type); }
+
+private:
+    int m_type;
+};
+inline TDBPicture DBPictObj(int pictureType) { return TDBPicture(pictureType); }

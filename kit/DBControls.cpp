@@ -1,0 +1,321 @@
+#include "DBControls.h"
+
+#include "Dispatch.h"
+#include "Exceptions.h"
+#include "KeyCodes.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCalendarWidget>
+#include <QGridLayout>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+
+bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key) {
+    if (!handler || key == keys::None) return true;
+    const bool ok = Dispatch([&] { handler(sender, key); });
+    return ok && key != keys::None;
+}
+
+void focusIntoView(QWidget* widget) {
+    // Pages of a tab control live in a stacked widget whose parent is the tab control.
+    QList<QPair<QTabWidget*, QWidget*>> pages;
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+        auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget());
+        if (!stack) continue;
+        if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) pages.prepend({tabs, w});
+    }
+    for (auto [tabs, page] : pages) tabs->setCurrentWidget(page);
+    widget->setFocus(Qt::OtherFocusReason);
+}
+
+// --- FieldLink -------------------------------------------------------------------------------
+
+TField* FieldLink::Field() const {
+    if (!m_source || !m_source->DataSet() || m_fieldName.isEmpty()) return nullptr;
+    return m_source->DataSet()->FindField(m_fieldName);
+}
+
+bool FieldLink::DataSetEditing() const {
+    return m_source && m_source->DataSet() && m_source->DataSet()->Editing();
+}
+
+void FieldLink::bind(TDataSource* source, const QString& fieldName) {
+    unbind();
+    m_source = source;
+    m_fieldName = fieldName;
+    if (m_source) m_source->addLink(this);
+    linkStateChanged();
+    linkRecordChanged(nullptr);
+}
+
+void FieldLink::unbind() {
+    if (m_source) m_source->removeLink(this);
+    m_source = nullptr;
+}
+
+bool FieldLink::startEditing() {
+    if (!m_source || !m_source->DataSet() || !m_source->DataSet()->Active() || !Field()) return false;
+    bool editing = false;
+    if (!Dispatch([&] { editing = m_source->Edit(); })) return false;
+    return editing;
+}
+
+// --- TEdit -----------------------------------------------------------------------------------
+
+TEdit::TEdit(QWidget* parent, const QString& name)
+    : QLineEdit(parent) {
+    setObjectName(name);
+    setContextMenuPolicy(Qt::NoContextMenu); // pasting goes through the key filter only
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (OnChange) Dispatch(OnChange);
+    });
+}
+
+void TEdit::keyPressEvent(QKeyEvent* e) {
+    int code = charCodeFor(e);
+    if (!filterKey(OnKeyPress, this, code)) {
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+// --- TDBEdit ---------------------------------------------------------------------------------
+
+TDBEdit::TDBEdit(QWidget* parent, const QString& name)
+    : QLineEdit(parent) {
+    setObjectName(name);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (!m_refreshing) m_modified = true;
+    });
+}
+
+void TDBEdit::setMaxLength(int length) {
+    m_explicitMaxLength = true;
+    QLineEdit::setMaxLength(length);
+}
+
+bool TDBEdit::acceptsChar(int key) const {
+    const TField* f = Field();
+    if (!f || key < 32 || f->DataType() != FieldType::Float) return true;
+    const QChar c(key);
+    return c.isDigit() || c == u'+' || c == u'-' || c == u'E' || c == u'e' || c == u',';
+}
+
+void TDBEdit::keyPressEvent(QKeyEvent* e) {
+    int code = charCodeFor(e);
+    if (!filterKey(OnKeyPress, this, code) || !acceptsChar(code)) {
+        e->accept();
+        return;
+    }
+    if (keyModifiesText(e) && !isReadOnly() && !DataSetEditing() && !startEditing()) {
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void TDBEdit::focusInEvent(QFocusEvent* e) {
+    if (!m_modified) refresh();
+    QLineEdit::focusInEvent(e);
+}
+
+void TDBEdit::afterExit() {
+    if (!m_modified) refresh();
+}
+
+void TDBEdit::UpdateRecord() {
+    if (!m_modified) return;
+    TField* f = Field();
+    if (!f || !DataSetEditing()) return;
+    f->SetText(textForField());
+    m_modified = false;
+}
+
+void TDBEdit::refresh() {
+    const TField* f = Field();
+    if (f && !m_explicitMaxLength && f->DataType() == FieldType::String)
+        QLineEdit::setMaxLength(f->Size());
+    m_refreshing = true;
+    setText(!f ? QString() : hasFocus() ? f->EditText() : f->DisplayText());
+    m_refreshing = false;
+    m_modified = false;
+}
+
+void TDBEdit::linkStateChanged() {
+    if (!DataSetEditing()) refresh();
+}
+
+void TDBEdit::linkRecordChanged(TField* field) {
+    if (!field || field == Field()) refresh();
+}
+
+void TDBEdit::linkFocusControl(TField& field) {
+    if (&field == Field()) focusIntoView(this);
+}
+
+// --- TDBDateEditPlus -------------------------------------------------------------------------
+
+namespace {
+const QString DateFormat = QStringLiteral("dd/MM/yyyy");
+bool hasDigits(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+}
+} // namespace
+
+TDBDateEditPlus::TDBDateEditPlus(QWidget* parent, const QString& name)
+    : TDBEdit(parent, name) {
+    setInputMask(QStringLiteral("99/99/9999; "));
+    QAction* calendar = addAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                                  QLineEdit::TrailingPosition);
+    calendar->setObjectName(name + QStringLiteral("Calendario"));
+    calendar->setToolTip(QStringLiteral("Calendário"));
+    connect(calendar, &QAction::triggered, this, [this] { showCalendar(); });
+    connect(this, &QLineEdit::textChanged, this, [this] { paintValidity(); });
+}
+
+QString TDBDateEditPlus::textForField() const { return hasDigits(text()) ? text() : QString(); }
+
+bool TDBDateEditPlus::acceptsChar(int key) const { return key < 32 || QChar(key).isDigit(); }
+
+void TDBDateEditPlus::CheckValidDate() {
+    if (!hasDigits(text())) return;
+    if (!QDate::fromString(text(), DateFormat).isValid()) {
+        focusIntoView(this);
+        throw EDatabaseError(QStringLiteral("'%1' não é uma data válida.").arg(text()));
+    }
+}
+
+QDate TDBDateEditPlus::GetDate() const { return QDate::fromString(text(), DateFormat); }
+
+void TDBDateEditPlus::SetDate(const QDate& date) {
+    if (!DataSetEditing() && !startEditing()) return;
+    setText(date.toString(DateFormat));
+}
+
+void TDBDateEditPlus::paintValidity() {
+    const QDate date = GetDate();
+    QPalette p = palette();
+    p.setColor(QPalette::Text, date.isValid() ? ValidDateColor : QPalette().color(QPalette::Text));
+    setPalette(p);
+    setToolTip(date.isValid() && NomeSemana.size() == 7 ? NomeSemana[date.dayOfWeek() % 7] : QString());
+}
+
+void TDBDateEditPlus::showCalendar() {
+    auto* calendar = new QCalendarWidget(this);
+    calendar->setObjectName(objectName() + QStringLiteral("Popup"));
+    calendar->setWindowFlags(Qt::Popup);
+    calendar->setAttribute(Qt::WA_DeleteOnClose);
+    calendar->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    if (GetDate().isValid()) calendar->setSelectedDate(GetDate());
+    connect(calendar, &QCalendarWidget::activated, this, [this, calendar](QDate date) {
+        calendar->close();
+        SetDate(date);
+    });
+    calendar->move(mapToGlobal(QPoint(0, height())));
+    calendar->show();
+}
+
+// --- TDBRadioGroup ---------------------------------------------------------------------------
+
+TDBRadioGroup::TDBRadioGroup(QWidget* parent, const QString& name, const QString& caption,
+                             const QStringList& items, const QStringList& values, int columns)
+    : QGroupBox(caption, parent)
+    , Values(values)
+    , m_buttons(new QButtonGroup(this)) {
+    setObjectName(name);
+    auto* grid = new QGridLayout(this);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* b = new QRadioButton(items[i], this);
+        b->setObjectName(name + QString::number(i));
+        m_buttons->addButton(b, i);
+        grid->addWidget(b, i / std::max(1, columns), i % std::max(1, columns));
+    }
+    connect(m_buttons, &QButtonGroup::idClicked, this, [this](int id) { userClicked(id); });
+}
+
+void TDBRadioGroup::setIndex(int index) {
+    m_buttons->setExclusive(false);
+    for (QAbstractButton* b : m_buttons->buttons()) b->setChecked(m_buttons->id(b) == index);
+    m_buttons->setExclusive(true);
+    if (index == m_index) return;
+    m_index = index;
+    if (OnChange) Dispatch(OnChange);
+}
+
+void TDBRadioGroup::refresh() {
+    const TField* f = Field();
+    setIndex(f ? int(Values.indexOf(f->AsString())) : -1);
+}
+
+void TDBRadioGroup::linkRecordChanged(TField* field) {
+    if (!field || field == Field()) refresh();
+}
+
+void TDBRadioGroup::userClicked(int index) {
+    if (!DataSetEditing() && !startEditing()) {
+        refresh();
+        return;
+    }
+    if (!Dispatch([&] { Field()->SetValue(Values.value(index)); })) refresh();
+    else setIndex(index);
+}
+
+// --- TDBComboBox -----------------------------------------------------------------------------
+
+TDBComboBox::TDBComboBox(QWidget* parent, const QString& name, const QStringList& items)
+    : QComboBox(parent) {
+    setObjectName(name);
+    addItems(items);
+    setCurrentIndex(-1);
+    connect(this, &QComboBox::activated, this, [this](int index) { userChose(index); });
+}
+
+void TDBComboBox::keyPressEvent(QKeyEvent* e) {
+    int code = charCodeFor(e);
+    if (!filterKey(OnKeyPress, this, code)) {
+        e->accept();
+        return;
+    }
+    QComboBox::keyPressEvent(e);
+}
+
+void TDBComboBox::refresh() {
+    const TField* f = Field();
+    m_refreshing = true;
+    setCurrentIndex(f ? findText(f->DisplayText(), Qt::MatchExactly | Qt::MatchCaseSensitive) : -1);
+    m_refreshing = false;
+}
+
+void TDBComboBox::linkRecordChanged(TField* field) {
+    if (!field || field == Field()) refresh();
+}
+
+void TDBComboBox::linkUpdateRecord() {}
+
+void TDBComboBox::linkFocusControl(TField& field) {
+    if (&field == Field()) focusIntoView(this);
+}
+
+void TDBComboBox::userChose(int index) {
+    if (!DataSetEditing() && !startEditing()) {
+        refresh();
+        return;
+    }
+    const QString text = itemText(index);
+    if (!Dispatch([&] { Field()->SetText(text); })) {
+        refresh();
+        return;
+    }
+    m_refreshing = true;
+    setCurrentIndex(index); // the field's text hook may store a code the list does not show
+    m_refreshing = false;
+    if (OnChange) Dispatch(OnChange);
+}

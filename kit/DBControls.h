@@ -1,0 +1,166 @@
+#pragma once
+// Data-aware controls: each shows one field of the record set behind its data source and puts
+// the set into edit before the user changes it.
+
+#include "DataSource.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <functional>
+
+class QButtonGroup;
+
+// Key-press filter: gets the typed character's code and refuses it by setting it to 0.
+using KeyPressHandler = std::function<void(QWidget* sender, int& key)>;
+
+// A control that must write its text back before the focus may leave it.
+class ExitCommit {
+public:
+    virtual ~ExitCommit() = default;
+    virtual void commitOnExit() = 0; // may throw: the focus then stays
+    virtual void afterExit() {}
+};
+
+// Runs a key-press filter through the dispatcher; true when the key may go on.
+bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key);
+
+// Brings every page that holds the widget to the front, then focuses it.
+void focusIntoView(QWidget* widget);
+
+class FieldLink : public DataLink {
+public:
+    TDataSource* DataSource() const { return m_source; }
+    QString DataField() const { return m_fieldName; }
+    TField* Field() const;
+    bool DataSetEditing() const;
+
+protected:
+    void bind(TDataSource* source, const QString& fieldName);
+    void unbind();
+    ~FieldLink() override { unbind(); }
+    // Puts the set into edit through the data source; false when it cannot be edited.
+    bool startEditing();
+
+private:
+    TDataSource* m_source = nullptr;
+    QString m_fieldName;
+};
+
+// Plain edit with a key-press filter (the branch code and name edits).
+class TEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    TEdit(QWidget* parent, const QString& name);
+    KeyPressHandler OnKeyPress;
+    std::function<void()> OnChange; // every change of the text, typed or set
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+};
+
+class TDBEdit : public QLineEdit, public FieldLink, public ExitCommit {
+    Q_OBJECT
+public:
+    TDBEdit(QWidget* parent, const QString& name);
+    void SetDataSource(TDataSource* source) { bind(source, DataField()); }
+    void SetDataField(const QString& field) { bind(DataSource(), field); }
+    KeyPressHandler OnKeyPress;
+
+    // Writes a changed text into the field, when the set is being edited.
+    void UpdateRecord();
+    bool Modified() const { return m_modified; }
+    void commitOnExit() override { UpdateRecord(); }
+    void afterExit() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void linkStateChanged() override;
+    void linkRecordChanged(TField* field) override;
+    void linkUpdateRecord() override { UpdateRecord(); }
+    void linkFocusControl(TField& field) override;
+    virtual QString textForField() const { return text(); }
+    virtual bool acceptsChar(int key) const;
+    void refresh();
+
+private:
+    bool m_modified = false;
+    bool m_refreshing = false;
+    bool m_explicitMaxLength = false;
+
+public:
+    // A typing limit of its own; without one a text field's size is the limit.
+    void setMaxLength(int length);
+};
+
+class TDBDateEditPlus : public TDBEdit {
+    Q_OBJECT
+public:
+    TDBDateEditPlus(QWidget* parent, const QString& name);
+    QColor ValidDateColor = Qt::blue;
+    QStringList NomeSemana;
+    bool SaveTime = false;
+
+    // Raises when the typed text is not a date; an empty editor passes.
+    void CheckValidDate();
+    QDate GetDate() const;
+    void SetDate(const QDate& date); // as the calendar does: starts editing first
+
+protected:
+    QString textForField() const override;
+    bool acceptsChar(int key) const override;
+
+private:
+    void showCalendar();
+    void paintValidity();
+};
+
+class TDBRadioGroup : public QGroupBox, public FieldLink {
+    Q_OBJECT
+public:
+    TDBRadioGroup(QWidget* parent, const QString& name, const QString& caption, const QStringList& items,
+                  const QStringList& values, int columns);
+    void SetDataSource(TDataSource* source) { bind(source, DataField()); }
+    void SetDataField(const QString& field) { bind(DataSource(), field); }
+    int ItemIndex() const { return m_index; }
+    std::function<void()> OnChange; // every change of the value, loads included
+    QStringList Values;
+
+protected:
+    void linkStateChanged() override { refresh(); }
+    void linkRecordChanged(TField* field) override;
+
+private:
+    void refresh();
+    void userClicked(int index);
+    void setIndex(int index);
+    QButtonGroup* m_buttons;
+    int m_index = -1;
+};
+
+class TDBComboBox : public QComboBox, public FieldLink, public ExitCommit {
+    Q_OBJECT
+public:
+    TDBComboBox(QWidget* parent, const QString& name, const QStringList& items);
+    void SetDataSource(TDataSource* source) { bind(source, DataField()); }
+    void SetDataField(const QString& field) { bind(DataSource(), field); }
+    int ItemIndex() const { return currentIndex(); }
+    KeyPressHandler OnKeyPress;
+    std::function<void()> OnChange; // a choice by the user
+    void commitOnExit() override {}
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void linkStateChanged() override { refresh(); }
+    void linkRecordChanged(TField* field) override;
+    void linkUpdateRecord() override;
+    void linkFocusControl(TField& field) override;
+
+private:
+    void refresh();
+    void userChose(int index);
+    bool m_refreshing = false;
+};

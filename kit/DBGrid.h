@@ -1,0 +1,95 @@
+#pragma once
+// A grid over a record set: one row per record, the current row follows the set's cursor and
+// moving the grid's row moves the cursor.
+
+#include "DataSource.h"
+
+#include <QAbstractTableModel>
+#include <QFont>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+#include <functional>
+
+class TDBGrid;
+
+struct TColumn {
+    TColumn() = default;
+    TColumn(QString field, QString title, int width = -1, bool readOnly = false)
+        : FieldName(std::move(field))
+        , Title(std::move(title))
+        , Width(width)
+        , ReadOnly(readOnly) {}
+    QString FieldName;
+    QString Title;
+    int Width = -1; // -1: the default width
+    bool ReadOnly = false;
+    QFont TitleFont;
+    bool HasTitleFont = false;
+    QColor TitleColor;
+};
+
+class DataSetModel : public QAbstractTableModel, public DataLink {
+    Q_OBJECT
+public:
+    explicit DataSetModel(TDBGrid* grid);
+    ~DataSetModel() override;
+    void setSource(TDataSource* source);
+    TDataSource* source() const { return m_source; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The value of a cell of any row, read without moving the cursor.
+    QVariant cellValue(int row, int column) const;
+
+private:
+    void linkStateChanged() override;
+    void linkRecordChanged(TField* field) override;
+    void reset();
+
+    TDBGrid* m_grid;
+    TDataSource* m_source = nullptr;
+    protocol::DataPacket m_snapshot; // rows as posted, refreshed on every change
+};
+
+class TDBGrid : public QTableView {
+    Q_OBJECT
+public:
+    TDBGrid(QWidget* parent, const QString& name);
+
+    // Detaching (null) leaves the grid empty while a rule walks the set.
+    void SetDataSource(TDataSource* source);
+    TDataSource* DataSource() const { return m_model->source(); }
+    QList<TColumn> Columns;
+    void SetColumns(const QList<TColumn>& columns);
+    int SelectedIndex() const; // current column
+    TField* SelectedField() const;
+    bool InPlaceEditing = true;
+
+    std::function<void(TColumn& column)> OnCellClick;
+    std::function<void(TColumn& column)> OnTitleClick;
+    std::function<void(int& key, Qt::KeyboardModifiers shift)> OnKeyDown;
+    std::function<void()> OnColEnter;
+    // Runs after the default drawing of every data cell.
+    std::function<void(QPainter* canvas, const QRect& rect, int dataCol, TColumn& column,
+                       const QStyleOptionViewItem& state)>
+        OnDrawColumnCell;
+
+    // Follows the record set's cursor (the model calls it).
+    void syncCurrentRow();
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    friend class DataSetModel;
+    DataSetModel* m_model;
+    bool m_syncing = false;
+};
+
+// The index of the grid column that shows the field, or -1.
+int IndiceCol(const TDBGrid* grid, const QString& fieldName);

@@ -1,0 +1,199 @@
+#include "FormPadrao.h"
+
+#include "DBControls.h"
+#include "Dispatch.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QVBoxLayout>
+
+TfrmPadrao::TfrmPadrao(QWidget* parent)
+    : QWidget(parent)
+    , msgMensagensPadroes(::msgMensagensPadroes()) {
+    setObjectName(QStringLiteral("frmPadrao"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+
+    panMenu = new QFrame(this);
+    panMenu->setObjectName(QStringLiteral("panMenu"));
+    panMenu->setFrameShape(QFrame::StyledPanel);
+    auto* bar = new QHBoxLayout(panMenu);
+    bar->setContentsMargins(2, 2, 2, 2);
+    bar->setSpacing(1);
+    sbtIncluir = addToolButton(QStringLiteral("sbtIncluir"), QStringLiteral("Incluir"), QStyle::SP_FileIcon);
+    sbtExcluir = addToolButton(QStringLiteral("sbtExcluir"), QStringLiteral("Excluir"), QStyle::SP_TrashIcon);
+    sbtAlterar = addToolButton(QStringLiteral("sbtAlterar"), QStringLiteral("Alterar"), QStyle::SP_FileDialogContentsView);
+    sbtConfirmar = addToolButton(QStringLiteral("sbtConfirmar"), QStringLiteral("Confirmar"), QStyle::SP_DialogApplyButton);
+    sbtCancelar = addToolButton(QStringLiteral("sbtCancelar"), QStringLiteral("Cancelar"), QStyle::SP_DialogCancelButton);
+    sbtVerificar = addToolButton(QStringLiteral("sbtVerificar"), QStringLiteral("Verificar"), QStyle::SP_BrowserReload);
+    sbtProcurar = addToolButton(QStringLiteral("sbtProcurar"), QStringLiteral("Procurar"), QStyle::SP_FileDialogStart);
+    sbtImprimir = addToolButton(QStringLiteral("sbtImprimir"), QStringLiteral("Imprimir"), QStyle::SP_DriveFDIcon);
+    for (QToolButton* b : {sbtIncluir, sbtExcluir, sbtAlterar, sbtConfirmar, sbtCancelar, sbtVerificar,
+                           sbtProcurar, sbtImprimir})
+        bar->addWidget(b);
+    bar->addStretch();
+    lblCodTela = new QLabel(panMenu);
+    lblCodTela->setObjectName(QStringLiteral("lblCodTela"));
+    bar->addWidget(lblCodTela);
+    layout->addWidget(panMenu);
+
+    pgcPadrao = new TPageControl(this, QStringLiteral("pgcPadrao"));
+    tshFolhaDados = pgcPadrao->AddPage(QStringLiteral("tshFolhaDados"), QStringLiteral("Folha de Dados"));
+    tshFormulario = pgcPadrao->AddPage(QStringLiteral("tshFormulario"), QStringLiteral("Formulário"));
+    auto named = [](QWidget* parent, const char* name) {
+        auto* w = new QWidget(parent);
+        w->setObjectName(QString::fromLatin1(name));
+        return w;
+    };
+    panDbgPadrao = named(tshFolhaDados, "panDbgPadrao");
+    scbFolhaDados = named(tshFolhaDados, "scbFolhaDados");
+    dbgPadrao = named(panDbgPadrao, "dbgPadrao");
+    panFormulario = named(tshFormulario, "panFormulario");
+    scbFormulario = named(tshFormulario, "scbFormulario");
+    layout->addWidget(pgcPadrao, 1);
+    panNavigator = named(this, "panNavigator");
+    dbnPadrao = named(panNavigator, "dbnPadrao");
+    layout->addWidget(panNavigator);
+    pgcPadrao->OnChange = [this] { pgcPadraoChange(); };
+
+    mnuOperacao = new QMenu(QStringLiteral("&Operação"), this);
+    mnuOperacao->setObjectName(QStringLiteral("mnuOperacao"));
+    mnuFolhaDadosMenu = AddSubMenu(mnuOperacao, QStringLiteral("mnuFolhaDados"), QStringLiteral("Folha de Dados"));
+    mnuFolhaDados = mnuFolhaDadosMenu->menuAction();
+    mnuFormularioMenu = AddSubMenu(mnuOperacao, QStringLiteral("mnuFormulario"), QStringLiteral("Formulário"));
+    mnuFormulario = mnuFormularioMenu->menuAction();
+    mnuOperacao->addSeparator();
+    mnuListagem = AddMenuItem(mnuOperacao, QStringLiteral("mnuListagem"), QStringLiteral("Listagem"));
+    mnuConfigImpressora = AddMenuItem(mnuOperacao, QStringLiteral("mnuConfigImpressora"), QStringLiteral("Configurar Impressora"));
+    connect(mnuFolhaDadosMenu, &QMenu::aboutToShow, this, [this] { Dispatch([this] { mnuFolhaDadosClick(); }); });
+    connect(mnuFormularioMenu, &QMenu::aboutToShow, this, [this] { Dispatch([this] { mnuFormularioClick(); }); });
+
+    mnuManutencao = new QMenu(QStringLiteral("&Manutenção"), this);
+    mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
+    mnuIncluir = AddMenuItem(mnuManutencao, QStringLiteral("mnuIncluir"), QStringLiteral("Incluir"));
+    mnuExcluir = AddMenuItem(mnuManutencao, QStringLiteral("mnuExcluir"), QStringLiteral("Excluir"));
+    mnuProcurar = AddMenuItem(mnuManutencao, QStringLiteral("mnuProcurar"), QStringLiteral("Procurar"));
+    mnuManutencao->addSeparator();
+    mnuAlterar = AddMenuItem(mnuManutencao, QStringLiteral("mnuAlterar"), QStringLiteral("Alterar"));
+    mnuConfirmar = AddMenuItem(mnuManutencao, QStringLiteral("mnuConfirmar"), QStringLiteral("Confirmar"));
+    mnuCancelar = AddMenuItem(mnuManutencao, QStringLiteral("mnuCancelar"), QStringLiteral("Cancelar"));
+    mnuVerificar = AddMenuItem(mnuManutencao, QStringLiteral("mnuVerificar"), QStringLiteral("Verificar"));
+
+    // The tool-bar buttons run the commands; their menu items press the buttons.
+    const QList<QPair<QToolButton*, std::function<void()>>> commands{
+        {sbtAlterar, [this] { sbtAlterarClick(); }},
+        {sbtConfirmar, [this] { sbtConfirmarClick(); }},
+        {sbtCancelar, [this] { sbtCancelarClick(); }},
+        {sbtVerificar, [this] { sbtVerificarClick(); }},
+    };
+    for (const auto& [button, handler] : commands)
+        connect(button, &QToolButton::clicked, this, [handler] { Dispatch(handler); });
+    const QList<QPair<QAction*, QToolButton*>> mirrors{{mnuAlterar, sbtAlterar},   {mnuConfirmar, sbtConfirmar},
+                                                      {mnuCancelar, sbtCancelar}, {mnuVerificar, sbtVerificar},
+                                                      {mnuIncluir, sbtIncluir},   {mnuExcluir, sbtExcluir},
+                                                      {mnuProcurar, sbtProcurar}, {mnuListagem, sbtImprimir}};
+    for (const auto& [action, button] : mirrors)
+        connect(action, &QAction::triggered, button, [button = button] {
+            if (button->isEnabled()) button->click();
+        });
+    dtsPadrao.OnStateChange = [this](TDataSource&) { dtsPadraoStateChange(); };
+
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
+    qApp->installEventFilter(this);
+}
+
+TfrmPadrao::~TfrmPadrao() { qApp->removeEventFilter(this); }
+
+QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption, QStyle::StandardPixmap icon) {
+    auto* b = new QToolButton(panMenu);
+    b->setObjectName(name);
+    b->setText(caption);
+    b->setToolTip(caption);
+    b->setIcon(style()->standardIcon(icon));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+void TfrmPadrao::Create() { Dispatch([this] { FormCreate(); }); }
+
+void TfrmPadrao::Activate() { Dispatch([this] { FormActivate(); }); }
+
+void TfrmPadrao::closeEvent(QCloseEvent* e) {
+    CloseAction action = CloseAction::Free;
+    if (!Dispatch([&] { FormClose(action); }) || action == CloseAction::None) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    if (action == CloseAction::Free && !m_destroyed) {
+        m_destroyed = true;
+        Dispatch([this] { FormDestroy(); });
+        if (QWidget* frame = parentWidget()) frame->setAttribute(Qt::WA_DeleteOnClose);
+        else setAttribute(Qt::WA_DeleteOnClose);
+    }
+}
+
+void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) { m_onExit[control] = std::move(handler); }
+void TfrmPadrao::OnEnter(QWidget* control, std::function<void()> handler) { m_onEnter[control] = std::move(handler); }
+
+bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    // Only the first delivery, to the focused control of this form.
+    if (!w || w != QApplication::focusWidget() || !isAncestorOf(w)) return false;
+    auto* ke = static_cast<QKeyEvent*>(event);
+    int key = ke->key();
+    Dispatch([&] { FormKeyDown(key, ke->modifiers()); });
+    return key == 0;
+}
+
+void TfrmPadrao::focusMoved(QWidget* to) {
+    // Focus that goes to a dialog or another window and comes back is no exit.
+    if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return;
+    QWidget* from = m_current;
+    m_current = to;
+    if (from && !runExitEvents(from, to)) return;
+    runEnterEvents(from, to);
+}
+
+bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {
+    auto refuse = [&] {
+        // The focus stays where a handler put it, or goes back to the control being left.
+        if (QApplication::focusWidget() == to) {
+            m_refocusing = true;
+            from->setFocus(Qt::OtherFocusReason);
+            m_refocusing = false;
+            m_current = from;
+        } else if (QWidget* now = QApplication::focusWidget(); now && isAncestorOf(now)) {
+            m_current = now;
+        }
+        return false;
+    };
+    if (auto* commit = dynamic_cast<ExitCommit*>(from))
+        if (!Dispatch([commit] { commit->commitOnExit(); })) return refuse();
+    for (QWidget* w = from; w && w != this; w = w->parentWidget()) {
+        if (w == to || w->isAncestorOf(to)) break;
+        auto it = m_onExit.constFind(w);
+        if (it != m_onExit.constEnd() && !Dispatch(*it)) return refuse();
+    }
+    if (auto* commit = dynamic_cast<ExitCommit*>(from); commit && from != QApplication::focusWidget())
+        commit->afterExit();
+    return true;
+}
+
+void TfrmPadrao::runEnterEvents(QWidget* from, QWidget* to) {
+    QList<QWidget*> entered;
+    for (QWidget* w = to; w && w != this; w = w->parentWidget()) {
+        if (from && (w == from || w->isAncestorOf(from))) break;
+        entered.prepend(w);
+    }
+    for (QWidget* w : entered) {
+        auto it = m_onEnter.constFind(w);
+        if (it != m_onEnter.constEnd()) Dispatch(*it);
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The standard base form every screen derives from: tool bar, main page control, menus, message
+// tables, focus exit/enter events and key preview.
+
+#include "DataSource.h"
+#include "Messages.h"
+#include "PageControl.h"
+
+#include <QFrame>
+#include <QHash>
+#include <QLabel>
+#include <QPointer>
+#include <QStyle>
+#include <QToolButton>
+
+enum class CloseAction { None, Hide, Free, Minimize };
+
+class TfrmPadrao : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmPadrao(QWidget* parent = nullptr);
+    ~TfrmPadrao() override;
+
+    // Runs FormCreate; the host's form-creation service calls it once the object is built.
+    void Create();
+    // The host calls these when its child window is activated and when it is closed.
+    void Activate();
+    // The menus the host shows in its menu bar while this form is the active child.
+    QList<QMenu*> FormMenus() const { return {mnuOperacao, mnuManutencao}; }
+
+    // Exit and enter events of a control or container, innermost first on exit.
+    void OnExit(QWidget* control, std::function<void()> handler);
+    void OnEnter(QWidget* control, std::function<void()> handler);
+    // The control that last had the focus inside this form.
+    QWidget* ActiveControl() const { return m_current; }
+
+    // Base-form components the screens use.
+    QFrame* panMenu;
+    QLabel* lblCodTela;
+    QToolButton *sbtIncluir, *sbtExcluir, *sbtAlterar, *sbtConfirmar, *sbtCancelar, *sbtVerificar,
+        *sbtProcurar, *sbtImprimir;
+    TPageControl* pgcPadrao;
+    QWidget *tshFolhaDados, *tshFormulario;
+    QWidget *panDbgPadrao, *scbFolhaDados, *dbgPadrao, *panFormulario, *scbFormulario;
+    QWidget *panNavigator, *dbnPadrao;
+    QMenu *mnuOperacao, *mnuManutencao, *mnuFolhaDadosMenu, *mnuFormularioMenu;
+    QAction *mnuFolhaDados, *mnuFormulario, *mnuListagem, *mnuConfigImpressora;
+    QAction *mnuIncluir, *mnuExcluir, *mnuProcurar, *mnuAlterar, *mnuConfirmar, *mnuCancelar, *mnuVerificar;
+    TDataSource dtsPadrao{QStringLiteral("dtsPadrao")};
+    TMessages msgPadrao;
+    const TMessages& msgMensagensPadroes;
+
+protected:
+    virtual void FormCreate() {}
+    virtual void FormActivate() {}
+    virtual void FormClose(CloseAction& action) { action = CloseAction::Free; }
+    virtual void FormDestroy() {}
+    // Sees every key pressed in the form before the focused control; key = 0 swallows it.
+    virtual void FormKeyDown(int& /*key*/, Qt::KeyboardModifiers /*shift*/) {}
+    virtual void pgcPadraoChange() {}
+    virtual void sbtAlterarClick() {}
+    virtual void sbtConfirmarClick() {}
+    virtual void sbtCancelarClick() {}
+    virtual void sbtVerificarClick() {}
+    virtual void dtsPadraoStateChange() {}
+    virtual void mnuFolhaDadosClick() {}
+    virtual void mnuFormularioClick() {}
+
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // A flat tool-bar button that never takes the focus.
+    QToolButton* addToolButton(const QString& name, const QString& caption, QStyle::StandardPixmap icon);
+
+private:
+    void focusMoved(QWidget* to);
+    bool runExitEvents(QWidget* from, QWidget* to);
+    void runEnterEvents(QWidget* from, QWidget* to);
+
+    QHash<QWidget*, std::function<void()>> m_onExit, m_onEnter;
+    QPointer<QWidget> m_current;
+    bool m_refocusing = false;
+    bool m_destroyed = false;
+};

@@ -1,0 +1,66 @@
+#include "PageControl.h"
+
+#include "Dispatch.h"
+
+#include <QTabBar>
+
+TPageControl::TPageControl(QWidget* parent, const QString& name)
+    : QTabWidget(parent) {
+    setObjectName(name);
+    setFocusPolicy(Qt::NoFocus);
+    tabBar()->setFocusPolicy(Qt::NoFocus);
+    connect(this, &QTabWidget::currentChanged, this, [this] {
+        if (!m_settingPage && OnChange) Dispatch(OnChange);
+    });
+}
+
+QWidget* TPageControl::AddPage(const QString& name, const QString& caption) {
+    auto* page = new QWidget;
+    page->setObjectName(name);
+    addTab(page, caption);
+    return page;
+}
+
+void TPageControl::SetActivePage(QWidget* page) {
+    m_settingPage = true;
+    setCurrentWidget(page);
+    m_settingPage = false;
+}
+
+namespace {
+QTabWidget* tabsOf(const QWidget* page, int* index) {
+    for (QWidget* p = page->parentWidget(); p; p = p->parentWidget()) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(p)) {
+            *index = tabs->indexOf(const_cast<QWidget*>(page));
+            if (*index >= 0) return tabs;
+        }
+    }
+    return nullptr;
+}
+} // namespace
+
+void SetPageEnabled(QWidget* page, bool enabled) {
+    int index = -1;
+    if (QTabWidget* tabs = tabsOf(page, &index)) tabs->setTabEnabled(index, enabled);
+    else page->setEnabled(enabled);
+}
+
+bool PageEnabled(const QWidget* page) {
+    int index = -1;
+    if (QTabWidget* tabs = tabsOf(page, &index)) return tabs->isTabEnabled(index);
+    return page->isEnabled();
+}
+
+QMenu* AddSubMenu(QMenu* parent, const QString& name, const QString& caption) {
+    QMenu* menu = parent->addMenu(caption);
+    menu->setObjectName(name + QStringLiteral("Menu"));
+    menu->menuAction()->setObjectName(name);
+    return menu;
+}
+
+QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption, bool checkable) {
+    QAction* action = parent->addAction(caption);
+    action->setObjectName(name);
+    action->setCheckable(checkable);
+    return action;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Page controls whose change event runs only when the user changes the tab, and menu items.
+
+#include <QAction>
+#include <QMenu>
+#include <QTabWidget>
+#include <functional>
+
+class TPageControl : public QTabWidget {
+    Q_OBJECT
+public:
+    TPageControl(QWidget* parent, const QString& name);
+    // A new tab sheet; its widget carries the sheet's name.
+    QWidget* AddPage(const QString& name, const QString& caption);
+    QWidget* ActivePage() const { return currentWidget(); }
+    // Selects a page from code: the change event does not run.
+    void SetActivePage(QWidget* page);
+    std::function<void()> OnChange;
+
+private:
+    bool m_settingPage = false;
+};
+
+void SetPageEnabled(QWidget* page, bool enabled);
+bool PageEnabled(const QWidget* page);
+
+// A menu item with a sub-menu: the item is the sub-menu's action, named like the item.
+QMenu* AddSubMenu(QMenu* parent, const QString& name, const QString& caption);
+QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption, bool checkable = false);

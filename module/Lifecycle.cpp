@@ -1,0 +1,45 @@
+// Creation, first-activation load, close and destruction of the form.
+
+#include "ModuleState.h"
+#include "Parametros.h"
+
+void TfrmParametros::FormCreate() {
+    TfrmPadrao::FormCreate();
+    netParamZOL.SetConnected(true);
+    Cli_zol00900::boPrimVez = true;
+    pgcPadrao->SetActivePage(tshFolhaDados);
+    pgcGeral->SetActivePage(tshEncargos);
+}
+
+void TfrmParametros::netParamZOLBeforeConnect(TNetConnection& sender) {
+    sender.Host = WebURL();
+    sender.Port = WebPort();
+}
+
+void TfrmParametros::FormActivate() {
+    repaint();
+    ActiveShowAvi(host().mainForm(), 1);
+    try {
+        if (Cli_zol00900::boPrimVez) {
+            LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {FiliProc()});
+            medCdFilial->setText(FiliProc());
+            edtNmFilial->setText(cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+            LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"), {QStringLiteral("1")});
+            Cli_zol00900::boPrimVez = false;
+        }
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+}
+
+void TfrmParametros::FormClose(CloseAction& action) {
+    TfrmPadrao::FormClose(action);
+    Cli_zol00900::boIdCriado = false;
+}
+
+void TfrmParametros::FormDestroy() {
+    TfrmPadrao::FormDestroy();
+    netParamZOL.SetConnected(false);
+}

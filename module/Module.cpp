@@ -1,0 +1,86 @@
+// The module's exported entries: load, unload and opening the screen.
+
+#include "ModuleState.h"
+#include "Parametros.h"
+
+namespace Cli_zol00900 {
+TfrmParametros* frmParametros = nullptr;
+bool boIdCriado = false;
+bool boPrimVez = true;
+bool boDepVazio = false;
+bool boCargVazio = false;
+
+namespace {
+int startCount = 0;
+
+void startUp() {
+    if (startCount++ != 0) return;
+    boIdCriado = false;
+    boPrimVez = true;
+    boCargVazio = false;
+    boDepVazio = false;
+}
+
+void shutDown() {
+    if (--startCount != 0) return;
+    // Nothing the screen uses is released here: the host closes the form before unloading.
+}
+} // namespace
+} // namespace Cli_zol00900
+
+namespace {
+int kitUnitStarts = 0;
+void kitUnitStartUp() { ++kitUnitStarts; }
+void kitUnitShutDown() { --kitUnitStarts; }
+
+struct PackageUnitEntry {
+    void (*Init)();
+    void (*FInit)();
+};
+
+// The units of the module in start-up order, the parameters unit last.
+const PackageUnitEntry units[] = {
+    {kitUnitStartUp, kitUnitShutDown},
+    {Cli_zol00900::startUp, Cli_zol00900::shutDown},
+};
+constexpr int unitCount = int(std::size(units));
+
+// Restores the pointer whatever happens while the form is created or shown.
+struct WaitCursor {
+    WaitCursor() { host().setWaitCursor(true); }
+    ~WaitCursor() { host().setWaitCursor(false); }
+};
+} // namespace
+
+struct PackageInfoTable {
+    int UnitCount;
+    const PackageUnitEntry* UnitInfo;
+};
+
+extern "C" {
+
+RH_EXPORT const PackageInfoTable* GetPackageInfoTable() {
+    static const PackageInfoTable table{unitCount, units};
+    return &table;
+}
+
+RH_EXPORT void Initialize() {
+    for (const PackageUnitEntry& u : units) u.Init();
+}
+
+RH_EXPORT void Finalize() {
+    for (int i = unitCount - 1; i >= 0; --i) units[i].FInit();
+}
+
+RH_EXPORT void IniProc() {
+    using namespace Cli_zol00900;
+    WaitCursor pointer;
+    if (!boIdCriado) {
+        auto* form = new TfrmParametros(host().mainForm());
+        form->Create();
+        frmParametros = form;
+        boIdCriado = true;
+    }
+    host().showChildForm(frmParametros);
+}
+}

@@ -1,0 +1,105 @@
+// Moving between pages by tab, menu and keys; menu check marks follow the visible page.
+
+#include "ModuleState.h"
+#include "Parametros.h"
+
+#include <QApplication>
+
+void TfrmParametros::checkGeralMenus() {
+    QWidget* page = pgcGeral->ActivePage();
+    mnuEncargos->setChecked(page == tshEncargos);
+    mnuCestaBasica->setChecked(page == tshCestaBasica);
+    mnuAgenda->setChecked(page == tshAgenda);
+    mnuFerias->setChecked(page == tshFerias);
+    mnuQuestionario->setChecked(page == tshQuest);
+}
+
+void TfrmParametros::checkFilialMenus() {
+    mnuAgeFilial->setChecked(pgcFilial->ActivePage() == tshAgeFilial);
+    mnuDIversos->setChecked(pgcFilial->ActivePage() == tshDiversos);
+}
+
+void TfrmParametros::pgcPadraoChange() {
+    TfrmPadrao::pgcPadraoChange();
+    if (pgcPadrao->ActivePage() == tshFolhaDados) {
+        checkGeralMenus();
+        mnuAgeFilial->setChecked(false);
+        mnuDIversos->setChecked(false);
+        dtsPadraoStateChange();
+    } else {
+        checkFilialMenus();
+        for (QAction* a : {mnuEncargos, mnuCestaBasica, mnuAgenda, mnuFerias, mnuQuestionario}) a->setChecked(false);
+        dtsFilialStateChange();
+    }
+}
+
+QString TfrmParametros::questionnaireLevelArgument() const {
+    return QString::number(DBPictObj(12).GetTtNiveis() - 1);
+}
+
+void TfrmParametros::pgcGeralChange() {
+    checkGeralMenus();
+    sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest);
+    mnuAlterar->setEnabled(sbtAlterar->isEnabled());
+    if (pgcGeral->ActivePage() == tshQuest) {
+        LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"), {questionnaireLevelArgument()});
+        dbgQuestCand->setFocus(Qt::OtherFocusReason);
+        cdsInspecaoAfterScroll();
+    }
+}
+
+void TfrmParametros::pgcFilialChange() {
+    // The form offers no insertion of parameter records.
+    sbtIncluir->setEnabled(false);
+    mnuIncluir->setEnabled(sbtIncluir->isEnabled());
+    checkFilialMenus();
+}
+
+void TfrmParametros::showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage) {
+    pgcPadrao->SetActivePage(mainPage);
+    pages->SetActivePage(subPage);
+    pgcPadraoChange();
+    if (pages == pgcGeral) pgcGeralChange();
+    else pgcFilialChange();
+}
+
+void TfrmParametros::mnuEncargosClick() { showSubPage(tshFolhaDados, pgcGeral, tshEncargos); }
+void TfrmParametros::mnuCestaBasicaClick() { showSubPage(tshFolhaDados, pgcGeral, tshCestaBasica); }
+void TfrmParametros::mnuAgendaClick() { showSubPage(tshFolhaDados, pgcGeral, tshAgenda); }
+void TfrmParametros::mnuFeriasClick() { showSubPage(tshFolhaDados, pgcGeral, tshFerias); }
+void TfrmParametros::mnuQuestionarioClick() { showSubPage(tshFolhaDados, pgcGeral, tshQuest); }
+void TfrmParametros::mnuAgeFilialClick() { showSubPage(tshFormulario, pgcFilial, tshAgeFilial); }
+void TfrmParametros::mnuDIversosClick() { showSubPage(tshFormulario, pgcFilial, tshDiversos); }
+
+void TfrmParametros::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    TfrmPadrao::FormKeyDown(key, shift);
+    TDBGrid* list = nullptr;
+    TClientDataSet* listSet = nullptr;
+    if (cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString() == u"S") {
+        list = dbgCargo;
+        listSet = &cdsCargo;
+    } else if (cdsInspecao.FieldByName(QStringLiteral("IDDEPT")).AsString() == u"S") {
+        list = dbgDepto;
+        listSet = &cdsDepto;
+    } else {
+        return;
+    }
+    const bool alt = shift & Qt::AltModifier;
+    QWidget* focused = QApplication::focusWidget();
+    if (pgcGeral->ActivePage() == tshQuest && !cdsInspecao.Editing() && focused == dbgQuestCand) {
+        if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+            list->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+        }
+    }
+    if (focused == list && !listSet->Editing() && !cdsInspecao.Editing()) {
+        if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+            dbgQuestCand->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+        }
+    }
+}

@@ -1,0 +1,298 @@
+// The form's page tree, top to bottom, as the user sees it.
+
+#include "Parametros.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* boldLabel(QWidget* parent, const QString& name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+QWidget* namedWidget(QWidget* parent, const QString& name) {
+    auto* w = new QWidget(parent);
+    w->setObjectName(name);
+    return w;
+}
+
+// Every sub-page holds a panel, a scroll box and a group box.
+QGroupBox* subPageGroup(QWidget* page, const QString& stem, const QString& groupName, const QString& caption = {}) {
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    QWidget* panel = namedWidget(page, QStringLiteral("pan") + stem);
+    pageLayout->addWidget(panel);
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(2, 2, 2, 2);
+    auto* scroll = new QScrollArea(panel);
+    scroll->setObjectName(QStringLiteral("scb") + stem);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    panelLayout->addWidget(scroll);
+    auto* inner = namedWidget(nullptr, QStringLiteral("scb") + stem + QStringLiteral("Conteudo"));
+    scroll->setWidget(inner);
+    auto* innerLayout = new QVBoxLayout(inner);
+    auto* group = new QGroupBox(caption, inner);
+    group->setObjectName(groupName);
+    innerLayout->addWidget(group);
+    innerLayout->addStretch();
+    return group;
+}
+
+QPixmap tickPicture(bool checked, bool disabled) {
+    // Olive background is the transparent colour of these pictures.
+    QPixmap pm(16, 16);
+    pm.fill(QColor(128, 128, 0));
+    QPainter p(&pm);
+    p.fillRect(QRect(2, 2, 10, 10), disabled ? QColor(192, 192, 192) : Qt::white);
+    p.setPen(Qt::black);
+    p.drawLine(2, 2, 11, 2);
+    p.drawLine(2, 2, 2, 11);
+    p.setPen(QColor(192, 192, 192));
+    p.drawLine(13, 1, 13, 13);
+    p.drawLine(1, 13, 13, 13);
+    if (checked) {
+        p.setPen(QPen(Qt::black, 1.5));
+        p.drawLine(4, 6, 6, 10);
+        p.drawLine(6, 10, 10, 4);
+    }
+    return pm;
+}
+
+QLabel* hiddenPicture(QWidget* parent, const QString& name, const QPixmap& pixmap) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setPixmap(pixmap);
+    l->setFixedSize(16, 16);
+    l->hide();
+    return l;
+}
+
+} // namespace
+
+void TfrmParametros::createPages() {
+    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), tickPicture(true, false));
+    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), tickPicture(false, false));
+    imgDesCheck = hiddenPicture(panMenu, QStringLiteral("imgDesCheck"), tickPicture(false, true));
+    dbgPadrao->hide();
+    panDbgPadrao->hide();
+    scbFolhaDados->hide();
+    panFormulario->hide();
+    scbFormulario->hide();
+    panNavigator->hide();
+    dbnPadrao->hide();
+    pgcPadrao->setTabText(0, QStringLiteral("Geral"));
+    pgcPadrao->setTabText(1, QStringLiteral("Filial"));
+    createGeralPage();
+    createFilialPage();
+}
+
+void TfrmParametros::createGeralPage() {
+    auto* layout = new QVBoxLayout(tshFolhaDados);
+    layout->setContentsMargins(0, 0, 0, 0);
+    pgcGeral = new TPageControl(tshFolhaDados, QStringLiteral("pgcGeral"));
+    layout->addWidget(pgcGeral);
+    tshEncargos = pgcGeral->AddPage(QStringLiteral("tshEncargos"), QStringLiteral("Encargos"));
+    tshCestaBasica = pgcGeral->AddPage(QStringLiteral("tshCestaBasica"), QStringLiteral("Cesta Básica"));
+    tshAgenda = pgcGeral->AddPage(QStringLiteral("tshAgenda"), QStringLiteral("Agenda"));
+    tshFerias = pgcGeral->AddPage(QStringLiteral("tshFerias"), QStringLiteral("Férias"));
+    tshQuest = pgcGeral->AddPage(QStringLiteral("tshQuest"), QStringLiteral("Questionário"));
+
+    // Encargos
+    grbGeral = subPageGroup(tshEncargos, QStringLiteral("Encargos"), QStringLiteral("grbGeral"));
+    auto* encargos = new QFormLayout(grbGeral);
+    dbeVrPeEncTemp = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeEncTemp"));
+    dbeVrPeEncEfet = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeEncEfet"));
+    dbeVrPeDescVT = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeDescVT"));
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncTemp"), QStringLiteral("Encargos com Temporários (%)")), dbeVrPeEncTemp);
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncEfet"), QStringLiteral("Encargos com Efetivos (%)")), dbeVrPeEncEfet);
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeDescVT"), QStringLiteral("Desconto Máximo de Vale Transporte (%)")), dbeVrPeDescVT);
+    for (TDBEdit* e : {dbeVrPeEncTemp, dbeVrPeEncEfet, dbeVrPeDescVT}) e->setMaxLength(5);
+
+    // Cesta Básica
+    grbCestaBasica = subPageGroup(tshCestaBasica, QStringLiteral("CestaBasica"), QStringLiteral("grbCestaBasica"));
+    auto* cesta = new QFormLayout(grbCestaBasica);
+    drgTipoIndice = new TDBRadioGroup(grbCestaBasica, QStringLiteral("drgTipoIndice"), QStringLiteral("Tipo de Índice"),
+                                      {QStringLiteral("Percentual"), QStringLiteral("Valor")},
+                                      {QStringLiteral("P"), QStringLiteral("V")}, 2);
+    cesta->addRow(drgTipoIndice);
+    auto* indiceRow = new QHBoxLayout;
+    dbeCdIndiceCb = new TDBEdit(grbCestaBasica, QStringLiteral("dbeCdIndiceCb"));
+    dbeCdIndiceCb->setFixedWidth(60);
+    BtnIndice = new TBtnPesquisa(grbCestaBasica, QStringLiteral("BtnIndice"));
+    BtnIndice->Associate = dbeCdIndiceCb;
+    BtnIndice->EmptyError = QStringLiteral("Não há índice financeiro cadastrado.");
+    dbeNmIndice = new TDBEdit(grbCestaBasica, QStringLiteral("dbeNmIndice"));
+    dbeNmIndice->setEnabled(false);
+    indiceRow->addWidget(dbeCdIndiceCb);
+    indiceRow->addWidget(BtnIndice);
+    indiceRow->addWidget(dbeNmIndice, 1);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblCdIndiceCb"), QStringLiteral("Índice Financeiro")), indiceRow);
+    dbdDtBaseCB = new TDBDateEditPlus(grbCestaBasica, QStringLiteral("dbdDtBaseCB"));
+    dbdDtBaseCB->setFixedWidth(120);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblDtBaseCB"), QStringLiteral("Data Base")), dbdDtBaseCB);
+    dbeVrCestaBas = new TDBEdit(grbCestaBasica, QStringLiteral("dbeVrCestaBas"));
+    dbeVrCestaBas->setMaxLength(9);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblVrCestaBas"), QStringLiteral("Valor")), dbeVrCestaBas);
+    setTabOrder(dbeCdIndiceCb, dbdDtBaseCB);
+    setTabOrder(dbdDtBaseCB, dbeVrCestaBas);
+
+    // Agenda
+    grbAgenda = subPageGroup(tshAgenda, QStringLiteral("Agenda"), QStringLiteral("grbAgenda"));
+    auto* agenda = new QFormLayout(grbAgenda);
+    dbeVrPrazEfeFun = new TDBEdit(grbAgenda, QStringLiteral("dbeVrPrazEfeFun"));
+    dbeVrPrazEfeFun->setMaxLength(3);
+    agenda->addRow(boldLabel(grbAgenda, QStringLiteral("lblVrPrazEfeFun"),
+                             QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)")),
+                   dbeVrPrazEfeFun);
+
+    // Férias
+    grbTipo = subPageGroup(tshFerias, QStringLiteral("Ferias"), QStringLiteral("grbTipo"));
+    auto* ferias = new QFormLayout(grbTipo);
+    dcbFerias = new TDBComboBox(grbTipo, QStringLiteral("dcbFerias"), {QStringLiteral("Dias Úteis"), QStringLiteral("Dias Corridos")});
+    dbeQtDias = new TDBEdit(grbTipo, QStringLiteral("dbeQtDias"));
+    dbeQtDias->setMaxLength(5);
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"), QStringLiteral("Tipo")), dcbFerias);
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblQtDias"), QStringLiteral("Quantidade de Dias")), dbeQtDias);
+    setTabOrder(dbeQtDias, dcbFerias);
+
+    createQuestionarioPage();
+}
+
+void TfrmParametros::createQuestionarioPage() {
+    auto* pageLayout = new QVBoxLayout(tshQuest);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    auto* quest = new QFrame(tshQuest);
+    quest->setObjectName(QStringLiteral("panQuest"));
+    quest->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    quest->setLineWidth(2);
+    panQuest = quest;
+    pageLayout->addWidget(panQuest);
+    auto* questLayout = new QVBoxLayout(panQuest);
+    questLayout->setContentsMargins(2, 2, 2, 2);
+    scbQuest = new QScrollArea(panQuest);
+    scbQuest->setObjectName(QStringLiteral("scbQuest"));
+    scbQuest->setFrameShape(QFrame::NoFrame);
+    scbQuest->setWidgetResizable(true);
+    questLayout->addWidget(scbQuest);
+
+    splPar = new QSplitter(Qt::Vertical);
+    splPar->setObjectName(QStringLiteral("splPar"));
+    splPar->setHandleWidth(2);
+    splPar->setChildrenCollapsible(false);
+    scbQuest->setWidget(splPar);
+
+    panQuesCand = namedWidget(splPar, QStringLiteral("panQuesCand"));
+    auto* candLayout = new QVBoxLayout(panQuesCand);
+    candLayout->setContentsMargins(1, 1, 1, 1);
+    dbgQuestCand = new TDBGrid(panQuesCand, QStringLiteral("dbgQuestCand"));
+    dbgQuestCand->setFrameShape(QFrame::NoFrame);
+    candLayout->addWidget(dbgQuestCand);
+
+    pan = namedWidget(splPar, QStringLiteral("pan"));
+    auto* panLayout = new QVBoxLayout(pan);
+    panLayout->setContentsMargins(0, 0, 0, 0);
+    panLayout->setSpacing(0);
+    auto* separator = new QFrame(pan);
+    separator->setObjectName(QStringLiteral("panSeparador"));
+    separator->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    separator->setFixedHeight(8);
+    panSeparador = separator;
+    panLayout->addWidget(panSeparador);
+    panDepCarg = namedWidget(pan, QStringLiteral("panDepCarg"));
+    panLayout->addWidget(panDepCarg, 1);
+    auto* listLayout = new QVBoxLayout(panDepCarg);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    dbgCargo = new TDBGrid(panDepCarg, QStringLiteral("dbgCargo"));
+    dbgDepto = new TDBGrid(panDepCarg, QStringLiteral("dbgDepto"));
+    for (TDBGrid* g : {dbgCargo, dbgDepto}) {
+        g->setFrameShape(QFrame::NoFrame);
+        g->InPlaceEditing = false;
+        listLayout->addWidget(g);
+        g->hide();
+    }
+    splPar->setSizes({81, 200});
+
+    QPalette tip = dbgQuestCand->palette();
+    tip.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
+    for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto}) g->setPalette(tip);
+}
+
+void TfrmParametros::createFilialPage() {
+    auto* layout = new QVBoxLayout(tshFormulario);
+    layout->setContentsMargins(0, 0, 0, 0);
+    panFilial = namedWidget(tshFormulario, QStringLiteral("panFilial"));
+    auto* filialRow = new QHBoxLayout(panFilial);
+    filialRow->addWidget(boldLabel(panFilial, QStringLiteral("lblFilial"), QStringLiteral("Filial")));
+    medCdFilial = new TEdit(panFilial, QStringLiteral("medCdFilial"));
+    medCdFilial->setMaxLength(4);
+    medCdFilial->setFixedWidth(60);
+    medCdFilial->setFocusPolicy(Qt::ClickFocus); // skipped by the Tab key
+    QPalette info = medCdFilial->palette();
+    info.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
+    medCdFilial->setPalette(info);
+    BtnFilial = new TBtnPesquisa(panFilial, QStringLiteral("BtnFilial"));
+    BtnFilial->Associate = medCdFilial;
+    BtnFilial->EmptyError = QStringLiteral("Não há filial cadastrada.");
+    edtNmFilial = new TEdit(panFilial, QStringLiteral("edtNmFilial"));
+    edtNmFilial->setText(QStringLiteral("edtNmFilial"));
+    edtNmFilial->setEnabled(false);
+    filialRow->addWidget(medCdFilial);
+    filialRow->addWidget(BtnFilial);
+    filialRow->addWidget(edtNmFilial, 1);
+    layout->addWidget(panFilial);
+
+    pgcFilial = new TPageControl(tshFormulario, QStringLiteral("pgcFilial"));
+    layout->addWidget(pgcFilial, 1);
+    tshAgeFilial = pgcFilial->AddPage(QStringLiteral("tshAgeFilial"), QStringLiteral("Agenda"));
+    tshDiversos = pgcFilial->AddPage(QStringLiteral("tshDiversos"), QStringLiteral("Diversos"));
+
+    grbAgeFili = subPageGroup(tshAgeFilial, QStringLiteral("AgeFilial"), QStringLiteral("grbAgeFili"));
+    auto* agenda = new QFormLayout(grbAgeFili);
+    dbeFechamento = new TDBEdit(grbAgeFili, QStringLiteral("dbeFechamento"));
+    dbeFechamento->setFixedWidth(40);
+    dbeFechamento->setPalette(info);
+    dbdUltiFecha = new TDBDateEditPlus(grbAgeFili, QStringLiteral("dbdUltiFecha"));
+    dbdUltiFecha->setFixedWidth(120);
+    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblFechamento"), QStringLiteral("Dia de Fechamento do RH")), dbeFechamento);
+    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblUltiFecha"), QStringLiteral("Data do Último Fechamento do RH")), dbdUltiFecha);
+
+    grbDiversos = subPageGroup(tshDiversos, QStringLiteral("Diversos"), QStringLiteral("grbDiversos"));
+    auto* diversos = new QVBoxLayout(grbDiversos);
+    auto* planRow = new QHBoxLayout;
+    planRow->addWidget(boldLabel(grbDiversos, QStringLiteral("lblMediConv"), QStringLiteral("Convênio Médico Padrão")));
+    dbeMediConv = new TDBEdit(grbDiversos, QStringLiteral("dbeMediConv"));
+    dbeMediConv->setFixedWidth(40);
+    btnConvMedi = new TBtnPesquisa(grbDiversos, QStringLiteral("btnConvMedi"));
+    btnConvMedi->Associate = dbeMediConv;
+    btnConvMedi->EmptyError = QStringLiteral("Não há convênio médico cadastrado.");
+    dbeNmConvenioMedico = new TDBEdit(grbDiversos, QStringLiteral("dbeNmConvenioMedico"));
+    dbeNmConvenioMedico->setEnabled(false);
+    planRow->addWidget(dbeMediConv);
+    planRow->addWidget(btnConvMedi);
+    planRow->addWidget(dbeNmConvenioMedico, 1);
+    grbDiretorio = new QGroupBox(QStringLiteral("Diretório para Integração com a Folha de Pagamento"), grbDiversos);
+    grbDiretorio->setObjectName(QStringLiteral("grbDiretorio"));
+    QFont bold = grbDiretorio->font();
+    bold.setBold(true);
+    grbDiretorio->setFont(bold);
+    auto* dirRow = new QHBoxLayout(grbDiretorio);
+    dbeDiretorio = new TDBEdit(grbDiretorio, QStringLiteral("dbeDiretorio"));
+    dbeDiretorio->setFont(font());
+    btpDirFolhaPag = new TBtnPesquisa(grbDiretorio, QStringLiteral("btpDirFolhaPag"));
+    dirRow->addWidget(dbeDiretorio, 1);
+    dirRow->addWidget(btpDirFolhaPag);
+    diversos->addLayout(planRow);
+    diversos->addWidget(grbDiretorio);
+    setTabOrder(dbeDiretorio, dbeMediConv);
+}

@@ -1,0 +1,135 @@
+// The form object: its components, bindings and life from creation to release.
+
+#include "Parametros.h"
+
+#include "Consiste.h"
+#include "Dispatch.h"
+
+#include <QHeaderView>
+#include "DataSets.h"
+#include "FormMessages.h"
+#include "ModuleState.h"
+
+TfrmParametros::TfrmParametros(QWidget* parent)
+    : TfrmPadrao(parent) {
+    setObjectName(QStringLiteral("frmParametros"));
+    setWindowTitle(QStringLiteral("Parâmetros Gerais"));
+    resize(461, 324);
+    move(415, 218);
+    lblCodTela->setText(QStringLiteral("ZOL00900"));
+    msgPadrao.Lines = msgPadraoLines();
+    sbtImprimir->setEnabled(false);
+
+    netParamZOL.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    netParamZOL.ThrowException = false;
+    netParamZOL.BeforeConnect = [this](TNetConnection& c) { netParamZOLBeforeConnect(c); };
+
+    data::defineGeral(cdsGeral);
+    data::defineFilial(cdsFilial);
+    data::defineInspecao(cdsInspecao);
+    data::defineCargo(cdsCargo);
+    data::defineDepto(cdsDepto);
+    data::defineVdConv(cdsVdConv);
+    dtsPadrao.SetDataSet(&cdsGeral);
+    dtsFilial.SetDataSet(&cdsFilial);
+    dtsInspecao.SetDataSet(&cdsInspecao);
+    dtsCargo.SetDataSet(&cdsCargo);
+    dtsDepto.SetDataSet(&cdsDepto);
+    dtsVdConv.SetDataSet(&cdsVdConv);
+
+    createPages();
+    createMenus();
+    bindFields();
+    bindEvents();
+}
+
+TfrmParametros::~TfrmParametros() {
+    if (Cli_zol00900::frmParametros == this) Cli_zol00900::frmParametros = nullptr;
+}
+
+void TfrmParametros::createMenus() {
+    mnuFolhaDados->setText(QStringLiteral("Geral"));
+    mnuFormulario->setText(QStringLiteral("Filial"));
+    mnuEncargos = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuEncargos"), QStringLiteral("Encargo"), true);
+    mnuCestaBasica = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuCestaBasica"), QStringLiteral("Cesta Básica"), true);
+    mnuAgenda = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuAgenda"), QStringLiteral("Agenda"), true);
+    mnuFerias = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuFerias"), QStringLiteral("Férias"), true);
+    mnuQuestionario = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuQuestionario"), QStringLiteral("Questionário"), true);
+    mnuAgeFilial = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuAgeFilial"), QStringLiteral("Agenda"), true);
+    mnuDIversos = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuDIversos"), QStringLiteral("Diversos"), true);
+    mnuEncargos->setChecked(true);
+    mnuAgeFilial->setChecked(true);
+    for (QAction* a : {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar, mnuVerificar})
+        a->setEnabled(false);
+}
+
+void TfrmParametros::bindFields() {
+    const QList<QPair<TDBEdit*, const char*>> geral{
+        {dbeVrPeEncTemp, "VRPEENCTEMP"}, {dbeVrPeEncEfet, "VRPEENCEFET"}, {dbeVrPeDescVT, "VRPEDESCVT"},
+        {dbeCdIndiceCb, "CDINDICECB"},   {dbeNmIndice, "NMINDICE"},       {dbdDtBaseCB, "DTBASECB"},
+        {dbeVrCestaBas, "VRCESTABAS"},   {dbeVrPrazEfeFun, "VRPRAZEFEFUN"}, {dbeQtDias, "QTDIASFERIPG"}};
+    for (const auto& [edit, field] : geral) {
+        edit->SetDataField(QString::fromLatin1(field));
+        edit->SetDataSource(&dtsPadrao);
+    }
+    drgTipoIndice->SetDataField(QStringLiteral("IDTPINDCB"));
+    drgTipoIndice->SetDataSource(&dtsPadrao);
+    dcbFerias->SetDataField(QStringLiteral("IDTPFERIASPG"));
+    dcbFerias->SetDataSource(&dtsPadrao);
+
+    const QList<QPair<TDBEdit*, const char*>> filial{{dbeFechamento, "DIFECHRH"},
+                                                     {dbdUltiFecha, "DTULTFECHRH"},
+                                                     {dbeDiretorio, "NMDIRPONTO"},
+                                                     {dbeMediConv, "CDCONMEDDEF"},
+                                                     {dbeNmConvenioMedico, "NMCONVMEDI"}};
+    for (const auto& [edit, field] : filial) {
+        edit->SetDataField(QString::fromLatin1(field));
+        edit->SetDataSource(&dtsFilial);
+    }
+
+    const QStringList weekdays{QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
+                               QStringLiteral("Quarta"),  QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
+                               QStringLiteral("Sábado")};
+    for (TDBDateEditPlus* d : {dbdDtBaseCB, dbdUltiFecha}) {
+        d->ValidDateColor = Qt::blue;
+        d->SaveTime = false;
+        d->NomeSemana = weekdays;
+    }
+
+    dbgQuestCand->SetColumns({{QStringLiteral("CDINSPECAO"), QStringLiteral("Código"), 66, true},
+                              {QStringLiteral("NMINSPECAO"), QStringLiteral("Nome"), 183, true},
+                              {QStringLiteral("IDCARG"), QStringLiteral("Q. Cargo"), 47, false},
+                              {QStringLiteral("IDDEPT"), QStringLiteral("Q. Depto."), -1, false},
+                              {QStringLiteral("IDPADR"), QStringLiteral("Q. Padrão"), 54, false}});
+    dbgQuestCand->SetDataSource(&dtsInspecao);
+    TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✓"), 16, false};
+    tick.TitleColor = palette().color(QPalette::Button);
+    dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
+    dbgCargo->SetDataSource(&dtsCargo);
+    dbgDepto->SetColumns({tick, {QStringLiteral("NMDEPTO"), QStringLiteral("Departamento"), -1, true}});
+    dbgDepto->SetDataSource(&dtsDepto);
+    for (TDBGrid* g : {dbgCargo, dbgDepto}) g->horizontalHeader()->setStretchLastSection(true);
+}
+
+void TfrmParametros::bindEvents() {
+    pgcGeral->OnChange = [this] { pgcGeralChange(); };
+    pgcFilial->OnChange = [this] { pgcFilialChange(); };
+    const QList<QPair<QAction*, void (TfrmParametros::*)()>> items{
+        {mnuEncargos, &TfrmParametros::mnuEncargosClick},   {mnuCestaBasica, &TfrmParametros::mnuCestaBasicaClick},
+        {mnuAgenda, &TfrmParametros::mnuAgendaClick},       {mnuFerias, &TfrmParametros::mnuFeriasClick},
+        {mnuQuestionario, &TfrmParametros::mnuQuestionarioClick}, {mnuAgeFilial, &TfrmParametros::mnuAgeFilialClick},
+        {mnuDIversos, &TfrmParametros::mnuDIversosClick}};
+    for (const auto& [action, handler] : items) {
+        // A checkable item toggles itself on a click; the handlers set the marks from the pages.
+        connect(action, &QAction::triggered, this, [this, handler = handler] { Dispatch([&] { (this->*handler)(); }); });
+    }
+    dtsFilial.OnStateChange = [this](TDataSource&) { dtsFilialStateChange(); };
+    cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
+    medCdFilial->OnChange = [this] { medCdFilialChange(); };
+}
+
+void LoadFromServer(TNetConnection& connection, TClientDataSet& target, const QString& method,
+                    const QVector<protocol::Argument>& args) {
+    const protocol::Response result = connection.AppServer().call(method, args);
+    target.SetData(CheckResultServ(result, true, 0));
+}
