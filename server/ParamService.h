@@ -1,0 +1,48 @@
+#pragma once
+// The server object "ZOL00900.rdmParametrosZOL": the sixteen methods of the parameters service
+// over one storage connection. Arguments arrive checked for number and kind; every result is
+// JSON text, and every failure a ServiceError.
+
+#include "Storage.h"
+
+#include "protocol/Rpc.h"
+
+#include <string>
+#include <string_view>
+
+namespace rhserver {
+
+// Who is calling: the branch given at open (the context of the questionnaire flags) and an id
+// that names the connection in the audit table.
+struct SessionInfo {
+    QString branch;
+    QString sessionId;
+};
+
+struct MethodSpec {
+    std::string_view name;
+    int argc;
+    bool takesDelta; // its one argument is a delta object; otherwise all arguments are texts
+};
+
+// The method of that name, or null.
+const MethodSpec* findMethod(std::string_view name);
+
+class ParamService {
+public:
+    explicit ParamService(Storage& storage)
+        : m_storage(storage) {}
+
+    // paramsJson is the request's params as received, kept in the audit row of a write.
+    std::string call(const SessionInfo& session, const MethodSpec& method,
+                     const QVector<protocol::Argument>& args, std::string_view paramsJson);
+
+    // Touches the database; throws on failure.
+    void ping();
+    bool branchExists(const QString& code);
+
+private:
+    Storage& m_storage;
+};
+
+} // namespace rhserver

@@ -1,0 +1,42 @@
+#pragma once
+// The parameters service as an embeddable object: it listens and serves on threads of its own
+// (a small fixed pool, each with its own event loop and database connection), so a caller may
+// make blocking calls to it from the thread that started it.
+
+#include "protocol/Rpc.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <memory>
+
+namespace rhserver {
+
+constexpr const char* ServerVersion = "0.1";
+
+struct ServerOptions {
+    QString db;    // "sqlite:PATH" or "postgresql://user@host:port/dbname"
+    QString token; // empty: open needs no token
+    qsizetype maxMessage = protocol::DefaultMaxMessage;
+    int workers = 0; // 0: one per core
+};
+
+class RhServer {
+public:
+    explicit RhServer(ServerOptions options);
+    ~RhServer();
+    RhServer(const RhServer&) = delete;
+    RhServer& operator=(const RhServer&) = delete;
+
+    // Returns once the service is listening (port 0 picks a free port), or false with the reason.
+    bool start(const QHostAddress& address, quint16 port, QString* error);
+    quint16 port() const;
+    // Closes the listener and every connection, and ends the threads. Safe to call twice.
+    void stop();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace rhserver

@@ -1,0 +1,173 @@
+#include "Session.h"
+
+#include "Log.h"
+
+namespace rhserver {
+
+namespace dom = simdjson::dom;
+namespace ErrorCode = protocol::ErrorCode;
+
+namespace {
+QString methodText(std::string_view method) {
+    const QString name = protocol::toQString(method);
+    return name.size() > 40 ? name.left(40) + QStringLiteral("…") : name;
+}
+} // namespace
+
+Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
+                 QString sessionId)
+    : m_config(config)
+    , m_service(service)
+    , m_parser(parser) {
+    m_info.sessionId = std::move(sessionId);
+}
+
+std::string Session::fail(std::string_view idJson, int code, const QString& message) {
+    m_lastFailure = QStringLiteral("erro %1: %2").arg(code).arg(message);
+    return protocol::errorJson(idJson, code, message);
+}
+
+std::string Session::handle(const QByteArray& line) {
+    m_lastFailure.clear();
+    dom::element doc;
+    if (m_parser.parse(line.constData(), size_t(line.size())).get(doc))
+        return fail("null", ErrorCode::ParseError,
+                    QStringLiteral("A mensagem recebida não é um JSON válido."));
+    dom::object request;
+    if (doc.get(request))
+        return fail("null", ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição deve ser um objeto JSON-RPC, um por linha."));
+    dom::element id;
+    if (request["id"].get(id))
+        return fail("null", ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição não tem identificador (id)."));
+    if (!(id.is_string() || id.is_number() || id.is_null()))
+        return fail(
+            "null", ErrorCode::InvalidRequest,
+            QStringLiteral("O identificador da requisição deve ser um número ou um texto."));
+    const std::string idJson = simdjson::to_string(id);
+    std::string_view version, method;
+    if (request["jsonrpc"].get(version) || version != "2.0")
+        return fail(idJson, ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição não segue o protocolo JSON-RPC 2.0."));
+    if (request["method"].get(method))
+        return fail(idJson, ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição não diz o método a chamar."));
+    dom::element params;
+    const bool hasParams = !request["params"].get(params);
+    try {
+        return dispatch(idJson, method, params, hasParams);
+    } catch (const ServiceError& e) {
+        return fail(idJson, e.code, e.message);
+    } catch (const std::exception& e) {
+        logLine(QStringLiteral("falha inesperada em %1: %2")
+                    .arg(methodText(method), QString::fromLocal8Bit(e.what())));
+        return fail(
+            idJson, ErrorCode::StorageFailure,
+            QStringLiteral(
+                "O servidor não conseguiu concluir a operação. Tente de novo; se o problema "
+                "continuar, avise o administrador do sistema."));
+    }
+}
+
+std::string Session::dispatch(std::string_view idJson, std::string_view method, dom::element params,
+                              bool hasParams) {
+    if (method == "ping") {
+        m_service.ping();
+        return protocol::resultJson(idJson, R"({"server":"rhserver )" +
+                                                m_config.serverVersion.toStdString() +
+                                                R"(","database":"ok"})");
+    }
+    if (method == "open") {
+        dom::object p;
+        std::string_view object, branch, token;
+        if (!hasParams || params.get(p) || p["object"].get(object) || p["branch"].get(branch))
+            return fail(
+                idJson, ErrorCode::InvalidParams,
+                QStringLiteral("O método open espera um objeto com os textos object e branch."));
+        dom::element tokenElement;
+        const bool hasToken = !p["token"].get(tokenElement);
+        if (hasToken && tokenElement.get(token))
+            return fail(idJson, ErrorCode::InvalidParams,
+                        QStringLiteral("O token de acesso deve ser um texto."));
+        if (!m_config.token.isEmpty() &&
+            (!hasToken || protocol::toQString(token) != m_config.token))
+            return fail(
+                idJson, ErrorCode::NotAuthorised,
+                QStringLiteral(
+                    "Acesso não autorizado: o token de acesso não confere com o do servidor."));
+        if (object != protocol::ServerObjectName)
+            return fail(idJson, ErrorCode::UnknownObject,
+                        QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")
+                            .arg(methodText(object)));
+        const QString code = protocol::toQString(branch);
+        if (!m_service.branchExists(code))
+            return fail(
+                idJson, ErrorCode::Refused,
+                QStringLiteral("A filial \"%1\" não está cadastrada; a conexão não foi aberta.")
+                    .arg(code.left(40)));
+        m_info.branch = code;
+        m_open = true;
+        protocol::JsonWriter w;
+        w.beginObject();
+        w.key("session");
+        w.string(m_info.sessionId);
+        w.endObject();
+        return protocol::resultJson(idJson, w.text());
+    }
+    const MethodSpec* spec = findMethod(method);
+    if (!spec)
+        return fail(
+            idJson, ErrorCode::MethodNotFound,
+            QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
+    if (!m_open)
+        return fail(idJson, ErrorCode::NotOpen,
+                    QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
+                        .arg(methodText(method)));
+    dom::array list;
+    if (hasParams && params.get(list))
+        return fail(
+            idJson, ErrorCode::InvalidParams,
+            QStringLiteral("Os argumentos de %1 devem vir numa lista.").arg(methodText(method)));
+    const int count = hasParams ? int(list.size()) : 0;
+    if (count != spec->argc)
+        return fail(idJson, ErrorCode::InvalidParams,
+                    QStringLiteral("O método %1 espera %2 argumento(s), mas recebeu %3.")
+                        .arg(methodText(method))
+                        .arg(spec->argc)
+                        .arg(count));
+    QVector<protocol::Argument> args;
+    if (spec->takesDelta) {
+        dom::element delta = list.at(0);
+        dom::object o;
+        dom::array fields, changes;
+        if (delta.get(o) || o["fields"].get(fields) || o["changes"].get(changes))
+            return fail(
+                idJson, ErrorCode::InvalidParams,
+                QStringLiteral("O argumento de %1 deve ser um pacote de alterações, com campos e "
+                               "alterações.")
+                    .arg(methodText(method)));
+        try {
+            args.push_back(protocol::parseDelta(delta));
+        } catch (const protocol::ProtocolError& e) {
+            return fail(idJson, ErrorCode::Refused,
+                        QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
+        }
+    } else {
+        int n = 0;
+        for (dom::element e : list) {
+            ++n;
+            std::string_view text;
+            if (e.get(text))
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("O argumento %1 de %2 deve ser um texto.")
+                                .arg(n)
+                                .arg(methodText(method)));
+            args.push_back(protocol::toQString(text));
+        }
+    }
+    const std::string paramsJson = simdjson::to_string(list);
+    return protocol::resultJson(idJson, m_service.call(m_info, *spec, args, paramsJson));
+}
+
+} // namespace rhserver

@@ -1,0 +1,201 @@
+#include "Storage.h"
+
+#include "Log.h"
+#include "protocol/Rpc.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QUrl>
+#include <atomic>
+
+namespace rhserver {
+
+using protocol::FieldSpec;
+using protocol::FieldType;
+
+std::optional<DbAddress> DbAddress::parse(const QString& url, QString* error) {
+    DbAddress a;
+    if (url.startsWith(QLatin1String("sqlite:"))) {
+        a.engine = Engine::SQLite;
+        a.path = url.mid(7);
+        if (a.path.isEmpty()) {
+            *error = QStringLiteral("Informe o caminho do arquivo SQLite em --db sqlite:CAMINHO.");
+            return std::nullopt;
+        }
+        return a;
+    }
+    const QUrl u(url, QUrl::StrictMode);
+    if (u.isValid() &&
+        (u.scheme() == QLatin1String("postgresql") || u.scheme() == QLatin1String("postgres"))) {
+        a.engine = Engine::PostgreSQL;
+        a.host = u.host();
+        a.port = u.port(5432);
+        a.user = u.userName();
+        a.password = u.password();
+        a.database = u.path().mid(1);
+        if (a.host.isEmpty() || a.database.isEmpty()) {
+            *error = QStringLiteral("O endereço PostgreSQL precisa de servidor e banco: "
+                                    "postgresql://usuario@servidor:porta/banco.");
+            return std::nullopt;
+        }
+        return a;
+    }
+    *error = QStringLiteral("Endereço de banco de dados não reconhecido: %1. Use sqlite:CAMINHO ou "
+                            "postgresql://usuario@servidor:porta/banco.")
+                 .arg(url);
+    return std::nullopt;
+}
+
+QString DbAddress::display() const {
+    if (engine == Engine::SQLite) return QStringLiteral("sqlite:") + path;
+    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
+}
+
+Storage::Storage(DbAddress address)
+    : m_address(std::move(address)) {
+    static std::atomic<int> counter{0};
+    m_name = QStringLiteral("rhserver-%1").arg(++counter);
+}
+
+Storage::~Storage() {
+    m_queries.clear();
+    if (m_db.isValid()) m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+bool Storage::open(QString* error, bool create) {
+    if (m_address.engine == Engine::SQLite) {
+        if (!create && !QFileInfo::exists(m_address.path)) {
+            *error = QStringLiteral("O banco de dados %1 não existe; crie-o com rhserver --init.")
+                         .arg(m_address.path);
+            return false;
+        }
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        m_db.setDatabaseName(m_address.path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    } else {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+        m_db.setHostName(m_address.host);
+        m_db.setPort(m_address.port);
+        m_db.setUserName(m_address.user);
+        m_db.setPassword(m_address.password);
+        m_db.setDatabaseName(m_address.database);
+    }
+    if (!m_db.isValid()) {
+        *error = QStringLiteral("O driver de banco de dados %1 não está instalado.")
+                     .arg(m_db.driverName());
+        return false;
+    }
+    if (!m_db.open()) {
+        *error = QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
+                     .arg(m_address.display(), m_db.lastError().text());
+        return false;
+    }
+    try {
+        if (m_address.engine == Engine::SQLite) {
+            // WAL lets readers run beside the one writer; the busy timeout makes writers queue.
+            execDirect(QStringLiteral("PRAGMA journal_mode=WAL"));
+            execDirect(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            execDirect(QStringLiteral("PRAGMA busy_timeout=10000"));
+            execDirect(QStringLiteral("PRAGMA foreign_keys=ON"));
+        }
+    } catch (const ServiceError&) {
+        *error = QStringLiteral("Não foi possível configurar o banco de dados %1: %2.")
+                     .arg(m_address.display(), m_db.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+QSqlQuery& Storage::query(const char* sql) {
+    auto it = m_queries.find(sql);
+    if (it == m_queries.end()) {
+        QSqlQuery q(m_db);
+        if (!q.prepare(QString::fromUtf8(sql)))
+            fail(QStringLiteral("preparar a consulta"), q.lastError().text());
+        it = m_queries.insert(sql, std::move(q));
+    }
+    return *it;
+}
+
+void Storage::exec(QSqlQuery& q) {
+    if (!q.exec())
+        fail(QStringLiteral("executar a consulta"),
+             q.lastError().text() + QStringLiteral(" [") + q.lastQuery() + u']');
+}
+
+void Storage::execDirect(const QString& sql) {
+    QSqlQuery q(m_db);
+    if (!q.exec(sql))
+        fail(QStringLiteral("executar o comando"),
+             q.lastError().text() + QStringLiteral(" [") + sql + u']');
+}
+
+void Storage::begin() {
+    execDirect(m_address.engine == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                  : QStringLiteral("BEGIN"));
+}
+
+void Storage::commit() {
+    execDirect(QStringLiteral("COMMIT"));
+}
+
+void Storage::rollback() {
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK")); // nothing to do when the transaction already ended
+}
+
+const char* Storage::lockSuffix() const {
+    return m_address.engine == Engine::PostgreSQL ? " FOR UPDATE" : "";
+}
+
+void Storage::bind(QSqlQuery& q, int position, const FieldSpec& field,
+                   const QVariant& value) const {
+    const bool sqlite = m_address.engine == Engine::SQLite;
+    switch (field.type) {
+    case FieldType::String:
+        q.bindValue(position, value.isNull() ? QVariant(QMetaType::fromType<QString>())
+                                             : QVariant(value.toString()));
+        return;
+    case FieldType::Float:
+        q.bindValue(position, value.isNull() ? QVariant(QMetaType::fromType<double>())
+                                             : QVariant(value.toDouble()));
+        return;
+    case FieldType::Date:
+        // SQLite keeps dates as ISO text, which sorts and compares like the dates themselves.
+        if (sqlite)
+            q.bindValue(position, value.isNull() ? QVariant(QMetaType::fromType<QString>())
+                                                 : QVariant(value.toDate().toString(Qt::ISODate)));
+        else
+            q.bindValue(position, value.isNull() ? QVariant(QMetaType::fromType<QDate>())
+                                                 : QVariant(value.toDate()));
+        return;
+    }
+}
+
+QVariant Storage::read(const FieldSpec& field, const QVariant& stored) {
+    if (stored.isNull()) return {};
+    switch (field.type) {
+    case FieldType::String:
+        return stored.toString();
+    case FieldType::Float:
+        return stored.toDouble();
+    case FieldType::Date:
+        if (stored.typeId() == QMetaType::QDate) return stored.toDate();
+        if (stored.typeId() == QMetaType::QDateTime) return stored.toDateTime().date();
+        return QDate::fromString(stored.toString().left(10), Qt::ISODate);
+    }
+    return {};
+}
+
+void Storage::fail(const QString& what, const QString& detail) {
+    m_lastFailure = detail;
+    logLine(QStringLiteral("falha no banco de dados (%1): %2").arg(what, detail));
+    throw ServiceError{
+        protocol::ErrorCode::StorageFailure,
+        QStringLiteral("O servidor não conseguiu acessar o banco de dados. Tente de novo; "
+                       "se o problema continuar, avise o administrador do sistema.")};
+}
+
+} // namespace rhserver

@@ -1,0 +1,139 @@
+// rhserver: the parameters application server. Only wires the library to the command line.
+
+#include "server/Log.h"
+#include "server/RhServer.h"
+#include "server/Schema.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const usage =
+    "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
+    "              [--max-message BYTES]\n"
+    "\n"
+    "Servidor de aplicação dos parâmetros gerais de RH.\n"
+    "\n"
+    "  --listen HOST:PORTA   endereço em que o serviço escuta (padrão 127.0.0.1:7400;\n"
+    "                        porta 0 escolhe uma porta livre)\n"
+    "  --db BANCO            sqlite:CAMINHO ou postgresql://usuario@servidor:porta/banco\n"
+    "  --init                cria ou atualiza o esquema do banco; sem --listen, termina em "
+    "seguida\n"
+    "  --demo                com --init, inclui os dados de demonstração num banco sem filiais\n"
+    "  --token-file ARQUIVO  exige, na abertura de cada conexão, o token guardado no arquivo\n"
+    "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
+    "  --help                mostra esta ajuda\n";
+
+int failWith(const QString& message) {
+    std::fprintf(stderr, "rhserver: %s\n", message.toUtf8().constData());
+    return 2;
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QString listen, db, tokenFile;
+    bool init = false, demo = false, listenGiven = false;
+    qsizetype maxMessage = protocol::DefaultMaxMessage;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const auto value = [&](QString* out) {
+            if (i + 1 >= args.size()) return false;
+            *out = args[++i];
+            return true;
+        };
+        QString number;
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            return 0;
+        } else if (a == QLatin1String("--listen")) {
+            if (!value(&listen)) return failWith(QStringLiteral("--listen precisa de HOST:PORTA."));
+            listenGiven = true;
+        } else if (a == QLatin1String("--db")) {
+            if (!value(&db)) return failWith(QStringLiteral("--db precisa do endereço do banco."));
+        } else if (a == QLatin1String("--token-file")) {
+            if (!value(&tokenFile))
+                return failWith(QStringLiteral("--token-file precisa do caminho do arquivo."));
+        } else if (a == QLatin1String("--max-message")) {
+            bool ok = false;
+            if (value(&number)) maxMessage = number.toLongLong(&ok);
+            if (!ok || maxMessage < 64)
+                return failWith(
+                    QStringLiteral("--max-message precisa de um número de bytes (mínimo 64)."));
+        } else if (a == QLatin1String("--init")) {
+            init = true;
+        } else if (a == QLatin1String("--demo")) {
+            demo = true;
+        } else {
+            std::fputs(usage, stderr);
+            return failWith(QStringLiteral("opção desconhecida: %1").arg(a));
+        }
+    }
+    if (db.isEmpty()) {
+        std::fputs(usage, stderr);
+        return failWith(QStringLiteral("informe o banco de dados com --db."));
+    }
+    if (demo && !init) return failWith(QStringLiteral("--demo só vale junto com --init."));
+
+    if (init) {
+        QString error, report;
+        if (!rhserver::initDatabase(db, demo, &error, &report)) return failWith(error);
+        rhserver::logLine(QStringLiteral("banco inicializado: %1").arg(report));
+        if (!listenGiven) return 0;
+    }
+
+    rhserver::ServerOptions options;
+    options.db = db;
+    options.maxMessage = maxMessage;
+    if (!tokenFile.isEmpty()) {
+        QFile file(tokenFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return failWith(
+                QStringLiteral("não foi possível ler o arquivo de token %1.").arg(tokenFile));
+        options.token = QString::fromUtf8(file.readAll()).trimmed();
+        if (options.token.isEmpty())
+            return failWith(QStringLiteral("o arquivo de token %1 está vazio.").arg(tokenFile));
+    }
+    if (listen.isEmpty()) listen = QStringLiteral("127.0.0.1:7400");
+    const qsizetype colon = listen.lastIndexOf(u':');
+    bool portOk = false;
+    const uint port = colon > 0 ? listen.mid(colon + 1).toUInt(&portOk) : 0;
+    QHostAddress address(colon > 0 ? listen.left(colon) : QString());
+    if (colon <= 0 || !portOk || port > 65535 || address.isNull())
+        return failWith(QStringLiteral(
+            "--listen espera HOST:PORTA com um endereço IP, por exemplo 127.0.0.1:7400."));
+
+    rhserver::RhServer server(options);
+    QString error;
+    if (!server.start(address, quint16(port), &error)) return failWith(error);
+    std::fprintf(stderr, "rhserver listening on %s:%u\n", address.toString().toUtf8().constData(),
+                 server.port());
+    std::fflush(stderr);
+
+    // SIGINT and SIGTERM end the service in order: connections closed, WAL checkpointed.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    const int code = app.exec();
+    server.stop();
+    rhserver::logLine(QStringLiteral("serviço encerrado"));
+    return code;
+}
