@@ -73,7 +73,10 @@ void JsonWriter::number(double value) {
     if (!std::isfinite(value)) throw std::invalid_argument("JSON has no infinite or NaN numbers");
     separate();
     char buffer[32];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Plain digits from 2^64 up would be an integer too big for the reader: use an exponent.
+    auto [end, ec] = std::abs(value) >= 1e18 ? std::to_chars(buffer, buffer + sizeof buffer, value,
+                                                             std::chars_format::scientific)
+                                             : std::to_chars(buffer, buffer + sizeof buffer, value);
     m_out.append(buffer, end);
     m_needComma = true;
 }

@@ -106,7 +106,8 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
         std::string_view s;
         if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera uma data").arg(where, field.name));
         const QDate date = QDate::fromString(toQString(s), Qt::ISODate);
-        if (s.size() != 10 || !date.isValid())
+        // Qt also reads "2026/01/05" as ISO; the wire carries only "YYYY-MM-DD".
+        if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !date.isValid())
             fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3").arg(where, field.name, toQString(s)));
         return date;
     }

@@ -28,8 +28,7 @@ std::string requestJson(std::int64_t id, const QString& method, const QVector<Ar
     }
     w.endArray();
     w.endObject();
-    w.raw("\n");
-    return w.take();
+    return w.take() + '\n'; // the line ends after the value, not as another value
 }
 
 std::string openRequestJson(std::int64_t id, const OpenParams& p) {
@@ -46,8 +45,7 @@ std::string openRequestJson(std::int64_t id, const OpenParams& p) {
     }
     w.endObject();
     w.endObject();
-    w.raw("\n");
-    return w.take();
+    return w.take() + '\n';
 }
 
 Response parseResponse(std::string_view line, dom::parser& parser) {
@@ -100,8 +98,7 @@ std::string errorJson(std::string_view idJson, int code, const QString& message)
     w.string(message);
     w.endObject();
     w.endObject();
-    w.raw("\n");
-    return w.take();
+    return w.take() + '\n';
 }
 
 std::optional<QByteArray> LineReader::takeLine() {

@@ -1,0 +1,48 @@
+#pragma once
+// The host's dialogs and error handling for tests: records what the screen shows and answers
+// questions with a preset button, so that no modal dialog ever blocks a test.
+
+#include "HostServices.h"
+
+#include <QList>
+#include <QStringList>
+
+class RecordingHost : public HostServices {
+public:
+    struct Question {
+        QString text;
+        MsgDlgType kind;
+        QList<ModalResult> buttons;
+    };
+
+    RecordingHost() { setHostServices(this); }
+    ~RecordingHost() override { setHostServices(nullptr); }
+    RecordingHost(const RecordingHost&) = delete;
+    RecordingHost& operator=(const RecordingHost&) = delete;
+
+    QStringList errors; // texts shown by showError
+    QList<Question> questions;
+    QStringList exceptions; // what() of failures handed to the host's error handling
+    ModalResult answer = ModalResult::Ok;
+    QString branch = QStringLiteral("0001");
+
+    QString FiliProc() override { return branch; }
+    QString WebURL() override { return QStringLiteral("127.0.0.1"); }
+    int WebPort() override { return 7400; }
+    int codePictureLevels(int) override { return 1; }
+
+    void showError(const QString& text) override { errors << text; }
+    ModalResult ask(const QString& text, MsgDlgType kind,
+                    const QList<ModalResult>& buttons) override {
+        questions.append({text, kind, buttons});
+        return answer;
+    }
+    bool pickRow(TClientDataSet&, const QStringList&) override { return false; }
+    QString selectDirectory(const QString&) override { return {}; }
+    void busyStart() override {}
+    void busyStop() override {}
+    void setWaitCursor(bool) override {}
+    void handleException(const std::exception& e) override {
+        exceptions << QString::fromUtf8(e.what());
+    }
+};

@@ -1,0 +1,220 @@
+// Data packets and deltas through their JSON text and back, and the packets that are refused.
+
+#include "protocol/PacketJson.h"
+#include "../kit/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+using namespace protocol;
+
+namespace {
+
+// Same values, doubles compared bit for bit.
+void expectSameRow(const Row& got, const Row& sent, const QString& where) {
+    ASSERT_EQ(got.size(), sent.size()) << where.toStdString();
+    for (int i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(QStringLiteral("%1, value %2").arg(where).arg(i).toStdString());
+        EXPECT_EQ(got[i].isNull(), sent[i].isNull());
+        if (sent[i].isNull()) continue;
+        EXPECT_EQ(got[i].typeId(), sent[i].typeId());
+        if (sent[i].typeId() == QMetaType::Double) {
+            const double a = got[i].toDouble(), b = sent[i].toDouble();
+            EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << a << " != " << b;
+        } else {
+            EXPECT_EQ(got[i], sent[i]);
+        }
+    }
+}
+
+const QVector<FieldSpec> Fields{{QStringLiteral("NMINDICE"), FieldType::String, 30},
+                                {QStringLiteral("NMDIRPONTO"), FieldType::String, 100},
+                                {QStringLiteral("VRPEENCTEMP"), FieldType::Float, 0},
+                                {QStringLiteral("DTBASECB"), FieldType::Date, 0}};
+
+DataPacket awkwardPacket() {
+    DataPacket p{Fields, {}};
+    p.rows = {
+        {QStringLiteral("Férias"), QStringLiteral("São Paulo"), 12.5, QDate(2026, 1, 31)},
+        {QStringLiteral("Ç"), QStringLiteral("aspas \" barra \\ tab\t fim"), 0.1,
+         QDate(1900, 1, 1)},
+        {QStringLiteral("linha\nnova\r\n"), QStringLiteral("ctrl \x01\x1f\x7f"), -0.4,
+         QDate(2099, 12, 31)},
+        {QVariant(), QVariant(), QVariant(), QVariant()},
+        {QString(), QString(30, u'é'), 1e-7, QDate(2024, 2, 29)},
+        {QStringLiteral("€ 😀"), QStringLiteral("C:\\Folha\\"), 1234567.891, QVariant()},
+        {QStringLiteral("grande"), QString(), std::numeric_limits<double>::max(), QVariant()},
+        {QStringLiteral("2^64"), QString(), 18446744073709551616.0, QVariant()},
+        {QStringLiteral("2^70"), QString(), -1180591620717411303424.0, QVariant()},
+        {QStringLiteral("mínimo"), QString(), std::numeric_limits<double>::denorm_min(),
+         QVariant()},
+        {QStringLiteral("inteiro"), QString(), 9007199254740993.0, QVariant()},
+        {QStringLiteral("zero"), QString(), 0.0, QVariant()},
+    };
+    return p;
+}
+
+TEST(PacketJson, PacketsComeBackExactly) {
+    const DataPacket sent = awkwardPacket();
+    const std::string json = packetToJson(sent);
+    EXPECT_EQ(json.find('\n'), std::string::npos) << "a packet must fit on one line";
+    const DataPacket got = packetFromJson(json);
+    EXPECT_EQ(got.fields, sent.fields);
+    ASSERT_EQ(got.rows.size(), sent.rows.size());
+    for (int r = 0; r < sent.rows.size(); ++r)
+        expectSameRow(got.rows[r], sent.rows[r], QStringLiteral("row %1").arg(r));
+}
+
+TEST(PacketJson, DeltasComeBackExactlyInTheirOrder) {
+    const DataPacket rows = awkwardPacket();
+    Delta sent{Fields, {}};
+    sent.changes.push_back({DeltaChange::Op::Update, rows.rows[0], rows.rows[1]});
+    sent.changes.push_back({DeltaChange::Op::Insert, {}, rows.rows[2]});
+    sent.changes.push_back({DeltaChange::Op::Update, rows.rows[3], rows.rows[4]});
+    sent.changes.push_back({DeltaChange::Op::Insert, {}, rows.rows[7]});
+    const std::string json = deltaToJson(sent);
+    EXPECT_EQ(json.find('\n'), std::string::npos);
+    const Delta got = deltaFromJson(json);
+    EXPECT_EQ(got.fields, sent.fields);
+    ASSERT_EQ(got.changes.size(), sent.changes.size());
+    for (int c = 0; c < sent.changes.size(); ++c) {
+        const QString where = QStringLiteral("change %1").arg(c);
+        EXPECT_EQ(got.changes[c].op, sent.changes[c].op) << c;
+        expectSameRow(got.changes[c].oldValues, sent.changes[c].oldValues, where + " old");
+        expectSameRow(got.changes[c].newValues, sent.changes[c].newValues, where + " new");
+    }
+}
+
+TEST(PacketJson, WritesTheDocumentedShape) {
+    DataPacket p{{{QStringLiteral("CDPARAMRH"), FieldType::String, 1},
+                  {QStringLiteral("VRPRAZEFEFUN"), FieldType::Float, 0},
+                  {QStringLiteral("DTBASECB"), FieldType::Date, 0}},
+                 {{QStringLiteral("1"), 90.0, QDate(2026, 1, 31)}}};
+    EXPECT_EQ(packetToJson(p),
+              R"({"fields":[{"name":"CDPARAMRH","type":"string","size":1},)"
+              R"({"name":"VRPRAZEFEFUN","type":"float"},{"name":"DTBASECB","type":"date"}],)"
+              R"("rows":[["1",90,"2026-01-31"]]})");
+}
+
+TEST(PacketJson, IntegersAreAcceptedForNumbers) {
+    const DataPacket p = packetFromJson(R"({"fields":[{"name":"A","type":"float"}],)"
+                                        R"("rows":[[90],[-5],[0],[18446744073709551615],[1E2]]})");
+    ASSERT_EQ(p.rows.size(), 5);
+    const double expected[] = {90.0, -5.0, 0.0, 18446744073709551615.0, 100.0};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(p.rows[i][0].typeId(), QMetaType::Double) << i;
+        EXPECT_EQ(p.rows[i][0].toDouble(), expected[i]) << i;
+    }
+}
+
+TEST(PacketJson, NullIsAValueOfEveryType) {
+    const DataPacket p = packetFromJson(
+        R"({"fields":[{"name":"S","type":"string","size":1},{"name":"F","type":"float"},{"name":"D","type":"date"}],)"
+        R"("rows":[[null,null,null]]})");
+    ASSERT_EQ(p.rows.size(), 1);
+    for (const QVariant& v : p.rows[0])
+        EXPECT_TRUE(v.isNull());
+}
+
+// The packet is refused with a message that names what is wrong.
+void expectRefused(const std::string& json, const QString& expectedWords) {
+    SCOPED_TRACE(json);
+    try {
+        packetFromJson(json);
+        ADD_FAILURE() << "accepted";
+    } catch (const ProtocolError& e) {
+        for (const QString& word : expectedWords.split(u'|'))
+            EXPECT_TRUE(e.message().contains(word))
+                << e.message().toStdString() << " does not name " << word.toStdString();
+    }
+}
+
+std::string onePacket(const char* fields, const char* rows) {
+    return std::string(R"({"fields":[)") + fields + R"(],"rows":[)" + rows + "]}";
+}
+
+constexpr const char* Text4 = R"({"name":"CDFILIAL","type":"string","size":4})";
+constexpr const char* Number = R"({"name":"VRTOLEAPON","type":"float"})";
+constexpr const char* Day = R"({"name":"DTULTFECHRH","type":"date"})";
+
+TEST(PacketJson, RefusesValuesOfTheWrongType) {
+    const std::string fields = std::string(Text4) + "," + Number + "," + Day;
+    expectRefused(onePacket(fields.c_str(), R"([1,1,"2026-01-05"])"), "CDFILIAL|texto|linha 1");
+    expectRefused(onePacket(fields.c_str(), R"(["0001","1,5","2026-01-05"])"), "VRTOLEAPON|número");
+    expectRefused(onePacket(fields.c_str(), R"(["0001",true,"2026-01-05"])"), "VRTOLEAPON|número");
+    expectRefused(onePacket(fields.c_str(), R"(["0001",1,20260105])"), "DTULTFECHRH|data");
+    expectRefused(onePacket(fields.c_str(), R"(["0001",1,"2026-01-05"],["0002",1,["x"]])"),
+                  "DTULTFECHRH|linha 2");
+}
+
+TEST(PacketJson, RefusesInvalidDates) {
+    for (const char* date : {"2026-02-30", "2026-1-5", "2026-13-01", "31/01/2026", "2026/01/05",
+                             "2026-01-05T00:00:00", ""})
+        expectRefused(onePacket(Day, (std::string(R"([")") + date + R"("])").c_str()),
+                      QStringLiteral("DTULTFECHRH|%1").arg(QString::fromLatin1(date)));
+}
+
+TEST(PacketJson, RefusesRowsOfTheWrongLength) {
+    const std::string fields = std::string(Text4) + "," + Number;
+    expectRefused(onePacket(fields.c_str(), R"(["0001",1],["0002"])"),
+                  "linha 2|1 valores|2 campos");
+    expectRefused(onePacket(fields.c_str(), R"(["0001",1,null])"), "linha 1|3 valores");
+    expectRefused(onePacket(fields.c_str(), R"({"CDFILIAL":"0001"})"), "linha 1");
+}
+
+TEST(PacketJson, RefusesTextLongerThanItsField) {
+    expectRefused(onePacket(Text4, R"(["00001"])"), "CDFILIAL|4 caracteres");
+    // Characters, not bytes: four accented letters fit in four.
+    EXPECT_NO_THROW(packetFromJson(onePacket(Text4, R"(["ÇÃÉÍ"])")));
+}
+
+TEST(PacketJson, RefusesBadFieldLists) {
+    expectRefused(onePacket(R"({"name":"X","type":"blob"})", ""), "X|blob");
+    expectRefused(onePacket(R"({"name":"X","type":"string"})", ""), "X|tamanho");
+    expectRefused(onePacket(R"({"name":"X","type":"string","size":0})", ""), "X|tamanho");
+    expectRefused(onePacket(R"({"name":"","type":"float"})", ""), "sem nome");
+    expectRefused(onePacket(R"({"type":"float"})", ""), "campo");
+    expectRefused(
+        onePacket((std::string(Text4) + R"(,{"name":"cdfilial","type":"float"})").c_str(), ""),
+        "cdfilial|duas vezes");
+    expectRefused(R"({"rows":[]})", "campos");
+    expectRefused(R"({"fields":[]})", "linhas");
+    expectRefused(R"([])", "objeto");
+}
+
+TEST(PacketJson, RefusesTextThatIsNotJson) {
+    for (const char* text :
+         {"", "{", R"({"fields":[],"rows":[],})", "{'fields':[]}", R"({"fields":[],"rows":[]} x)"})
+        expectRefused(text, "JSON");
+}
+
+TEST(PacketJson, RefusesBadDeltas) {
+    const std::string head = std::string(R"({"fields":[)") + Text4 + R"(],"changes":[)";
+    auto refused = [&](const std::string& changes, const QString& words) {
+        SCOPED_TRACE(changes);
+        try {
+            deltaFromJson(head + changes + "]}");
+            ADD_FAILURE() << "accepted";
+        } catch (const ProtocolError& e) {
+            for (const QString& word : words.split(u'|'))
+                EXPECT_TRUE(e.message().contains(word)) << e.message().toStdString();
+        }
+    };
+    refused(R"({"op":"update","new":["0001"]})", "alteração 1|antigos");
+    refused(R"({"op":"insert","new":["0001"]},{"op":"insert"})", "alteração 2|novos");
+    refused(R"({"op":"delete","old":["0001"]})", "delete");
+    refused(R"({"new":["0001"]})", "operação");
+    refused(R"({"op":"update","old":["0001"],"new":["00002"]})", "CDFILIAL|4 caracteres");
+    refused(R"({"op":"update","old":["0001",1],"new":["0002"]})", "2 valores");
+    EXPECT_THROW(deltaFromJson(std::string(R"({"fields":[)") + Text4 + "]}"), ProtocolError);
+}
+
+TEST(JsonWriter, RefusesNumbersJsonCannotHold) {
+    JsonWriter w;
+    EXPECT_THROW(w.number(std::numeric_limits<double>::infinity()), std::invalid_argument);
+    EXPECT_THROW(w.number(std::numeric_limits<double>::quiet_NaN()), std::invalid_argument);
+}
+
+} // namespace
