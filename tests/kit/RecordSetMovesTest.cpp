@@ -114,6 +114,7 @@ TEST_F(RecordSetTest, ValuesOfTheWrongKindAreRefusedWhenSet) {
     EXPECT_THROW(f("CODIGO").SetValue(QStringLiteral("00001")), EDatabaseError);
     EXPECT_THROW(f("VALOR").SetValue(QStringLiteral("abc")), EDatabaseError);
     EXPECT_THROW(f("DATA").SetValue(QStringLiteral("2026-01-05")), EDatabaseError);
+    EXPECT_THROW(f("VALOR").SetValue(qQNaN()), EDatabaseError); // JSON could not carry it
     EXPECT_EQ(current(), ThreeRows.rows[0]);
     EXPECT_EQ(f("VALOR").AsFloat(), 12.5);
 

@@ -88,6 +88,12 @@ TEST(PacketJson, DeltasComeBackExactlyInTheirOrder) {
 }
 
 TEST(PacketJson, WritesTheDocumentedShape) {
+    Delta insertOnly{{{QStringLiteral("CDFILIAL"), FieldType::String, 4}},
+                     {{DeltaChange::Op::Insert, {}, {QStringLiteral("0001")}}}};
+    EXPECT_EQ(deltaToJson(insertOnly),
+              R"({"fields":[{"name":"CDFILIAL","type":"string","size":4}],)"
+              R"("changes":[{"op":"insert","new":["0001"]}]})");
+
     DataPacket p{{{QStringLiteral("CDPARAMRH"), FieldType::String, 1},
                   {QStringLiteral("VRPRAZEFEFUN"), FieldType::Float, 0},
                   {QStringLiteral("DTBASECB"), FieldType::Date, 0}},
