@@ -1,0 +1,40 @@
+#pragma once
+// Starting the desktop: options, the shared database connection, the embedded service.
+
+#include "DesktopServices.h"
+
+#include <QStringList>
+#include <memory>
+
+namespace rhserver {
+class RhServer;
+}
+
+struct DesktopOptions {
+    QString server;   // HOST:PORT; empty: the embedded service
+    QString db;       // sqlite:PATH or postgresql://…; empty: the user's data folder
+    QString branch;   // empty: the first branch
+    QString tokenFile;
+    QString modulesDir;
+};
+
+// Reads the command line; false with a message for the user when it is wrong.
+bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message);
+
+class Desktop {
+public:
+    Desktop();
+    ~Desktop();
+    // Opens the database, starts or reaches the service and fills the services; false with a
+    // message for the user when the product cannot run.
+    bool start(const DesktopOptions& options, QString* message);
+    DesktopServices services;
+    QString serverDescription;
+    QString defaultBranchName;
+
+private:
+    std::unique_ptr<rhserver::RhServer> m_embedded;
+};
+
+// Opens the read-only shared connection of the host to the database at the address.
+bool openSharedDatabase(const QString& db, QString* message);

@@ -1,0 +1,152 @@
+#include "DesktopServices.h"
+
+#include "ClientDataSet.h"
+#include "Exceptions.h"
+#include "FormPadrao.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+int DesktopServices::codePictureLevels(int pictureType) {
+    QSqlQuery q(QSqlDatabase::database(databaseConnection()));
+    q.prepare(QStringLiteral("SELECT DSMASCARA FROM CODPICT WHERE CDTPPICT = ?"));
+    q.addBindValue(pictureType);
+    if (!q.exec() || !q.next())
+        throw EDatabaseError(QStringLiteral("Máscara de código %1 não cadastrada.").arg(pictureType));
+    return int(q.value(0).toString().split(u'.', Qt::SkipEmptyParts).size());
+}
+
+void DesktopServices::showError(const QString& text) {
+    if (unattended) {
+        shownErrors << text;
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok, mainForm());
+    box.exec();
+}
+
+ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind, const QList<ModalResult>& buttons) {
+    if (unattended) {
+        questions << text;
+        return answers.isEmpty() ? ModalResult::Ok : answers.takeFirst();
+    }
+    QMessageBox box(kind == MsgDlgType::Confirmation ? QMessageBox::Question : QMessageBox::Warning,
+                    QStringLiteral("Confirmação"), text, QMessageBox::NoButton, mainForm());
+    QHash<QAbstractButton*, ModalResult> results;
+    for (ModalResult r : buttons) {
+        const QString caption = r == ModalResult::Ok ? QStringLiteral("OK")
+                                : r == ModalResult::Yes ? QStringLiteral("Sim")
+                                : r == ModalResult::No  ? QStringLiteral("Não")
+                                                        : QStringLiteral("Cancelar");
+        const auto role = r == ModalResult::Ok || r == ModalResult::Yes ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        results.insert(box.addButton(caption, role), r);
+    }
+    box.exec();
+    return results.value(box.clickedButton(), ModalResult::Cancel);
+}
+
+bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFields) {
+    if (unattended) {
+        const int row = pickAnswer ? pickAnswer(rows) : -1;
+        if (row < 0) return false;
+        rows.MoveTo(row);
+        return true;
+    }
+    QDialog dialog(mainForm());
+    dialog.setWindowTitle(QStringLiteral("Pesquisa"));
+    auto* table = new QTableWidget(rows.RecordCount(), int(visibleFields.size()), &dialog);
+    table->setObjectName(QStringLiteral("tabelaPesquisa"));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->hide();
+    const protocol::DataPacket data = rows.Data();
+    for (int c = 0; c < visibleFields.size(); ++c) {
+        const TField& f = rows.FieldByName(visibleFields[c]);
+        table->setHorizontalHeaderItem(c, new QTableWidgetItem(f.DisplayLabel.isEmpty() ? f.FieldName() : f.DisplayLabel));
+        for (int r = 0; r < data.rows.size(); ++r)
+            table->setItem(r, c, new QTableWidgetItem(data.rows[r][f.index()].toString()));
+    }
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->selectRow(std::max(0, rows.RecNo()));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    dialog.resize(420, 320);
+    if (dialog.exec() != QDialog::Accepted || table->currentRow() < 0) return false;
+    rows.MoveTo(table->currentRow());
+    return true;
+}
+
+QString DesktopServices::selectDirectory(const QString& start) {
+    if (unattended) return directoryAnswer;
+    return QFileDialog::getExistingDirectory(mainForm(), QStringLiteral("Selecionar diretório"), start);
+}
+
+void DesktopServices::busyStart() {
+    ++busyStarts;
+    if (m_busyDepth++ == 0) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (busyIndicator) {
+            busyIndicator->show();
+            busyIndicator->repaint();
+        }
+    }
+}
+
+void DesktopServices::busyStop() {
+    if (m_busyDepth == 0) return; // a stop without a start does no harm
+    if (--m_busyDepth == 0) {
+        QApplication::restoreOverrideCursor();
+        if (busyIndicator) busyIndicator->hide();
+    }
+}
+
+void DesktopServices::setWaitCursor(bool on) {
+    if (on) {
+        ++m_waitDepth;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (m_waitDepth > 0) {
+        --m_waitDepth;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void DesktopServices::handleException(const std::exception& e) {
+    if (dynamic_cast<const EAbort*>(&e)) return;
+    const auto* known = dynamic_cast<const Exception*>(&e);
+    showError(known ? known->message() : QString::fromUtf8(e.what()));
+}
+
+QWidget* DesktopServices::mainForm() { return window; }
+
+void DesktopServices::showChildForm(QWidget* form) {
+    if (!mdiArea) throw std::logic_error("no MDI area");
+    auto* frame = qobject_cast<QMdiSubWindow*>(form->parentWidget());
+    if (!frame) {
+        frame = mdiArea->addSubWindow(form);
+        frame->setObjectName(form->objectName() + QStringLiteral("Janela"));
+        frame->setWindowTitle(form->windowTitle());
+        frame->resize(std::max(form->width(), 640), std::max(form->height(), 460));
+    }
+    frame->show();
+    mdiArea->setActiveSubWindow(frame);
+    frame->showNormal();
+}

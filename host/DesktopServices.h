@@ -1,0 +1,57 @@
+#pragma once
+// The host services of the rh desktop: its state, dialogs, busy animation and error handling.
+
+#include "HostServices.h"
+
+#include <QList>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+class QMdiArea;
+class QProgressBar;
+class QStatusBar;
+class QMainWindow;
+
+class DesktopServices : public HostServices {
+public:
+    QString FiliProc() override { return branch; }
+    QString WebURL() override { return serverHost; }
+    int WebPort() override { return serverPort; }
+    QString serverToken() override { return token; }
+    int codePictureLevels(int pictureType) override;
+
+    void showError(const QString& text) override;
+    ModalResult ask(const QString& text, MsgDlgType kind, const QList<ModalResult>& buttons) override;
+    bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) override;
+    QString selectDirectory(const QString& start) override;
+    void busyStart() override;
+    void busyStop() override;
+    void setWaitCursor(bool on) override;
+    void handleException(const std::exception& e) override;
+    QWidget* mainForm() override;
+    void showChildForm(QWidget* form) override;
+
+    QString branch;
+    QString serverHost = QStringLiteral("127.0.0.1");
+    int serverPort = 7400;
+    QString token;
+    QPointer<QMainWindow> window;
+    QPointer<QMdiArea> mdiArea;
+    QPointer<QProgressBar> busyIndicator;
+
+    // Unattended mode (tests, scripts): dialogs are recorded and answered from these instead of
+    // being shown.
+    bool unattended = false;
+    QStringList shownErrors;
+    QStringList questions;
+    QList<ModalResult> answers;         // next answers to questions; OK when empty
+    std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
+    QString directoryAnswer;
+    int busyStarts = 0;
+    int busyDepth() const { return m_busyDepth; }
+
+private:
+    int m_busyDepth = 0;
+    int m_waitDepth = 0;
+};

@@ -1,0 +1,149 @@
+#include "MainWindow.h"
+
+#include "Dispatch.h"
+#include "Exceptions.h"
+#include "FormPadrao.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QToolButton>
+
+bool ScreenModule::load(const QString& path, QString* error) {
+    m_library.setFileName(path);
+    if (!m_library.load()) {
+        *error = QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(path, m_library.errorString());
+        return false;
+    }
+    auto initialize = reinterpret_cast<void (*)()>(m_library.resolve("Initialize"));
+    m_finalize = reinterpret_cast<void (*)()>(m_library.resolve("Finalize"));
+    m_iniProc = reinterpret_cast<void (*)()>(m_library.resolve("IniProc"));
+    if (!initialize || !m_finalize || !m_iniProc) {
+        *error = QStringLiteral("O módulo %1 não exporta Initialize, Finalize e IniProc.").arg(path);
+        m_iniProc = nullptr;
+        m_library.unload();
+        return false;
+    }
+    initialize();
+    return true;
+}
+
+void ScreenModule::unload() {
+    if (!m_iniProc) return;
+    m_finalize();
+    m_iniProc = nullptr;
+    m_library.unload();
+}
+
+void ScreenModule::open() const {
+    if (m_iniProc) m_iniProc();
+}
+
+MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(services)
+    , m_mdi(new QMdiArea(this)) {
+    setObjectName(QStringLiteral("frmPrincipal"));
+    setWindowTitle(QStringLiteral("Recursos Humanos"));
+    m_mdi->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(m_mdi);
+    resize(1024, 700);
+
+    QMenu* modules = menuBar()->addMenu(QStringLiteral("&Módulos"));
+    modules->setObjectName(QStringLiteral("mnuModulos"));
+    m_openParameters = modules->addAction(QStringLiteral("Parâmetros Gerais"));
+    m_openParameters->setObjectName(QStringLiteral("mnuParametrosGerais"));
+    m_openParameters->setEnabled(false);
+    connect(m_openParameters, &QAction::triggered, this, [this] { Dispatch([this] { m_parameters.open(); }); });
+    modules->addSeparator();
+    QAction* quit = modules->addAction(QStringLiteral("Sair"));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    auto* branchButton = new QToolButton(this);
+    branchButton->setObjectName(QStringLiteral("btnTrocarFilial"));
+    branchButton->setText(QStringLiteral("Trocar filial…"));
+    connect(branchButton, &QToolButton::clicked, this, [this] { Dispatch([this] { chooseBranch(); }); });
+    m_branchLabel = new QLabel(this);
+    m_branchLabel->setObjectName(QStringLiteral("lblFilialAtual"));
+    m_serverLabel = new QLabel(this);
+    m_serverLabel->setObjectName(QStringLiteral("lblServidor"));
+    auto* busy = new QProgressBar(this);
+    busy->setObjectName(QStringLiteral("pgbOcupado"));
+    busy->setRange(0, 0); // an endless, animated bar
+    busy->setMaximumWidth(120);
+    busy->setTextVisible(false);
+    busy->hide();
+    statusBar()->addWidget(m_branchLabel);
+    statusBar()->addWidget(branchButton);
+    statusBar()->addPermanentWidget(busy);
+    statusBar()->addPermanentWidget(m_serverLabel);
+
+    m_services.window = this;
+    m_services.mdiArea = m_mdi;
+    m_services.busyIndicator = busy;
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, &MainWindow::childActivated);
+}
+
+MainWindow::~MainWindow() {
+    m_mdi->closeAllSubWindows();
+    m_parameters.unload();
+}
+
+bool MainWindow::loadModules(const QString& modulesDir, QString* error) {
+    const bool ok = m_parameters.load(modulesDir + QStringLiteral("/libzol00900.so"), error);
+    m_openParameters->setEnabled(ok);
+    return ok;
+}
+
+void MainWindow::setServerText(const QString& text) { m_serverLabel->setText(text); }
+
+void MainWindow::setBranch(const QString& code, const QString& name) {
+    m_services.branch = code;
+    m_branchLabel->setText(QStringLiteral("Filial: %1 - %2").arg(code, name));
+}
+
+void MainWindow::chooseBranch() {
+    TClientDataSet branches(QStringLiteral("filiais"));
+    branches.AddField({QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4}, QStringLiteral("Código"));
+    branches.AddField({QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30}, QStringLiteral("Nome"));
+    protocol::DataPacket packet;
+    packet.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                     {QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30}};
+    QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
+    if (!q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
+        throw EDatabaseError(QStringLiteral("Não foi possível ler as filiais."));
+    while (q.next()) packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
+    branches.SetData(packet);
+    if (m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}))
+        setBranch(branches.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
+                  branches.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+}
+
+void MainWindow::childActivated(QMdiSubWindow* window) {
+    auto* form = window ? qobject_cast<TfrmPadrao*>(window->widget()) : nullptr;
+    if (form == m_activeForm) return;
+    for (QAction* a : m_mergedMenus) menuBar()->removeAction(a);
+    m_mergedMenus.clear();
+    m_activeForm = form;
+    if (!form) return;
+    for (QMenu* menu : form->FormMenus()) {
+        menuBar()->addAction(menu->menuAction());
+        m_mergedMenus << menu->menuAction();
+    }
+    form->Activate();
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    m_mdi->closeAllSubWindows();
+    if (!m_mdi->subWindowList().isEmpty()) {
+        e->ignore();
+        return;
+    }
+    m_parameters.unload();
+    e->accept();
+}

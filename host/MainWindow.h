@@ -1,0 +1,60 @@
+#pragma once
+// The rh desktop: a multi-document main window that loads screen modules and merges the
+// active screen's menus into its menu bar.
+
+#include "DesktopServices.h"
+
+#include <QLibrary>
+#include <QMainWindow>
+#include <memory>
+
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class TfrmPadrao;
+
+// One loaded screen module and its exported entries.
+class ScreenModule {
+public:
+    // Loads the library and runs its Initialize; the reason goes to error on failure.
+    bool load(const QString& path, QString* error);
+    // Runs Finalize and unloads the library.
+    void unload();
+    void open() const;
+    bool loaded() const { return m_iniProc != nullptr; }
+
+private:
+    QLibrary m_library;
+    void (*m_iniProc)() = nullptr;
+    void (*m_finalize)() = nullptr;
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(DesktopServices& services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Loads the parameters module from the modules folder; false with the reason when it fails.
+    bool loadModules(const QString& modulesDir, QString* error);
+    void setServerText(const QString& text);
+    void setBranch(const QString& code, const QString& name);
+    QMdiArea* mdiArea() const { return m_mdi; }
+    QAction* parametersAction() const { return m_openParameters; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void childActivated(QMdiSubWindow* window);
+    void chooseBranch();
+
+    DesktopServices& m_services;
+    QMdiArea* m_mdi;
+    QAction* m_openParameters;
+    QLabel* m_branchLabel;
+    QLabel* m_serverLabel;
+    QList<QAction*> m_mergedMenus;
+    QPointer<TfrmPadrao> m_activeForm;
+    ScreenModule m_parameters;
+};

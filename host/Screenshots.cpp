@@ -1,0 +1,63 @@
+// Renders every page of the parameters screen to PNG files, on the offscreen platform.
+// Usage: rhscreens OUTDIR  (uses a fresh demo database in a temporary folder)
+
+#include "Desktop.h"
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTemporaryDir>
+#include <QTimer>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        fprintf(stderr, "uso: rhscreens PASTA\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    QTemporaryDir temp;
+    DesktopOptions options;
+    options.db = QStringLiteral("sqlite:") + temp.filePath(QStringLiteral("rh.db"));
+    options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
+    Desktop desktop;
+    setHostServices(&desktop.services);
+    desktop.services.unattended = true;
+    QString message;
+    if (!desktop.start(options, &message)) {
+        fprintf(stderr, "%s\n", qPrintable(message));
+        return 1;
+    }
+    MainWindow window(desktop.services);
+    window.setBranch(desktop.services.branch, desktop.defaultBranchName);
+    window.setServerText(desktop.serverDescription);
+    window.resize(900, 620);
+    if (!window.loadModules(options.modulesDir, &message)) {
+        fprintf(stderr, "%s\n", qPrintable(message));
+        return 1;
+    }
+    window.show();
+    window.parametersAction()->trigger();
+    if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
+    const QList<QPair<const char*, const char*>> pages{
+        {"mnuEncargos", "geral-encargos"},     {"mnuCestaBasica", "geral-cesta-basica"},
+        {"mnuAgenda", "geral-agenda"},         {"mnuFerias", "geral-ferias"},
+        {"mnuQuestionario", "geral-questionario"}, {"mnuAgeFilial", "filial-agenda"},
+        {"mnuDIversos", "filial-diversos"}};
+    for (const auto& [item, file] : pages) {
+        auto* action = window.findChild<QAction*>(QString::fromLatin1(item));
+        if (!action) continue;
+        action->trigger();
+        QCoreApplication::processEvents();
+        window.grab().save(out + QStringLiteral("/%1.png").arg(QString::fromLatin1(file)));
+    }
+    for (const QString& e : desktop.services.shownErrors) fprintf(stderr, "erro mostrado: %s\n", qPrintable(e));
+    window.mdiArea()->closeAllSubWindows();
+    setHostServices(nullptr);
+    return desktop.services.shownErrors.isEmpty() ? 0 : 1;
+}

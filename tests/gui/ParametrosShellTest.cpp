@@ -1,0 +1,249 @@
+// The parameters screen in the real rh main window, with the real module, the embedded service
+// on loopback and a SQLite database made for each test.
+
+#include "Desktop.h"
+#include "MainWindow.h"
+#include "ModuleState.h"
+#include "Parametros.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class ParametrosShellTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Desktop> m_desktop;
+    std::unique_ptr<MainWindow> m_window;
+    QString m_dbPath;
+
+    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
+    QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
+    void openScreen() { m_window->parametersAction()->trigger(); }
+
+    // Changes stored data behind the desktop's back, as another program would.
+    void execSql(const QString& sql) {
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("teste"));
+            db.setDatabaseName(m_dbPath);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(sql), qPrintable(sql));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("teste"));
+    }
+    double geralValue(const char* field) const { return form()->cdsGeral.FieldByName(QString::fromLatin1(field)).AsFloat(); }
+    void clickTab(QTabWidget* tabs, int index) {
+        QTabBar* bar = tabs->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
+        m_desktop = std::make_unique<Desktop>();
+        setHostServices(&m_desktop->services);
+        m_desktop->services.unattended = true;
+        DesktopOptions options;
+        options.db = QStringLiteral("sqlite:") + m_dbPath;
+        QString message;
+        QVERIFY2(m_desktop->start(options, &message), qPrintable(message));
+        m_window = std::make_unique<MainWindow>(m_desktop->services);
+        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() + QStringLiteral("/../modules"), &message),
+                 qPrintable(message));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup() {
+        m_window.reset();
+        m_desktop.reset();
+        setHostServices(nullptr);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void firstOpenLoadsBranchAndGeneralRecords() {
+        openScreen();
+        QCOMPARE(windows().size(), 1);
+        QVERIFY(form());
+        QVERIFY(m_desktop->services.shownErrors.isEmpty());
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
+        QCOMPARE(form()->edtNmFilial->text(), form()->cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+        QVERIFY(!form()->edtNmFilial->text().isEmpty());
+        QCOMPARE(form()->cdsGeral.RecordCount(), 1);
+        QCOMPARE(form()->pgcPadrao->ActivePage(), form()->tshFolhaDados);
+        QCOMPARE(form()->pgcGeral->ActivePage(), form()->tshEncargos);
+        QCOMPARE(form()->lblCodTela->text(), QStringLiteral("ZOL00900"));
+        QCOMPARE(m_desktop->services.busyDepth(), 0);
+        // The form's menus are in the main window's menu bar while it is active.
+        QStringList titles;
+        for (QAction* a : m_window->menuBar()->actions()) titles << a->text();
+        QVERIFY(titles.contains(QStringLiteral("&Operação")));
+        QVERIFY(titles.contains(QStringLiteral("&Manutenção")));
+    }
+
+    void secondIniProcKeepsOneWindowAndDoesNotReload() {
+        openScreen();
+        TfrmParametros* first = form();
+        const double before = geralValue("VRPRAZEFEFUN");
+        execSql(QStringLiteral("UPDATE PARAMRH SET VRPRAZEFEFUN = 45 WHERE CDPARAMRH = '1'"));
+        openScreen();
+        QCOMPARE(windows().size(), 1);
+        QCOMPARE(form(), first);
+        QCOMPARE(geralValue("VRPRAZEFEFUN"), before);
+    }
+
+    void closeThenIniProcMakesNewInstanceThatLoadsAgain() {
+        openScreen();
+        QPointer<TfrmParametros> first = form();
+        execSql(QStringLiteral("UPDATE PARAMRH SET VRPRAZEFEFUN = 45 WHERE CDPARAMRH = '1'"));
+        windows().first()->close();
+        QTRY_VERIFY(first.isNull());
+        QVERIFY(!Cli_zol00900::boIdCriado);
+        openScreen();
+        QCOMPARE(windows().size(), 1);
+        QVERIFY(form());
+        QCOMPARE(geralValue("VRPRAZEFEFUN"), 45.0);
+        QVERIFY(form()->netParamZOL.Connected());
+    }
+
+    void failedFirstLoadKeepsBranchAndRepeatsBothCalls() {
+        execSql(QStringLiteral("ALTER TABLE PARAMRH RENAME TO PARAMRH_FORA"));
+        openScreen();
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+        QVERIFY(form()->cdsFilial.Active());
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
+        QVERIFY(!form()->edtNmFilial->text().isEmpty());
+        QVERIFY(!form()->cdsGeral.Active());
+        QVERIFY(Cli_zol00900::boPrimVez);
+        QCOMPARE(m_desktop->services.busyDepth(), 0);
+
+        execSql(QStringLiteral("ALTER TABLE PARAMRH_FORA RENAME TO PARAMRH"));
+        execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '07' WHERE CDFILIAL = '0001'"));
+        m_window->mdiArea()->setActiveSubWindow(nullptr);
+        openScreen(); // activates the window again
+        QVERIFY(form()->cdsGeral.Active());
+        QCOMPARE(form()->cdsFilial.FieldByName(QStringLiteral("DIFECHRH")).AsString(), QStringLiteral("07"));
+        QVERIFY(!Cli_zol00900::boPrimVez);
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+    }
+
+    void minimisedWindowIsRestored() {
+        openScreen();
+        windows().first()->showMinimized();
+        QVERIFY(windows().first()->isMinimized());
+        openScreen();
+        QVERIFY(!windows().first()->isMinimized());
+    }
+
+    void menuMarksFollowPagesByMenuAndByTab() {
+        openScreen();
+        TfrmParametros* f = form();
+        QVERIFY(f->mnuEncargos->isChecked());
+        QVERIFY(f->mnuAgeFilial->isChecked());
+        clickTab(f->pgcPadrao, 1);
+        QCOMPARE(f->pgcPadrao->ActivePage(), f->tshFormulario);
+        for (QAction* a : {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias, f->mnuQuestionario})
+            QVERIFY(!a->isChecked());
+        QVERIFY(f->mnuAgeFilial->isChecked());
+        clickTab(f->pgcFilial, 1);
+        QCOMPARE(f->pgcFilial->ActivePage(), f->tshDiversos);
+        QVERIFY(f->mnuDIversos->isChecked());
+        QVERIFY(!f->mnuAgeFilial->isChecked());
+
+        // "Questionário" chosen in the menu while "Filial" is showing.
+        f->mnuQuestionario->trigger();
+        QCOMPARE(f->pgcPadrao->ActivePage(), f->tshFolhaDados);
+        QCOMPARE(f->pgcGeral->ActivePage(), f->tshQuest);
+        QVERIFY(f->mnuQuestionario->isChecked());
+        for (QAction* a : {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias, f->mnuAgeFilial, f->mnuDIversos})
+            QVERIFY(!a->isChecked());
+        QVERIFY(!f->sbtAlterar->isEnabled());
+        QVERIFY(!f->mnuAlterar->isEnabled());
+        QVERIFY(f->cdsInspecao.RecordCount() > 0);
+
+        f->mnuEncargos->trigger();
+        QVERIFY(f->sbtAlterar->isEnabled());
+        QVERIFY(f->mnuEncargos->isChecked());
+        QVERIFY(!f->mnuQuestionario->isChecked());
+        clickTab(f->pgcGeral, 3);
+        QVERIFY(f->mnuFerias->isChecked());
+        QVERIFY(!f->mnuEncargos->isChecked());
+    }
+
+    void enteringQuestionnairePageFetchesEveryTime() {
+        openScreen();
+        TfrmParametros* f = form();
+        clickTab(f->pgcGeral, 4);
+        const int rows = f->cdsInspecao.RecordCount();
+        QVERIFY(rows > 0);
+        const QString code = f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
+        const QString before = f->cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
+        execSql(before == u"S" ? QStringLiteral("DELETE FROM INSPPADRAO WHERE CDINSPECAO = '%1'").arg(code)
+                               : QStringLiteral("INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES ('0001', '%1')").arg(code));
+        clickTab(f->pgcGeral, 0);
+        clickTab(f->pgcGeral, 4);
+        f->cdsInspecao.First();
+        QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString(),
+                 before == u"S" ? QStringLiteral("N") : QStringLiteral("S"));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+    }
+
+    void altPageKeysMoveBetweenGridAndList() {
+        openScreen();
+        TfrmParametros* f = form();
+        // Before any questionnaire list was loaded the keys do nothing.
+        int key = Qt::Key_PageDown;
+        QMetaObject::invokeMethod(f, [&] { f->FormKeyDown(key, Qt::AltModifier); });
+        QCOMPARE(key, int(Qt::Key_PageDown));
+
+        f->mnuQuestionario->trigger();
+        execSql(QStringLiteral("DELETE FROM INSPPADRAO"));
+        f->mnuQuestionario->trigger();
+        // A questionnaire by position.
+        int row = -1;
+        for (int i = 0; i < f->cdsInspecao.RecordCount() && row < 0; ++i) {
+            f->cdsInspecao.MoveTo(i);
+            if (f->cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString() == u"S") row = i;
+        }
+        QVERIFY2(row >= 0, "the demo data has a questionnaire by position");
+        QTRY_VERIFY(f->dbgCargo->isVisible());
+        f->dbgQuestCand->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageUp, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+        QCOMPARE(f->cdsInspecao.RecNo(), row); // swallowed: the grid did not move
+        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageDown, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgCargo));
+        QTest::keyClick(f->dbgCargo, Qt::Key_PageDown, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgCargo));
+        QTest::keyClick(f->dbgCargo, Qt::Key_PageUp, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+
+        // Without Alt, Page Down moves within the grid as usual.
+        f->cdsInspecao.First();
+        f->dbgQuestCand->setFocus();
+        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageDown);
+        QVERIFY(f->cdsInspecao.RecNo() > 0);
+    }
+
+    void failedIniProcDoesNotLeaveTheHourglass() {
+        m_desktop->services.mdiArea = nullptr; // the host cannot show the form
+        openScreen();
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        m_desktop->services.mdiArea = m_window->mdiArea();
+    }
+};
+
+QTEST_MAIN(ParametrosShellTest)
+#include "ParametrosShellTest.moc"
