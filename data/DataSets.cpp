@@ -6,9 +6,15 @@ using protocol::FieldType;
 namespace data {
 
 namespace {
-FieldSpec text(const char* name, int size) { return {QString::fromLatin1(name), FieldType::String, size}; }
-FieldSpec number(const char* name) { return {QString::fromLatin1(name), FieldType::Float, 0}; }
-FieldSpec date(const char* name) { return {QString::fromLatin1(name), FieldType::Date, 0}; }
+FieldSpec text(const char* name, int size) {
+    return {QString::fromLatin1(name), FieldType::String, size};
+}
+FieldSpec number(const char* name) {
+    return {QString::fromLatin1(name), FieldType::Float, 0};
+}
+FieldSpec date(const char* name) {
+    return {QString::fromLatin1(name), FieldType::Date, 0};
+}
 
 void percent(TField& f) {
     f.DisplayFormat = QStringLiteral("#,##0.00 %");
@@ -18,10 +24,12 @@ void percent(TField& f) {
 
 void defineGeral(TClientDataSet& ds) {
     ds.AddField(text("CDPARAMRH", 1));
-    ds.AddField(number("VRPRAZEFEFUN"), QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)"));
+    ds.AddField(number("VRPRAZEFEFUN"),
+                QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)"));
     percent(ds.AddField(number("VRPEENCEFET"), QStringLiteral("Encargos com Efetivos")));
     percent(ds.AddField(number("VRPEENCTEMP"), QStringLiteral("Encargos com Temporários")));
-    percent(ds.AddField(number("VRPEDESCVT"), QStringLiteral("Desconto Máximo de Vale Transporte")));
+    percent(
+        ds.AddField(number("VRPEDESCVT"), QStringLiteral("Desconto Máximo de Vale Transporte")));
     ds.AddField(text("IDTPINDCB", 1));
     ds.AddField(text("CDINDICECB", 4));
     ds.AddField(date("DTBASECB"));

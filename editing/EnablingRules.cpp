@@ -3,8 +3,12 @@
 #include "Parametros.h"
 
 namespace {
-void enable(QAbstractButton* button, bool on) { button->setEnabled(on); }
-void mirror(QAction* item, const QAbstractButton* button) { item->setEnabled(button->isEnabled()); }
+void enable(QAbstractButton* button, bool on) {
+    button->setEnabled(on);
+}
+void mirror(QAction* item, const QAbstractButton* button) {
+    item->setEnabled(button->isEnabled());
+}
 } // namespace
 
 void TfrmParametros::dtsPadraoStateChange() {

@@ -2,4 +2,6 @@
 
 #include "Parametros.h"
 
-void TfrmParametros::medCdFilialChange() { edtNmFilial->clear(); }
+void TfrmParametros::medCdFilialChange() {
+    edtNmFilial->clear();
+}

@@ -18,11 +18,18 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Recursos Humanos"));
     parser.addHelpOption();
-    parser.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação HOST:PORTA."), QStringLiteral("HOST:PORT")});
-    parser.addOption({QStringLiteral("db"), QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://…"), QStringLiteral("DB")});
-    parser.addOption({QStringLiteral("branch"), QStringLiteral("Filial atual."), QStringLiteral("CODE")});
-    parser.addOption({QStringLiteral("token-file"), QStringLiteral("Arquivo com a chave de acesso ao servidor."), QStringLiteral("FILE")});
-    parser.addOption({QStringLiteral("modules"), QStringLiteral("Pasta dos módulos."), QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação HOST:PORTA."),
+                      QStringLiteral("HOST:PORT")});
+    parser.addOption({QStringLiteral("db"),
+                      QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://…"),
+                      QStringLiteral("DB")});
+    parser.addOption(
+        {QStringLiteral("branch"), QStringLiteral("Filial atual."), QStringLiteral("CODE")});
+    parser.addOption({QStringLiteral("token-file"),
+                      QStringLiteral("Arquivo com a chave de acesso ao servidor."),
+                      QStringLiteral("FILE")});
+    parser.addOption(
+        {QStringLiteral("modules"), QStringLiteral("Pasta dos módulos."), QStringLiteral("DIR")});
     if (!parser.parse(args)) {
         *message = parser.errorText();
         return false;
@@ -55,7 +62,8 @@ bool openSharedDatabase(const QString& db, QString* message) {
         }
         database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         database.setDatabaseName(path);
-        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        database.setConnectOptions(
+            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
     } else if (db.startsWith(u"postgresql://") || db.startsWith(u"postgres://")) {
         const QUrl url(db);
         database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
@@ -70,7 +78,8 @@ bool openSharedDatabase(const QString& db, QString* message) {
         return false;
     }
     if (!database.open()) {
-        *message = QStringLiteral("Não foi possível abrir o banco de dados: %1").arg(database.lastError().text());
+        *message = QStringLiteral("Não foi possível abrir o banco de dados: %1")
+                       .arg(database.lastError().text());
         return false;
     }
     return true;
@@ -106,12 +115,14 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
         serverOptions.token = services.token;
         m_embedded = std::make_unique<rhserver::RhServer>(serverOptions);
         if (!m_embedded->start(QHostAddress::LocalHost, 0, &error)) {
-            *message = QStringLiteral("Não foi possível iniciar o servidor de aplicação: %1").arg(error);
+            *message =
+                QStringLiteral("Não foi possível iniciar o servidor de aplicação: %1").arg(error);
             return false;
         }
         services.serverHost = QStringLiteral("127.0.0.1");
         services.serverPort = m_embedded->port();
-        serverDescription = QStringLiteral("Servidor interno (127.0.0.1:%1)").arg(services.serverPort);
+        serverDescription =
+            QStringLiteral("Servidor interno (127.0.0.1:%1)").arg(services.serverPort);
     } else {
         const qsizetype colon = options.server.lastIndexOf(u':');
         services.serverHost = options.server.left(colon);
@@ -119,7 +130,8 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
         if (!options.tokenFile.isEmpty()) {
             QFile file(options.tokenFile);
             if (!file.open(QIODevice::ReadOnly)) {
-                *message = QStringLiteral("Não foi possível ler o arquivo de chave %1.").arg(options.tokenFile);
+                *message = QStringLiteral("Não foi possível ler o arquivo de chave %1.")
+                               .arg(options.tokenFile);
                 return false;
             }
             services.token = QString::fromUtf8(file.readAll()).trimmed();
@@ -136,12 +148,14 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
     if (!openSharedDatabase(db, message)) return false;
 
     QSqlQuery q(QSqlDatabase::database(QStringLiteral("dtmDBGeral")));
-    q.prepare(options.branch.isEmpty() ? QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")
-                                       : QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
+    q.prepare(options.branch.isEmpty()
+                  ? QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")
+                  : QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
     if (!options.branch.isEmpty()) q.addBindValue(options.branch);
     if (!q.exec() || !q.next()) {
-        *message = options.branch.isEmpty() ? QStringLiteral("Não há filial cadastrada no banco de dados.")
-                                            : QStringLiteral("A filial %1 não está cadastrada.").arg(options.branch);
+        *message = options.branch.isEmpty()
+                       ? QStringLiteral("Não há filial cadastrada no banco de dados.")
+                       : QStringLiteral("A filial %1 não está cadastrada.").arg(options.branch);
         return false;
     }
     services.branch = q.value(0).toString();

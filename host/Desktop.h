@@ -11,9 +11,9 @@ class RhServer;
 }
 
 struct DesktopOptions {
-    QString server;   // HOST:PORT; empty: the embedded service
-    QString db;       // sqlite:PATH or postgresql://…; empty: the user's data folder
-    QString branch;   // empty: the first branch
+    QString server; // HOST:PORT; empty: the embedded service
+    QString db;     // sqlite:PATH or postgresql://…; empty: the user's data folder
+    QString branch; // empty: the first branch
     QString tokenFile;
     QString modulesDir;
 };

@@ -24,7 +24,8 @@ int DesktopServices::codePictureLevels(int pictureType) {
     q.prepare(QStringLiteral("SELECT DSMASCARA FROM CODPICT WHERE CDTPPICT = ?"));
     q.addBindValue(pictureType);
     if (!q.exec() || !q.next())
-        throw EDatabaseError(QStringLiteral("Máscara de código %1 não cadastrada.").arg(pictureType));
+        throw EDatabaseError(
+            QStringLiteral("Máscara de código %1 não cadastrada.").arg(pictureType));
     return int(q.value(0).toString().split(u'.', Qt::SkipEmptyParts).size());
 }
 
@@ -33,11 +34,13 @@ void DesktopServices::showError(const QString& text) {
         shownErrors << text;
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok, mainForm());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok,
+                    mainForm());
     box.exec();
 }
 
-ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind, const QList<ModalResult>& buttons) {
+ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
+                                 const QList<ModalResult>& buttons) {
     if (unattended) {
         questions << text;
         return answers.isEmpty() ? ModalResult::Ok : answers.takeFirst();
@@ -46,11 +49,12 @@ ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind, const QLi
                     QStringLiteral("Confirmação"), text, QMessageBox::NoButton, mainForm());
     QHash<QAbstractButton*, ModalResult> results;
     for (ModalResult r : buttons) {
-        const QString caption = r == ModalResult::Ok ? QStringLiteral("OK")
+        const QString caption = r == ModalResult::Ok    ? QStringLiteral("OK")
                                 : r == ModalResult::Yes ? QStringLiteral("Sim")
                                 : r == ModalResult::No  ? QStringLiteral("Não")
                                                         : QStringLiteral("Cancelar");
-        const auto role = r == ModalResult::Ok || r == ModalResult::Yes ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        const auto role = r == ModalResult::Ok || r == ModalResult::Yes ? QMessageBox::AcceptRole
+                                                                        : QMessageBox::RejectRole;
         results.insert(box.addButton(caption, role), r);
     }
     box.exec();
@@ -75,7 +79,8 @@ bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFi
     const protocol::DataPacket data = rows.Data();
     for (int c = 0; c < visibleFields.size(); ++c) {
         const TField& f = rows.FieldByName(visibleFields[c]);
-        table->setHorizontalHeaderItem(c, new QTableWidgetItem(f.DisplayLabel.isEmpty() ? f.FieldName() : f.DisplayLabel));
+        table->setHorizontalHeaderItem(
+            c, new QTableWidgetItem(f.DisplayLabel.isEmpty() ? f.FieldName() : f.DisplayLabel));
         for (int r = 0; r < data.rows.size(); ++r)
             table->setItem(r, c, new QTableWidgetItem(data.rows[r][f.index()].toString()));
     }
@@ -97,7 +102,8 @@ bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFi
 
 QString DesktopServices::selectDirectory(const QString& start) {
     if (unattended) return directoryAnswer;
-    return QFileDialog::getExistingDirectory(mainForm(), QStringLiteral("Selecionar diretório"), start);
+    return QFileDialog::getExistingDirectory(mainForm(), QStringLiteral("Selecionar diretório"),
+                                             start);
 }
 
 void DesktopServices::busyStart() {
@@ -135,7 +141,9 @@ void DesktopServices::handleException(const std::exception& e) {
     showError(known ? known->message() : QString::fromUtf8(e.what()));
 }
 
-QWidget* DesktopServices::mainForm() { return window; }
+QWidget* DesktopServices::mainForm() {
+    return window;
+}
 
 void DesktopServices::showChildForm(QWidget* form) {
     if (!mdiArea) throw std::logic_error("no MDI area");

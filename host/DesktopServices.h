@@ -22,7 +22,8 @@ public:
     int codePictureLevels(int pictureType) override;
 
     void showError(const QString& text) override;
-    ModalResult ask(const QString& text, MsgDlgType kind, const QList<ModalResult>& buttons) override;
+    ModalResult ask(const QString& text, MsgDlgType kind,
+                    const QList<ModalResult>& buttons) override;
     bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) override;
     QString selectDirectory(const QString& start) override;
     void busyStart() override;
@@ -45,7 +46,7 @@ public:
     bool unattended = false;
     QStringList shownErrors;
     QStringList questions;
-    QList<ModalResult> answers;         // next answers to questions; OK when empty
+    QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
     QString directoryAnswer;
     int busyStarts = 0;

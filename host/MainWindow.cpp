@@ -17,14 +17,16 @@
 bool ScreenModule::load(const QString& path, QString* error) {
     m_library.setFileName(path);
     if (!m_library.load()) {
-        *error = QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(path, m_library.errorString());
+        *error = QStringLiteral("Não foi possível carregar o módulo %1: %2")
+                     .arg(path, m_library.errorString());
         return false;
     }
     auto initialize = reinterpret_cast<void (*)()>(m_library.resolve("Initialize"));
     m_finalize = reinterpret_cast<void (*)()>(m_library.resolve("Finalize"));
     m_iniProc = reinterpret_cast<void (*)()>(m_library.resolve("IniProc"));
     if (!initialize || !m_finalize || !m_iniProc) {
-        *error = QStringLiteral("O módulo %1 não exporta Initialize, Finalize e IniProc.").arg(path);
+        *error =
+            QStringLiteral("O módulo %1 não exporta Initialize, Finalize e IniProc.").arg(path);
         m_iniProc = nullptr;
         m_library.unload();
         return false;
@@ -59,7 +61,8 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     m_openParameters = modules->addAction(QStringLiteral("Parâmetros Gerais"));
     m_openParameters->setObjectName(QStringLiteral("mnuParametrosGerais"));
     m_openParameters->setEnabled(false);
-    connect(m_openParameters, &QAction::triggered, this, [this] { Dispatch([this] { m_parameters.open(); }); });
+    connect(m_openParameters, &QAction::triggered, this,
+            [this] { Dispatch([this] { m_parameters.open(); }); });
     modules->addSeparator();
     QAction* quit = modules->addAction(QStringLiteral("Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -67,7 +70,8 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     auto* branchButton = new QToolButton(this);
     branchButton->setObjectName(QStringLiteral("btnTrocarFilial"));
     branchButton->setText(QStringLiteral("Trocar filial…"));
-    connect(branchButton, &QToolButton::clicked, this, [this] { Dispatch([this] { chooseBranch(); }); });
+    connect(branchButton, &QToolButton::clicked, this,
+            [this] { Dispatch([this] { chooseBranch(); }); });
     m_branchLabel = new QLabel(this);
     m_branchLabel->setObjectName(QStringLiteral("lblFilialAtual"));
     m_serverLabel = new QLabel(this);
@@ -100,7 +104,9 @@ bool MainWindow::loadModules(const QString& modulesDir, QString* error) {
     return ok;
 }
 
-void MainWindow::setServerText(const QString& text) { m_serverLabel->setText(text); }
+void MainWindow::setServerText(const QString& text) {
+    m_serverLabel->setText(text);
+}
 
 void MainWindow::setBranch(const QString& code, const QString& name) {
     m_services.branch = code;
@@ -109,15 +115,18 @@ void MainWindow::setBranch(const QString& code, const QString& name) {
 
 void MainWindow::chooseBranch() {
     TClientDataSet branches(QStringLiteral("filiais"));
-    branches.AddField({QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4}, QStringLiteral("Código"));
-    branches.AddField({QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30}, QStringLiteral("Nome"));
+    branches.AddField({QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                      QStringLiteral("Código"));
+    branches.AddField({QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30},
+                      QStringLiteral("Nome"));
     protocol::DataPacket packet;
     packet.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
                      {QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30}};
     QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
     if (!q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
         throw EDatabaseError(QStringLiteral("Não foi possível ler as filiais."));
-    while (q.next()) packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
+    while (q.next())
+        packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
     branches.SetData(packet);
     if (m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}))
         setBranch(branches.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
@@ -127,7 +136,8 @@ void MainWindow::chooseBranch() {
 void MainWindow::childActivated(QMdiSubWindow* window) {
     auto* form = window ? qobject_cast<TfrmPadrao*>(window->widget()) : nullptr;
     if (form == m_activeForm) return;
-    for (QAction* a : m_mergedMenus) menuBar()->removeAction(a);
+    for (QAction* a : m_mergedMenus)
+        menuBar()->removeAction(a);
     m_mergedMenus.clear();
     m_activeForm = form;
     if (!form) return;

@@ -44,11 +44,13 @@ int main(int argc, char** argv) {
     window.show();
     window.parametersAction()->trigger();
     if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
-    const QList<QPair<const char*, const char*>> pages{
-        {"mnuEncargos", "geral-encargos"},     {"mnuCestaBasica", "geral-cesta-basica"},
-        {"mnuAgenda", "geral-agenda"},         {"mnuFerias", "geral-ferias"},
-        {"mnuQuestionario", "geral-questionario"}, {"mnuAgeFilial", "filial-agenda"},
-        {"mnuDIversos", "filial-diversos"}};
+    const QList<QPair<const char*, const char*>> pages{{"mnuEncargos", "geral-encargos"},
+                                                       {"mnuCestaBasica", "geral-cesta-basica"},
+                                                       {"mnuAgenda", "geral-agenda"},
+                                                       {"mnuFerias", "geral-ferias"},
+                                                       {"mnuQuestionario", "geral-questionario"},
+                                                       {"mnuAgeFilial", "filial-agenda"},
+                                                       {"mnuDIversos", "filial-diversos"}};
     for (const auto& [item, file] : pages) {
         auto* action = window.findChild<QAction*>(QString::fromLatin1(item));
         if (!action) continue;
@@ -56,7 +58,8 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         window.grab().save(out + QStringLiteral("/%1.png").arg(QString::fromLatin1(file)));
     }
-    for (const QString& e : desktop.services.shownErrors) fprintf(stderr, "erro mostrado: %s\n", qPrintable(e));
+    for (const QString& e : desktop.services.shownErrors)
+        fprintf(stderr, "erro mostrado: %s\n", qPrintable(e));
     window.mdiArea()->closeAllSubWindows();
     setHostServices(nullptr);
     return desktop.services.shownErrors.isEmpty() ? 0 : 1;

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 2;
     }
-    if (options.modulesDir.isEmpty()) options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
+    if (options.modulesDir.isEmpty())
+        options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
     Desktop desktop;
     setHostServices(&desktop.services);
     if (!desktop.start(options, &message)) {

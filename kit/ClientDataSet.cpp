@@ -16,11 +16,16 @@ struct TClientDataSet::Record {
 TClientDataSet::TClientDataSet(QString name)
     : m_name(std::move(name)) {}
 
-TClientDataSet::~TClientDataSet() = default;
+TClientDataSet::~TClientDataSet() {
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetDestroyed();
+}
 
-TField& TClientDataSet::AddField(const FieldSpec& spec, const QString& displayLabel) {
-    if (Active()) throw EDatabaseError(QStringLiteral("Campos só podem ser definidos com o conjunto fechado"));
-    m_fields.push_back(std::make_unique<TField>(this, FieldCount(), spec));
+TField& TClientDataSet::AddField(const FieldSpec& definition, const QString& displayLabel) {
+    if (Active())
+        throw EDatabaseError(
+            QStringLiteral("Campos só podem ser definidos com o conjunto fechado"));
+    m_fields.push_back(std::make_unique<TField>(this, FieldCount(), definition));
     m_fields.back()->DisplayLabel = displayLabel;
     return *m_fields.back();
 }
@@ -42,16 +47,20 @@ bool TClientDataSet::IsEmpty() const {
 
 void TClientDataSet::checkActive() const {
     if (!Active())
-        throw EDatabaseError(QStringLiteral("%1: operação não permitida em um conjunto de dados fechado").arg(m_name));
+        throw EDatabaseError(
+            QStringLiteral("%1: operação não permitida em um conjunto de dados fechado")
+                .arg(m_name));
 }
 
 void TClientDataSet::setState(DataSetState state) {
     m_state = state;
-    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetStateChanged();
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetStateChanged();
 }
 
 void TClientDataSet::notifyRecordChanged() {
-    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetRecordChanged();
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetRecordChanged();
 }
 
 void TClientDataSet::fire(const Event& event) {
@@ -67,19 +76,23 @@ void TClientDataSet::SetData(const DataPacket& packet) {
         for (const auto& f : m_fields) {
             const int col = packet.indexOf(f->FieldName());
             if (col < 0)
-                throw EDatabaseError(QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
+                throw EDatabaseError(
+                    QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
             if (packet.fields[col].type != f->DataType())
                 throw EDatabaseError(QStringLiteral("%1: o campo %2 veio como %3, mas é %4")
-                                         .arg(m_name, f->FieldName(), protocol::typeName(packet.fields[col].type),
+                                         .arg(m_name, f->FieldName(),
+                                              protocol::typeName(packet.fields[col].type),
                                               protocol::typeName(f->DataType())));
             map.push_back(col);
         }
     } else {
-        for (int i = 0; i < packet.fields.size(); ++i) map.push_back(i);
+        for (int i = 0; i < packet.fields.size(); ++i)
+            map.push_back(i);
     }
     const QVector<FieldSpec> specs = adopt ? packet.fields : [&] {
         QVector<FieldSpec> s;
-        for (const auto& f : m_fields) s.push_back(f->spec());
+        for (const auto& f : m_fields)
+            s.push_back(f->definition());
         return s;
     }();
     std::vector<std::shared_ptr<Record>> rows;
@@ -88,15 +101,20 @@ void TClientDataSet::SetData(const DataPacket& packet) {
     for (const Row& packetRow : packet.rows) {
         ++line;
         if (packetRow.size() != packet.fields.size())
-            throw EDatabaseError(QStringLiteral("%1: a linha %2 do pacote tem %3 valores para %4 campos")
-                                     .arg(m_name).arg(line).arg(packetRow.size()).arg(packet.fields.size()));
+            throw EDatabaseError(
+                QStringLiteral("%1: a linha %2 do pacote tem %3 valores para %4 campos")
+                    .arg(m_name)
+                    .arg(line)
+                    .arg(packetRow.size())
+                    .arg(packet.fields.size()));
         auto rec = std::make_shared<Record>();
         rec->values.reserve(map.size());
         for (int i = 0; i < map.size(); ++i) {
             const QVariant& v = packetRow[map[i]];
             const QString problem = protocol::checkValue(specs[i], v);
             if (!problem.isEmpty())
-                throw EDatabaseError(QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
+                throw EDatabaseError(
+                    QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
             rec->values.push_back(v);
         }
         rows.push_back(std::move(rec));
@@ -104,8 +122,8 @@ void TClientDataSet::SetData(const DataPacket& packet) {
 
     setState(DataSetState::Inactive);
     if (adopt)
-        for (const FieldSpec& spec : packet.fields)
-            m_fields.push_back(std::make_unique<TField>(this, FieldCount(), spec));
+        for (const FieldSpec& definition : packet.fields)
+            m_fields.push_back(std::make_unique<TField>(this, FieldCount(), definition));
     m_rows = std::move(rows);
     m_changeLog.clear();
     m_buffer.clear();
@@ -119,8 +137,10 @@ void TClientDataSet::SetData(const DataPacket& packet) {
 
 DataPacket TClientDataSet::Data() const {
     DataPacket p;
-    for (const auto& f : m_fields) p.fields.push_back(f->spec());
-    for (const auto& r : m_rows) p.rows.push_back(r->values);
+    for (const auto& f : m_fields)
+        p.fields.push_back(f->definition());
+    for (const auto& r : m_rows)
+        p.rows.push_back(r->values);
     return p;
 }
 
@@ -160,7 +180,8 @@ void TClientDataSet::Insert() {
 void TClientDataSet::Post() {
     checkActive();
     if (!Editing()) return;
-    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetUpdateRecord();
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetUpdateRecord();
     fire(BeforePost);
     if (m_state == DataSetState::Insert) {
         auto rec = std::make_shared<Record>();
@@ -261,7 +282,8 @@ void TClientDataSet::MoveTo(int recNo) {
 
 protocol::Delta TClientDataSet::Delta() const {
     protocol::Delta d;
-    for (const auto& f : m_fields) d.fields.push_back(f->spec());
+    for (const auto& f : m_fields)
+        d.fields.push_back(f->definition());
     for (const auto& rec : m_changeLog) {
         protocol::DeltaChange c;
         if (rec->status == Record::Status::Inserted) {
@@ -293,31 +315,35 @@ QVariant TClientDataSet::valueAt(int field) const {
 void TClientDataSet::setValueAt(int field, const QVariant& input) {
     if (!Editing())
         throw EDatabaseError(QStringLiteral("%1: o registro não está em edição").arg(m_name));
-    const FieldSpec& spec = m_fields[size_t(field)]->spec();
+    const FieldSpec& definition = m_fields[size_t(field)]->definition();
     QVariant value = input;
     if (!value.isNull()) {
-        if (spec.type == FieldType::Float && value.typeId() != QMetaType::Double &&
+        if (definition.type == FieldType::Float && value.typeId() != QMetaType::Double &&
             value.canConvert<double>()) {
             // Text that is not a number stays text and is refused below, instead of becoming 0.
             bool ok = false;
             const double number = value.toDouble(&ok);
             if (ok) value = number;
-        } else if (spec.type == FieldType::Date && value.typeId() == QMetaType::QDateTime)
+        } else if (definition.type == FieldType::Date && value.typeId() == QMetaType::QDateTime)
             value = value.toDateTime().date();
     }
-    const QString problem = protocol::checkValue(spec, value);
+    const QString problem = protocol::checkValue(definition, value);
     if (!problem.isEmpty()) throw EDatabaseError(QStringLiteral("Valor inválido: %1").arg(problem));
     if (m_buffer[field] == value && m_buffer[field].isNull() == value.isNull()) return;
     m_buffer[field] = value;
-    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetFieldChanged(*m_fields[size_t(field)]);
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetFieldChanged(*m_fields[size_t(field)]);
 }
 
 void TClientDataSet::focusField(TField& field) {
-    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers)) o->dataSetFocusControl(field);
+    for (DataSetObserver* o : QList<DataSetObserver*>(m_observers))
+        o->dataSetFocusControl(field);
 }
 
 void TClientDataSet::addObserver(DataSetObserver* observer) {
     if (!m_observers.contains(observer)) m_observers.append(observer);
 }
 
-void TClientDataSet::removeObserver(DataSetObserver* observer) { m_observers.removeAll(observer); }
+void TClientDataSet::removeObserver(DataSetObserver* observer) {
+    m_observers.removeAll(observer);
+}

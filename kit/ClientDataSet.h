@@ -24,7 +24,7 @@ public:
     QString Name() const { return m_name; }
 
     // Field definitions. A set without definitions takes those of the first packet it gets.
-    TField& AddField(const protocol::FieldSpec& spec, const QString& displayLabel = {});
+    TField& AddField(const protocol::FieldSpec& definition, const QString& displayLabel = {});
     int FieldCount() const { return int(m_fields.size()); }
     TField& Fields(int index) const { return *m_fields[size_t(index)]; }
     TField* FindField(const QString& name) const;
@@ -35,7 +35,9 @@ public:
 
     DataSetState State() const { return m_state; }
     bool Active() const { return m_state != DataSetState::Inactive; }
-    bool Editing() const { return m_state == DataSetState::Edit || m_state == DataSetState::Insert; }
+    bool Editing() const {
+        return m_state == DataSetState::Edit || m_state == DataSetState::Insert;
+    }
     bool IsEmpty() const;
     int RecordCount() const { return int(m_rows.size()); }
     int RecNo() const { return m_current; } // 0-based; -1 when empty or inactive

@@ -3,7 +3,9 @@
 #include "Exceptions.h"
 #include "HostServices.h"
 
-bool EmptyString(const QString& text) { return text.trimmed().isEmpty(); }
+bool EmptyString(const QString& text) {
+    return text.trimmed().isEmpty();
+}
 
 QString Ajusta(const QString& text, int width) {
     const QString trimmed = text.trimmed();
@@ -16,7 +18,8 @@ void MensErro(const QString& text, bool stop) {
     if (stop) Abort();
 }
 
-protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/, int /*number*/) {
+protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/,
+                                     int /*number*/) {
     if (!result.ok) throw EServerError(result.errorMessage, result.errorCode);
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
@@ -28,6 +31,7 @@ protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*sh
     try {
         return protocol::parsePacket(doc);
     } catch (const protocol::ProtocolError& e) {
-        throw EServerError(QStringLiteral("O servidor devolveu um pacote inválido: %1.").arg(e.message()));
+        throw EServerError(
+            QStringLiteral("O servidor devolveu um pacote inválido: %1.").arg(e.message()));
     }
 }

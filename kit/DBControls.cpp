@@ -26,7 +26,8 @@ void focusIntoView(QWidget* widget) {
         if (!stack) continue;
         if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) pages.prepend({tabs, w});
     }
-    for (auto [tabs, page] : pages) tabs->setCurrentWidget(page);
+    for (auto [tabs, page] : pages)
+        tabs->setCurrentWidget(page);
     widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -56,7 +57,8 @@ void FieldLink::unbind() {
 }
 
 bool FieldLink::startEditing() {
-    if (!m_source || !m_source->DataSet() || !m_source->DataSet()->Active() || !Field()) return false;
+    if (!m_source || !m_source->DataSet() || !m_source->DataSet()->Active() || !Field())
+        return false;
     bool editing = false;
     if (!Dispatch([&] { editing = m_source->Edit(); })) return false;
     return editing;
@@ -181,9 +183,13 @@ TDBDateEditPlus::TDBDateEditPlus(QWidget* parent, const QString& name)
     connect(this, &QLineEdit::textChanged, this, [this] { paintValidity(); });
 }
 
-QString TDBDateEditPlus::textForField() const { return hasDigits(text()) ? text() : QString(); }
+QString TDBDateEditPlus::textForField() const {
+    return hasDigits(text()) ? text() : QString();
+}
 
-bool TDBDateEditPlus::acceptsChar(int key) const { return key < 32 || QChar(key).isDigit(); }
+bool TDBDateEditPlus::acceptsChar(int key) const {
+    return key < 32 || QChar(key).isDigit();
+}
 
 void TDBDateEditPlus::CheckValidDate() {
     if (!hasDigits(text())) return;
@@ -193,7 +199,9 @@ void TDBDateEditPlus::CheckValidDate() {
     }
 }
 
-QDate TDBDateEditPlus::GetDate() const { return QDate::fromString(text(), DateFormat); }
+QDate TDBDateEditPlus::GetDate() const {
+    return QDate::fromString(text(), DateFormat);
+}
 
 void TDBDateEditPlus::SetDate(const QDate& date) {
     if (!DataSetEditing() && !startEditing()) return;
@@ -205,7 +213,8 @@ void TDBDateEditPlus::paintValidity() {
     QPalette p = palette();
     p.setColor(QPalette::Text, date.isValid() ? ValidDateColor : QPalette().color(QPalette::Text));
     setPalette(p);
-    setToolTip(date.isValid() && NomeSemana.size() == 7 ? NomeSemana[date.dayOfWeek() % 7] : QString());
+    setToolTip(date.isValid() && NomeSemana.size() == 7 ? NomeSemana[date.dayOfWeek() % 7]
+                                                        : QString());
 }
 
 void TDBDateEditPlus::showCalendar() {
@@ -243,7 +252,8 @@ TDBRadioGroup::TDBRadioGroup(QWidget* parent, const QString& name, const QString
 
 void TDBRadioGroup::setIndex(int index) {
     m_buttons->setExclusive(false);
-    for (QAbstractButton* b : m_buttons->buttons()) b->setChecked(m_buttons->id(b) == index);
+    for (QAbstractButton* b : m_buttons->buttons())
+        b->setChecked(m_buttons->id(b) == index);
     m_buttons->setExclusive(true);
     if (index == m_index) return;
     m_index = index;
@@ -264,8 +274,10 @@ void TDBRadioGroup::userClicked(int index) {
         refresh();
         return;
     }
-    if (!Dispatch([&] { Field()->SetValue(Values.value(index)); })) refresh();
-    else setIndex(index);
+    if (!Dispatch([&] { Field()->SetValue(Values.value(index)); }))
+        refresh();
+    else
+        setIndex(index);
 }
 
 // --- TDBComboBox -----------------------------------------------------------------------------

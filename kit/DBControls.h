@@ -43,6 +43,7 @@ protected:
     ~FieldLink() override { unbind(); }
     // Puts the set into edit through the data source; false when it cannot be edited.
     bool startEditing();
+    void linkSourceDestroyed() override { m_source = nullptr; }
 
 private:
     TDataSource* m_source = nullptr;
@@ -121,8 +122,8 @@ private:
 class TDBRadioGroup : public QGroupBox, public FieldLink {
     Q_OBJECT
 public:
-    TDBRadioGroup(QWidget* parent, const QString& name, const QString& caption, const QStringList& items,
-                  const QStringList& values, int columns);
+    TDBRadioGroup(QWidget* parent, const QString& name, const QString& caption,
+                  const QStringList& items, const QStringList& values, int columns);
     void SetDataSource(TDataSource* source) { bind(source, DataField()); }
     void SetDataField(const QString& field) { bind(DataSource(), field); }
     int ItemIndex() const { return m_index; }

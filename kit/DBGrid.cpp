@@ -13,7 +13,8 @@ public:
     explicit CellDelegate(TDBGrid* grid)
         : QStyledItemDelegate(grid)
         , m_grid(grid) {}
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
         if (!m_grid->OnDrawColumnCell || index.column() >= m_grid->Columns.size()) return;
         painter->save();
@@ -23,7 +24,8 @@ public:
         const bool highlighted = option.state & QStyle::State_Selected;
         painter->setBrush(highlighted ? option.palette.highlight() : option.palette.base());
         Dispatch([&] {
-            m_grid->OnDrawColumnCell(painter, option.rect, index.column(), m_grid->Columns[index.column()], state);
+            m_grid->OnDrawColumnCell(painter, option.rect, index.column(),
+                                     m_grid->Columns[index.column()], state);
         });
         painter->restore();
     }
@@ -58,7 +60,9 @@ void DataSetModel::reset() {
     m_grid->syncCurrentRow();
 }
 
-void DataSetModel::linkStateChanged() { reset(); }
+void DataSetModel::linkStateChanged() {
+    reset();
+}
 
 void DataSetModel::linkRecordChanged(TField* field) {
     const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
@@ -83,7 +87,8 @@ int DataSetModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DataSetModel::cellValue(int row, int column) const {
-    if (row < 0 || row >= m_snapshot.rows.size() || column < 0 || column >= m_grid->Columns.size()) return {};
+    if (row < 0 || row >= m_snapshot.rows.size() || column < 0 || column >= m_grid->Columns.size())
+        return {};
     const int col = m_snapshot.indexOf(m_grid->Columns[column].FieldName);
     return col < 0 ? QVariant() : m_snapshot.rows[row][col];
 }
@@ -94,9 +99,12 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const {
         const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
         // The current row shows the record as it is being edited.
         if (ds && ds->Editing() && index.row() == ds->RecNo())
-            if (TField* f = ds->FindField(m_grid->Columns[index.column()].FieldName)) return f->DisplayText();
+            if (TField* f = ds->FindField(m_grid->Columns[index.column()].FieldName))
+                return f->DisplayText();
         const QVariant v = cellValue(index.row(), index.column());
-        return v.typeId() == QMetaType::Double ? QVariant(QString::number(v.toDouble()).replace(u'.', u',')) : v;
+        return v.typeId() == QMetaType::Double
+                   ? QVariant(QString::number(v.toDouble()).replace(u'.', u','))
+                   : v;
     }
     return {};
 }
@@ -127,11 +135,14 @@ TDBGrid::TDBGrid(QWidget* parent, const QString& name)
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int logical) {
-        if (OnTitleClick && logical < Columns.size()) Dispatch([&] { OnTitleClick(Columns[logical]); });
+        if (OnTitleClick && logical < Columns.size())
+            Dispatch([&] { OnTitleClick(Columns[logical]); });
     });
 }
 
-void TDBGrid::SetDataSource(TDataSource* source) { m_model->setSource(source); }
+void TDBGrid::SetDataSource(TDataSource* source) {
+    m_model->setSource(source);
+}
 
 void TDBGrid::SetColumns(const QList<TColumn>& columns) {
     Columns = columns;
@@ -140,7 +151,9 @@ void TDBGrid::SetColumns(const QList<TColumn>& columns) {
         if (Columns[i].Width >= 0) setColumnWidth(i, Columns[i].Width);
 }
 
-int TDBGrid::SelectedIndex() const { return currentIndex().isValid() ? currentIndex().column() : 0; }
+int TDBGrid::SelectedIndex() const {
+    return currentIndex().isValid() ? currentIndex().column() : 0;
+}
 
 TField* TDBGrid::SelectedField() const {
     TDataSource* s = DataSource();
@@ -180,7 +193,8 @@ void TDBGrid::keyPressEvent(QKeyEvent* e) {
     TDataSource* s = DataSource();
     // Moving down from the last row asks the set for a new record, which the set may refuse.
     if (key == Qt::Key_Down && s && s->DataSet() && s->DataSet()->Active() &&
-        currentIndex().row() == m_model->rowCount() - 1 && !(e->modifiers() & Qt::ControlModifier)) {
+        currentIndex().row() == m_model->rowCount() - 1 &&
+        !(e->modifiers() & Qt::ControlModifier)) {
         TClientDataSet* ds = s->DataSet();
         Dispatch([ds] { ds->Insert(); });
         e->accept();

@@ -47,6 +47,7 @@ public:
 private:
     void linkStateChanged() override;
     void linkRecordChanged(TField* field) override;
+    void linkSourceDestroyed() override { m_source = nullptr; }
     void reset();
 
     TDBGrid* m_grid;

@@ -13,4 +13,6 @@ public:
     // Post asks bound controls to write their text into the record first.
     virtual void dataSetUpdateRecord() {}
     virtual void dataSetFocusControl(TField&) {}
+    // The set is being destroyed: forget it.
+    virtual void dataSetDestroyed() {}
 };

@@ -7,6 +7,14 @@ TDataSource::TDataSource(QString name, TClientDataSet* dataSet)
 
 TDataSource::~TDataSource() {
     if (m_dataSet) m_dataSet->removeObserver(this);
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkSourceDestroyed();
+}
+
+void TDataSource::dataSetDestroyed() {
+    m_dataSet = nullptr;
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkStateChanged();
 }
 
 void TDataSource::SetDataSet(TClientDataSet* dataSet) {
@@ -30,25 +38,32 @@ void TDataSource::addLink(DataLink* link) {
     if (!m_links.contains(link)) m_links.append(link);
 }
 
-void TDataSource::removeLink(DataLink* link) { m_links.removeAll(link); }
+void TDataSource::removeLink(DataLink* link) {
+    m_links.removeAll(link);
+}
 
 void TDataSource::dataSetStateChanged() {
-    for (DataLink* l : QList<DataLink*>(m_links)) l->linkStateChanged();
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkStateChanged();
     if (OnStateChange) OnStateChange(*this);
 }
 
 void TDataSource::dataSetRecordChanged() {
-    for (DataLink* l : QList<DataLink*>(m_links)) l->linkRecordChanged(nullptr);
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkRecordChanged(nullptr);
 }
 
 void TDataSource::dataSetFieldChanged(TField& field) {
-    for (DataLink* l : QList<DataLink*>(m_links)) l->linkRecordChanged(&field);
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkRecordChanged(&field);
 }
 
 void TDataSource::dataSetUpdateRecord() {
-    for (DataLink* l : QList<DataLink*>(m_links)) l->linkUpdateRecord();
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkUpdateRecord();
 }
 
 void TDataSource::dataSetFocusControl(TField& field) {
-    for (DataLink* l : QList<DataLink*>(m_links)) l->linkFocusControl(field);
+    for (DataLink* l : QList<DataLink*>(m_links))
+        l->linkFocusControl(field);
 }

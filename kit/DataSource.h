@@ -14,6 +14,8 @@ public:
     virtual void linkRecordChanged(TField* /*field: null for all*/) {}
     virtual void linkUpdateRecord() {}
     virtual void linkFocusControl(TField&) {}
+    // The data source is being destroyed: forget it.
+    virtual void linkSourceDestroyed() {}
 };
 
 class TDataSource : private DataSetObserver {
@@ -43,6 +45,7 @@ private:
     void dataSetFieldChanged(TField& field) override;
     void dataSetUpdateRecord() override;
     void dataSetFocusControl(TField& field) override;
+    void dataSetDestroyed() override;
 
     QString m_name;
     TClientDataSet* m_dataSet = nullptr;

@@ -12,8 +12,10 @@ bool Dispatch(const std::function<void()>& handler) {
     } catch (const EAbort&) {
         return false;
     } catch (const std::exception& e) {
-        if (hasHostServices()) host().handleException(e);
-        else qWarning("Unhandled failure: %s", e.what());
+        if (hasHostServices())
+            host().handleException(e);
+        else
+            qWarning("Unhandled failure: %s", e.what());
         return false;
     }
 }

@@ -42,4 +42,6 @@ private:
     int m_code;
 };
 
-[[noreturn]] inline void Abort() { throw EAbort(); }
+[[noreturn]] inline void Abort() {
+    throw EAbort();
+}

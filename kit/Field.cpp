@@ -8,21 +8,28 @@ namespace {
 const QString DateFormat = QStringLiteral("dd/MM/yyyy");
 }
 
-TField::TField(TClientDataSet* dataSet, int index, const protocol::FieldSpec& spec)
+TField::TField(TClientDataSet* dataSet, int index, const protocol::FieldSpec& definition)
     : m_dataSet(dataSet)
     , m_index(index)
-    , m_spec(spec) {}
+    , m_spec(definition) {}
 
-QVariant TField::Value() const { return m_dataSet->valueAt(m_index); }
-void TField::SetValue(const QVariant& value) { m_dataSet->setValueAt(m_index, value); }
+QVariant TField::Value() const {
+    return m_dataSet->valueAt(m_index);
+}
+void TField::SetValue(const QVariant& value) {
+    m_dataSet->setValueAt(m_index, value);
+}
 
 QString TField::AsString() const {
     const QVariant v = Value();
     if (v.isNull()) return {};
     switch (m_spec.type) {
-    case FieldType::String: return v.toString();
-    case FieldType::Float: return FloatToStr(v.toDouble());
-    case FieldType::Date: return v.toDate().toString(DateFormat);
+    case FieldType::String:
+        return v.toString();
+    case FieldType::Float:
+        return FloatToStr(v.toDouble());
+    case FieldType::Date:
+        return v.toDate().toString(DateFormat);
     }
     return {};
 }
@@ -69,14 +76,18 @@ void TField::SetText(const QString& text) {
     }
     const QString trimmed = text.trimmed();
     switch (m_spec.type) {
-    case FieldType::String: SetValue(text.isEmpty() ? QVariant() : QVariant(text)); return;
+    case FieldType::String:
+        SetValue(text.isEmpty() ? QVariant() : QVariant(text));
+        return;
     case FieldType::Float: {
         if (trimmed.isEmpty()) {
             Clear();
             return;
         }
         const auto value = StrToFloat(trimmed);
-        if (!value) throw EDatabaseError(QStringLiteral("'%1' não é um valor numérico válido").arg(trimmed));
+        if (!value)
+            throw EDatabaseError(
+                QStringLiteral("'%1' não é um valor numérico válido").arg(trimmed));
         SetValue(*value);
         return;
     }
@@ -86,11 +97,14 @@ void TField::SetText(const QString& text) {
             return;
         }
         const QDate date = QDate::fromString(trimmed, DateFormat);
-        if (!date.isValid()) throw EDatabaseError(QStringLiteral("'%1' não é uma data válida").arg(trimmed));
+        if (!date.isValid())
+            throw EDatabaseError(QStringLiteral("'%1' não é uma data válida").arg(trimmed));
         SetValue(date);
         return;
     }
     }
 }
 
-void TField::FocusControl() { m_dataSet->focusField(*this); }
+void TField::FocusControl() {
+    m_dataSet->focusField(*this);
+}

@@ -11,12 +11,12 @@ using protocol::FieldType;
 
 class TField {
 public:
-    TField(TClientDataSet* dataSet, int index, const protocol::FieldSpec& spec);
+    TField(TClientDataSet* dataSet, int index, const protocol::FieldSpec& definition);
 
     QString FieldName() const { return m_spec.name; }
     FieldType DataType() const { return m_spec.type; }
     int Size() const { return m_spec.size; }
-    const protocol::FieldSpec& spec() const { return m_spec; }
+    const protocol::FieldSpec& definition() const { return m_spec; }
     int index() const { return m_index; }
     TClientDataSet* DataSet() const { return m_dataSet; }
 

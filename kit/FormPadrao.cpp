@@ -23,16 +23,24 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     auto* bar = new QHBoxLayout(panMenu);
     bar->setContentsMargins(2, 2, 2, 2);
     bar->setSpacing(1);
-    sbtIncluir = addToolButton(QStringLiteral("sbtIncluir"), QStringLiteral("Incluir"), QStyle::SP_FileIcon);
-    sbtExcluir = addToolButton(QStringLiteral("sbtExcluir"), QStringLiteral("Excluir"), QStyle::SP_TrashIcon);
-    sbtAlterar = addToolButton(QStringLiteral("sbtAlterar"), QStringLiteral("Alterar"), QStyle::SP_FileDialogContentsView);
-    sbtConfirmar = addToolButton(QStringLiteral("sbtConfirmar"), QStringLiteral("Confirmar"), QStyle::SP_DialogApplyButton);
-    sbtCancelar = addToolButton(QStringLiteral("sbtCancelar"), QStringLiteral("Cancelar"), QStyle::SP_DialogCancelButton);
-    sbtVerificar = addToolButton(QStringLiteral("sbtVerificar"), QStringLiteral("Verificar"), QStyle::SP_BrowserReload);
-    sbtProcurar = addToolButton(QStringLiteral("sbtProcurar"), QStringLiteral("Procurar"), QStyle::SP_FileDialogStart);
-    sbtImprimir = addToolButton(QStringLiteral("sbtImprimir"), QStringLiteral("Imprimir"), QStyle::SP_DriveFDIcon);
-    for (QToolButton* b : {sbtIncluir, sbtExcluir, sbtAlterar, sbtConfirmar, sbtCancelar, sbtVerificar,
-                           sbtProcurar, sbtImprimir})
+    sbtIncluir =
+        addToolButton(QStringLiteral("sbtIncluir"), QStringLiteral("Incluir"), QStyle::SP_FileIcon);
+    sbtExcluir = addToolButton(QStringLiteral("sbtExcluir"), QStringLiteral("Excluir"),
+                               QStyle::SP_TrashIcon);
+    sbtAlterar = addToolButton(QStringLiteral("sbtAlterar"), QStringLiteral("Alterar"),
+                               QStyle::SP_FileDialogContentsView);
+    sbtConfirmar = addToolButton(QStringLiteral("sbtConfirmar"), QStringLiteral("Confirmar"),
+                                 QStyle::SP_DialogApplyButton);
+    sbtCancelar = addToolButton(QStringLiteral("sbtCancelar"), QStringLiteral("Cancelar"),
+                                QStyle::SP_DialogCancelButton);
+    sbtVerificar = addToolButton(QStringLiteral("sbtVerificar"), QStringLiteral("Verificar"),
+                                 QStyle::SP_BrowserReload);
+    sbtProcurar = addToolButton(QStringLiteral("sbtProcurar"), QStringLiteral("Procurar"),
+                                QStyle::SP_FileDialogStart);
+    sbtImprimir = addToolButton(QStringLiteral("sbtImprimir"), QStringLiteral("Imprimir"),
+                                QStyle::SP_DriveFDIcon);
+    for (QToolButton* b : {sbtIncluir, sbtExcluir, sbtAlterar, sbtConfirmar, sbtCancelar,
+                           sbtVerificar, sbtProcurar, sbtImprimir})
         bar->addWidget(b);
     bar->addStretch();
     lblCodTela = new QLabel(panMenu);
@@ -41,8 +49,10 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     layout->addWidget(panMenu);
 
     pgcPadrao = new TPageControl(this, QStringLiteral("pgcPadrao"));
-    tshFolhaDados = pgcPadrao->AddPage(QStringLiteral("tshFolhaDados"), QStringLiteral("Folha de Dados"));
-    tshFormulario = pgcPadrao->AddPage(QStringLiteral("tshFormulario"), QStringLiteral("Formulário"));
+    tshFolhaDados =
+        pgcPadrao->AddPage(QStringLiteral("tshFolhaDados"), QStringLiteral("Folha de Dados"));
+    tshFormulario =
+        pgcPadrao->AddPage(QStringLiteral("tshFormulario"), QStringLiteral("Formulário"));
     auto named = [](QWidget* parent, const char* name) {
         auto* w = new QWidget(parent);
         w->setObjectName(QString::fromLatin1(name));
@@ -61,26 +71,39 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
 
     mnuOperacao = new QMenu(QStringLiteral("&Operação"), this);
     mnuOperacao->setObjectName(QStringLiteral("mnuOperacao"));
-    mnuFolhaDadosMenu = AddSubMenu(mnuOperacao, QStringLiteral("mnuFolhaDados"), QStringLiteral("Folha de Dados"));
+    mnuFolhaDadosMenu =
+        AddSubMenu(mnuOperacao, QStringLiteral("mnuFolhaDados"), QStringLiteral("Folha de Dados"));
     mnuFolhaDados = mnuFolhaDadosMenu->menuAction();
-    mnuFormularioMenu = AddSubMenu(mnuOperacao, QStringLiteral("mnuFormulario"), QStringLiteral("Formulário"));
+    mnuFormularioMenu =
+        AddSubMenu(mnuOperacao, QStringLiteral("mnuFormulario"), QStringLiteral("Formulário"));
     mnuFormulario = mnuFormularioMenu->menuAction();
     mnuOperacao->addSeparator();
-    mnuListagem = AddMenuItem(mnuOperacao, QStringLiteral("mnuListagem"), QStringLiteral("Listagem"));
-    mnuConfigImpressora = AddMenuItem(mnuOperacao, QStringLiteral("mnuConfigImpressora"), QStringLiteral("Configurar Impressora"));
-    connect(mnuFolhaDadosMenu, &QMenu::aboutToShow, this, [this] { Dispatch([this] { mnuFolhaDadosClick(); }); });
-    connect(mnuFormularioMenu, &QMenu::aboutToShow, this, [this] { Dispatch([this] { mnuFormularioClick(); }); });
+    mnuListagem =
+        AddMenuItem(mnuOperacao, QStringLiteral("mnuListagem"), QStringLiteral("Listagem"));
+    mnuConfigImpressora = AddMenuItem(mnuOperacao, QStringLiteral("mnuConfigImpressora"),
+                                      QStringLiteral("Configurar Impressora"));
+    connect(mnuFolhaDadosMenu, &QMenu::aboutToShow, this,
+            [this] { Dispatch([this] { mnuFolhaDadosClick(); }); });
+    connect(mnuFormularioMenu, &QMenu::aboutToShow, this,
+            [this] { Dispatch([this] { mnuFormularioClick(); }); });
 
     mnuManutencao = new QMenu(QStringLiteral("&Manutenção"), this);
     mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
-    mnuIncluir = AddMenuItem(mnuManutencao, QStringLiteral("mnuIncluir"), QStringLiteral("Incluir"));
-    mnuExcluir = AddMenuItem(mnuManutencao, QStringLiteral("mnuExcluir"), QStringLiteral("Excluir"));
-    mnuProcurar = AddMenuItem(mnuManutencao, QStringLiteral("mnuProcurar"), QStringLiteral("Procurar"));
+    mnuIncluir =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuIncluir"), QStringLiteral("Incluir"));
+    mnuExcluir =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuExcluir"), QStringLiteral("Excluir"));
+    mnuProcurar =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuProcurar"), QStringLiteral("Procurar"));
     mnuManutencao->addSeparator();
-    mnuAlterar = AddMenuItem(mnuManutencao, QStringLiteral("mnuAlterar"), QStringLiteral("Alterar"));
-    mnuConfirmar = AddMenuItem(mnuManutencao, QStringLiteral("mnuConfirmar"), QStringLiteral("Confirmar"));
-    mnuCancelar = AddMenuItem(mnuManutencao, QStringLiteral("mnuCancelar"), QStringLiteral("Cancelar"));
-    mnuVerificar = AddMenuItem(mnuManutencao, QStringLiteral("mnuVerificar"), QStringLiteral("Verificar"));
+    mnuAlterar =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuAlterar"), QStringLiteral("Alterar"));
+    mnuConfirmar =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuConfirmar"), QStringLiteral("Confirmar"));
+    mnuCancelar =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuCancelar"), QStringLiteral("Cancelar"));
+    mnuVerificar =
+        AddMenuItem(mnuManutencao, QStringLiteral("mnuVerificar"), QStringLiteral("Verificar"));
 
     // The tool-bar buttons run the commands; their menu items press the buttons.
     const QList<QPair<QToolButton*, std::function<void()>>> commands{
@@ -91,23 +114,27 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     };
     for (const auto& [button, handler] : commands)
         connect(button, &QToolButton::clicked, this, [handler] { Dispatch(handler); });
-    const QList<QPair<QAction*, QToolButton*>> mirrors{{mnuAlterar, sbtAlterar},   {mnuConfirmar, sbtConfirmar},
-                                                      {mnuCancelar, sbtCancelar}, {mnuVerificar, sbtVerificar},
-                                                      {mnuIncluir, sbtIncluir},   {mnuExcluir, sbtExcluir},
-                                                      {mnuProcurar, sbtProcurar}, {mnuListagem, sbtImprimir}};
+    const QList<QPair<QAction*, QToolButton*>> mirrors{
+        {mnuAlterar, sbtAlterar},     {mnuConfirmar, sbtConfirmar}, {mnuCancelar, sbtCancelar},
+        {mnuVerificar, sbtVerificar}, {mnuIncluir, sbtIncluir},     {mnuExcluir, sbtExcluir},
+        {mnuProcurar, sbtProcurar},   {mnuListagem, sbtImprimir}};
     for (const auto& [action, button] : mirrors)
         connect(action, &QAction::triggered, button, [button = button] {
             if (button->isEnabled()) button->click();
         });
     dtsPadrao.OnStateChange = [this](TDataSource&) { dtsPadraoStateChange(); };
 
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { focusMoved(now); });
     qApp->installEventFilter(this);
 }
 
-TfrmPadrao::~TfrmPadrao() { qApp->removeEventFilter(this); }
+TfrmPadrao::~TfrmPadrao() {
+    qApp->removeEventFilter(this);
+}
 
-QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption, QStyle::StandardPixmap icon) {
+QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption,
+                                       QStyle::StandardPixmap icon) {
     auto* b = new QToolButton(panMenu);
     b->setObjectName(name);
     b->setText(caption);
@@ -119,9 +146,13 @@ QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& capti
     return b;
 }
 
-void TfrmPadrao::Create() { Dispatch([this] { FormCreate(); }); }
+void TfrmPadrao::Create() {
+    Dispatch([this] { FormCreate(); });
+}
 
-void TfrmPadrao::Activate() { Dispatch([this] { FormActivate(); }); }
+void TfrmPadrao::Activate() {
+    Dispatch([this] { FormActivate(); });
+}
 
 void TfrmPadrao::closeEvent(QCloseEvent* e) {
     CloseAction action = CloseAction::Free;
@@ -133,13 +164,19 @@ void TfrmPadrao::closeEvent(QCloseEvent* e) {
     if (action == CloseAction::Free && !m_destroyed) {
         m_destroyed = true;
         Dispatch([this] { FormDestroy(); });
-        if (QWidget* frame = parentWidget()) frame->setAttribute(Qt::WA_DeleteOnClose);
-        else setAttribute(Qt::WA_DeleteOnClose);
+        if (QWidget* frame = parentWidget())
+            frame->setAttribute(Qt::WA_DeleteOnClose);
+        else
+            setAttribute(Qt::WA_DeleteOnClose);
     }
 }
 
-void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) { m_onExit[control] = std::move(handler); }
-void TfrmPadrao::OnEnter(QWidget* control, std::function<void()> handler) { m_onEnter[control] = std::move(handler); }
+void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) {
+    m_onExit[control] = std::move(handler);
+}
+void TfrmPadrao::OnEnter(QWidget* control, std::function<void()> handler) {
+    m_onEnter[control] = std::move(handler);
+}
 
 bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
@@ -181,7 +218,8 @@ bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {
         auto it = m_onExit.constFind(w);
         if (it != m_onExit.constEnd() && !Dispatch(*it)) return refuse();
     }
-    if (auto* commit = dynamic_cast<ExitCommit*>(from); commit && from != QApplication::focusWidget())
+    if (auto* commit = dynamic_cast<ExitCommit*>(from);
+        commit && from != QApplication::focusWidget())
         commit->afterExit();
     return true;
 }

@@ -45,7 +45,8 @@ public:
     QWidget *panNavigator, *dbnPadrao;
     QMenu *mnuOperacao, *mnuManutencao, *mnuFolhaDadosMenu, *mnuFormularioMenu;
     QAction *mnuFolhaDados, *mnuFormulario, *mnuListagem, *mnuConfigImpressora;
-    QAction *mnuIncluir, *mnuExcluir, *mnuProcurar, *mnuAlterar, *mnuConfirmar, *mnuCancelar, *mnuVerificar;
+    QAction *mnuIncluir, *mnuExcluir, *mnuProcurar, *mnuAlterar, *mnuConfirmar, *mnuCancelar,
+        *mnuVerificar;
     TDataSource dtsPadrao{QStringLiteral("dtsPadrao")};
     TMessages msgPadrao;
     const TMessages& msgMensagensPadroes;
@@ -70,7 +71,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     // A flat tool-bar button that never takes the focus.
-    QToolButton* addToolButton(const QString& name, const QString& caption, QStyle::StandardPixmap icon);
+    QToolButton* addToolButton(const QString& name, const QString& caption,
+                               QStyle::StandardPixmap icon);
 
 private:
     void focusMoved(QWidget* to);

@@ -21,7 +21,8 @@ Picture parsePicture(const QString& picture) {
     int i = 0;
     const int n = int(picture.size());
     auto isDigitChar = [](QChar c) { return c == u'#' || c == u'0' || c == u','; };
-    while (i < n && !isDigitChar(picture[i]) && picture[i] != u'.') p.prefix += picture[i++];
+    while (i < n && !isDigitChar(picture[i]) && picture[i] != u'.')
+        p.prefix += picture[i++];
     bool afterPoint = false;
     for (; i < n; ++i) {
         const QChar c = picture[i];
@@ -30,8 +31,10 @@ Picture parsePicture(const QString& picture) {
         } else if (c == u',' && !afterPoint) {
             p.grouping = true;
         } else if (c == u'0') {
-            if (afterPoint) ++p.minDecimals, ++p.maxDecimals;
-            else ++p.minIntegers;
+            if (afterPoint)
+                ++p.minDecimals, ++p.maxDecimals;
+            else
+                ++p.minIntegers;
         } else if (c == u'#') {
             if (afterPoint) ++p.maxDecimals;
         } else {
@@ -63,9 +66,11 @@ QString FormatFloat(const QString& picture, double value) {
     QString text = QString::number(rounded, 'f', p.maxDecimals);
     QString intPart = text.section(u'.', 0, 0);
     QString decPart = p.maxDecimals > 0 ? text.section(u'.', 1, 1) : QString();
-    while (decPart.size() > p.minDecimals && decPart.endsWith(u'0')) decPart.chop(1);
+    while (decPart.size() > p.minDecimals && decPart.endsWith(u'0'))
+        decPart.chop(1);
     if (intPart == u"0" && p.minIntegers == 0) intPart.clear();
-    while (intPart.size() < p.minIntegers) intPart.prepend(u'0');
+    while (intPart.size() < p.minIntegers)
+        intPart.prepend(u'0');
     if (p.grouping) intPart = groupThousands(intPart);
     const bool negative = value < 0 && (rounded != 0.0);
     QString out = p.prefix;
@@ -90,7 +95,8 @@ std::optional<double> StrToFloat(const QString& input) {
     // Grouping dots are accepted only where they group thousands.
     if (text.contains(ThousandSeparator)) {
         const QString intPart = text.section(DecimalSeparator, 0, 0);
-        const QString unsignedInt = intPart.startsWith(u'-') || intPart.startsWith(u'+') ? intPart.mid(1) : intPart;
+        const QString unsignedInt =
+            intPart.startsWith(u'-') || intPart.startsWith(u'+') ? intPart.mid(1) : intPart;
         const QStringList groups = unsignedInt.split(ThousandSeparator);
         for (int i = 1; i < groups.size(); ++i)
             if (groups[i].size() != 3) return std::nullopt;

@@ -11,5 +11,9 @@ HostServices& host() {
     return *g_host;
 }
 
-void setHostServices(HostServices* services) { g_host = services; }
-bool hasHostServices() { return g_host != nullptr; }
+void setHostServices(HostServices* services) {
+    g_host = services;
+}
+bool hasHostServices() {
+    return g_host != nullptr;
+}

@@ -26,7 +26,8 @@ public:
 
     // Dialogs.
     virtual void showError(const QString& text) = 0;
-    virtual ModalResult ask(const QString& text, MsgDlgType kind, const QList<ModalResult>& buttons) = 0;
+    virtual ModalResult ask(const QString& text, MsgDlgType kind,
+                            const QList<ModalResult>& buttons) = 0;
     // Offers the rows of a record set; positions it on the pick and returns true, or false.
     virtual bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) = 0;
     // The chosen directory, or an empty text when the user cancels.
@@ -55,12 +56,22 @@ void setHostServices(HostServices* services);
 bool hasHostServices();
 
 // Busy animation of the host; every start passes the main form and kind 1.
-inline void ActiveShowAvi(QWidget* /*form*/, int /*kind*/) { host().busyStart(); }
-inline void DeactiveShowAvi() { host().busyStop(); }
+inline void ActiveShowAvi(QWidget* /*form*/, int /*kind*/) {
+    host().busyStart();
+}
+inline void DeactiveShowAvi() {
+    host().busyStop();
+}
 
-inline QString FiliProc() { return host().FiliProc(); }
-inline QString WebURL() { return host().WebURL(); }
-inline int WebPort() { return host().WebPort(); }
+inline QString FiliProc() {
+    return host().FiliProc();
+}
+inline QString WebURL() {
+    return host().WebURL();
+}
+inline int WebPort() {
+    return host().WebPort();
+}
 
 // The host's code picture of a type; GetTtNiveis gives its number of levels.
 class TDBPicture {
@@ -72,4 +83,6 @@ public:
 private:
     int m_type;
 };
-inline TDBPicture DBPictObj(int pictureType) { return TDBPicture(pictureType); }
+inline TDBPicture DBPictObj(int pictureType) {
+    return TDBPicture(pictureType);
+}

@@ -21,12 +21,17 @@ inline int charCodeFor(const QKeyEvent* e) {
         e->key() <= Qt::Key_Z)
         return e->key() - Qt::Key_A + 1;
     switch (e->key()) {
-    case Qt::Key_Backspace: return keys::Backspace;
+    case Qt::Key_Backspace:
+        return keys::Backspace;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return keys::Enter;
-    case Qt::Key_Escape: return keys::Esc;
-    case Qt::Key_Tab: return keys::Tab;
-    default: break;
+    case Qt::Key_Enter:
+        return keys::Enter;
+    case Qt::Key_Escape:
+        return keys::Esc;
+    case Qt::Key_Tab:
+        return keys::Tab;
+    default:
+        break;
     }
     if (mods & (Qt::ControlModifier | Qt::AltModifier)) return keys::None;
     const QString text = e->text();

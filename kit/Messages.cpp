@@ -8,8 +8,8 @@ QString TMessages::Msg(const QString& key) const {
     return {};
 }
 
-ModalResult TMessages::ShowMsg(const QString& key, MsgDlgType kind, const QList<ModalResult>& buttons,
-                               int /*helpContext*/) const {
+ModalResult TMessages::ShowMsg(const QString& key, MsgDlgType kind,
+                               const QList<ModalResult>& buttons, int /*helpContext*/) const {
     return host().ask(Msg(key), kind, buttons);
 }
 

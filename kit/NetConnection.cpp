@@ -9,7 +9,9 @@
 TNetConnection::TNetConnection()
     : m_parser(std::make_unique<simdjson::dom::parser>()) {}
 
-TNetConnection::~TNetConnection() { SetConnected(false); }
+TNetConnection::~TNetConnection() {
+    SetConnected(false);
+}
 
 bool TNetConnection::Connected() const {
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
@@ -37,8 +39,9 @@ void TNetConnection::SetConnected(bool connected) {
 void TNetConnection::transportFailure(const QString& what) {
     const QString where = QStringLiteral("%1:%2").arg(Host).arg(Port);
     SetConnected(false);
-    throw EServerError(QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2")
-                           .arg(where, what));
+    throw EServerError(
+        QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2")
+            .arg(where, what));
 }
 
 void TNetConnection::connectNow() {
@@ -46,7 +49,8 @@ void TNetConnection::connectNow() {
     SetConnected(false);
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->connectToHost(Host, quint16(Port));
-    if (!m_socket->waitForConnected(std::min(TimeoutMs, 10000))) transportFailure(m_socket->errorString());
+    if (!m_socket->waitForConnected(std::min(TimeoutMs, 10000)))
+        transportFailure(m_socket->errorString());
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     protocol::OpenParams open;
     open.object = ServerName;
@@ -74,7 +78,8 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
     for (;;) {
         while (auto line = m_reader.takeLine()) {
             try {
-                protocol::Response r = protocol::parseResponse(std::string_view(line->constData(), size_t(line->size())), *m_parser);
+                protocol::Response r = protocol::parseResponse(
+                    std::string_view(line->constData(), size_t(line->size())), *m_parser);
                 if (r.id == id) return r;
             } catch (const protocol::ProtocolError& e) {
                 transportFailure(e.message());
@@ -92,7 +97,8 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
     }
 }
 
-protocol::Response TAppServer::call(const QString& method, const QVector<protocol::Argument>& args) {
+protocol::Response TAppServer::call(const QString& method,
+                                    const QVector<protocol::Argument>& args) {
     TNetConnection& c = m_connection;
     // A connection that failed or dropped is made again, once, for the call that needs it.
     if (!c.Connected()) c.connectNow();

@@ -41,8 +41,10 @@ QTabWidget* tabsOf(const QWidget* page, int* index) {
 
 void SetPageEnabled(QWidget* page, bool enabled) {
     int index = -1;
-    if (QTabWidget* tabs = tabsOf(page, &index)) tabs->setTabEnabled(index, enabled);
-    else page->setEnabled(enabled);
+    if (QTabWidget* tabs = tabsOf(page, &index))
+        tabs->setTabEnabled(index, enabled);
+    else
+        page->setEnabled(enabled);
 }
 
 bool PageEnabled(const QWidget* page) {

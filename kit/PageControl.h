@@ -26,4 +26,5 @@ bool PageEnabled(const QWidget* page);
 
 // A menu item with a sub-menu: the item is the sub-menu's action, named like the item.
 QMenu* AddSubMenu(QMenu* parent, const QString& name, const QString& caption);
-QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption, bool checkable = false);
+QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption,
+                     bool checkable = false);

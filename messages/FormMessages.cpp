@@ -23,8 +23,10 @@ const QStringList& msgPadraoLines() {
         QStringLiteral("Entrada_inv|Entrada não foi informada corretamente."),
         QStringLiteral("Saida_inv|Saída não foi informada corretamente."),
         QStringLiteral("Saida>Entr|Horário de saída deve ser maior que o horário de entrada."),
-        QStringLiteral("Diretorio_ne|Diretório para integração com a folha de pagamento não existe."),
-        QStringLiteral("Diretorio_ni|Diretório para integração com a folha de pagamento deve ser informado."),
+        QStringLiteral(
+            "Diretorio_ne|Diretório para integração com a folha de pagamento não existe."),
+        QStringLiteral(
+            "Diretorio_ni|Diretório para integração com a folha de pagamento deve ser informado."),
         QStringLiteral("Entr>Saida|Horário de entrada deve ser maior que o horário de saída."),
         QStringLiteral("Entr1_Said1|1º entrada deve ser menor ou igual a 1º saída."),
         QStringLiteral("Said1_Entr2|1º saída deve ser menor ou igual a 2º entrada."),
@@ -35,7 +37,8 @@ const QStringList& msgPadraoLines() {
         QStringLiteral("DirFotoCand_ne|Diretório das fotos dos candidatos não existe."),
         QStringLiteral("Dir_Cad|Este diretório está sendo utilizado pelas fotos do funcionário."),
         QStringLiteral("Dir_Cad1|Este diretório está sendo utilizado pelas fotos do candidato."),
-        QStringLiteral("VRPRAZ_INF|Prazo máximo para efetivação do funcionário (dias)  deve ser maior ou igual a zero."),
+        QStringLiteral("VRPRAZ_INF|Prazo máximo para efetivação do funcionário (dias)  deve ser "
+                       "maior ou igual a zero."),
         QStringLiteral("UTEIS|Dias Úteis"),
         QStringLiteral("CORRIDOS|Dias Corridos"),
         QStringLiteral("dtFech_Dv|Dia de fechamento do RH deve ser informado. "),

@@ -24,7 +24,8 @@ void TfrmParametros::FormActivate() {
             LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {FiliProc()});
             medCdFilial->setText(FiliProc());
             edtNmFilial->setText(cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
-            LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"), {QStringLiteral("1")});
+            LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
+                           {QStringLiteral("1")});
             Cli_zol00900::boPrimVez = false;
         }
     } catch (...) {

@@ -30,8 +30,12 @@ void shutDown() {
 
 namespace {
 int kitUnitStarts = 0;
-void kitUnitStartUp() { ++kitUnitStarts; }
-void kitUnitShutDown() { --kitUnitStarts; }
+void kitUnitStartUp() {
+    ++kitUnitStarts;
+}
+void kitUnitShutDown() {
+    --kitUnitStarts;
+}
 
 struct PackageUnitEntry {
     void (*Init)();
@@ -65,11 +69,13 @@ RH_EXPORT const PackageInfoTable* GetPackageInfoTable() {
 }
 
 RH_EXPORT void Initialize() {
-    for (const PackageUnitEntry& u : units) u.Init();
+    for (const PackageUnitEntry& u : units)
+        u.Init();
 }
 
 RH_EXPORT void Finalize() {
-    for (int i = unitCount - 1; i >= 0; --i) units[i].FInit();
+    for (int i = unitCount - 1; i >= 0; --i)
+        units[i].FInit();
 }
 
 RH_EXPORT void IniProc() {

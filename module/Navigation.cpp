@@ -28,7 +28,8 @@ void TfrmParametros::pgcPadraoChange() {
         dtsPadraoStateChange();
     } else {
         checkFilialMenus();
-        for (QAction* a : {mnuEncargos, mnuCestaBasica, mnuAgenda, mnuFerias, mnuQuestionario}) a->setChecked(false);
+        for (QAction* a : {mnuEncargos, mnuCestaBasica, mnuAgenda, mnuFerias, mnuQuestionario})
+            a->setChecked(false);
         dtsFilialStateChange();
     }
 }
@@ -42,7 +43,8 @@ void TfrmParametros::pgcGeralChange() {
     sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest);
     mnuAlterar->setEnabled(sbtAlterar->isEnabled());
     if (pgcGeral->ActivePage() == tshQuest) {
-        LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"), {questionnaireLevelArgument()});
+        LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),
+                       {questionnaireLevelArgument()});
         dbgQuestCand->setFocus(Qt::OtherFocusReason);
         cdsInspecaoAfterScroll();
     }
@@ -59,17 +61,33 @@ void TfrmParametros::showSubPage(QWidget* mainPage, TPageControl* pages, QWidget
     pgcPadrao->SetActivePage(mainPage);
     pages->SetActivePage(subPage);
     pgcPadraoChange();
-    if (pages == pgcGeral) pgcGeralChange();
-    else pgcFilialChange();
+    if (pages == pgcGeral)
+        pgcGeralChange();
+    else
+        pgcFilialChange();
 }
 
-void TfrmParametros::mnuEncargosClick() { showSubPage(tshFolhaDados, pgcGeral, tshEncargos); }
-void TfrmParametros::mnuCestaBasicaClick() { showSubPage(tshFolhaDados, pgcGeral, tshCestaBasica); }
-void TfrmParametros::mnuAgendaClick() { showSubPage(tshFolhaDados, pgcGeral, tshAgenda); }
-void TfrmParametros::mnuFeriasClick() { showSubPage(tshFolhaDados, pgcGeral, tshFerias); }
-void TfrmParametros::mnuQuestionarioClick() { showSubPage(tshFolhaDados, pgcGeral, tshQuest); }
-void TfrmParametros::mnuAgeFilialClick() { showSubPage(tshFormulario, pgcFilial, tshAgeFilial); }
-void TfrmParametros::mnuDIversosClick() { showSubPage(tshFormulario, pgcFilial, tshDiversos); }
+void TfrmParametros::mnuEncargosClick() {
+    showSubPage(tshFolhaDados, pgcGeral, tshEncargos);
+}
+void TfrmParametros::mnuCestaBasicaClick() {
+    showSubPage(tshFolhaDados, pgcGeral, tshCestaBasica);
+}
+void TfrmParametros::mnuAgendaClick() {
+    showSubPage(tshFolhaDados, pgcGeral, tshAgenda);
+}
+void TfrmParametros::mnuFeriasClick() {
+    showSubPage(tshFolhaDados, pgcGeral, tshFerias);
+}
+void TfrmParametros::mnuQuestionarioClick() {
+    showSubPage(tshFolhaDados, pgcGeral, tshQuest);
+}
+void TfrmParametros::mnuAgeFilialClick() {
+    showSubPage(tshFormulario, pgcFilial, tshAgeFilial);
+}
+void TfrmParametros::mnuDIversosClick() {
+    showSubPage(tshFormulario, pgcFilial, tshDiversos);
+}
 
 void TfrmParametros::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
     TfrmPadrao::FormKeyDown(key, shift);

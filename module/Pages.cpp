@@ -27,7 +27,8 @@ QWidget* namedWidget(QWidget* parent, const QString& name) {
 }
 
 // Every sub-page holds a panel, a scroll box and a group box.
-QGroupBox* subPageGroup(QWidget* page, const QString& stem, const QString& groupName, const QString& caption = {}) {
+QGroupBox* subPageGroup(QWidget* page, const QString& stem, const QString& groupName,
+                        const QString& caption = {}) {
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     QWidget* panel = namedWidget(page, QStringLiteral("pan") + stem);
@@ -103,7 +104,8 @@ void TfrmParametros::createGeralPage() {
     pgcGeral = new TPageControl(tshFolhaDados, QStringLiteral("pgcGeral"));
     layout->addWidget(pgcGeral);
     tshEncargos = pgcGeral->AddPage(QStringLiteral("tshEncargos"), QStringLiteral("Encargos"));
-    tshCestaBasica = pgcGeral->AddPage(QStringLiteral("tshCestaBasica"), QStringLiteral("Cesta Básica"));
+    tshCestaBasica =
+        pgcGeral->AddPage(QStringLiteral("tshCestaBasica"), QStringLiteral("Cesta Básica"));
     tshAgenda = pgcGeral->AddPage(QStringLiteral("tshAgenda"), QStringLiteral("Agenda"));
     tshFerias = pgcGeral->AddPage(QStringLiteral("tshFerias"), QStringLiteral("Férias"));
     tshQuest = pgcGeral->AddPage(QStringLiteral("tshQuest"), QStringLiteral("Questionário"));
@@ -114,15 +116,24 @@ void TfrmParametros::createGeralPage() {
     dbeVrPeEncTemp = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeEncTemp"));
     dbeVrPeEncEfet = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeEncEfet"));
     dbeVrPeDescVT = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeDescVT"));
-    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncTemp"), QStringLiteral("Encargos com Temporários (%)")), dbeVrPeEncTemp);
-    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncEfet"), QStringLiteral("Encargos com Efetivos (%)")), dbeVrPeEncEfet);
-    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeDescVT"), QStringLiteral("Desconto Máximo de Vale Transporte (%)")), dbeVrPeDescVT);
-    for (TDBEdit* e : {dbeVrPeEncTemp, dbeVrPeEncEfet, dbeVrPeDescVT}) e->setMaxLength(5);
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncTemp"),
+                               QStringLiteral("Encargos com Temporários (%)")),
+                     dbeVrPeEncTemp);
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncEfet"),
+                               QStringLiteral("Encargos com Efetivos (%)")),
+                     dbeVrPeEncEfet);
+    encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeDescVT"),
+                               QStringLiteral("Desconto Máximo de Vale Transporte (%)")),
+                     dbeVrPeDescVT);
+    for (TDBEdit* e : {dbeVrPeEncTemp, dbeVrPeEncEfet, dbeVrPeDescVT})
+        e->setMaxLength(5);
 
     // Cesta Básica
-    grbCestaBasica = subPageGroup(tshCestaBasica, QStringLiteral("CestaBasica"), QStringLiteral("grbCestaBasica"));
+    grbCestaBasica = subPageGroup(tshCestaBasica, QStringLiteral("CestaBasica"),
+                                  QStringLiteral("grbCestaBasica"));
     auto* cesta = new QFormLayout(grbCestaBasica);
-    drgTipoIndice = new TDBRadioGroup(grbCestaBasica, QStringLiteral("drgTipoIndice"), QStringLiteral("Tipo de Índice"),
+    drgTipoIndice = new TDBRadioGroup(grbCestaBasica, QStringLiteral("drgTipoIndice"),
+                                      QStringLiteral("Tipo de Índice"),
                                       {QStringLiteral("Percentual"), QStringLiteral("Valor")},
                                       {QStringLiteral("P"), QStringLiteral("V")}, 2);
     cesta->addRow(drgTipoIndice);
@@ -137,13 +148,19 @@ void TfrmParametros::createGeralPage() {
     indiceRow->addWidget(dbeCdIndiceCb);
     indiceRow->addWidget(BtnIndice);
     indiceRow->addWidget(dbeNmIndice, 1);
-    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblCdIndiceCb"), QStringLiteral("Índice Financeiro")), indiceRow);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblCdIndiceCb"),
+                            QStringLiteral("Índice Financeiro")),
+                  indiceRow);
     dbdDtBaseCB = new TDBDateEditPlus(grbCestaBasica, QStringLiteral("dbdDtBaseCB"));
     dbdDtBaseCB->setFixedWidth(120);
-    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblDtBaseCB"), QStringLiteral("Data Base")), dbdDtBaseCB);
+    cesta->addRow(
+        boldLabel(grbCestaBasica, QStringLiteral("lblDtBaseCB"), QStringLiteral("Data Base")),
+        dbdDtBaseCB);
     dbeVrCestaBas = new TDBEdit(grbCestaBasica, QStringLiteral("dbeVrCestaBas"));
     dbeVrCestaBas->setMaxLength(9);
-    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblVrCestaBas"), QStringLiteral("Valor")), dbeVrCestaBas);
+    cesta->addRow(
+        boldLabel(grbCestaBasica, QStringLiteral("lblVrCestaBas"), QStringLiteral("Valor")),
+        dbeVrCestaBas);
     setTabOrder(dbeCdIndiceCb, dbdDtBaseCB);
     setTabOrder(dbdDtBaseCB, dbeVrCestaBas);
 
@@ -159,11 +176,15 @@ void TfrmParametros::createGeralPage() {
     // Férias
     grbTipo = subPageGroup(tshFerias, QStringLiteral("Ferias"), QStringLiteral("grbTipo"));
     auto* ferias = new QFormLayout(grbTipo);
-    dcbFerias = new TDBComboBox(grbTipo, QStringLiteral("dcbFerias"), {QStringLiteral("Dias Úteis"), QStringLiteral("Dias Corridos")});
+    dcbFerias = new TDBComboBox(grbTipo, QStringLiteral("dcbFerias"),
+                                {QStringLiteral("Dias Úteis"), QStringLiteral("Dias Corridos")});
     dbeQtDias = new TDBEdit(grbTipo, QStringLiteral("dbeQtDias"));
     dbeQtDias->setMaxLength(5);
-    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"), QStringLiteral("Tipo")), dcbFerias);
-    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblQtDias"), QStringLiteral("Quantidade de Dias")), dbeQtDias);
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"), QStringLiteral("Tipo")),
+                   dcbFerias);
+    ferias->addRow(
+        boldLabel(grbTipo, QStringLiteral("lblQtDias"), QStringLiteral("Quantidade de Dias")),
+        dbeQtDias);
     setTabOrder(dbeQtDias, dcbFerias);
 
     createQuestionarioPage();
@@ -225,7 +246,8 @@ void TfrmParametros::createQuestionarioPage() {
 
     QPalette tip = dbgQuestCand->palette();
     tip.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
-    for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto}) g->setPalette(tip);
+    for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto})
+        g->setPalette(tip);
 }
 
 void TfrmParametros::createFilialPage() {
@@ -233,7 +255,8 @@ void TfrmParametros::createFilialPage() {
     layout->setContentsMargins(0, 0, 0, 0);
     panFilial = namedWidget(tshFormulario, QStringLiteral("panFilial"));
     auto* filialRow = new QHBoxLayout(panFilial);
-    filialRow->addWidget(boldLabel(panFilial, QStringLiteral("lblFilial"), QStringLiteral("Filial")));
+    filialRow->addWidget(
+        boldLabel(panFilial, QStringLiteral("lblFilial"), QStringLiteral("Filial")));
     medCdFilial = new TEdit(panFilial, QStringLiteral("medCdFilial"));
     medCdFilial->setMaxLength(4);
     medCdFilial->setFixedWidth(60);
@@ -257,20 +280,27 @@ void TfrmParametros::createFilialPage() {
     tshAgeFilial = pgcFilial->AddPage(QStringLiteral("tshAgeFilial"), QStringLiteral("Agenda"));
     tshDiversos = pgcFilial->AddPage(QStringLiteral("tshDiversos"), QStringLiteral("Diversos"));
 
-    grbAgeFili = subPageGroup(tshAgeFilial, QStringLiteral("AgeFilial"), QStringLiteral("grbAgeFili"));
+    grbAgeFili =
+        subPageGroup(tshAgeFilial, QStringLiteral("AgeFilial"), QStringLiteral("grbAgeFili"));
     auto* agenda = new QFormLayout(grbAgeFili);
     dbeFechamento = new TDBEdit(grbAgeFili, QStringLiteral("dbeFechamento"));
     dbeFechamento->setFixedWidth(40);
     dbeFechamento->setPalette(info);
     dbdUltiFecha = new TDBDateEditPlus(grbAgeFili, QStringLiteral("dbdUltiFecha"));
     dbdUltiFecha->setFixedWidth(120);
-    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblFechamento"), QStringLiteral("Dia de Fechamento do RH")), dbeFechamento);
-    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblUltiFecha"), QStringLiteral("Data do Último Fechamento do RH")), dbdUltiFecha);
+    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblFechamento"),
+                             QStringLiteral("Dia de Fechamento do RH")),
+                   dbeFechamento);
+    agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblUltiFecha"),
+                             QStringLiteral("Data do Último Fechamento do RH")),
+                   dbdUltiFecha);
 
-    grbDiversos = subPageGroup(tshDiversos, QStringLiteral("Diversos"), QStringLiteral("grbDiversos"));
+    grbDiversos =
+        subPageGroup(tshDiversos, QStringLiteral("Diversos"), QStringLiteral("grbDiversos"));
     auto* diversos = new QVBoxLayout(grbDiversos);
     auto* planRow = new QHBoxLayout;
-    planRow->addWidget(boldLabel(grbDiversos, QStringLiteral("lblMediConv"), QStringLiteral("Convênio Médico Padrão")));
+    planRow->addWidget(boldLabel(grbDiversos, QStringLiteral("lblMediConv"),
+                                 QStringLiteral("Convênio Médico Padrão")));
     dbeMediConv = new TDBEdit(grbDiversos, QStringLiteral("dbeMediConv"));
     dbeMediConv->setFixedWidth(40);
     btnConvMedi = new TBtnPesquisa(grbDiversos, QStringLiteral("btnConvMedi"));
@@ -281,7 +311,8 @@ void TfrmParametros::createFilialPage() {
     planRow->addWidget(dbeMediConv);
     planRow->addWidget(btnConvMedi);
     planRow->addWidget(dbeNmConvenioMedico, 1);
-    grbDiretorio = new QGroupBox(QStringLiteral("Diretório para Integração com a Folha de Pagamento"), grbDiversos);
+    grbDiretorio = new QGroupBox(
+        QStringLiteral("Diretório para Integração com a Folha de Pagamento"), grbDiversos);
     grbDiretorio->setObjectName(QStringLiteral("grbDiretorio"));
     QFont bold = grbDiretorio->font();
     bold.setBold(true);

@@ -5,10 +5,10 @@
 #include "Consiste.h"
 #include "Dispatch.h"
 
-#include <QHeaderView>
 #include "DataSets.h"
 #include "FormMessages.h"
 #include "ModuleState.h"
+#include <QHeaderView>
 
 TfrmParametros::TfrmParametros(QWidget* parent)
     : TfrmPadrao(parent) {
@@ -18,7 +18,9 @@ TfrmParametros::TfrmParametros(QWidget* parent)
     move(415, 218);
     lblCodTela->setText(QStringLiteral("ZOL00900"));
     msgPadrao.Lines = msgPadraoLines();
-    sbtImprimir->setEnabled(false);
+    // Parameter records are neither added, deleted, searched nor printed here.
+    for (QToolButton* b : {sbtImprimir, sbtIncluir, sbtExcluir, sbtProcurar})
+        b->setEnabled(false);
 
     netParamZOL.ServerName = QString::fromLatin1(protocol::ServerObjectName);
     netParamZOL.ThrowException = false;
@@ -50,24 +52,34 @@ TfrmParametros::~TfrmParametros() {
 void TfrmParametros::createMenus() {
     mnuFolhaDados->setText(QStringLiteral("Geral"));
     mnuFormulario->setText(QStringLiteral("Filial"));
-    mnuEncargos = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuEncargos"), QStringLiteral("Encargo"), true);
-    mnuCestaBasica = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuCestaBasica"), QStringLiteral("Cesta Básica"), true);
-    mnuAgenda = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuAgenda"), QStringLiteral("Agenda"), true);
-    mnuFerias = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuFerias"), QStringLiteral("Férias"), true);
-    mnuQuestionario = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuQuestionario"), QStringLiteral("Questionário"), true);
-    mnuAgeFilial = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuAgeFilial"), QStringLiteral("Agenda"), true);
-    mnuDIversos = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuDIversos"), QStringLiteral("Diversos"), true);
+    mnuEncargos = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuEncargos"),
+                              QStringLiteral("Encargo"), true);
+    mnuCestaBasica = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuCestaBasica"),
+                                 QStringLiteral("Cesta Básica"), true);
+    mnuAgenda =
+        AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuAgenda"), QStringLiteral("Agenda"), true);
+    mnuFerias =
+        AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuFerias"), QStringLiteral("Férias"), true);
+    mnuQuestionario = AddMenuItem(mnuFolhaDadosMenu, QStringLiteral("mnuQuestionario"),
+                                  QStringLiteral("Questionário"), true);
+    mnuAgeFilial = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuAgeFilial"),
+                               QStringLiteral("Agenda"), true);
+    mnuDIversos = AddMenuItem(mnuFormularioMenu, QStringLiteral("mnuDIversos"),
+                              QStringLiteral("Diversos"), true);
     mnuEncargos->setChecked(true);
     mnuAgeFilial->setChecked(true);
-    for (QAction* a : {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar, mnuVerificar})
+    for (QAction* a :
+         {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar, mnuVerificar})
         a->setEnabled(false);
 }
 
 void TfrmParametros::bindFields() {
     const QList<QPair<TDBEdit*, const char*>> geral{
-        {dbeVrPeEncTemp, "VRPEENCTEMP"}, {dbeVrPeEncEfet, "VRPEENCEFET"}, {dbeVrPeDescVT, "VRPEDESCVT"},
-        {dbeCdIndiceCb, "CDINDICECB"},   {dbeNmIndice, "NMINDICE"},       {dbdDtBaseCB, "DTBASECB"},
-        {dbeVrCestaBas, "VRCESTABAS"},   {dbeVrPrazEfeFun, "VRPRAZEFEFUN"}, {dbeQtDias, "QTDIASFERIPG"}};
+        {dbeVrPeEncTemp, "VRPEENCTEMP"}, {dbeVrPeEncEfet, "VRPEENCEFET"},
+        {dbeVrPeDescVT, "VRPEDESCVT"},   {dbeCdIndiceCb, "CDINDICECB"},
+        {dbeNmIndice, "NMINDICE"},       {dbdDtBaseCB, "DTBASECB"},
+        {dbeVrCestaBas, "VRCESTABAS"},   {dbeVrPrazEfeFun, "VRPRAZEFEFUN"},
+        {dbeQtDias, "QTDIASFERIPG"}};
     for (const auto& [edit, field] : geral) {
         edit->SetDataField(QString::fromLatin1(field));
         edit->SetDataSource(&dtsPadrao);
@@ -87,8 +99,9 @@ void TfrmParametros::bindFields() {
         edit->SetDataSource(&dtsFilial);
     }
 
-    const QStringList weekdays{QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
-                               QStringLiteral("Quarta"),  QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
+    const QStringList weekdays{QStringLiteral("Domingo"), QStringLiteral("Segunda"),
+                               QStringLiteral("Terça"),   QStringLiteral("Quarta"),
+                               QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
                                QStringLiteral("Sábado")};
     for (TDBDateEditPlus* d : {dbdDtBaseCB, dbdUltiFecha}) {
         d->ValidDateColor = Qt::blue;
@@ -106,22 +119,28 @@ void TfrmParametros::bindFields() {
     tick.TitleColor = palette().color(QPalette::Button);
     dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
     dbgCargo->SetDataSource(&dtsCargo);
-    dbgDepto->SetColumns({tick, {QStringLiteral("NMDEPTO"), QStringLiteral("Departamento"), -1, true}});
+    dbgDepto->SetColumns(
+        {tick, {QStringLiteral("NMDEPTO"), QStringLiteral("Departamento"), -1, true}});
     dbgDepto->SetDataSource(&dtsDepto);
-    for (TDBGrid* g : {dbgCargo, dbgDepto}) g->horizontalHeader()->setStretchLastSection(true);
+    for (TDBGrid* g : {dbgCargo, dbgDepto})
+        g->horizontalHeader()->setStretchLastSection(true);
 }
 
 void TfrmParametros::bindEvents() {
     pgcGeral->OnChange = [this] { pgcGeralChange(); };
     pgcFilial->OnChange = [this] { pgcFilialChange(); };
     const QList<QPair<QAction*, void (TfrmParametros::*)()>> items{
-        {mnuEncargos, &TfrmParametros::mnuEncargosClick},   {mnuCestaBasica, &TfrmParametros::mnuCestaBasicaClick},
-        {mnuAgenda, &TfrmParametros::mnuAgendaClick},       {mnuFerias, &TfrmParametros::mnuFeriasClick},
-        {mnuQuestionario, &TfrmParametros::mnuQuestionarioClick}, {mnuAgeFilial, &TfrmParametros::mnuAgeFilialClick},
+        {mnuEncargos, &TfrmParametros::mnuEncargosClick},
+        {mnuCestaBasica, &TfrmParametros::mnuCestaBasicaClick},
+        {mnuAgenda, &TfrmParametros::mnuAgendaClick},
+        {mnuFerias, &TfrmParametros::mnuFeriasClick},
+        {mnuQuestionario, &TfrmParametros::mnuQuestionarioClick},
+        {mnuAgeFilial, &TfrmParametros::mnuAgeFilialClick},
         {mnuDIversos, &TfrmParametros::mnuDIversosClick}};
     for (const auto& [action, handler] : items) {
         // A checkable item toggles itself on a click; the handlers set the marks from the pages.
-        connect(action, &QAction::triggered, this, [this, handler = handler] { Dispatch([&] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this,
+                [this, handler = handler] { Dispatch([&] { (this->*handler)(); }); });
     }
     dtsFilial.OnStateChange = [this](TDataSource&) { dtsFilialStateChange(); };
     cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };

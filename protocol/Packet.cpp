@@ -10,14 +10,21 @@ int indexIn(const QVector<FieldSpec>& fields, const QString& name) {
 }
 } // namespace
 
-int DataPacket::indexOf(const QString& fieldName) const { return indexIn(fields, fieldName); }
-int Delta::indexOf(const QString& fieldName) const { return indexIn(fields, fieldName); }
+int DataPacket::indexOf(const QString& fieldName) const {
+    return indexIn(fields, fieldName);
+}
+int Delta::indexOf(const QString& fieldName) const {
+    return indexIn(fields, fieldName);
+}
 
 QString typeName(FieldType type) {
     switch (type) {
-    case FieldType::String: return QStringLiteral("string");
-    case FieldType::Float: return QStringLiteral("float");
-    case FieldType::Date: return QStringLiteral("date");
+    case FieldType::String:
+        return QStringLiteral("string");
+    case FieldType::Float:
+        return QStringLiteral("float");
+    case FieldType::Date:
+        return QStringLiteral("date");
     }
     return {};
 }

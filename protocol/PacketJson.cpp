@@ -14,9 +14,15 @@ void writeValue(JsonWriter& out, const FieldSpec& field, const QVariant& value) 
         return;
     }
     switch (field.type) {
-    case FieldType::String: out.string(value.toString()); break;
-    case FieldType::Float: out.number(value.toDouble()); break;
-    case FieldType::Date: out.string(value.toDate().toString(Qt::ISODate)); break;
+    case FieldType::String:
+        out.string(value.toString());
+        break;
+    case FieldType::Float:
+        out.number(value.toDouble());
+        break;
+    case FieldType::Date:
+        out.string(value.toDate().toString(Qt::ISODate));
+        break;
     }
 }
 
@@ -42,11 +48,14 @@ namespace {
 
 void writeRow(JsonWriter& out, const QVector<FieldSpec>& fields, const Row& row) {
     out.beginArray();
-    for (int i = 0; i < fields.size(); ++i) writeValue(out, fields[i], i < row.size() ? row[i] : QVariant());
+    for (int i = 0; i < fields.size(); ++i)
+        writeValue(out, fields[i], i < row.size() ? row[i] : QVariant());
     out.endArray();
 }
 
-[[noreturn]] void fail(const QString& message) { throw ProtocolError(message); }
+[[noreturn]] void fail(const QString& message) {
+    throw ProtocolError(message);
+}
 
 QVector<FieldSpec> parseFields(dom::object object) {
     dom::array array;
@@ -72,7 +81,8 @@ QVector<FieldSpec> parseFields(dom::object object) {
         } else if (type == "date") {
             f.type = FieldType::Date;
         } else {
-            fail(QStringLiteral("o campo %1 tem um tipo desconhecido: %2").arg(f.name, toQString(type)));
+            fail(QStringLiteral("o campo %1 tem um tipo desconhecido: %2")
+                     .arg(f.name, toQString(type)));
         }
         for (const FieldSpec& other : fields)
             if (other.name.compare(f.name, Qt::CaseInsensitive) == 0)
@@ -97,9 +107,12 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
     }
     case FieldType::Float: {
         double d;
-        if (e.is_int64()) d = static_cast<double>(int64_t(e));
-        else if (e.is_uint64()) d = static_cast<double>(uint64_t(e));
-        else if (e.get(d)) fail(QStringLiteral("%1: o campo %2 espera um número").arg(where, field.name));
+        if (e.is_int64())
+            d = static_cast<double>(int64_t(e));
+        else if (e.is_uint64())
+            d = static_cast<double>(uint64_t(e));
+        else if (e.get(d))
+            fail(QStringLiteral("%1: o campo %2 espera um número").arg(where, field.name));
         return d;
     }
     case FieldType::Date: {
@@ -108,7 +121,8 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
         const QDate date = QDate::fromString(toQString(s), Qt::ISODate);
         // Qt also reads "2026/01/05" as ISO; the wire carries only "YYYY-MM-DD".
         if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !date.isValid())
-            fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3").arg(where, field.name, toQString(s)));
+            fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3")
+                     .arg(where, field.name, toQString(s)));
         return date;
     }
     }
@@ -126,7 +140,8 @@ Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const QString& wh
     Row row;
     row.reserve(fields.size());
     int i = 0;
-    for (dom::element v : array) row.push_back(parseValue(fields[i++], v, where));
+    for (dom::element v : array)
+        row.push_back(parseValue(fields[i++], v, where));
     return row;
 }
 
@@ -137,7 +152,8 @@ void writePacket(JsonWriter& out, const DataPacket& packet) {
     writeFields(out, packet.fields);
     out.key("rows");
     out.beginArray();
-    for (const Row& row : packet.rows) writeRow(out, packet.fields, row);
+    for (const Row& row : packet.rows)
+        writeRow(out, packet.fields, row);
     out.endArray();
     out.endObject();
 }
@@ -208,7 +224,8 @@ Delta parseDelta(dom::element element) {
         dom::element values;
         if (op == "update") {
             change.op = DeltaChange::Op::Update;
-            if (co["old"].get(values)) fail(QStringLiteral("%1 não traz os valores antigos").arg(where));
+            if (co["old"].get(values))
+                fail(QStringLiteral("%1 não traz os valores antigos").arg(where));
             change.oldValues = parseRow(delta.fields, values, where);
         } else if (op == "insert") {
             change.op = DeltaChange::Op::Insert;

@@ -23,8 +23,10 @@ std::string requestJson(std::int64_t id, const QString& method, const QVector<Ar
     beginRequest(w, id, std::string_view(m.constData(), size_t(m.size())));
     w.beginArray();
     for (const Argument& a : params) {
-        if (const auto* text = std::get_if<QString>(&a)) w.string(*text);
-        else writeDelta(w, std::get<Delta>(a));
+        if (const auto* text = std::get_if<QString>(&a))
+            w.string(*text);
+        else
+            writeDelta(w, std::get<Delta>(a));
     }
     w.endArray();
     w.endObject();

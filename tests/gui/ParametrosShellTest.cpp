@@ -40,7 +40,9 @@ class ParametrosShellTest : public QObject {
         }
         QSqlDatabase::removeDatabase(QStringLiteral("teste"));
     }
-    double geralValue(const char* field) const { return form()->cdsGeral.FieldByName(QString::fromLatin1(field)).AsFloat(); }
+    double geralValue(const char* field) const {
+        return form()->cdsGeral.FieldByName(QString::fromLatin1(field)).AsFloat();
+    }
     void clickTab(QTabWidget* tabs, int index) {
         QTabBar* bar = tabs->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
@@ -58,7 +60,9 @@ private slots:
         QString message;
         QVERIFY2(m_desktop->start(options, &message), qPrintable(message));
         m_window = std::make_unique<MainWindow>(m_desktop->services);
-        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() + QStringLiteral("/../modules"), &message),
+        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
+                                           QStringLiteral("/../modules"),
+                                       &message),
                  qPrintable(message));
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -77,7 +81,8 @@ private slots:
         QVERIFY(form());
         QVERIFY(m_desktop->services.shownErrors.isEmpty());
         QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
-        QCOMPARE(form()->edtNmFilial->text(), form()->cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+        QCOMPARE(form()->edtNmFilial->text(),
+                 form()->cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
         QVERIFY(!form()->edtNmFilial->text().isEmpty());
         QCOMPARE(form()->cdsGeral.RecordCount(), 1);
         QCOMPARE(form()->pgcPadrao->ActivePage(), form()->tshFolhaDados);
@@ -86,7 +91,8 @@ private slots:
         QCOMPARE(m_desktop->services.busyDepth(), 0);
         // The form's menus are in the main window's menu bar while it is active.
         QStringList titles;
-        for (QAction* a : m_window->menuBar()->actions()) titles << a->text();
+        for (QAction* a : m_window->menuBar()->actions())
+            titles << a->text();
         QVERIFY(titles.contains(QStringLiteral("&Operação")));
         QVERIFY(titles.contains(QStringLiteral("&Manutenção")));
     }
@@ -132,7 +138,8 @@ private slots:
         m_window->mdiArea()->setActiveSubWindow(nullptr);
         openScreen(); // activates the window again
         QVERIFY(form()->cdsGeral.Active());
-        QCOMPARE(form()->cdsFilial.FieldByName(QStringLiteral("DIFECHRH")).AsString(), QStringLiteral("07"));
+        QCOMPARE(form()->cdsFilial.FieldByName(QStringLiteral("DIFECHRH")).AsString(),
+                 QStringLiteral("07"));
         QVERIFY(!Cli_zol00900::boPrimVez);
         QCOMPARE(m_desktop->services.shownErrors.size(), 1);
     }
@@ -152,7 +159,8 @@ private slots:
         QVERIFY(f->mnuAgeFilial->isChecked());
         clickTab(f->pgcPadrao, 1);
         QCOMPARE(f->pgcPadrao->ActivePage(), f->tshFormulario);
-        for (QAction* a : {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias, f->mnuQuestionario})
+        for (QAction* a :
+             {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias, f->mnuQuestionario})
             QVERIFY(!a->isChecked());
         QVERIFY(f->mnuAgeFilial->isChecked());
         clickTab(f->pgcFilial, 1);
@@ -165,7 +173,8 @@ private slots:
         QCOMPARE(f->pgcPadrao->ActivePage(), f->tshFolhaDados);
         QCOMPARE(f->pgcGeral->ActivePage(), f->tshQuest);
         QVERIFY(f->mnuQuestionario->isChecked());
-        for (QAction* a : {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias, f->mnuAgeFilial, f->mnuDIversos})
+        for (QAction* a : {f->mnuEncargos, f->mnuCestaBasica, f->mnuAgenda, f->mnuFerias,
+                           f->mnuAgeFilial, f->mnuDIversos})
             QVERIFY(!a->isChecked());
         QVERIFY(!f->sbtAlterar->isEnabled());
         QVERIFY(!f->mnuAlterar->isEnabled());
@@ -188,8 +197,11 @@ private slots:
         QVERIFY(rows > 0);
         const QString code = f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
         const QString before = f->cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
-        execSql(before == u"S" ? QStringLiteral("DELETE FROM INSPPADRAO WHERE CDINSPECAO = '%1'").arg(code)
-                               : QStringLiteral("INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES ('0001', '%1')").arg(code));
+        execSql(before == u"S"
+                    ? QStringLiteral("DELETE FROM INSPPADRAO WHERE CDINSPECAO = '%1'").arg(code)
+                    : QStringLiteral(
+                          "INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES ('0001', '%1')")
+                          .arg(code));
         clickTab(f->pgcGeral, 0);
         clickTab(f->pgcGeral, 4);
         f->cdsInspecao.First();

@@ -51,7 +51,7 @@ TEST_F(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesTheP
     TClientDataSet adopting;
     adopting.SetData(ThreeRows);
     ASSERT_EQ(adopting.FieldCount(), 4);
-    EXPECT_EQ(adopting.Fields(2).spec(), Specs[2]);
+    EXPECT_EQ(adopting.Fields(2).definition(), Specs[2]);
     EXPECT_EQ(adopting.Data().rows, ThreeRows.rows);
 }
 

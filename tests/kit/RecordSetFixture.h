@@ -74,8 +74,8 @@ inline const DataPacket ThreeRows =
 class RecordSetTest : public ::testing::Test {
 protected:
     RecordSetTest() {
-        for (const FieldSpec& spec : Specs)
-            ds.AddField(spec);
+        for (const FieldSpec& definition : Specs)
+            ds.AddField(definition);
         auto logs = [this](const char* name) {
             return [this, name](TClientDataSet&) { log << QString::fromLatin1(name); };
         };
