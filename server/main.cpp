@@ -16,7 +16,7 @@ namespace {
 
 const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
-    "              [--max-message BYTES]\n"
+    "              [--max-message BYTES] [--workers N]\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
     "\n"
@@ -28,6 +28,7 @@ const char* const usage =
     "  --demo                com --init, inclui os dados de demonstração num banco sem filiais\n"
     "  --token-file ARQUIVO  exige, na abertura de cada conexão, o token guardado no arquivo\n"
     "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
+    "  --workers N           número de threads de atendimento (padrão: um por núcleo)\n"
     "  --help                mostra esta ajuda\n";
 
 int failWith(const QString& message) {
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     QString listen, db, tokenFile;
     bool init = false, demo = false, listenGiven = false;
     qsizetype maxMessage = protocol::DefaultMaxMessage;
+    int workers = 0;
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const auto value = [&](QString* out) {
@@ -75,6 +77,11 @@ int main(int argc, char** argv) {
             if (!ok || maxMessage < 64)
                 return failWith(
                     QStringLiteral("--max-message precisa de um número de bytes (mínimo 64)."));
+        } else if (a == QLatin1String("--workers")) {
+            bool ok = false;
+            if (value(&number)) workers = number.toInt(&ok);
+            if (!ok || workers < 1 || workers > 64)
+                return failWith(QStringLiteral("--workers precisa de um número entre 1 e 64."));
         } else if (a == QLatin1String("--init")) {
             init = true;
         } else if (a == QLatin1String("--demo")) {
@@ -100,6 +107,7 @@ int main(int argc, char** argv) {
     rhserver::ServerOptions options;
     options.db = db;
     options.maxMessage = maxMessage;
+    options.workers = workers;
     if (!tokenFile.isEmpty()) {
         QFile file(tokenFile);
         if (!file.open(QIODevice::ReadOnly))

@@ -1,0 +1,86 @@
+#pragma once
+// A real rhserver process on loopback over a real SQLite file made for the test, and a raw
+// line client to talk to it byte by byte.
+
+#include "protocol/Rpc.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <optional>
+
+namespace testing_rh {
+
+// Makes sure a QCoreApplication exists (sockets and SQL drivers want one).
+void ensureApplication();
+
+class ServerProcess {
+public:
+    ServerProcess();
+    ~ServerProcess();
+
+    // rhserver --init --demo on a fresh file; false with the output when it fails.
+    bool initDemo(QString* output = nullptr);
+    // Starts serving on 127.0.0.1:0 and reads the port from the start-up line.
+    bool start(const QStringList& extra = {});
+    void stop();
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+    quint16 port() const { return m_port; }
+    QString dbPath() const { return m_dir.filePath(QStringLiteral("rh.db")); }
+    QString dbUrl() const { return QStringLiteral("sqlite:") + dbPath(); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString log() const; // what the server wrote on stderr so far
+
+    static QString binary() { return QStringLiteral(RHSERVER_PATH); }
+    // Runs rhserver with the arguments to its end; returns the exit code and the output.
+    static int runToEnd(const QStringList& args, QString* output);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+class LineClient {
+public:
+    explicit LineClient(quint16 port);
+    bool connected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    void send(const QByteArray& bytes);
+    // The next response line, or nothing when none came in time or the connection closed.
+    std::optional<QByteArray> readLine(int timeoutMs = 10000);
+    // Waits for the server to close the connection.
+    bool waitClosed(int timeoutMs = 10000);
+    void close() { m_socket.abort(); }
+
+    protocol::Response request(const std::string& line);
+    protocol::Response call(const QString& method, const QVector<protocol::Argument>& args);
+    protocol::Response callRaw(const QString& method, const std::string& paramsJson);
+    protocol::Response
+    open(const QString& branch = QStringLiteral("0001"), const QString& token = {},
+         const QString& object = QString::fromLatin1(protocol::ServerObjectName));
+
+private:
+    QTcpSocket m_socket;
+    protocol::LineReader m_reader;
+    simdjson::dom::parser m_parser;
+    std::int64_t m_nextId = 100;
+};
+
+// The data packet of a successful call (a failed one fails the test).
+protocol::DataPacket packetOf(const protocol::Response& r);
+// The values of one column of a packet, as texts.
+QStringList column(const protocol::DataPacket& p, const QString& field);
+
+// Everything the service may change, as text, read from the SQLite file without the server.
+QString dumpStoredData(const QString& dbPath);
+// The first column of the first row of a query on the SQLite file, as text.
+QString storedValue(const QString& dbPath, const QString& sql);
+struct AuditRow {
+    QString when, branch, session, method, arguments;
+};
+QVector<AuditRow> auditRows(const QString& dbPath);
+
+} // namespace testing_rh

@@ -1,0 +1,326 @@
+// Bad, hostile, huge, half-sent and stalled input: each gets its answer, stored data stays as it
+// was, and the server goes on serving.
+
+#include "ServerHarness.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace testing_rh;
+using protocol::Response;
+namespace ErrorCode = protocol::ErrorCode;
+
+namespace {
+
+class Robustness : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString out;
+        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    }
+    void startServer(const QStringList& extra = {}) {
+        ASSERT_TRUE(server.start(extra)) << server.log().toStdString();
+        before = dumpStoredData(server.dbPath());
+    }
+    // Another client still gets real answers, and nothing stored changed.
+    void expectServingAndUnchanged() {
+        LineClient fresh(server.port());
+        ASSERT_TRUE(fresh.open().ok);
+        const Response r = fresh.call(QStringLiteral("GetGeral"), {QStringLiteral("1")});
+        EXPECT_EQ(packetOf(r).rows.size(), 1);
+        EXPECT_TRUE(server.running());
+        EXPECT_EQ(dumpStoredData(server.dbPath()), before);
+    }
+    static Response parse(const std::optional<QByteArray>& line) {
+        EXPECT_TRUE(line.has_value());
+        simdjson::dom::parser parser;
+        return line ? protocol::parseResponse(
+                          std::string_view(line->constData(), size_t(line->size())), parser)
+                    : Response{};
+    }
+
+    ServerProcess server;
+    QString before;
+};
+
+TEST_F(Robustness, MalformedRequestsGetTheirCodesAndKeepTheConnection) {
+    startServer();
+    LineClient c(server.port());
+    const std::pair<QByteArray, int> cases[] = {
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":", ErrorCode::ParseError},
+        {"not json at all", ErrorCode::ParseError},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"GetGeral\",\"params\":[\"1\"]}}",
+         ErrorCode::ParseError},
+        {"\xff\xfe{}", ErrorCode::ParseError},
+        {"[1,2,3]", ErrorCode::InvalidRequest},
+        {"42", ErrorCode::InvalidRequest},
+        {"{\"jsonrpc\":\"2.0\",\"method\":\"ping\"}", ErrorCode::InvalidRequest},
+        {"{\"jsonrpc\":\"1.0\",\"id\":2,\"method\":\"ping\"}", ErrorCode::InvalidRequest},
+        {"{\"jsonrpc\":\"2.0\",\"id\":{},\"method\":\"ping\"}", ErrorCode::InvalidRequest},
+        {"{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":7}", ErrorCode::InvalidRequest},
+        {"{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"GetGeral\",\"params\":[\"1\"]}",
+         ErrorCode::NotOpen},
+        {"{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"DropTables\",\"params\":[]}",
+         ErrorCode::MethodNotFound},
+        {"{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"open\",\"params\":[\"ZOL00900."
+         "rdmParametrosZOL\",\"0001\"]}",
+         ErrorCode::InvalidParams},
+        {"{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"open\",\"params\":{\"object\":\"ZOL00900."
+         "Outro\",\"branch\":\"0001\"}}",
+         ErrorCode::UnknownObject},
+        {"{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"open\",\"params\":{\"object\":\"ZOL00900."
+         "rdmParametrosZOL\",\"branch\":\"0099\"}}",
+         ErrorCode::Refused},
+    };
+    for (const auto& [line, code] : cases) {
+        SCOPED_TRACE(line.toStdString());
+        c.send(line + '\n');
+        const Response r = parse(c.readLine());
+        EXPECT_EQ(r.errorCode, code);
+        EXPECT_TRUE(r.errorMessage.endsWith(u'.')) << r.errorMessage.toStdString();
+        ASSERT_TRUE(c.connected());
+    }
+    // The id of a request comes back as it was sent.
+    c.send("{\"jsonrpc\":\"2.0\",\"id\":\"abc\\\"d\",\"method\":\"ping\"}\n");
+    EXPECT_TRUE(c.readLine()->contains("\"id\":\"abc\\\"d\""));
+    const Response ping = c.call(QStringLiteral("ping"), {});
+    ASSERT_TRUE(ping.ok);
+    EXPECT_EQ(ping.resultJson.find("\"database\":\"ok\"") != std::string::npos, true)
+        << ping.resultJson;
+    EXPECT_EQ(c.call(QStringLiteral("NoSuchMethod"), {}).errorCode, ErrorCode::MethodNotFound);
+    ASSERT_TRUE(c.open().ok);
+    EXPECT_EQ(c.call(QStringLiteral("NoSuchMethod"), {}).errorCode, ErrorCode::MethodNotFound);
+    expectServingAndUnchanged();
+}
+
+TEST_F(Robustness, WrongNumberOrKindOfArgumentsForEveryMethod) {
+    startServer();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const std::pair<const char*, int> methods[] = {
+        {"GetGeral", 1},     {"GetFilial", 1},   {"GetConvMed", 2}, {"GetInspecao", 1},
+        {"GetCargo", 1},     {"GetDepto", 1},    {"SetGeral", 1},   {"SetFilial", 1},
+        {"SetInsCarg", 3},   {"SetDelCarg", 3},  {"SetInsDep", 3},  {"SetDelDep", 3},
+        {"SetDelTdCarg", 2}, {"SetDelTdDep", 2}, {"SetInsPad", 2},  {"SetDelPad", 2},
+    };
+    for (const auto& [name, argc] : methods) {
+        SCOPED_TRACE(name);
+        const QString method = QString::fromLatin1(name);
+        const bool delta =
+            method == QLatin1String("SetGeral") || method == QLatin1String("SetFilial");
+        const std::string good = delta ? R"({"fields":[],"changes":[]})" : R"("0001")";
+        const auto list = [&](int n, const std::string& item) {
+            std::string out = "[";
+            for (int i = 0; i < n; ++i)
+                out += (i ? "," : "") + item;
+            return out + "]";
+        };
+        for (const std::string& params :
+             {list(argc - 1, good), list(argc + 1, good), list(argc, "1"), list(argc, "null"),
+              list(argc, "[]"), std::string(R"({"a":"0001"})"), std::string(R"("0001")"),
+              list(argc, delta ? R"("x")" : R"({})")}) {
+            SCOPED_TRACE(params);
+            EXPECT_EQ(c.callRaw(method, params).errorCode, ErrorCode::InvalidParams);
+        }
+    }
+    EXPECT_EQ(c.callRaw(QStringLiteral("SetGeral"), R"([{"fields":{},"changes":[]}])").errorCode,
+              ErrorCode::InvalidParams);
+    EXPECT_EQ(
+        c.callRaw(
+             QStringLiteral("SetGeral"),
+             R"([{"fields":[{"name":"CDPARAMRH","type":"string","size":1}],"changes":[{"op":"erase","new":["1"]}]}])")
+            .errorCode,
+        ErrorCode::Refused);
+    expectServingAndUnchanged();
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
+}
+
+TEST_F(Robustness, HostileTextInEveryArgumentIsOnlyData) {
+    startServer();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const QStringList hostile = {
+        QStringLiteral("0001' OR '1'='1"),
+        QStringLiteral("'; DROP TABLE PARAMRH; --"),
+        QStringLiteral("\"); DELETE FROM INSPCARGO; --"),
+        QStringLiteral("%"),
+        QStringLiteral("0001\n{\"jsonrpc\":\"2.0\"}"),
+        QStringLiteral("ação ç ü 日本"),
+        QString(u'\0') + QStringLiteral("0001"),
+        QString(5000, u'x'),
+        QStringLiteral("\\"),
+    };
+    const std::pair<const char*, int> methods[] = {
+        {"GetGeral", 1},  {"GetFilial", 1}, {"GetConvMed", 2},   {"GetInspecao", 1},
+        {"GetCargo", 1},  {"GetDepto", 1},  {"SetInsCarg", 3},   {"SetDelCarg", 3},
+        {"SetInsDep", 3}, {"SetDelDep", 3}, {"SetDelTdCarg", 2}, {"SetDelTdDep", 2},
+        {"SetInsPad", 2}, {"SetDelPad", 2},
+    };
+    // Valid codes in every position except the one that carries the hostile text.
+    const QHash<QString, QStringList> valid = {
+        {"GetGeral", {"1"}},
+        {"GetFilial", {"0001"}},
+        {"GetConvMed", {"01", ""}},
+        {"GetInspecao", {"1"}},
+        {"GetCargo", {"01001"}},
+        {"GetDepto", {"01002"}},
+        {"SetInsCarg", {"0001", "01001", "0001"}},
+        {"SetDelCarg", {"0001", "01001", "0001"}},
+        {"SetInsDep", {"01002", "0001", "001"}},
+        {"SetDelDep", {"01002", "0001", "001"}},
+        {"SetDelTdCarg", {"0001", "01001"}},
+        {"SetDelTdDep", {"0001", "01002"}},
+        {"SetInsPad", {"01001", "0001"}},
+        {"SetDelPad", {"01001", "0001"}},
+    };
+    for (const auto& [name, argc] : methods) {
+        const QString method = QString::fromLatin1(name);
+        for (int position = 0; position < argc; ++position)
+            for (const QString& text : hostile) {
+                SCOPED_TRACE(QStringLiteral("%1 #%2 %3")
+                                 .arg(method)
+                                 .arg(position)
+                                 .arg(text.left(30))
+                                 .toStdString());
+                QVector<protocol::Argument> args;
+                for (int i = 0; i < argc; ++i)
+                    args.push_back(i == position ? text : valid[method][i]);
+                const Response r = c.call(method, args);
+                if (method.startsWith(QLatin1String("Set")))
+                    EXPECT_EQ(r.errorCode, ErrorCode::Refused);
+                else if (method == QLatin1String("GetInspecao"))
+                    EXPECT_EQ(r.errorCode, ErrorCode::InvalidParams);
+                else if (r.ok) {
+                    const protocol::DataPacket p = protocol::packetFromJson(r.resultJson);
+                    // Lists of everything stay whole, with nothing ticked for an unknown code.
+                    if (method == QLatin1String("GetCargo") ||
+                        method == QLatin1String("GetDepto")) {
+                        EXPECT_FALSE(
+                            column(p, QStringLiteral("IDCHECK")).contains(QStringLiteral("S")));
+                    } else if (method != QLatin1String("GetConvMed") || position == 0) {
+                        EXPECT_TRUE(p.rows.isEmpty());
+                    }
+                } else
+                    ADD_FAILURE() << r.errorCode << " " << r.errorMessage.toStdString();
+            }
+    }
+    // Hostile field names and values inside a delta: refused, or stored verbatim where they fit.
+    const std::string hostileName =
+        R"([{"fields":[{"name":"CDPARAMRH","type":"string","size":1},{"name":"VRPEDESCVT = 0; DROP TABLE PARAMRH; --","type":"float"}],"changes":[{"op":"update","old":["1",1],"new":["1",2]}]}])";
+    EXPECT_EQ(c.callRaw(QStringLiteral("SetGeral"), hostileName).errorCode, ErrorCode::Refused);
+    const std::string hostileKey =
+        R"([{"fields":[{"name":"CDFILIAL","type":"string","size":30},{"name":"DIFECHRH","type":"string","size":2}],"changes":[{"op":"insert","new":["0004' OR '1'='1","01"]}]}])";
+    EXPECT_EQ(c.callRaw(QStringLiteral("SetFilial"), hostileKey).errorCode, ErrorCode::Refused);
+    expectServingAndUnchanged();
+
+    const QString directory = QStringLiteral("x'); DELETE FROM PARAMFILIAL; --\"\\ ção");
+    protocol::Delta insert;
+    insert.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                     {QStringLiteral("NMDIRPONTO"), protocol::FieldType::String, 100}};
+    insert.changes.push_back(
+        {protocol::DeltaChange::Op::Insert, {}, {QStringLiteral("0005"), directory}});
+    ASSERT_TRUE(c.call(QStringLiteral("SetFilial"), {insert}).ok);
+    const protocol::DataPacket stored =
+        packetOf(c.call(QStringLiteral("GetFilial"), {QStringLiteral("0005")}));
+    EXPECT_EQ(column(stored, QStringLiteral("NMDIRPONTO")), QStringList{directory});
+    EXPECT_EQ(packetOf(c.call(QStringLiteral("GetFilial"), {QStringLiteral("0001")})).rows.size(),
+              1);
+}
+
+TEST_F(Robustness, OversizedMessageIsAnsweredThenItsConnectionClosed) {
+    startServer({QStringLiteral("--max-message"), QStringLiteral("4096")});
+    LineClient big(server.port());
+    ASSERT_TRUE(big.open().ok);
+    // Within the limit: an ordinary refused request.
+    EXPECT_EQ(big.call(QStringLiteral("GetGeral"), {QString(3000, u'1')}).ok, true);
+    QByteArray huge =
+        R"({"jsonrpc":"2.0","id":9,"method":"SetGeral","params":[{"fields":[],"changes":[],"pad":")";
+    huge += QByteArray(20000, 'a') + "\"}]}\n";
+    big.send(huge);
+    const Response r = parse(big.readLine());
+    EXPECT_EQ(r.errorCode, ErrorCode::InvalidRequest);
+    EXPECT_TRUE(big.waitClosed());
+    // A line that never ends is cut off too, once it passes the limit.
+    LineClient endless(server.port());
+    endless.send(QByteArray(10000, ' '));
+    EXPECT_EQ(parse(endless.readLine()).errorCode, ErrorCode::InvalidRequest);
+    EXPECT_TRUE(endless.waitClosed());
+    expectServingAndUnchanged();
+}
+
+TEST_F(Robustness, ClientDroppedInTheMiddleOfARequestChangesNothing) {
+    startServer();
+    {
+        LineClient dropped(server.port());
+        ASSERT_TRUE(dropped.open().ok);
+        dropped.send(
+            R"({"jsonrpc":"2.0","id":5,"method":"SetInsCarg","params":["0001","01003","0002"])");
+        dropped.close();
+    }
+    {
+        LineClient dropped(server.port());
+        ASSERT_TRUE(dropped.open().ok);
+        const std::string full = protocol::requestJson(
+            6, QStringLiteral("SetDelTdCarg"), {QStringLiteral("0001"), QStringLiteral("01001")});
+        dropped.send(QByteArray::fromStdString(full.substr(0, full.size() - 1)));
+        dropped.close();
+    }
+    expectServingAndUnchanged();
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
+}
+
+// With a single worker thread, a client stalled halfway through a line shares its thread with
+// the one that must still be served.
+TEST_F(Robustness, StalledClientDoesNotHoldUpOthers) {
+    startServer({QStringLiteral("--workers"), QStringLiteral("1")});
+    LineClient slow(server.port());
+    ASSERT_TRUE(slow.open().ok);
+    slow.send(R"({"jsonrpc":"2.0","id":77,"method":"GetCar)");
+    LineClient quick(server.port());
+    ASSERT_TRUE(quick.open(QStringLiteral("0002")).ok);
+    for (int i = 0; i < 50; ++i) {
+        const Response r = i % 2 ? quick.call(QStringLiteral("GetGeral"), {QStringLiteral("1")})
+                                 : quick.call(QStringLiteral("SetInsPad"),
+                                              {QStringLiteral("01002"), QStringLiteral("0002")});
+        ASSERT_TRUE(r.ok) << i << " " << r.errorMessage.toStdString();
+    }
+    // The stalled request completes when the rest of its line arrives.
+    slow.send(R"(go","params":["01001"]})"
+              "\n");
+    EXPECT_EQ(packetOf(parse(slow.readLine())).rows.size(), 20);
+}
+
+TEST_F(Robustness, ManyConnectionsAtOnceAreAllServed) {
+    startServer();
+    std::vector<std::unique_ptr<LineClient>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<LineClient>(server.port()));
+        ASSERT_TRUE(clients.back()->open(QStringLiteral("000%1").arg(i % 5 + 1)).ok);
+    }
+    // Every client sends before any reads, so all requests are in flight together.
+    for (auto& c : clients)
+        c->send(QByteArray::fromStdString(
+            protocol::requestJson(1, QStringLiteral("GetInspecao"), {QStringLiteral("1")})));
+    for (auto& c : clients)
+        EXPECT_GE(packetOf(parse(c->readLine())).rows.size(), 3);
+    expectServingAndUnchanged();
+}
+
+TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
+    QFile token(server.path(QStringLiteral("token")));
+    ASSERT_TRUE(token.open(QIODevice::WriteOnly));
+    token.write("segredo-123\n");
+    token.close();
+    startServer({QStringLiteral("--token-file"), token.fileName()});
+    LineClient c(server.port());
+    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
+    EXPECT_EQ(c.open(QStringLiteral("0001")).errorCode, ErrorCode::NotAuthorised);
+    EXPECT_EQ(c.open(QStringLiteral("0001"), QStringLiteral("segredo-12")).errorCode,
+              ErrorCode::NotAuthorised);
+    EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
+              ErrorCode::NotOpen);
+    EXPECT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-123")).ok);
+    EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+// rhcall: opens a connection to rhserver, calls one method and prints its JSON result.
+
+#include "protocol/Rpc.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTcpSocket>
+#include <cstdio>
+
+namespace {
+
+const char* const usage =
+    "Uso: rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] MÉTODO "
+    "[ARGUMENTO...]\n"
+    "\n"
+    "Chama um método do serviço de parâmetros e escreve o resultado JSON na saída padrão.\n"
+    "Para SetGeral e SetFilial o argumento é o arquivo com o pacote de alterações (JSON),\n"
+    "ou - para lê-lo da entrada padrão. O método ping não abre o objeto do servidor.\n"
+    "\n"
+    "  --server HOST:PORTA   servidor (padrão 127.0.0.1:7400)\n"
+    "  --branch FILIAL       filial da sessão (padrão 0001)\n"
+    "  --token-file ARQUIVO  token de acesso exigido pelo servidor\n";
+
+constexpr int TimeoutMs = 30000;
+
+int fail(const QString& message, int code = 2) {
+    std::fprintf(stderr, "rhcall: %s\n", message.toUtf8().constData());
+    return code;
+}
+
+struct CallError {
+    QString message;
+    int code;
+};
+
+class Client {
+public:
+    bool connectTo(const QString& host, quint16 port, QString* error) {
+        m_socket.connectToHost(host, port);
+        if (!m_socket.waitForConnected(TimeoutMs)) {
+            *error = QStringLiteral("não foi possível conectar a %1:%2: %3")
+                         .arg(host)
+                         .arg(port)
+                         .arg(m_socket.errorString());
+            return false;
+        }
+        return true;
+    }
+
+    // Sends one request line and returns the response with the same id.
+    protocol::Response exchange(const std::string& request, std::int64_t id) {
+        m_socket.write(request.data(), qint64(request.size()));
+        while (m_socket.bytesToWrite() > 0)
+            if (!m_socket.waitForBytesWritten(TimeoutMs)) throw CallError{transport(), 2};
+        for (;;) {
+            while (auto line = m_reader.takeLine()) {
+                const protocol::Response r = protocol::parseResponse(
+                    std::string_view(line->constData(), size_t(line->size())), m_parser);
+                if (r.id == id || r.id == 0) return r;
+            }
+            if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(TimeoutMs))
+                throw CallError{transport(), 2};
+            m_reader.append(m_socket.readAll());
+        }
+    }
+
+private:
+    QString transport() {
+        return m_socket.state() == QAbstractSocket::ConnectedState
+                   ? QStringLiteral("o servidor não respondeu a tempo")
+                   : QStringLiteral("a conexão foi encerrada pelo servidor");
+    }
+
+    QTcpSocket m_socket;
+    protocol::LineReader m_reader;
+    simdjson::dom::parser m_parser;
+};
+
+// The delta file's JSON, compacted to one line; throws CallError when it is not JSON.
+std::string readDelta(const QString& path) {
+    QFile file;
+    const bool ok = path == QLatin1String("-")
+                        ? file.open(stdin, QIODevice::ReadOnly)
+                        : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!ok)
+        throw CallError{QStringLiteral("não foi possível ler o arquivo de alterações %1").arg(path),
+                        2};
+    const QByteArray text = file.readAll();
+    simdjson::dom::parser parser;
+    simdjson::dom::element doc;
+    if (parser.parse(text.constData(), size_t(text.size())).get(doc))
+        throw CallError{
+            QStringLiteral("o arquivo de alterações %1 não contém um JSON válido").arg(path), 2};
+    return simdjson::to_string(doc);
+}
+
+std::string request(std::int64_t id, const QString& method, const QStringList& args) {
+    const bool delta = method == QLatin1String("SetGeral") || method == QLatin1String("SetFilial");
+    protocol::JsonWriter w;
+    w.beginObject();
+    w.key("jsonrpc");
+    w.string("2.0");
+    w.key("id");
+    w.integer(id);
+    w.key("method");
+    w.string(method);
+    w.key("params");
+    w.beginArray();
+    for (const QString& a : args) {
+        if (delta)
+            w.raw(readDelta(a));
+        else
+            w.string(a);
+    }
+    w.endArray();
+    w.endObject();
+    return w.take() + '\n';
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QString server = QStringLiteral("127.0.0.1:7400"), branch = QStringLiteral("0001"), tokenFile;
+    int i = 1;
+    for (; i < args.size() && args[i].startsWith(QLatin1String("--")); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--help")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (i + 1 >= args.size())
+            return fail(QStringLiteral("a opção %1 precisa de um valor").arg(a));
+        if (a == QLatin1String("--server"))
+            server = args[++i];
+        else if (a == QLatin1String("--branch"))
+            branch = args[++i];
+        else if (a == QLatin1String("--token-file"))
+            tokenFile = args[++i];
+        else {
+            std::fputs(usage, stderr);
+            return fail(QStringLiteral("opção desconhecida: %1").arg(a));
+        }
+    }
+    if (i >= args.size()) {
+        std::fputs(usage, stderr);
+        return fail(QStringLiteral("informe o método a chamar"));
+    }
+    const QString method = args[i];
+    const QStringList params = args.mid(i + 1);
+    const qsizetype colon = server.lastIndexOf(u':');
+    bool portOk = false;
+    const uint port = colon > 0 ? server.mid(colon + 1).toUInt(&portOk) : 0;
+    if (!portOk || port == 0 || port > 65535)
+        return fail(QStringLiteral("--server espera HOST:PORTA"));
+    QString token;
+    if (!tokenFile.isEmpty()) {
+        QFile file(tokenFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(
+                QStringLiteral("não foi possível ler o arquivo de token %1").arg(tokenFile));
+        token = QString::fromUtf8(file.readAll()).trimmed();
+    }
+
+    try {
+        const std::string call = request(2, method, params);
+        Client client;
+        QString error;
+        if (!client.connectTo(server.left(colon), quint16(port), &error)) return fail(error);
+        if (method != QLatin1String("ping")) {
+            const protocol::Response opened = client.exchange(
+                protocol::openRequestJson(
+                    1, {QString::fromLatin1(protocol::ServerObjectName), branch, token}),
+                1);
+            if (!opened.ok)
+                return fail(
+                    QStringLiteral("%1 (código %2)").arg(opened.errorMessage).arg(opened.errorCode),
+                    1);
+        }
+        const protocol::Response r = client.exchange(call, 2);
+        if (!r.ok)
+            return fail(QStringLiteral("%1 (código %2)").arg(r.errorMessage).arg(r.errorCode), 1);
+        std::fwrite(r.resultJson.data(), 1, r.resultJson.size(), stdout);
+        std::fputc('\n', stdout);
+        return 0;
+    } catch (const CallError& e) {
+        return fail(e.message, e.code);
+    } catch (const protocol::ProtocolError& e) {
+        return fail(QStringLiteral("resposta inválida do servidor: %1").arg(e.message()));
+    }
+}
