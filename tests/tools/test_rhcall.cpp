@@ -1,0 +1,122 @@
+// rhcall against a real rhserver: results on stdout with exit 0, the server's sentence on stderr
+// with a non-zero exit otherwise.
+
+#include "ServerHarness.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace testing_rh;
+
+namespace {
+
+struct CallRun {
+    int code = -1;
+    QString out, err;
+};
+
+class RhCall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString out;
+        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+        ASSERT_TRUE(server.start()) << server.log().toStdString();
+    }
+    CallRun rhcall(const QStringList& args, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(QStringLiteral(RHCALL_PATH),
+                QStringList{QStringLiteral("--server"),
+                            QStringLiteral("127.0.0.1:%1").arg(server.port())} +
+                    args);
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(input);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    ServerProcess server;
+};
+
+TEST_F(RhCall, PrintsTheResultOfACall) {
+    const CallRun r = rhcall({QStringLiteral("GetConvMed"), QString(), QStringLiteral("T")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const protocol::DataPacket p = protocol::packetFromJson(r.out.trimmed().toStdString());
+    EXPECT_EQ(
+        p.rows.size(),
+        storedValue(server.dbPath(), QStringLiteral("SELECT COUNT(*) FROM CONVMEDI")).toInt());
+
+    const CallRun ping = rhcall({QStringLiteral("ping")});
+    ASSERT_EQ(ping.code, 0) << ping.err.toStdString();
+    EXPECT_TRUE(ping.out.contains(QStringLiteral("\"database\":\"ok\"")));
+
+    // The session branch decides the flags.
+    ASSERT_EQ(
+        rhcall({QStringLiteral("SetInsPad"), QStringLiteral("02003"), QStringLiteral("0003")}).code,
+        0);
+    const CallRun mine = rhcall({QStringLiteral("--branch"), QStringLiteral("0003"),
+                                 QStringLiteral("GetInspecao"), QStringLiteral("1")});
+    const CallRun other = rhcall({QStringLiteral("GetInspecao"), QStringLiteral("1")});
+    ASSERT_EQ(mine.code, 0);
+    const protocol::DataPacket flags = protocol::packetFromJson(mine.out.trimmed().toStdString());
+    EXPECT_TRUE(column(flags, QStringLiteral("IDPADR")).contains(QStringLiteral("S")));
+    EXPECT_NE(mine.out, other.out);
+}
+
+TEST_F(RhCall, ErrorsExitNonZeroWithTheServersMessage) {
+    const CallRun bad = rhcall({QStringLiteral("SetInsCarg"), QStringLiteral("01001"),
+                                QStringLiteral("0001"), QStringLiteral("0001")});
+    EXPECT_NE(bad.code, 0);
+    EXPECT_TRUE(bad.out.isEmpty());
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("não está cadastrada"))) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("-32011")));
+    const CallRun unknown = rhcall({QStringLiteral("Apagar")});
+    EXPECT_NE(unknown.code, 0);
+    EXPECT_TRUE(unknown.err.contains(QStringLiteral("-32601"))) << unknown.err.toStdString();
+    const CallRun branch = rhcall({QStringLiteral("--branch"), QStringLiteral("9999"),
+                                   QStringLiteral("GetGeral"), QStringLiteral("1")});
+    EXPECT_NE(branch.code, 0);
+    EXPECT_FALSE(branch.err.isEmpty());
+    const CallRun args = rhcall({QStringLiteral("GetGeral")});
+    EXPECT_NE(args.code, 0);
+    EXPECT_TRUE(args.err.contains(QStringLiteral("-32602"))) << args.err.toStdString();
+    ServerProcess none;
+    QProcess p;
+    p.start(QStringLiteral(RHCALL_PATH),
+            {QStringLiteral("--server"), QStringLiteral("127.0.0.1:1"), QStringLiteral("ping")});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_FALSE(p.readAllStandardError().isEmpty());
+}
+
+TEST_F(RhCall, SendsADeltaFromAFileOrStandardInput) {
+    const CallRun geral = rhcall({QStringLiteral("GetGeral"), QStringLiteral("1")});
+    ASSERT_EQ(geral.code, 0);
+    const protocol::DataPacket p = protocol::packetFromJson(geral.out.trimmed().toStdString());
+    const int days = p.indexOf(QStringLiteral("QTDIASFERIPG"));
+    protocol::Delta d;
+    d.fields = p.fields;
+    d.changes.push_back({protocol::DeltaChange::Op::Update, p.rows[0], p.rows[0]});
+    d.changes[0].newValues[days] = 25.0;
+    QFile file(server.path(QStringLiteral("delta.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(protocol::deltaToJson(d)));
+    file.close();
+    const CallRun fromFile = rhcall({QStringLiteral("SetGeral"), file.fileName()});
+    ASSERT_EQ(fromFile.code, 0) << fromFile.err.toStdString();
+    EXPECT_EQ(fromFile.out.trimmed(), QStringLiteral("true"));
+    // The same delta again is stale now: the stored value is no longer its old one.
+    const CallRun stale = rhcall({QStringLiteral("SetGeral"), QStringLiteral("-")},
+                                 QByteArray::fromStdString(protocol::deltaToJson(d)));
+    EXPECT_NE(stale.code, 0);
+    EXPECT_TRUE(stale.err.contains(QStringLiteral("-32010"))) << stale.err.toStdString();
+    EXPECT_EQ(
+        storedValue(server.dbPath(), QStringLiteral("SELECT QTDIASFERIPG FROM PARAMRH")).toDouble(),
+        25.0);
+    const CallRun garbage = rhcall({QStringLiteral("SetGeral"), QStringLiteral("-")}, "{not json");
+    EXPECT_NE(garbage.code, 0);
+    EXPECT_FALSE(garbage.err.isEmpty());
+}
+
+} // namespace
