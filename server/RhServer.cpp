@@ -234,6 +234,11 @@ RhServer::~RhServer() {
 
 bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) {
     stop();
+    if (!QCoreApplication::instance()) {
+        *error =
+            QStringLiteral("O serviço precisa de uma QCoreApplication criada antes de iniciar.");
+        return false;
+    }
     d->address = DbAddress::parse(d->options.db, error);
     if (!d->address) return false;
     const int count =

@@ -120,6 +120,7 @@ TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
 TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
     const QString url = qEnvironmentVariable("RH_TEST_PG");
     if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ensureApplication();
     QString error;
     const auto address = rhserver::DbAddress::parse(url, &error);
     ASSERT_TRUE(address) << error.toStdString();
