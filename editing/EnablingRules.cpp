@@ -2,30 +2,28 @@
 
 #include "Parametros.h"
 
-namespace {
-void enable(QAbstractButton* button, bool on) {
-    button->setEnabled(on);
+void TfrmParametros::setCommandStates(bool editOffered, bool verifyOffered, bool editing,
+                                      QWidget* otherPage, QAction* otherPageItem) {
+    // Controls first, then the menu items, each read back from its control.
+    sbtAlterar->setEnabled(editOffered);
+    sbtVerificar->setEnabled(verifyOffered);
+    SetPageEnabled(otherPage, !editing);
+    sbtConfirmar->setEnabled(editing);
+    sbtCancelar->setEnabled(editing);
+    mnuAlterar->setEnabled(sbtAlterar->isEnabled());
+    mnuVerificar->setEnabled(sbtVerificar->isEnabled());
+    otherPageItem->setEnabled(PageEnabled(otherPage));
+    mnuConfirmar->setEnabled(sbtConfirmar->isEnabled());
+    mnuCancelar->setEnabled(sbtCancelar->isEnabled());
 }
-void mirror(QAction* item, const QAbstractButton* button) {
-    item->setEnabled(button->isEnabled());
-}
-} // namespace
 
 void TfrmParametros::dtsPadraoStateChange() {
     if (pgcPadrao->ActivePage() != tshFolhaDados) return;
     const bool editing = cdsGeral.Editing();
     const bool empty = cdsGeral.IsEmpty();
     const bool quest = pgcGeral->ActivePage() == tshQuest;
-    enable(sbtAlterar, !empty && !editing && !quest);
-    enable(sbtVerificar, !empty && !editing);
-    SetPageEnabled(tshFormulario, !editing);
-    enable(sbtConfirmar, editing);
-    enable(sbtCancelar, editing);
-    mirror(mnuAlterar, sbtAlterar);
-    mirror(mnuVerificar, sbtVerificar);
-    mnuFormulario->setEnabled(PageEnabled(tshFormulario));
-    mirror(mnuConfirmar, sbtConfirmar);
-    mirror(mnuCancelar, sbtCancelar);
+    setCommandStates(!empty && !editing && !quest, !empty && !editing, editing, tshFormulario,
+                     mnuFormulario);
 }
 
 void TfrmParametros::dtsFilialStateChange() {
@@ -33,14 +31,5 @@ void TfrmParametros::dtsFilialStateChange() {
     // A closed branch record counts as empty and not being edited.
     const bool editing = cdsFilial.Editing();
     const bool empty = !cdsFilial.Active() || cdsFilial.IsEmpty();
-    enable(sbtAlterar, !editing);
-    enable(sbtVerificar, !empty && !editing);
-    SetPageEnabled(tshFolhaDados, !editing);
-    enable(sbtConfirmar, editing);
-    enable(sbtCancelar, editing);
-    mirror(mnuAlterar, sbtAlterar);
-    mirror(mnuVerificar, sbtVerificar);
-    mnuFolhaDados->setEnabled(PageEnabled(tshFolhaDados));
-    mirror(mnuConfirmar, sbtConfirmar);
-    mirror(mnuCancelar, sbtCancelar);
+    setCommandStates(!editing, !empty && !editing, editing, tshFolhaDados, mnuFolhaDados);
 }

@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCalendarWidget>
+#include <QClipboard>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -99,9 +101,10 @@ TDBEdit::TDBEdit(QWidget* parent, const QString& name)
     });
 }
 
-void TDBEdit::setMaxLength(int length) {
-    m_explicitMaxLength = true;
-    QLineEdit::setMaxLength(length);
+int TDBEdit::typingLimit() const {
+    if (m_maxLength > 0) return m_maxLength;
+    const TField* f = Field();
+    return f && f->DataType() == FieldType::String ? f->Size() : 0;
 }
 
 bool TDBEdit::acceptsChar(int key) const {
@@ -118,6 +121,18 @@ void TDBEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     if (keyModifiesText(e) && !isReadOnly() && !DataSetEditing() && !startEditing()) {
+        e->accept();
+        return;
+    }
+    const int limit = typingLimit();
+    const qsizetype room = limit - (text().size() - selectedText().size());
+    if (limit > 0 && e == QKeySequence::Paste) {
+        const QString pasted = QGuiApplication::clipboard()->text();
+        if (room > 0) insert(pasted.left(room));
+        e->accept();
+        return;
+    }
+    if (limit > 0 && code >= 32 && room <= 0) {
         e->accept();
         return;
     }
@@ -143,8 +158,6 @@ void TDBEdit::UpdateRecord() {
 
 void TDBEdit::refresh() {
     const TField* f = Field();
-    if (f && !m_explicitMaxLength && f->DataType() == FieldType::String)
-        QLineEdit::setMaxLength(f->Size());
     m_refreshing = true;
     setText(!f ? QString() : hasFocus() ? f->EditText() : f->DisplayText());
     m_refreshing = false;

@@ -88,13 +88,16 @@ protected:
     void refresh();
 
 private:
+    int typingLimit() const;
     bool m_modified = false;
     bool m_refreshing = false;
-    bool m_explicitMaxLength = false;
+    int m_maxLength = 0;
 
 public:
-    // A typing limit of its own; without one a text field's size is the limit.
-    void setMaxLength(int length);
+    // Limits what can be typed, not what is shown (a display text may be longer). Without a
+    // limit of its own a text field's size is the limit.
+    void setMaxLength(int length) { m_maxLength = length; }
+    int maxLength() const { return typingLimit(); }
 };
 
 class TDBDateEditPlus : public TDBEdit {

@@ -93,6 +93,8 @@ public:
     // Enabling rules of the commands.
     void dtsPadraoStateChange() override;
     void dtsFilialStateChange();
+    void setCommandStates(bool editOffered, bool verifyOffered, bool editing, QWidget* otherPage,
+                          QAction* otherPageItem);
 
     // Questionnaire lists.
     void cdsInspecaoAfterScroll();

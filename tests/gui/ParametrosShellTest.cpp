@@ -248,6 +248,46 @@ private slots:
         QVERIFY(f->cdsInspecao.RecNo() > 0);
     }
 
+    void typingIntoABrowsedRecordStartsEditingAndLocksTheOtherPage() {
+        openScreen();
+        TfrmParametros* f = form();
+        QVERIFY(f->sbtVerificar->isEnabled());
+        QVERIFY(!f->sbtConfirmar->isEnabled());
+        QVERIFY(f->mnuFormulario->isEnabled());
+        f->dbeVrPeEncTemp->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbeVrPeEncTemp));
+        QCOMPARE(f->dbeVrPeEncTemp->text(), QStringLiteral("12,50")); // the edit text while focused
+        // Characters that cannot form a number change nothing and do not start editing.
+        QTest::keyClicks(f->dbeVrPeEncTemp, QStringLiteral("a."));
+        QCOMPARE(f->cdsGeral.State(), DataSetState::Browse);
+        f->dbeVrPeEncTemp->selectAll();
+        QTest::keyClicks(f->dbeVrPeEncTemp, QStringLiteral("7,5"));
+        QCOMPARE(f->cdsGeral.State(), DataSetState::Edit);
+        QCOMPARE(f->dbeVrPeEncTemp->text(), QStringLiteral("7,5"));
+        QVERIFY(f->sbtConfirmar->isEnabled() && f->mnuConfirmar->isEnabled());
+        QVERIFY(f->sbtCancelar->isEnabled());
+        QVERIFY(!f->sbtVerificar->isEnabled());
+        QVERIFY(!PageEnabled(f->tshFormulario));
+        QVERIFY(!f->mnuFormulario->isEnabled());
+        // Leaving the edit writes the text into the record and shows the display format.
+        f->dbeVrPeEncEfet->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbeVrPeEncEfet));
+        QCOMPARE(geralValue("VRPEENCTEMP"), 7.5);
+        QCOMPARE(f->dbeVrPeEncTemp->text(), QStringLiteral("7,50 %"));
+    }
+
+    void branchWithoutParametersOffersEditButNotVerify() {
+        m_desktop->services.branch = QStringLiteral("0004");
+        openScreen();
+        TfrmParametros* f = form();
+        QVERIFY(f->cdsFilial.Active() && f->cdsFilial.IsEmpty());
+        QCOMPARE(f->medCdFilial->text(), QStringLiteral("0004"));
+        clickTab(f->pgcPadrao, 1);
+        QVERIFY(f->sbtAlterar->isEnabled() && f->mnuAlterar->isEnabled());
+        QVERIFY(!f->sbtVerificar->isEnabled() && !f->mnuVerificar->isEnabled());
+        QVERIFY(PageEnabled(f->tshFolhaDados));
+    }
+
     void failedIniProcDoesNotLeaveTheHourglass() {
         m_desktop->services.mdiArea = nullptr; // the host cannot show the form
         openScreen();
