@@ -272,39 +272,39 @@ public:
         int branchArg, inspecaoArg, itemArg; // -1: no item, all ties of the questionnaire
     };
 
-    void tie(std::string_view method, const TieSpec& spec,
+    void tie(std::string_view method, const TieSpec& rule,
              const QVector<protocol::Argument>& args) {
         const auto arg = [&](int i) { return std::get<QString>(args[i]); };
-        const QString branch = arg(spec.branchArg), inspecao = arg(spec.inspecaoArg);
-        const QString item = spec.itemArg >= 0 ? arg(spec.itemArg) : QString();
+        const QString branch = arg(rule.branchArg), inspecao = arg(rule.inspecaoArg);
+        const QString item = rule.itemArg >= 0 ? arg(rule.itemArg) : QString();
         write(method, [&] {
             require(filialRef, branch);
             require(inspecaoRef, inspecao);
-            if (spec.itemArg >= 0) require(spec.kind == TieKind::Cargo ? cargoRef : deptoRef, item);
+            if (rule.itemArg >= 0) require(rule.kind == TieKind::Cargo ? cargoRef : deptoRef, item);
             const char* sql = nullptr;
-            switch (spec.kind) {
+            switch (rule.kind) {
             case TieKind::Cargo:
                 sql =
-                    spec.insert
+                    rule.insert
                         ? "INSERT INTO INSPCARGO (CDFILIAL, CDINSPECAO, CDCARGO) VALUES (?, ?, ?) "
                           "ON CONFLICT DO NOTHING"
-                    : spec.itemArg >= 0
+                    : rule.itemArg >= 0
                         ? "DELETE FROM INSPCARGO WHERE CDFILIAL = ? AND CDINSPECAO = ? AND CDCARGO "
                           "= ?"
                         : "DELETE FROM INSPCARGO WHERE CDFILIAL = ? AND CDINSPECAO = ?";
                 break;
             case TieKind::Depto:
                 sql =
-                    spec.insert
+                    rule.insert
                         ? "INSERT INTO INSPDEPTO (CDFILIAL, CDINSPECAO, CDDEPTO) VALUES (?, ?, ?) "
                           "ON CONFLICT DO NOTHING"
-                    : spec.itemArg >= 0
+                    : rule.itemArg >= 0
                         ? "DELETE FROM INSPDEPTO WHERE CDFILIAL = ? AND CDINSPECAO = ? AND CDDEPTO "
                           "= ?"
                         : "DELETE FROM INSPDEPTO WHERE CDFILIAL = ? AND CDINSPECAO = ?";
                 break;
             case TieKind::Padrao:
-                sql = spec.insert ? "INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES (?, ?) "
+                sql = rule.insert ? "INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES (?, ?) "
                                     "ON CONFLICT DO NOTHING"
                                   : "DELETE FROM INSPPADRAO WHERE CDFILIAL = ? AND CDINSPECAO = ?";
                 break;
@@ -312,7 +312,7 @@ public:
             QSqlQuery& q = s.query(sql);
             q.bindValue(0, branch);
             q.bindValue(1, inspecao);
-            if (spec.itemArg >= 0) q.bindValue(2, item);
+            if (rule.itemArg >= 0) q.bindValue(2, item);
             s.exec(q);
             q.finish();
         });

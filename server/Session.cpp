@@ -115,8 +115,8 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         w.endObject();
         return protocol::resultJson(idJson, w.text());
     }
-    const MethodSpec* spec = findMethod(method);
-    if (!spec)
+    const MethodSpec* entry = findMethod(method);
+    if (!entry)
         return fail(
             idJson, ErrorCode::MethodNotFound,
             QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
@@ -130,14 +130,14 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             idJson, ErrorCode::InvalidParams,
             QStringLiteral("Os argumentos de %1 devem vir numa lista.").arg(methodText(method)));
     const int count = hasParams ? int(list.size()) : 0;
-    if (count != spec->argc)
+    if (count != entry->argc)
         return fail(idJson, ErrorCode::InvalidParams,
                     QStringLiteral("O método %1 espera %2 argumento(s), mas recebeu %3.")
                         .arg(methodText(method))
-                        .arg(spec->argc)
+                        .arg(entry->argc)
                         .arg(count));
     QVector<protocol::Argument> args;
-    if (spec->takesDelta) {
+    if (entry->takesDelta) {
         dom::element delta = list.at(0);
         dom::object o;
         dom::array fields, changes;
@@ -167,7 +167,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         }
     }
     const std::string paramsJson = simdjson::to_string(list);
-    return protocol::resultJson(idJson, m_service.call(m_info, *spec, args, paramsJson));
+    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, paramsJson));
 }
 
 } // namespace rhserver

@@ -222,9 +222,9 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
         d.changes[0].newValues[d.indexOf(QString::fromLatin1(field))] = value;
         return d;
     };
-    const auto retyped = [&](const char* field, FieldSpec spec, const QVariant& value) {
+    const auto retyped = [&](const char* field, FieldSpec definition, const QVariant& value) {
         Delta d = with(field, value);
-        d.fields[d.indexOf(QString::fromLatin1(field))] = spec;
+        d.fields[d.indexOf(QString::fromLatin1(field))] = definition;
         return d;
     };
     Delta unknownField = base;
