@@ -5,10 +5,17 @@ TDataSource::TDataSource(QString name, TClientDataSet* dataSet)
     SetDataSet(dataSet);
 }
 
+DataLink::~DataLink() {
+    for (TDataSource* s : QList<TDataSource*>(m_linkedTo))
+        s->removeLink(this);
+}
+
 TDataSource::~TDataSource() {
     if (m_dataSet) m_dataSet->removeObserver(this);
-    for (DataLink* l : QList<DataLink*>(m_links))
+    for (DataLink* l : QList<DataLink*>(m_links)) {
+        l->m_linkedTo.removeAll(this);
         l->linkSourceDestroyed();
+    }
 }
 
 void TDataSource::dataSetDestroyed() {
@@ -35,11 +42,14 @@ bool TDataSource::Edit() {
 }
 
 void TDataSource::addLink(DataLink* link) {
-    if (!m_links.contains(link)) m_links.append(link);
+    if (m_links.contains(link)) return;
+    m_links.append(link);
+    link->m_linkedTo.append(this);
 }
 
 void TDataSource::removeLink(DataLink* link) {
     m_links.removeAll(link);
+    link->m_linkedTo.removeAll(this);
 }
 
 void TDataSource::dataSetStateChanged() {

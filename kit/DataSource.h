@@ -6,16 +6,25 @@
 
 #include <functional>
 
-// A bound control's side of the binding.
+class TDataSource;
+
+// A bound control's side of the binding. A link that is destroyed leaves its data sources.
 class DataLink {
 public:
-    virtual ~DataLink() = default;
+    DataLink() = default;
+    DataLink(const DataLink&) = delete;
+    DataLink& operator=(const DataLink&) = delete;
+    virtual ~DataLink();
     virtual void linkStateChanged() {}
     virtual void linkRecordChanged(TField* /*field: null for all*/) {}
     virtual void linkUpdateRecord() {}
     virtual void linkFocusControl(TField&) {}
     // The data source is being destroyed: forget it.
     virtual void linkSourceDestroyed() {}
+
+private:
+    friend class TDataSource;
+    QList<TDataSource*> m_linkedTo;
 };
 
 class TDataSource : private DataSetObserver {
