@@ -1,0 +1,208 @@
+// The visual kit with real key and mouse events: focus exit and enter events of controls and
+// containers, key-press filters, bound edits and the record-set grid.
+
+#include "../kit/RecordingHost.h"
+#include "DBControls.h"
+#include "DBGrid.h"
+#include "Dispatch.h"
+#include "Exceptions.h"
+#include "FormPadrao.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+protocol::DataPacket threeRows() {
+    protocol::DataPacket p;
+    p.fields = {{QStringLiteral("CODIGO"), FieldType::String, 4},
+                {QStringLiteral("VALOR"), FieldType::Float, 0}};
+    p.rows = {{QStringLiteral("0001"), 1.5},
+              {QStringLiteral("0002"), QVariant()},
+              {QStringLiteral("0003"), 3.0}};
+    return p;
+}
+} // namespace
+
+class KitWidgetsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RecordingHost> m_host;
+    std::unique_ptr<TfrmPadrao> m_form;
+    TClientDataSet m_set{QStringLiteral("cdsTeste")};
+    TDataSource m_source{QStringLiteral("dtsTeste")};
+    QWidget* m_panel = nullptr;
+    TDBEdit *m_code = nullptr, *m_value = nullptr;
+    TEdit* m_outside = nullptr;
+    QStringList m_events;
+
+    void focus(QWidget* w) {
+        w->setFocus(Qt::OtherFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), w);
+    }
+
+private slots:
+    void init() {
+        m_host = std::make_unique<RecordingHost>();
+        m_form = std::make_unique<TfrmPadrao>();
+        m_events.clear();
+        if (m_set.FieldCount() == 0) {
+            m_set.AddField({QStringLiteral("CODIGO"), FieldType::String, 4});
+            m_set.AddField({QStringLiteral("VALOR"), FieldType::Float, 0}).DisplayFormat =
+                QStringLiteral("#,##0.00");
+            m_source.SetDataSet(&m_set);
+        }
+        m_set.SetData(threeRows());
+        auto* page = m_form->tshFolhaDados;
+        auto* layout = new QVBoxLayout(page);
+        m_panel = new QWidget(page);
+        m_panel->setObjectName(QStringLiteral("panTeste"));
+        auto* panelLayout = new QVBoxLayout(m_panel);
+        m_code = new TDBEdit(m_panel, QStringLiteral("dbeCodigo"));
+        m_value = new TDBEdit(m_panel, QStringLiteral("dbeValor"));
+        panelLayout->addWidget(m_code);
+        panelLayout->addWidget(m_value);
+        m_outside = new TEdit(page, QStringLiteral("edtFora"));
+        layout->addWidget(m_panel);
+        layout->addWidget(m_outside);
+        m_code->SetDataField(QStringLiteral("CODIGO"));
+        m_code->SetDataSource(&m_source);
+        m_value->SetDataField(QStringLiteral("VALOR"));
+        m_value->SetDataSource(&m_source);
+        m_form->OnExit(m_code, [this] { m_events << QStringLiteral("saiu:codigo"); });
+        m_form->OnExit(m_panel, [this] { m_events << QStringLiteral("saiu:painel"); });
+        m_form->OnEnter(m_panel, [this] { m_events << QStringLiteral("entrou:painel"); });
+        m_form->OnEnter(m_outside, [this] { m_events << QStringLiteral("entrou:fora"); });
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        focus(m_code);
+        m_events.clear();
+    }
+
+    void cleanup() {
+        m_form.reset();
+        m_host.reset();
+    }
+
+    void exitEventsRunInnermostFirstAndContainersOnlyWhenLeft() {
+        focus(m_value);
+        QCOMPARE(m_events, QStringList{QStringLiteral("saiu:codigo")});
+        focus(m_outside);
+        QCOMPARE(m_events,
+                 (QStringList{QStringLiteral("saiu:codigo"), QStringLiteral("saiu:painel"),
+                              QStringLiteral("entrou:fora")}));
+        focus(m_code);
+        QCOMPARE(m_events.last(), QStringLiteral("entrou:painel"));
+    }
+
+    void anAbortedExitKeepsTheFocusOrLeavesItWhereTheHandlerPutIt() {
+        m_form->OnExit(m_code, [] { Abort(); });
+        m_value->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_code));
+        QCOMPARE(m_form->ActiveControl(), static_cast<QWidget*>(m_code));
+
+        m_form->OnExit(m_code, [this] {
+            m_outside->setFocus();
+            MensErroLike();
+        });
+        m_value->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_outside));
+        QCOMPARE(m_host->errors, QStringList{QStringLiteral("recusado")});
+    }
+
+    void keyFilterSwallowsRefusedCharactersPasteIncluded() {
+        QList<int> seen;
+        m_outside->OnKeyPress = [&](QWidget*, int& key) {
+            seen << key;
+            if (key == 22 || key == u'x') key = 0;
+        };
+        QApplication::clipboard()->setText(QStringLiteral("colado"));
+        focus(m_outside);
+        QTest::keyClicks(m_outside, QStringLiteral("axb"));
+        QTest::keyClick(m_outside, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(m_outside, Qt::Key_Backspace);
+        QCOMPARE(m_outside->text(), QStringLiteral("a"));
+        QCOMPARE(seen, (QList<int>{u'a', u'x', u'b', 22, 8}));
+    }
+
+    void boundEditStartsEditingWritesBackOnExitAndRefusesBadNumbers() {
+        QCOMPARE(m_value->text(), QStringLiteral("1,50"));
+        focus(m_value);
+        QCOMPARE(m_value->text(),
+                 QStringLiteral("1,50")); // without an edit format the display format serves
+        m_value->selectAll();
+        QTest::keyClicks(m_value, QStringLiteral("2x,75"));
+        QCOMPARE(m_set.State(), DataSetState::Edit);
+        QCOMPARE(m_value->text(), QStringLiteral("2,75"));
+        focus(m_code);
+        QCOMPARE(m_set.FieldByName(QStringLiteral("VALOR")).AsFloat(), 2.75);
+        QCOMPARE(m_value->text(), QStringLiteral("2,75"));
+
+        // A text that is not a number keeps the focus and the typed text.
+        focus(m_value);
+        m_value->setText(QStringLiteral("2,7,5"));
+        m_code->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_value));
+        QCOMPARE(m_value->text(), QStringLiteral("2,7,5"));
+        QCOMPARE(m_host->exceptions.size(), 1);
+    }
+
+    void typingStopsAtTheFieldSizeButLongerTextsStillShow() {
+        focus(m_code);
+        m_code->selectAll();
+        QTest::keyClicks(m_code, QStringLiteral("123456"));
+        QCOMPARE(m_code->text(), QStringLiteral("1234"));
+        m_set.Post();
+        QCOMPARE(m_set.FieldByName(QStringLiteral("CODIGO")).AsString(), QStringLiteral("1234"));
+    }
+
+    void gridFollowsTheCursorAndMovesIt() {
+        TDBGrid grid(nullptr, QStringLiteral("dbgTeste"));
+        QAbstractItemModelTester tester(grid.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        grid.SetColumns({{QStringLiteral("CODIGO"), QStringLiteral("Código")},
+                         {QStringLiteral("VALOR"), QStringLiteral("Valor")}});
+        grid.SetDataSource(&m_source);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QCOMPARE(grid.model()->rowCount(), 3);
+        m_set.MoveTo(2);
+        QCOMPARE(grid.currentIndex().row(), 2);
+        grid.setFocus();
+        QTest::keyClick(&grid, Qt::Key_Up);
+        QCOMPARE(m_set.RecNo(), 1);
+        // Moving down past the last row asks for a new record; a refusing set adds nothing.
+        int refused = 0;
+        m_set.BeforeInsert = [&](TClientDataSet&) {
+            ++refused;
+            Abort();
+        };
+        m_set.Last();
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(refused, 1);
+        QCOMPARE(m_set.RecordCount(), 3);
+        QCOMPARE(m_set.State(), DataSetState::Browse);
+        m_set.BeforeInsert = nullptr;
+        // Clicking a cell moves the cursor; a detached grid is empty.
+        QStringList clicked;
+        grid.OnCellClick = [&](TColumn& c) { clicked << c.FieldName; };
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                          grid.visualRect(grid.model()->index(0, 1)).center());
+        QCOMPARE(m_set.RecNo(), 0);
+        QCOMPARE(clicked, QStringList{QStringLiteral("VALOR")});
+        grid.SetDataSource(nullptr);
+        QCOMPARE(grid.model()->rowCount(), 0);
+        QCOMPARE(IndiceCol(&grid, QStringLiteral("valor")), 1);
+    }
+
+private:
+    void MensErroLike() {
+        m_host->showError(QStringLiteral("recusado"));
+        Abort();
+    }
+};
+
+QTEST_MAIN(KitWidgetsTest)
+#include "KitWidgetsTest.moc"
