@@ -10,10 +10,12 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 class ParametrosShellTest : public QObject {
@@ -286,6 +288,39 @@ private slots:
         QVERIFY(f->sbtAlterar->isEnabled() && f->mnuAlterar->isEnabled());
         QVERIFY(!f->sbtVerificar->isEnabled() && !f->mnuVerificar->isEnabled());
         QVERIFY(PageEnabled(f->tshFolhaDados));
+    }
+
+    void branchIsChosenInTheStatusBar() {
+        m_desktop->services.pickAnswer = [](TClientDataSet& rows) {
+            return rows.RecordCount() > 1 ? 1 : -1;
+        };
+        auto* button = m_window->findChild<QToolButton*>(QStringLiteral("btnTrocarFilial"));
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0002"));
+        auto* label = m_window->findChild<QLabel*>(QStringLiteral("lblFilialAtual"));
+        QVERIFY(label->text().startsWith(QStringLiteral("Filial: 0002 - ")));
+        openScreen();
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0002"));
+    }
+
+    void busyAnimationNestsAndAnExtraStopDoesNoHarm() {
+        DesktopServices& s = m_desktop->services;
+        auto* indicator = m_window->findChild<QProgressBar*>(QStringLiteral("pgbOcupado"));
+        QVERIFY(indicator);
+        s.busyStart();
+        s.busyStart();
+        QVERIFY(indicator->isVisible());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        s.busyStop();
+        QVERIFY(indicator->isVisible());
+        s.busyStop();
+        s.busyStop();
+        QVERIFY(!indicator->isVisible());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        s.busyStart();
+        QVERIFY(indicator->isVisible());
+        s.busyStop();
     }
 
     void failedIniProcDoesNotLeaveTheHourglass() {
