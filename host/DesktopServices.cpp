@@ -107,7 +107,6 @@ QString DesktopServices::selectDirectory(const QString& start) {
 }
 
 void DesktopServices::busyStart() {
-    ++busyStarts;
     if (m_busyDepth++ == 0) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         if (busyIndicator) {

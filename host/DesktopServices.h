@@ -49,7 +49,6 @@ public:
     QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
     QString directoryAnswer;
-    int busyStarts = 0;
     int busyDepth() const { return m_busyDepth; }
 
 private:

@@ -323,8 +323,6 @@ void TDBComboBox::linkRecordChanged(TField* field) {
     if (!field || field == Field()) refresh();
 }
 
-void TDBComboBox::linkUpdateRecord() {}
-
 void TDBComboBox::linkFocusControl(TField& field) {
     if (&field == Field()) focusIntoView(this);
 }

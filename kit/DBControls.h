@@ -145,7 +145,7 @@ private:
     int m_index = -1;
 };
 
-class TDBComboBox : public QComboBox, public FieldLink, public ExitCommit {
+class TDBComboBox : public QComboBox, public FieldLink {
     Q_OBJECT
 public:
     TDBComboBox(QWidget* parent, const QString& name, const QStringList& items);
@@ -154,13 +154,11 @@ public:
     int ItemIndex() const { return currentIndex(); }
     KeyPressHandler OnKeyPress;
     std::function<void()> OnChange; // a choice by the user
-    void commitOnExit() override {}
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void linkStateChanged() override { refresh(); }
     void linkRecordChanged(TField* field) override;
-    void linkUpdateRecord() override;
     void linkFocusControl(TField& field) override;
 
 private:

@@ -1,6 +1,7 @@
 #include "DBGrid.h"
 
 #include "Dispatch.h"
+#include "Formats.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -102,9 +103,7 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const {
             if (TField* f = ds->FindField(m_grid->Columns[index.column()].FieldName))
                 return f->DisplayText();
         const QVariant v = cellValue(index.row(), index.column());
-        return v.typeId() == QMetaType::Double
-                   ? QVariant(QString::number(v.toDouble()).replace(u'.', u','))
-                   : v;
+        return v.typeId() == QMetaType::Double ? QVariant(FloatToStr(v.toDouble())) : v;
     }
     return {};
 }

@@ -29,22 +29,13 @@ void shutDown() {
 } // namespace Cli_zol00900
 
 namespace {
-int kitUnitStarts = 0;
-void kitUnitStartUp() {
-    ++kitUnitStarts;
-}
-void kitUnitShutDown() {
-    --kitUnitStarts;
-}
-
 struct PackageUnitEntry {
     void (*Init)();
     void (*FInit)();
 };
 
-// The units of the module in start-up order, the parameters unit last.
+// The units of the module in start-up order; the parameters unit is the last (and only) one.
 const PackageUnitEntry units[] = {
-    {kitUnitStartUp, kitUnitShutDown},
     {Cli_zol00900::startUp, Cli_zol00900::shutDown},
 };
 constexpr int unitCount = int(std::size(units));
