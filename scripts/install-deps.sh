@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang-format \
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql \
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql \
   libqt6opengl6-dev libgl-dev \
   libsimdjson-dev libgtest-dev \
   postgresql \

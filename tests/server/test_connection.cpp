@@ -1,0 +1,155 @@
+// The desktop's side of the protocol: TNetConnection against a real rhserver, a closed port and a
+// peer that never answers. Calls block, never hang, and a lost connection is made again.
+
+#include "ServerHarness.h"
+
+#include "../kit/RecordingHost.h"
+#include "Consiste.h"
+#include "Exceptions.h"
+#include "NetConnection.h"
+
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+using namespace testing_rh;
+
+namespace {
+
+quint16 closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+struct Connection {
+    TNetConnection net;
+    int beforeConnect = 0;
+    explicit Connection(quint16 port) {
+        net.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+        net.BeforeConnect = [this, port](TNetConnection& c) {
+            ++beforeConnect;
+            c.Host = QStringLiteral("127.0.0.1");
+            c.Port = port;
+        };
+    }
+};
+
+} // namespace
+
+TEST(Connection, CallsByNameReturnPacketsAndServerRefusalsRaiseItsSentence) {
+    RecordingHost host;
+    ServerProcess server;
+    ASSERT_TRUE(server.initDemo());
+    ASSERT_TRUE(server.start());
+    Connection c(server.port());
+    c.net.SetConnected(true);
+    ASSERT_TRUE(c.net.Connected()) << c.net.LastError().toStdString();
+    EXPECT_EQ(c.beforeConnect, 1);
+    const protocol::DataPacket geral = CheckResultServ(
+        c.net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0);
+    ASSERT_EQ(geral.rows.size(), 1);
+    try {
+        CheckResultServ(c.net.AppServer().call(QStringLiteral("SetInsPad"),
+                                               {QStringLiteral("99999"), QStringLiteral("0001")}),
+                        true, 0);
+        FAIL() << "an unknown questionnaire must be refused";
+    } catch (const EServerError& e) {
+        EXPECT_EQ(e.code(), protocol::ErrorCode::Refused);
+        EXPECT_FALSE(e.message().isEmpty());
+    }
+    // The refusal left the connection usable.
+    EXPECT_NO_THROW(CheckResultServ(
+        c.net.AppServer().call(QStringLiteral("GetFilial"), {QStringLiteral("0001")}), true, 0));
+}
+
+TEST(Connection, AFailedConnectIsQuietAndTheNextCallRaisesOrConnects) {
+    RecordingHost host;
+    const quint16 port = closedPort();
+    Connection c(port);
+    c.net.ThrowException = false;
+    EXPECT_NO_THROW(c.net.SetConnected(true));
+    EXPECT_FALSE(c.net.Connected());
+    EXPECT_TRUE(c.net.LastError().startsWith(
+        QStringLiteral("Não foi possível comunicar com o servidor de aplicação")))
+        << c.net.LastError().toStdString();
+    EXPECT_THROW(c.net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}),
+                 EServerError);
+    EXPECT_EQ(c.beforeConnect, 2); // host and port are asked again for every connect
+
+    c.net.ThrowException = true;
+    EXPECT_THROW(c.net.SetConnected(true), EServerError);
+}
+
+TEST(Connection, APeerThatNeverAnswersEndsInATimeoutNotAHang) {
+    RecordingHost host;
+    QTcpServer silent; // accepts connections and never reads them
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Connection c(silent.serverPort());
+    c.net.TimeoutMs = 300;
+    c.net.ThrowException = true;
+    try {
+        c.net.SetConnected(true);
+        FAIL() << "open must time out";
+    } catch (const EServerError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("não respondeu a tempo")))
+            << e.message().toStdString();
+    }
+    EXPECT_FALSE(c.net.Connected());
+}
+
+TEST(Connection, ALostConnectionIsMadeAgainForTheNextCall) {
+    RecordingHost host;
+    ServerProcess first;
+    ASSERT_TRUE(first.initDemo());
+    ASSERT_TRUE(first.start());
+    quint16 port = first.port();
+    TNetConnection net;
+    net.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    net.BeforeConnect = [&port](TNetConnection& c) {
+        c.Host = QStringLiteral("127.0.0.1");
+        c.Port = port;
+    };
+    net.SetConnected(true);
+    ASSERT_TRUE(net.Connected());
+    first.stop();
+    EXPECT_THROW(net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}),
+                 EServerError);
+    EXPECT_FALSE(net.Connected());
+
+    ServerProcess second;
+    ASSERT_TRUE(second.initDemo());
+    ASSERT_TRUE(second.start());
+    port = second.port();
+    const protocol::DataPacket p = CheckResultServ(
+        net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0);
+    EXPECT_EQ(p.rows.size(), 1);
+    EXPECT_TRUE(net.Connected());
+}
+
+TEST(Connection, WrongObjectOrTokenIsRefusedAtConnect) {
+    RecordingHost host;
+    ServerProcess server;
+    ASSERT_TRUE(server.initDemo());
+    QFile token(server.path(QStringLiteral("token")));
+    ASSERT_TRUE(token.open(QIODevice::WriteOnly));
+    token.write("segredo\n");
+    token.close();
+    ASSERT_TRUE(server.start({QStringLiteral("--token-file"), token.fileName()}));
+    Connection c(server.port());
+    c.net.SetConnected(true); // the recording host gives no token
+    EXPECT_FALSE(c.net.Connected());
+    EXPECT_FALSE(c.net.LastError().isEmpty());
+
+    Connection other(server.port());
+    other.net.ServerName = QStringLiteral("ZOL00900.outroObjeto");
+    other.net.ThrowException = true;
+    try {
+        other.net.SetConnected(true);
+        FAIL();
+    } catch (const EServerError& e) {
+        EXPECT_TRUE(e.code() == protocol::ErrorCode::UnknownObject ||
+                    e.code() == protocol::ErrorCode::NotAuthorised);
+    }
+}
