@@ -212,6 +212,23 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
     }
 
+    void failedQuestionnaireFetchKeepsTheListAndThePage() {
+        openScreen();
+        TfrmParametros* f = form();
+        f->mnuQuestionario->trigger();
+        const int rows = f->cdsInspecao.RecordCount();
+        QVERIFY(rows > 0);
+        f->mnuEncargos->trigger();
+        execSql(QStringLiteral("ALTER TABLE INSPECAO RENAME TO INSPECAO_FORA"));
+        f->mnuQuestionario->trigger();
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+        QCOMPARE(f->pgcGeral->ActivePage(), f->tshQuest);
+        QVERIFY(f->mnuQuestionario->isChecked());
+        QVERIFY(!f->sbtAlterar->isEnabled());
+        QCOMPARE(f->cdsInspecao.RecordCount(), rows);
+        execSql(QStringLiteral("ALTER TABLE INSPECAO_FORA RENAME TO INSPECAO"));
+    }
+
     void altPageKeysMoveBetweenGridAndList() {
         openScreen();
         TfrmParametros* f = form();
