@@ -16,6 +16,8 @@
 
 bool ScreenModule::load(const QString& path, QString* error) {
     m_library.setFileName(path);
+    // Finalize runs at exit; the code itself stays mapped until the process ends.
+    m_library.setLoadHints(QLibrary::PreventUnloadHint);
     if (!m_library.load()) {
         *error = QStringLiteral("Não foi possível carregar o módulo %1: %2")
                      .arg(path, m_library.errorString());
@@ -94,8 +96,17 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
-    m_mdi->closeAllSubWindows();
+    closeScreens();
     m_parameters.unload();
+}
+
+bool MainWindow::closeScreens() {
+    // A closed screen is released at once: its module is finalised right after.
+    for (QMdiSubWindow* window : m_mdi->subWindowList()) {
+        if (!window->close()) return false;
+        delete window;
+    }
+    return true;
 }
 
 bool MainWindow::loadModules(const QString& modulesDir, QString* error) {
@@ -149,8 +160,7 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
-    m_mdi->closeAllSubWindows();
-    if (!m_mdi->subWindowList().isEmpty()) {
+    if (!closeScreens()) {
         e->ignore();
         return;
     }

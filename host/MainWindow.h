@@ -44,6 +44,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    // Closes and releases every screen; false when one refuses to close.
+    bool closeScreens();
 
 private:
     void childActivated(QMdiSubWindow* window);
