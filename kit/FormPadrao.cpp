@@ -130,6 +130,8 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
 }
 
 TfrmPadrao::~TfrmPadrao() {
+    // The controls go after this part of the form: their focus changes are no events of ours.
+    disconnect(qApp, nullptr, this, nullptr);
     qApp->removeEventFilter(this);
 }
 
