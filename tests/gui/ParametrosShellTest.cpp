@@ -181,6 +181,9 @@ private slots:
         QVERIFY(!f->sbtAlterar->isEnabled());
         QVERIFY(!f->mnuAlterar->isEnabled());
         QVERIFY(f->cdsInspecao.RecordCount() > 0);
+        // The level sent is the last one of the code picture: questionnaires, not their groups.
+        for (f->cdsInspecao.First(); !f->cdsInspecao.Eof(); f->cdsInspecao.Next())
+            QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString().size(), 5);
 
         f->mnuEncargos->trigger();
         QVERIFY(f->sbtAlterar->isEnabled());
