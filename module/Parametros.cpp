@@ -146,9 +146,3 @@ void TfrmParametros::bindEvents() {
     cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
     medCdFilial->OnChange = [this] { medCdFilialChange(); };
 }
-
-void LoadFromServer(TNetConnection& connection, TClientDataSet& target, const QString& method,
-                    const QVector<protocol::Argument>& args) {
-    const protocol::Response result = connection.AppServer().call(method, args);
-    target.SetData(CheckResultServ(result, true, 0));
-}

@@ -6,6 +6,7 @@
 #include "DBGrid.h"
 #include "FormPadrao.h"
 #include "NetConnection.h"
+#include "ServiceCalls.h"
 
 #include <QLabel>
 #include <QSplitter>
@@ -116,7 +117,3 @@ private:
     void checkFilialMenus();
     QString questionnaireLevelArgument() const;
 };
-
-// Loads the packet a service call returns into the record set (the call pattern of every read).
-void LoadFromServer(TNetConnection& connection, TClientDataSet& target, const QString& method,
-                    const QVector<protocol::Argument>& args);
