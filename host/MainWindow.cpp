@@ -125,6 +125,11 @@ void MainWindow::setBranch(const QString& code, const QString& name) {
 }
 
 void MainWindow::chooseBranch() {
+    // Open screens talk to the service in the branch they were opened in.
+    if (!m_mdi->subWindowList().isEmpty()) {
+        m_services.showError(QStringLiteral("Feche as telas abertas antes de trocar de filial."));
+        return;
+    }
     TClientDataSet branches(QStringLiteral("filiais"));
     branches.AddField({QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
                       QStringLiteral("Código"));

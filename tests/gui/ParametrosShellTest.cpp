@@ -322,6 +322,12 @@ private slots:
         QVERIFY(label->text().startsWith(QStringLiteral("Filial: 0002 - ")));
         openScreen();
         QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0002"));
+
+        // Not while a screen is open: it works in the branch it was opened in.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0002"));
+        QCOMPARE(m_desktop->services.shownErrors,
+                 QStringList{QStringLiteral("Feche as telas abertas antes de trocar de filial.")});
     }
 
     void busyAnimationNestsAndAnExtraStopDoesNoHarm() {
