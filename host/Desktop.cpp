@@ -47,6 +47,12 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
         *message = QStringLiteral("Use --server HOST:PORTA (por exemplo 127.0.0.1:7400).");
         return false;
     }
+    // The desktop reads the server's database directly for its lookups: it must be the same.
+    if (!options->server.isEmpty() && options->db.isEmpty()) {
+        *message = QStringLiteral(
+            "Com --server, informe também --db com o banco de dados desse servidor.");
+        return false;
+    }
     return true;
 }
 

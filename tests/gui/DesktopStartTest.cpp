@@ -14,8 +14,9 @@ private slots:
         DesktopOptions o;
         QString message;
         QVERIFY(parseDesktopOptions({QStringLiteral("rh"), QStringLiteral("--server"),
-                                     QStringLiteral("10.1.2.3:7400"), QStringLiteral("--branch"),
-                                     QStringLiteral("0002")},
+                                     QStringLiteral("10.1.2.3:7400"), QStringLiteral("--db"),
+                                     QStringLiteral("postgresql://rh@10.1.2.3/rh"),
+                                     QStringLiteral("--branch"), QStringLiteral("0002")},
                                     &o, &message));
         QCOMPARE(o.server, QStringLiteral("10.1.2.3:7400"));
         QCOMPARE(o.branch, QStringLiteral("0002"));
@@ -25,6 +26,11 @@ private slots:
         QVERIFY(message.contains(QStringLiteral("HOST:PORTA")));
         QVERIFY(
             !parseDesktopOptions({QStringLiteral("rh"), QStringLiteral("--nada")}, &o, &message));
+        // The lookups read the server's database: --server needs --db.
+        QVERIFY(!parseDesktopOptions(
+            {QStringLiteral("rh"), QStringLiteral("--server"), QStringLiteral("h:1")}, &o,
+            &message));
+        QVERIFY(message.contains(QStringLiteral("--db")));
     }
 
     void unreachableServerIsReportedAtOnce() {
