@@ -2,6 +2,9 @@
 
 #include "Desktop.h"
 
+#include "server/RhServer.h"
+#include "server/Schema.h"
+
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -70,6 +73,30 @@ private slots:
         QString message;
         QVERIFY(!desktop.start(o, &message));
         QCOMPARE(message, QStringLiteral("A filial 9999 não está cadastrada."));
+    }
+
+    // The scale-out set-up: a separate service and the desktop both on PostgreSQL.
+    void desktopOnPostgreSqlReadsTheServersDatabase() {
+        const QString url = qEnvironmentVariable("RH_TEST_PG");
+        if (url.isEmpty()) QSKIP("RH_TEST_PG não definido");
+        QString error;
+        QVERIFY2(rhserver::initDatabase(url, true, &error), qPrintable(error));
+        rhserver::ServerOptions serverOptions;
+        serverOptions.db = url;
+        rhserver::RhServer server(serverOptions);
+        QVERIFY2(server.start(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        Desktop desktop;
+        DesktopOptions o;
+        o.server = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        o.db = url;
+        QString message;
+        QVERIFY2(desktop.start(o, &message), qPrintable(message));
+        QCOMPARE(desktop.services.FiliProc(), QStringLiteral("0001"));
+        QVERIFY(!desktop.defaultBranchName.isEmpty());
+        setHostServices(&desktop.services);
+        QCOMPARE(desktop.services.codePictureLevels(12), 2);
+        setHostServices(nullptr);
+        server.stop();
     }
 
     void embeddedServiceRefusesCallsWithoutItsToken() {
