@@ -2,6 +2,7 @@
 // containers, key-press filters, bound edits and the record-set grid.
 
 #include "../kit/RecordingHost.h"
+#include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "DBGrid.h"
 #include "Dispatch.h"
@@ -195,6 +196,40 @@ private slots:
         grid.SetDataSource(nullptr);
         QCOMPARE(grid.model()->rowCount(), 0);
         QCOMPARE(IndiceCol(&grid, QStringLiteral("valor")), 1);
+    }
+
+    void searchButtonOffersTheRowsOrSaysTheListIsEmpty() {
+        TBtnPesquisa button(m_form->tshFolhaDados, QStringLiteral("btnTeste"));
+        button.DataSource = &m_source;
+        button.EmptyError = QStringLiteral("Não há registro cadastrado.");
+        m_set.Fields(1).Visible = false;
+        int before = 0;
+        QString picked;
+        button.OnBeforePesq = [&](bool&) { ++before; };
+        button.OnAfterPesq = [&] {
+            picked = m_set.FieldByName(QStringLiteral("CODIGO")).AsString();
+        };
+        m_host->pick = 2;
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(before, 1);
+        QCOMPARE(picked, QStringLiteral("0003"));
+        QCOMPARE(m_host->pickedFrom, QStringList{QStringLiteral("CODIGO")});
+        m_set.Fields(1).Visible = true;
+
+        // Closing the list without a pick runs no after-search event.
+        picked.clear();
+        m_host->pick = -1;
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QVERIFY(picked.isEmpty());
+
+        // An empty list is never offered: the button's own text says why.
+        protocol::DataPacket empty = threeRows();
+        empty.rows.clear();
+        button.OnBeforePesq = [&](bool&) { m_set.SetData(empty); };
+        m_host->pickedFrom.clear();
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(m_host->errors, QStringList{QStringLiteral("Não há registro cadastrado.")});
+        QVERIFY(m_host->pickedFrom.isEmpty());
     }
 
 private:

@@ -2,6 +2,7 @@
 // The host's dialogs and error handling for tests: records what the screen shows and answers
 // questions with a preset button, so that no modal dialog ever blocks a test.
 
+#include "ClientDataSet.h"
 #include "HostServices.h"
 
 #include <QList>
@@ -37,7 +38,14 @@ public:
         questions.append({text, kind, buttons});
         return answer;
     }
-    bool pickRow(TClientDataSet&, const QStringList&) override { return false; }
+    int pick = -1;          // the row a pick list picks; -1 closes it without a pick
+    QStringList pickedFrom; // the visible fields each pick list offered
+    bool pickRow(TClientDataSet& rows, const QStringList& visible) override {
+        pickedFrom = visible;
+        if (pick < 0) return false;
+        rows.MoveTo(pick);
+        return true;
+    }
     QString selectDirectory(const QString&) override { return {}; }
     void busyStart() override {}
     void busyStop() override {}
