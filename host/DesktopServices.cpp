@@ -151,7 +151,10 @@ void DesktopServices::showChildForm(QWidget* form) {
         frame = mdiArea->addSubWindow(form);
         frame->setObjectName(form->objectName() + QStringLiteral("Janela"));
         frame->setWindowTitle(form->windowTitle());
-        frame->resize(std::max(form->width(), 640), std::max(form->height(), 460));
+        // The form's declared place and size are those of its window inside the main window.
+        const QRect declared = form->geometry();
+        frame->resize(declared.size() + (frame->size() - frame->contentsRect().size()));
+        frame->move(declared.topLeft());
     }
     frame->show();
     mdiArea->setActiveSubWindow(frame);

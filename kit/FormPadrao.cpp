@@ -142,7 +142,7 @@ QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& capti
     b->setText(caption);
     b->setToolTip(caption);
     b->setIcon(style()->standardIcon(icon));
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly); // the caption is the hint, as on a flat button
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
     return b;
