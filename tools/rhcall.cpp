@@ -76,8 +76,8 @@ private:
     simdjson::dom::parser m_parser;
 };
 
-// The delta file's JSON, compacted to one line; throws CallError when it is not JSON.
-std::string readDelta(const QString& path) {
+// The delta in the file (or standard input); throws CallError when it is not a valid delta.
+protocol::Delta readDelta(const QString& path) {
     QFile file;
     const bool ok = path == QLatin1String("-")
                         ? file.open(stdin, QIODevice::ReadOnly)
@@ -86,35 +86,25 @@ std::string readDelta(const QString& path) {
         throw CallError{QStringLiteral("não foi possível ler o arquivo de alterações %1").arg(path),
                         2};
     const QByteArray text = file.readAll();
-    simdjson::dom::parser parser;
-    simdjson::dom::element doc;
-    if (parser.parse(text.constData(), size_t(text.size())).get(doc))
+    try {
+        return protocol::deltaFromJson(std::string_view(text.constData(), size_t(text.size())));
+    } catch (const protocol::ProtocolError& e) {
         throw CallError{
-            QStringLiteral("o arquivo de alterações %1 não contém um JSON válido").arg(path), 2};
-    return simdjson::to_string(doc);
+            QStringLiteral("o arquivo de alterações %1 não é válido: %2").arg(path, e.message()),
+            2};
+    }
 }
 
 std::string request(std::int64_t id, const QString& method, const QStringList& args) {
     const bool delta = method == QLatin1String("SetGeral") || method == QLatin1String("SetFilial");
-    protocol::JsonWriter w;
-    w.beginObject();
-    w.key("jsonrpc");
-    w.string("2.0");
-    w.key("id");
-    w.integer(id);
-    w.key("method");
-    w.string(method);
-    w.key("params");
-    w.beginArray();
+    QVector<protocol::Argument> params;
     for (const QString& a : args) {
         if (delta)
-            w.raw(readDelta(a));
+            params.push_back(readDelta(a));
         else
-            w.string(a);
+            params.push_back(a);
     }
-    w.endArray();
-    w.endObject();
-    return w.take() + '\n';
+    return protocol::requestJson(id, method, params);
 }
 
 } // namespace
