@@ -29,12 +29,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
     QTemporaryDir dir;
     Desktop desktop;
-    setHostServices(&desktop.services);
-    desktop.services.unattended = true;
-    DesktopOptions options;
-    options.db = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
     QString message;
-    if (!desktop.start(options, &message)) {
+    if (!desktop.startUnattended(dir.filePath(QStringLiteral("rh.db")), &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }

@@ -93,6 +93,14 @@ bool openSharedDatabase(const QString& db, QString* message) {
 
 Desktop::Desktop() = default;
 
+bool Desktop::startUnattended(const QString& sqlitePath, QString* message) {
+    setHostServices(&services);
+    services.unattended = true;
+    DesktopOptions options;
+    options.db = QStringLiteral("sqlite:") + sqlitePath;
+    return start(options, message);
+}
+
 Desktop::~Desktop() {
     if (m_embedded) m_embedded->stop();
 }

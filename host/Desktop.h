@@ -28,6 +28,9 @@ public:
     // Opens the database, starts or reaches the service and fills the services; false with a
     // message for the user when the product cannot run.
     bool start(const DesktopOptions& options, QString* message);
+    // For tests, benchmarks and rendering: installs these services with dialogs recorded instead
+    // of shown, and starts the embedded service on the SQLite file at the path.
+    bool startUnattended(const QString& sqlitePath, QString* message);
     DesktopServices services;
     QString serverDescription;
     QString defaultBranchName;

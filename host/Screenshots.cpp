@@ -22,14 +22,10 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
     QTemporaryDir temp;
-    DesktopOptions options;
-    options.db = QStringLiteral("sqlite:") + temp.filePath(QStringLiteral("rh.db"));
-    options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
+    const QString modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
     Desktop desktop;
-    setHostServices(&desktop.services);
-    desktop.services.unattended = true;
     QString message;
-    if (!desktop.start(options, &message)) {
+    if (!desktop.startUnattended(temp.filePath(QStringLiteral("rh.db")), &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }
@@ -37,7 +33,7 @@ int main(int argc, char** argv) {
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription);
     window.resize(900, 620);
-    if (!window.loadModules(options.modulesDir, &message)) {
+    if (!window.loadModules(modulesDir, &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }

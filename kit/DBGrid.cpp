@@ -112,7 +112,6 @@ QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || section >= m_grid->Columns.size()) return {};
     const TColumn& c = m_grid->Columns[section];
     if (role == Qt::DisplayRole) return c.Title;
-    if (role == Qt::FontRole && c.HasTitleFont) return c.TitleFont;
     if (role == Qt::ForegroundRole && c.TitleColor.isValid()) return c.TitleColor;
     return {};
 }

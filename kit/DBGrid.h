@@ -23,8 +23,6 @@ struct TColumn {
     QString Title;
     int Width = -1; // -1: the default width
     bool ReadOnly = false;
-    QFont TitleFont;
-    bool HasTitleFont = false;
     QColor TitleColor;
 };
 

@@ -2,7 +2,6 @@
 
 #include "Parametros.h"
 
-#include "Consiste.h"
 #include "Dispatch.h"
 
 #include "DataSets.h"

@@ -16,12 +16,9 @@ private slots:
     void openCloseReopenAndQuit() {
         QTemporaryDir dir;
         Desktop desktop;
-        setHostServices(&desktop.services);
-        desktop.services.unattended = true;
-        DesktopOptions options;
-        options.db = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
         QString message;
-        QVERIFY2(desktop.start(options, &message), qPrintable(message));
+        QVERIFY2(desktop.startUnattended(dir.filePath(QStringLiteral("rh.db")), &message),
+                 qPrintable(message));
         {
             MainWindow window(desktop.services);
             QVERIFY2(window.loadModules(QStringLiteral(RH_MODULES_DIR), &message),

@@ -55,12 +55,8 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
         m_desktop = std::make_unique<Desktop>();
-        setHostServices(&m_desktop->services);
-        m_desktop->services.unattended = true;
-        DesktopOptions options;
-        options.db = QStringLiteral("sqlite:") + m_dbPath;
         QString message;
-        QVERIFY2(m_desktop->start(options, &message), qPrintable(message));
+        QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
         m_window = std::make_unique<MainWindow>(m_desktop->services);
         QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
                                            QStringLiteral("/../modules"),
