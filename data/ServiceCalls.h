@@ -7,3 +7,6 @@
 
 void LoadFromServer(TNetConnection& connection, TClientDataSet& target, const QString& method,
                     const QVector<protocol::Argument>& args);
+// Calls a write method and checks its result; raises when the server refuses it.
+void CallServer(TNetConnection& connection, const QString& method,
+                const QVector<protocol::Argument>& args);

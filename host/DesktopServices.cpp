@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -138,6 +139,11 @@ void DesktopServices::handleException(const std::exception& e) {
     if (dynamic_cast<const EAbort*>(&e)) return;
     const auto* known = dynamic_cast<const Exception*>(&e);
     showError(known ? known->message() : QString::fromUtf8(e.what()));
+}
+
+void DesktopServices::showStatus(const QString& text) {
+    statusNotes << text;
+    if (window) window->statusBar()->showMessage(text, 15000);
 }
 
 QWidget* DesktopServices::mainForm() {

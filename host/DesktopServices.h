@@ -30,6 +30,7 @@ public:
     void busyStop() override;
     void setWaitCursor(bool on) override;
     void handleException(const std::exception& e) override;
+    void showStatus(const QString& text) override;
     QWidget* mainForm() override;
     void showChildForm(QWidget* form) override;
 
@@ -46,6 +47,7 @@ public:
     bool unattended = false;
     QStringList shownErrors;
     QStringList questions;
+    QStringList statusNotes;                        // every note shown in the status bar
     QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
     QString directoryAnswer;

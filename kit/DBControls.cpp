@@ -3,6 +3,7 @@
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "KeyCodes.h"
+#include "PageControl.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -20,6 +21,14 @@ bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key) {
     return ok && key != keys::None;
 }
 
+namespace {
+int g_quietFocus = 0;
+}
+
+bool focusMovesQuietly() {
+    return g_quietFocus > 0;
+}
+
 void focusIntoView(QWidget* widget) {
     // Pages of a tab control live in a stacked widget whose parent is the tab control.
     QList<QPair<QTabWidget*, QWidget*>> pages;
@@ -28,9 +37,16 @@ void focusIntoView(QWidget* widget) {
         if (!stack) continue;
         if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) pages.prepend({tabs, w});
     }
-    for (auto [tabs, page] : pages)
-        tabs->setCurrentWidget(page);
+    // Hiding the page that holds the focus moves the focus too: that move is quiet as well.
+    ++g_quietFocus;
+    for (auto [tabs, page] : pages) {
+        if (auto* control = qobject_cast<TPageControl*>(tabs))
+            control->SetActivePage(page);
+        else
+            tabs->setCurrentWidget(page);
+    }
     widget->setFocus(Qt::OtherFocusReason);
+    --g_quietFocus;
 }
 
 // --- FieldLink -------------------------------------------------------------------------------

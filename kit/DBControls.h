@@ -27,8 +27,11 @@ public:
 // Runs a key-press filter through the dispatcher; true when the key may go on.
 bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key);
 
-// Brings every page that holds the widget to the front, then focuses it.
+// Brings every page that holds the widget to the front (running no page-change event), then
+// focuses it. A check that failed puts the focus on its control this way: the control left and
+// the control entered run no exit or enter events of their own for that move.
 void focusIntoView(QWidget* widget);
+bool focusMovesQuietly();
 
 class FieldLink : public DataLink {
 public:

@@ -2,6 +2,7 @@
 
 #include "DBControls.h"
 #include "Dispatch.h"
+#include "Exceptions.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -173,6 +174,15 @@ void TfrmPadrao::closeEvent(QCloseEvent* e) {
     }
 }
 
+void TfrmPadrao::CommitActiveControl() {
+    auto* commit = dynamic_cast<ExitCommit*>(QApplication::focusWidget());
+    if (!commit || !isAncestorOf(QApplication::focusWidget())) return;
+    try {
+        commit->commitOnExit();
+    } catch (const EDatabaseError&) {
+    }
+}
+
 void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) {
     m_onExit[control] = std::move(handler);
 }
@@ -194,6 +204,10 @@ bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
 void TfrmPadrao::focusMoved(QWidget* to) {
     // Focus that goes to a dialog or another window and comes back is no exit.
     if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return;
+    if (focusMovesQuietly()) {
+        m_current = to;
+        return;
+    }
     QWidget* from = m_current;
     m_current = to;
     if (from && !runExitEvents(from, to)) return;

@@ -33,6 +33,9 @@ public:
     void OnEnter(QWidget* control, std::function<void()> handler);
     // The control that last had the focus inside this form.
     QWidget* ActiveControl() const { return m_current; }
+    // Writes the text of the focused bound control into its field, as leaving it would. A text
+    // the field cannot take stays in the control, for its own check or the post to report.
+    void CommitActiveControl();
 
     // Base-form components the screens use.
     QFrame* panMenu;

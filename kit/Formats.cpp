@@ -111,3 +111,10 @@ std::optional<double> StrToFloat(const QString& input) {
     if (!ok || !std::isfinite(value)) return std::nullopt;
     return value;
 }
+
+QString Format(const QString& pattern, const QString& argument) {
+    QString text = pattern;
+    const qsizetype at = text.indexOf(QStringLiteral("%s"));
+    if (at >= 0) text.replace(at, 2, argument);
+    return text;
+}

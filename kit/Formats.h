@@ -16,3 +16,5 @@ QString FormatFloat(const QString& picture, double value);
 QString FloatToStr(double value);
 // Reads "1.234,5", "12,50 %", "-3" and the like; nothing for text that is not a number.
 std::optional<double> StrToFloat(const QString& text);
+// A message with one "%s" placeholder filled by the argument, as plain text substitution.
+QString Format(const QString& pattern, const QString& argument);

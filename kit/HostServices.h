@@ -42,6 +42,8 @@ public:
 
     // A failure that no handler absorbed.
     virtual void handleException(const std::exception& e) = 0;
+    // A passing note for the user, such as the outcome of a command that ends without a dialog.
+    virtual void showStatus(const QString& /*text*/) {}
 
     // The application's main window, owner of every child form.
     virtual QWidget* mainForm() { return nullptr; }

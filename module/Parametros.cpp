@@ -6,6 +6,7 @@
 
 #include "DataSets.h"
 #include "FormMessages.h"
+#include "LookupQueries.h"
 #include "ModuleState.h"
 #include <QHeaderView>
 
@@ -37,6 +38,11 @@ TfrmParametros::TfrmParametros(QWidget* parent)
     dtsCargo.SetDataSet(&cdsCargo);
     dtsDepto.SetDataSet(&cdsDepto);
     dtsVdConv.SetDataSet(&cdsVdConv);
+    data::defineQryPesqIndice(qryPesqIndice);
+    data::defineQryVdIndice(qryVdIndice);
+    data::defineQryPesqFilial(qryPesqFilial);
+    dtsPesqIndice.SetDataSet(&qryPesqIndice.Query);
+    dtsPesqFilial.SetDataSet(&qryPesqFilial.Query);
 
     createPages();
     createMenus();
@@ -142,6 +148,8 @@ void TfrmParametros::bindEvents() {
                 [this, handler = handler] { Dispatch([&] { (this->*handler)(); }); });
     }
     dtsFilial.OnStateChange = [this](TDataSource&) { dtsFilialStateChange(); };
+    bindEditingRules();
+    bindFieldRules();
     cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
     medCdFilial->OnChange = [this] { medCdFilialChange(); };
 }

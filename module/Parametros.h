@@ -1,6 +1,7 @@
 #pragma once
 // The general-parameters form.
 
+#include "ADOIBQuery.h"
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "DBGrid.h"
@@ -35,6 +36,10 @@ public:
     TDataSource dtsVdConv{QStringLiteral("dtsVdConv")};
     TDataSource dtsPesqIndice{QStringLiteral("dtsPesqIndice")};
     TDataSource dtsPesqFilial{QStringLiteral("dtsPesqFilial")};
+    // Lookups on the host's shared database.
+    TADOIBQuery qryPesqIndice{QStringLiteral("qryPesqIndice")};
+    TADOIBQuery qryVdIndice{QStringLiteral("qryVdIndice")};
+    TADOIBQuery qryPesqFilial{QStringLiteral("qryPesqFilial")};
 
     // Pictures that paint the tick cells.
     QLabel *imgCheck, *imgUncheck, *imgDesCheck;
@@ -91,11 +96,43 @@ public:
     void mnuFormularioClick() override {}
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override;
 
-    // Enabling rules of the commands.
+    // Edit, Confirm, Cancel and Verify, and their enabling rules.
+    void sbtAlterarClick() override;
+    void sbtConfirmarClick() override;
+    void sbtCancelarClick() override;
+    void sbtVerificarClick() override;
+    void cdsGeralAfterEdit();
+    void cdsFilialAfterEdit();
     void dtsPadraoStateChange() override;
     void dtsFilialStateChange();
     void setCommandStates(bool editOffered, bool verifyOffered, bool editing, QWidget* otherPage,
                           QAction* otherPageItem);
+
+    // Posting and cancelling the two records.
+    void cdsGeralBeforePost();
+    void cdsGeralAfterPost();
+    void cdsFilialBeforePost();
+    void cdsFilialAfterPost();
+    void cdsGeralBeforeCancel();
+    void cdsFilialBeforeCancel();
+
+    // Rules that tie general fields together.
+    void drgTipoIndiceChange();
+    void dcbFeriasChange();
+    void cdsGeralIDTPFERIASPGGetText(TField& sender, QString& text, bool displayText);
+    void cdsGeralIDTPFERIASPGSetText(TField& sender, const QString& text);
+
+    // Checks of the general record.
+    void ValorNegat();
+    void dbeCdIndiceCbExit(QWidget* sender);
+    void dbeVrCestaBasExit(QWidget* sender);
+    void dbdDtBaseCBExit(QWidget* sender);
+
+    // Checks of the branch record.
+    void dbeMediConvExit(QWidget* sender);
+    void dbdUltiFechaExit(QWidget* sender);
+    void dbeFechamentoExit(QWidget* sender);
+    void Vd_Diretorio();
 
     // Questionnaire lists.
     void cdsInspecaoAfterScroll();
@@ -111,9 +148,17 @@ private:
     void createMenus();
     void bindFields();
     void bindEvents();
+    void bindEditingRules();
+    void bindFieldRules();
     // Selects a main page and a sub-page, then runs both change handlers, as a menu item does.
     void showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage);
     void checkGeralMenus();
     void checkFilialMenus();
+    // Enables or disables a page, then gives its menu item the page's state.
+    void setPageAndItem(QWidget* page, QAction* item, bool enabled);
+    // Sends the record set's pending changes with the write method; merges them once accepted.
+    void sendPendingChanges(TClientDataSet& records, const QString& method);
     QString questionnaireLevelArgument() const;
+    // The index kind as the index table stores it: "1" percentage, "2" value, "0" none chosen.
+    QString indexKindDigit() const;
 };

@@ -1,77 +1,22 @@
 // The parameters screen in the real rh main window, with the real module, the embedded service
 // on loopback and a SQLite database made for each test.
 
-#include "Desktop.h"
-#include "MainWindow.h"
-#include "ModuleState.h"
-#include "Parametros.h"
+#include "ParametrosFixture.h"
 
-#include <QApplication>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTabBar>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QtTest>
 
-class ParametrosShellTest : public QObject {
+class ParametrosShellTest : public ParametrosFixture {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<Desktop> m_desktop;
-    std::unique_ptr<MainWindow> m_window;
-    QString m_dbPath;
-
-    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
-    QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
-    void openScreen() { m_window->parametersAction()->trigger(); }
-
-    // Changes stored data behind the desktop's back, as another program would.
-    void execSql(const QString& sql) {
-        {
-            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("teste"));
-            db.setDatabaseName(m_dbPath);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY2(q.exec(sql), qPrintable(sql));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("teste"));
-    }
     double geralValue(const char* field) const {
         return form()->cdsGeral.FieldByName(QString::fromLatin1(field)).AsFloat();
     }
-    void clickTab(QTabWidget* tabs, int index) {
-        QTabBar* bar = tabs->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-    }
 
 private slots:
-    void init() {
-        QVERIFY(m_dir.isValid());
-        m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
-        m_desktop = std::make_unique<Desktop>();
-        QString message;
-        QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
-        m_window = std::make_unique<MainWindow>(m_desktop->services);
-        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
-                                           QStringLiteral("/../modules"),
-                                       &message),
-                 qPrintable(message));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    }
-
-    void cleanup() {
-        m_window.reset();
-        m_desktop.reset();
-        setHostServices(nullptr);
-        QCOMPARE(QApplication::overrideCursor(), nullptr);
-    }
+    void init() { startDesktop(); }
+    void cleanup() { stopDesktop(); }
 
     void firstOpenLoadsBranchAndGeneralRecords() {
         openScreen();

@@ -1,0 +1,105 @@
+// The Edit, Confirm, Cancel and Verify commands of the tool bar, for the record of the visible
+// top page.
+
+#include "Consiste.h"
+#include "Exceptions.h"
+#include "Parametros.h"
+
+#include <QTime>
+
+void TfrmParametros::setPageAndItem(QWidget* page, QAction* item, bool enabled) {
+    SetPageEnabled(page, enabled);
+    item->setEnabled(PageEnabled(page));
+}
+
+void TfrmParametros::sbtAlterarClick() {
+    if (pgcPadrao->ActivePage() == tshFolhaDados) {
+        setPageAndItem(tshFormulario, mnuFormulario, false);
+        setPageAndItem(tshEncargos, mnuEncargos, true);
+        setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
+        setPageAndItem(tshAgenda, mnuAgenda, true);
+        setPageAndItem(tshFerias, mnuFerias, true);
+        cdsGeral.Edit();
+        return;
+    }
+    // Without a branch record there is nothing to edit, and nothing is locked.
+    if (!cdsFilial.Active()) return;
+    setPageAndItem(tshFolhaDados, mnuFolhaDados, false);
+    setPageAndItem(tshAgeFilial, mnuAgeFilial, true);
+    setPageAndItem(tshDiversos, mnuDIversos, true);
+    cdsFilial.Edit();
+}
+
+void TfrmParametros::cdsGeralAfterEdit() {
+    sbtAlterarClick();
+}
+
+void TfrmParametros::cdsFilialAfterEdit() {
+    sbtAlterarClick();
+}
+
+void TfrmParametros::sbtConfirmarClick() {
+    // The checks read the record: what is typed in the focused control counts too.
+    CommitActiveControl();
+    if (pgcPadrao->ActivePage() == tshFolhaDados) {
+        setPageAndItem(tshFormulario, mnuFormulario, true);
+        setPageAndItem(tshEncargos, mnuEncargos, true);
+        setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
+        setPageAndItem(tshAgenda, mnuAgenda, true);
+        setPageAndItem(tshFerias, mnuFerias, true);
+        dbeCdIndiceCbExit(dbeCdIndiceCb);
+        dbeVrCestaBasExit(dbeVrCestaBas);
+        dbdDtBaseCBExit(dbdDtBaseCB);
+        cdsGeral.Post();
+        dtsFilialStateChange();
+        return;
+    }
+    if (cdsFilial.Editing()) {
+        dbeMediConvExit(dbeMediConv);
+        dbdUltiFechaExit(dbdUltiFecha);
+        dbeFechamentoExit(dbeFechamento);
+        Vd_Diretorio();
+        cdsFilial.Post();
+        setPageAndItem(tshFolhaDados, mnuFolhaDados, true);
+    }
+    dtsFilialStateChange();
+}
+
+void TfrmParametros::sbtCancelarClick() {
+    const ModalResult answer =
+        msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
+                                    {ModalResult::Ok, ModalResult::Cancel}, 0);
+    if (answer != ModalResult::Ok) return;
+    if (pgcPadrao->ActivePage() == tshFolhaDados)
+        cdsGeral.Cancel();
+    else
+        cdsFilial.Cancel();
+}
+
+void TfrmParametros::sbtVerificarClick() {
+    ActiveShowAvi(host().mainForm(), 1);
+    try {
+        if (pgcPadrao->ActivePage() == tshFolhaDados) {
+            LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
+                           {QStringLiteral("1")});
+            LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),
+                           {questionnaireLevelArgument()});
+            dtsPadraoStateChange();
+            cdsInspecaoAfterScroll();
+        } else {
+            LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"),
+                           {medCdFilial->text()});
+            dtsFilialStateChange();
+        }
+    } catch (const std::exception& e) {
+        // The command ends quietly, but the user must not take what is shown for fresh data.
+        DeactiveShowAvi();
+        if (!dynamic_cast<const EAbort*>(&e))
+            host().showStatus(QStringLiteral("Não foi possível verificar os dados: %1")
+                                  .arg(QString::fromUtf8(e.what())));
+        return;
+    }
+    DeactiveShowAvi();
+    host().showStatus(QStringLiteral("Dados verificados às %1.")
+                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The parameters screen in the real rh main window, with the real module, the embedded service
+// on loopback and a SQLite database made for each test.
+
+#include "Desktop.h"
+#include "MainWindow.h"
+#include "ModuleState.h"
+#include "Parametros.h"
+#include "ServiceCalls.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class ParametrosFixture : public QObject {
+    Q_OBJECT
+protected:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Desktop> m_desktop;
+    std::unique_ptr<MainWindow> m_window;
+    QString m_dbPath;
+
+    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
+    DesktopServices& services() const { return m_desktop->services; }
+    QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
+    void openScreen() { m_window->parametersAction()->trigger(); }
+
+    void startDesktop() {
+        QVERIFY(m_dir.isValid());
+        m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
+        QFile::remove(m_dbPath);
+        m_desktop = std::make_unique<Desktop>();
+        QString message;
+        QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
+        m_window = std::make_unique<MainWindow>(m_desktop->services);
+        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
+                                           QStringLiteral("/../modules"),
+                                       &message),
+                 qPrintable(message));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void stopDesktop() {
+        m_window.reset();
+        m_desktop.reset();
+        setHostServices(nullptr);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    // Changes stored data behind the desktop's back, as another program would.
+    void execSql(const QString& sql) {
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("teste"));
+            db.setDatabaseName(m_dbPath);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(sql), qPrintable(sql));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("teste"));
+    }
+
+    // The first column of every row the statement gives.
+    QStringList sqlColumn(const QString& sql) {
+        QStringList values;
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("teste"));
+            db.setDatabaseName(m_dbPath);
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(sql))
+                    while (q.next())
+                        values << q.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("teste"));
+        return values;
+    }
+
+    // Write methods the service accepted, in order, from its audit rows.
+    QStringList acceptedWrites() {
+        return sqlColumn(QStringLiteral("SELECT NMMETODO FROM RHAUDITORIA ORDER BY NRAUDITORIA"));
+    }
+
+    // Reads through the service, on a connection of its own, as another desktop would.
+    QString stored(const QString& method, const QString& key, const char* field) {
+        TNetConnection connection;
+        connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+        connection.Host = services().serverHost;
+        connection.Port = services().serverPort;
+        connection.SetConnected(true);
+        TClientDataSet rows;
+        LoadFromServer(connection, rows, method, {key});
+        if (rows.IsEmpty()) return QStringLiteral("<nenhum>");
+        return rows.FieldByName(QString::fromLatin1(field)).AsString();
+    }
+
+    void clickTab(QTabWidget* tabs, int index) {
+        QTabBar* bar = tabs->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // Puts the focus in the control with a click and types the text over what it holds.
+    void typeInto(QLineEdit* edit, const QString& text) {
+        QTest::mouseClick(edit, Qt::LeftButton);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+    QWidget* focused() const { return QApplication::focusWidget(); }
+};
