@@ -1,7 +1,69 @@
-// The branch panel: code and name of the branch whose parameters are shown.
+// The branch panel: code and name of the branch whose parameters are shown, and loading them.
 
+#include "Consiste.h"
+#include "Exceptions.h"
 #include "Parametros.h"
 
 void TfrmParametros::medCdFilialChange() {
     edtNmFilial->clear();
+}
+
+void TfrmParametros::medCdFilialExit(QWidget*) {
+    if (EmptyString(medCdFilial->text())) return;
+    medCdFilial->setText(Ajusta(medCdFilial->text(), 4));
+    qryPesqFilial.Close();
+    qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).SetAsString(medCdFilial->text());
+    qryPesqFilial.ParamByName(QStringLiteral("TCDFILIAL")).Clear();
+    qryPesqFilial.Open();
+    if (qryPesqFilial.IsEmpty()) {
+        focusIntoView(medCdFilial);
+        MensErro(msgPadrao.Msg(QStringLiteral("COD_NC")), true);
+    }
+    edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+}
+
+void TfrmParametros::BtnFilialBeforePesq(QWidget*, bool&) {
+    qryPesqFilial.Close();
+    qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).Clear();
+    qryPesqFilial.ParamByName(QStringLiteral("TCDFILIAL")).SetAsString(QStringLiteral("T"));
+    qryPesqFilial.Open();
+}
+
+void TfrmParametros::BtnFilialAfterPesq(QWidget*) {
+    medCdFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("CDFILIAL")).AsString());
+    edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+}
+
+bool TfrmParametros::mayDropBranchChanges() {
+    if (!cdsFilial.Editing()) return true;
+    CommitActiveControl();
+    if (!cdsFilial.Modified()) return true;
+    return msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
+                                       {ModalResult::Ok, ModalResult::Cancel},
+                                       0) == ModalResult::Ok;
+}
+
+void TfrmParametros::panFilialEnter(QWidget*) {
+    // Choosing another branch drops an unposted change: not without asking.
+    if (!mayDropBranchChanges()) Abort();
+    cdsFilial.Close();
+}
+
+void TfrmParametros::panFilialExit() {
+    ActiveShowAvi(host().mainForm(), 1);
+    try {
+        if (EmptyString(medCdFilial->text())) {
+            focusIntoView(medCdFilial);
+            MensErro(msgPadrao.Msg(QStringLiteral("FILIAL_DEVE")), true);
+        }
+        LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {medCdFilial->text()});
+    } catch (const std::exception& e) {
+        // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch.
+        DeactiveShowAvi();
+        if (!dynamic_cast<const EAbort*>(&e))
+            host().showStatus(QStringLiteral("Não foi possível carregar a filial: %1")
+                                  .arg(QString::fromUtf8(e.what())));
+        return;
+    }
+    DeactiveShowAvi();
 }

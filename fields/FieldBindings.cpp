@@ -12,11 +12,46 @@ void TfrmParametros::bindFieldRules() {
     };
     drgTipoIndice->OnChange = [this] { drgTipoIndiceChange(); };
     dcbFerias->OnChange = [this] { dcbFeriasChange(); };
+    medCdFilial->OnChange = [this] { medCdFilialChange(); };
 
+    using Filter = void (TfrmParametros::*)(QWidget*, int&);
+    const QList<QPair<TDBEdit*, Filter>> edits{
+        {dbeVrPeEncTemp, &TfrmParametros::dbeVrPeEncTempKeyPress},
+        {dbeVrPeEncEfet, &TfrmParametros::dbeVrPeEncEfetKeyPress},
+        {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress},
+        {dbeVrCestaBas, &TfrmParametros::dbeVrCestaBasKeyPress},
+        {dbeVrPrazEfeFun, &TfrmParametros::dbeVrPrazEfeFunKeyPress},
+        {dbeQtDias, &TfrmParametros::dbeQtDiasKeyPress},
+        {dbdDtBaseCB, &TfrmParametros::dbdDtBaseCBKeyPress},
+        {dbeFechamento, &TfrmParametros::dbeFechamentoKeyPress},
+        {dbeMediConv, &TfrmParametros::dbeMediConvKeyPress},
+        {dbdUltiFecha, &TfrmParametros::dbdUltiFechaKeyPress}};
+    for (const auto& [edit, filter] : edits)
+        edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
+            (this->*filter)(s, key);
+        };
+    dcbFerias->OnKeyPress = [this](QWidget* s, int& key) { dcbFeriasKeyPress(s, key); };
+    medCdFilial->OnKeyPress = [this](QWidget* s, int& key) { medCdFilialKeyPress(s, key); };
+
+    OnExit(dbeCdIndiceCb, [this] { dbeCdIndiceCbExit(dbeCdIndiceCb); });
     OnExit(dbeVrCestaBas, [this] { dbeVrCestaBasExit(dbeVrCestaBas); });
     OnExit(dbdDtBaseCB, [this] { dbdDtBaseCBExit(dbdDtBaseCB); });
+    OnExit(medCdFilial, [this] { medCdFilialExit(medCdFilial); });
+    OnEnter(panFilial, [this] { panFilialEnter(panFilial); });
+    OnExit(panFilial, [this] { panFilialExit(); });
     OnExit(dbeFechamento, [this] { dbeFechamentoExit(dbeFechamento); });
     OnExit(dbdUltiFecha, [this] { dbdUltiFechaExit(dbdUltiFecha); });
     OnExit(dbeMediConv, [this] { dbeMediConvExit(dbeMediConv); });
-    OnExit(dbeDiretorio, [this] { Vd_Diretorio(); });
+    OnExit(dbeDiretorio, [this] { dbeDiretorioExit(dbeDiretorio); });
+
+    BtnIndice->DataSource = &dtsPesqIndice;
+    BtnIndice->OnBeforePesq = [this](bool& flag) { BtnIndiceBeforePesq(BtnIndice, flag); };
+    BtnIndice->OnAfterPesq = [this] { BtnIndiceAfterPesq(BtnIndice); };
+    BtnFilial->DataSource = &dtsPesqFilial;
+    BtnFilial->OnBeforePesq = [this](bool& flag) { BtnFilialBeforePesq(BtnFilial, flag); };
+    BtnFilial->OnAfterPesq = [this] { BtnFilialAfterPesq(BtnFilial); };
+    btnConvMedi->DataSource = &dtsVdConv;
+    btnConvMedi->OnBeforePesq = [this](bool& flag) { btnConvMediBeforePesq(btnConvMedi, flag); };
+    btnConvMedi->OnAfterPesq = [this] { btnConvMediAfterPesq(btnConvMedi); };
+    btpDirFolhaPag->OnClick = [this] { btpDirFolhaPagClick(btpDirFolhaPag); };
 }

@@ -28,3 +28,17 @@ void TfrmParametros::cdsGeralIDTPFERIASPGSetText(TField& sender, const QString& 
     if (text == msgPadrao.Msg(QStringLiteral("CORRIDOS"))) sender.SetValue(QStringLiteral("C"));
     if (text == msgPadrao.Msg(QStringLiteral("UTEIS"))) sender.SetValue(QStringLiteral("U"));
 }
+
+void TfrmParametros::BtnIndiceBeforePesq(QWidget*, bool&) {
+    if (dtsPadrao.State() == DataSetState::Browse) dtsPadrao.Edit();
+    qryPesqIndice.Close();
+    qryPesqIndice.ParamByName(QStringLiteral("PERVALOR")).SetAsString(indexKindDigit());
+    qryPesqIndice.ParamByName(QStringLiteral("CDINDICE")).Clear();
+    qryPesqIndice.ParamByName(QStringLiteral("TCDINDICE")).SetAsString(QStringLiteral("T"));
+    qryPesqIndice.Open();
+}
+
+void TfrmParametros::BtnIndiceAfterPesq(QWidget*) {
+    dbeCdIndiceCb->setText(qryPesqIndice.Query.FieldByName(QStringLiteral("CDINDICE")).AsString());
+    dbeNmIndice->setText(qryPesqIndice.Query.FieldByName(QStringLiteral("NMINDICE")).AsString());
+}

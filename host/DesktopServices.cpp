@@ -3,12 +3,11 @@
 #include "ClientDataSet.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
+#include "PickList.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -17,8 +16,6 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
-#include <QTableWidget>
-#include <QVBoxLayout>
 
 int DesktopServices::codePictureLevels(int pictureType) {
     QSqlQuery q(QSqlDatabase::database(databaseConnection()));
@@ -69,35 +66,9 @@ bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFi
         rows.MoveTo(row);
         return true;
     }
-    QDialog dialog(mainForm());
-    dialog.setWindowTitle(QStringLiteral("Pesquisa"));
-    auto* table = new QTableWidget(rows.RecordCount(), int(visibleFields.size()), &dialog);
-    table->setObjectName(QStringLiteral("tabelaPesquisa"));
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->verticalHeader()->hide();
-    const protocol::DataPacket data = rows.Data();
-    for (int c = 0; c < visibleFields.size(); ++c) {
-        const TField& f = rows.FieldByName(visibleFields[c]);
-        table->setHorizontalHeaderItem(
-            c, new QTableWidgetItem(f.DisplayLabel.isEmpty() ? f.FieldName() : f.DisplayLabel));
-        for (int r = 0; r < data.rows.size(); ++r)
-            table->setItem(r, c, new QTableWidgetItem(data.rows[r][f.index()].toString()));
-    }
-    table->horizontalHeader()->setStretchLastSection(true);
-    table->selectRow(std::max(0, rows.RecNo()));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(table, &QTableWidget::cellDoubleClicked, &dialog, &QDialog::accept);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(table);
-    layout->addWidget(buttons);
-    dialog.resize(420, 320);
-    if (dialog.exec() != QDialog::Accepted || table->currentRow() < 0) return false;
-    rows.MoveTo(table->currentRow());
+    TPickList list(rows, visibleFields, mainForm());
+    if (list.exec() != QDialog::Accepted || list.PickedRecord() < 0) return false;
+    rows.MoveTo(list.PickedRecord());
     return true;
 }
 

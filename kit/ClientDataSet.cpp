@@ -167,6 +167,14 @@ void TClientDataSet::Edit() {
     fire(AfterEdit);
 }
 
+bool TClientDataSet::Modified() const {
+    if (m_state == DataSetState::Insert)
+        return std::any_of(m_buffer.begin(), m_buffer.end(),
+                           [](const QVariant& v) { return !v.isNull(); });
+    if (m_state != DataSetState::Edit) return false;
+    return m_buffer != m_rows[size_t(m_current)]->values;
+}
+
 void TClientDataSet::Insert() {
     checkActive();
     if (Editing()) Post();

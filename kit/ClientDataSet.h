@@ -52,6 +52,9 @@ public:
     void Close();
 
     void Edit();
+    // While editing: whether any value differs from the record as it was (a new record: whether
+    // any value was given).
+    bool Modified() const;
     void Insert();
     void Post();
     void Cancel();

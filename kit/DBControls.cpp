@@ -1,5 +1,6 @@
 #include "DBControls.h"
 
+#include "Consiste.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "KeyCodes.h"
@@ -11,6 +12,7 @@
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -104,6 +106,22 @@ void TEdit::keyPressEvent(QKeyEvent* e) {
     QLineEdit::keyPressEvent(e);
 }
 
+namespace {
+// The selection paste of the middle button goes around the key filter: a filtered edit takes
+// what is pasted only through its filter, which refuses it.
+bool refusesSelectionPaste(const KeyPressHandler& filter, QMouseEvent* e) {
+    return filter && e->button() == Qt::MiddleButton;
+}
+} // namespace
+
+void TEdit::mouseReleaseEvent(QMouseEvent* e) {
+    if (refusesSelectionPaste(OnKeyPress, e)) {
+        e->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
+}
+
 // --- TDBEdit ---------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(QWidget* parent, const QString& name)
@@ -153,6 +171,14 @@ void TDBEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+void TDBEdit::mouseReleaseEvent(QMouseEvent* e) {
+    if (refusesSelectionPaste(OnKeyPress, e)) {
+        e->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
 }
 
 void TDBEdit::focusInEvent(QFocusEvent* e) {
@@ -224,8 +250,13 @@ void TDBDateEditPlus::CheckValidDate() {
     if (!hasDigits(text())) return;
     if (!QDate::fromString(text(), DateFormat).isValid()) {
         focusIntoView(this);
-        throw EDatabaseError(QStringLiteral("'%1' não é uma data válida.").arg(text()));
+        MensErro(QStringLiteral("%1 não é uma data válida.").arg(text()), true);
     }
+}
+
+void TDBDateEditPlus::commitOnExit() {
+    if (Modified()) CheckValidDate();
+    UpdateRecord();
 }
 
 QDate TDBDateEditPlus::GetDate() const {

@@ -21,6 +21,8 @@ class ExitCommit {
 public:
     virtual ~ExitCommit() = default;
     virtual void commitOnExit() = 0; // may throw: the focus then stays
+    // Writes what the control shows into its field, judging nothing else.
+    virtual void writeBack() { commitOnExit(); }
     virtual void afterExit() {}
 };
 
@@ -63,6 +65,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 };
 
 class TDBEdit : public QLineEdit, public FieldLink, public ExitCommit {
@@ -77,10 +80,12 @@ public:
     void UpdateRecord();
     bool Modified() const { return m_modified; }
     void commitOnExit() override { UpdateRecord(); }
+    void writeBack() override { UpdateRecord(); }
     void afterExit() override;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void linkStateChanged() override;
     void linkRecordChanged(TField* field) override;
@@ -115,6 +120,8 @@ public:
     void CheckValidDate();
     QDate GetDate() const;
     void SetDate(const QDate& date); // as the calendar does: starts editing first
+    // The editor judges its text before the field takes it.
+    void commitOnExit() override;
 
 protected:
     QString textForField() const override;

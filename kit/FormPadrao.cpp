@@ -178,7 +178,7 @@ void TfrmPadrao::CommitActiveControl() {
     auto* commit = dynamic_cast<ExitCommit*>(QApplication::focusWidget());
     if (!commit || !isAncestorOf(QApplication::focusWidget())) return;
     try {
-        commit->commitOnExit();
+        commit->writeBack();
     } catch (const EDatabaseError&) {
     }
 }
@@ -211,7 +211,14 @@ void TfrmPadrao::focusMoved(QWidget* to) {
     QWidget* from = m_current;
     m_current = to;
     if (from && !runExitEvents(from, to)) return;
-    runEnterEvents(from, to);
+    // An exit handler that put the focus somewhere else decided where the move ends.
+    if (QApplication::focusWidget() != to) return;
+    if (!runEnterEvents(from, to) && from && from->isVisible() && from->isEnabled()) {
+        m_refocusing = true;
+        from->setFocus(Qt::OtherFocusReason);
+        m_refocusing = false;
+        m_current = from;
+    }
 }
 
 bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {
@@ -240,7 +247,7 @@ bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {
     return true;
 }
 
-void TfrmPadrao::runEnterEvents(QWidget* from, QWidget* to) {
+bool TfrmPadrao::runEnterEvents(QWidget* from, QWidget* to) {
     QList<QWidget*> entered;
     for (QWidget* w = to; w && w != this; w = w->parentWidget()) {
         if (from && (w == from || w->isAncestorOf(from))) break;
@@ -248,6 +255,7 @@ void TfrmPadrao::runEnterEvents(QWidget* from, QWidget* to) {
     }
     for (QWidget* w : entered) {
         auto it = m_onEnter.constFind(w);
-        if (it != m_onEnter.constEnd()) Dispatch(*it);
+        if (it != m_onEnter.constEnd() && !Dispatch(*it)) return false;
     }
+    return true;
 }

@@ -80,7 +80,8 @@ protected:
 private:
     void focusMoved(QWidget* to);
     bool runExitEvents(QWidget* from, QWidget* to);
-    void runEnterEvents(QWidget* from, QWidget* to);
+    // False when a handler refused the entry: the focus then goes back where it came from.
+    bool runEnterEvents(QWidget* from, QWidget* to);
 
     QHash<QWidget*, std::function<void()>> m_onExit, m_onEnter;
     QPointer<QWidget> m_current;

@@ -151,5 +151,4 @@ void TfrmParametros::bindEvents() {
     bindEditingRules();
     bindFieldRules();
     cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
-    medCdFilial->OnChange = [this] { medCdFilialChange(); };
 }

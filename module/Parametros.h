@@ -122,6 +122,24 @@ public:
     void cdsGeralIDTPFERIASPGGetText(TField& sender, QString& text, bool displayText);
     void cdsGeralIDTPFERIASPGSetText(TField& sender, const QString& text);
 
+    // Key filters of the general and branch fields.
+    void dbeVrPeEncTempKeyPress(QWidget* sender, int& key);
+    void dbeVrPeEncEfetKeyPress(QWidget* sender, int& key);
+    void dbeVrPeDescVTKeyPress(QWidget* sender, int& key);
+    void dbeVrCestaBasKeyPress(QWidget* sender, int& key);
+    void dbeVrPrazEfeFunKeyPress(QWidget* sender, int& key);
+    void dbeQtDiasKeyPress(QWidget* sender, int& key);
+    void dbdDtBaseCBKeyPress(QWidget* sender, int& key);
+    void dcbFeriasKeyPress(QWidget* sender, int& key);
+    void medCdFilialKeyPress(QWidget* sender, int& key);
+    void dbeFechamentoKeyPress(QWidget* sender, int& key);
+    void dbeMediConvKeyPress(QWidget* sender, int& key);
+    void dbdUltiFechaKeyPress(QWidget* sender, int& key);
+
+    // Index lookup.
+    void BtnIndiceBeforePesq(QWidget* sender, bool& flag);
+    void BtnIndiceAfterPesq(QWidget* sender);
+
     // Checks of the general record.
     void ValorNegat();
     void dbeCdIndiceCbExit(QWidget* sender);
@@ -139,6 +157,17 @@ public:
 
     // Branch selection.
     void medCdFilialChange();
+    void medCdFilialExit(QWidget* sender);
+    void BtnFilialBeforePesq(QWidget* sender, bool& flag);
+    void BtnFilialAfterPesq(QWidget* sender);
+    void panFilialEnter(QWidget* sender);
+    void panFilialExit();
+
+    // Medical plan lookup and payroll directory.
+    void btnConvMediBeforePesq(QWidget* sender, bool& flag);
+    void btnConvMediAfterPesq(QWidget* sender);
+    void dbeDiretorioExit(QWidget* sender);
+    void btpDirFolhaPagClick(QWidget* sender);
 
 private:
     void createPages();
@@ -154,6 +183,8 @@ private:
     void showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage);
     void checkGeralMenus();
     void checkFilialMenus();
+    // The branch record's unposted changes may be dropped: asked first when there are any.
+    bool mayDropBranchChanges();
     // Enables or disables a page, then gives its menu item the page's state.
     void setPageAndItem(QWidget* page, QAction* item, bool enabled);
     // Sends the record set's pending changes with the write method; merges them once accepted.

@@ -1,0 +1,39 @@
+// The medical plan lookup and the payroll directory of the branch record.
+
+#include "Consiste.h"
+#include "Parametros.h"
+
+void TfrmParametros::btnConvMediBeforePesq(QWidget*, bool&) {
+    ActiveShowAvi(host().mainForm(), 1);
+    try {
+        cdsVdConv.Close();
+        LoadFromServer(netParamZOL, cdsVdConv, QStringLiteral("GetConvMed"),
+                       {QString(), QStringLiteral("T")});
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+}
+
+void TfrmParametros::btnConvMediAfterPesq(QWidget*) {
+    if (dtsFilial.State() == DataSetState::Browse) dtsFilial.Edit();
+    dbeMediConv->setText(cdsVdConv.FieldByName(QStringLiteral("CDCONVMEDI")).AsString());
+    dbeNmConvenioMedico->setText(cdsVdConv.FieldByName(QStringLiteral("NMCONVMEDI")).AsString());
+}
+
+void TfrmParametros::dbeDiretorioExit(QWidget*) {
+    Vd_Diretorio();
+}
+
+void TfrmParametros::btpDirFolhaPagClick(QWidget*) {
+    // Reloading the branch drops an unposted change: not without asking.
+    if (!mayDropBranchChanges()) return;
+    panFilialExit();
+    const QString start = dbeDiretorio->text();
+    sbtAlterarClick();
+    // No branch could be read (no code in the panel, or the read failed): nothing to edit.
+    if (!cdsFilial.Editing()) return;
+    const QString chosen = host().selectDirectory(start);
+    if (!chosen.isEmpty()) dbeDiretorio->setText(chosen);
+}
