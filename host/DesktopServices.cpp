@@ -73,7 +73,10 @@ bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFi
 }
 
 QString DesktopServices::selectDirectory(const QString& start) {
-    if (unattended) return directoryAnswer;
+    if (unattended) {
+        directoryStarts << start;
+        return directoryAnswer;
+    }
     return QFileDialog::getExistingDirectory(mainForm(), QStringLiteral("Selecionar diretório"),
                                              start);
 }

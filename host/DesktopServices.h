@@ -51,6 +51,7 @@ public:
     QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
     QString directoryAnswer;
+    QStringList directoryStarts; // where each directory dialog started
     int busyDepth() const { return m_busyDepth; }
 
 private:

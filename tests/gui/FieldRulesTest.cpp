@@ -330,6 +330,7 @@ private slots:
         services().answers = {ModalResult::Ok};
         services().directoryAnswer.clear();
         click(f->btpDirFolhaPag);
+        QCOMPARE(services().directoryStarts, QStringList{m_dir.path()});
         QCOMPARE(f->dbeDiretorio->text(), m_dir.path());
         QCOMPARE(f->cdsFilial.State(), DataSetState::Edit);
         QVERIFY(!f->cdsFilial.Modified());
