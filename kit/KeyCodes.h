@@ -18,6 +18,8 @@ constexpr int Esc = 27;
 inline int charCodeFor(const QKeyEvent* e) {
     // Every paste shortcut (Shift+Insert too) is the paste character for the filters.
     if (e->matches(QKeySequence::Paste)) return keys::CtrlV;
+    // Selecting all moves the selection, like the arrows: no character for the filters.
+    if (e->matches(QKeySequence::SelectAll)) return keys::None;
     const auto mods = e->modifiers() & ~Qt::KeypadModifier;
     if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) && e->key() >= Qt::Key_A &&
         e->key() <= Qt::Key_Z)

@@ -97,7 +97,9 @@ private slots:
         QTest::keyClick(e, Qt::Key_Insert, Qt::ShiftModifier);
         QTest::mouseClick(e, Qt::MiddleButton);
         QCOMPARE(e->text(), shown);
-        // Backspace passes; Tab still leaves the field.
+        // Selecting all is no typed character; Backspace passes; Tab still leaves the field.
+        QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(e->selectedText(), shown);
         QTest::keyClick(e, Qt::Key_End);
         QTest::keyClick(e, Qt::Key_Backspace);
         QCOMPARE(e->text(), shown.chopped(1));
