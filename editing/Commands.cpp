@@ -12,13 +12,23 @@ void TfrmParametros::setPageAndItem(QWidget* page, QAction* item, bool enabled) 
     item->setEnabled(PageEnabled(page));
 }
 
+void TfrmParametros::enableGeralSubPages() {
+    setPageAndItem(tshEncargos, mnuEncargos, true);
+    setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
+    setPageAndItem(tshAgenda, mnuAgenda, true);
+    setPageAndItem(tshFerias, mnuFerias, true);
+}
+
+void TfrmParametros::noteAbsorbedFailure(const QString& what, const std::exception& e) {
+    // The command ends quietly, but the user must not take what is shown for fresh data.
+    if (!dynamic_cast<const EAbort*>(&e))
+        host().showStatus(QStringLiteral("%1: %2").arg(what, QString::fromUtf8(e.what())));
+}
+
 void TfrmParametros::sbtAlterarClick() {
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
         setPageAndItem(tshFormulario, mnuFormulario, false);
-        setPageAndItem(tshEncargos, mnuEncargos, true);
-        setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
-        setPageAndItem(tshAgenda, mnuAgenda, true);
-        setPageAndItem(tshFerias, mnuFerias, true);
+        enableGeralSubPages();
         cdsGeral.Edit();
         return;
     }
@@ -43,10 +53,7 @@ void TfrmParametros::sbtConfirmarClick() {
     CommitActiveControl();
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
         setPageAndItem(tshFormulario, mnuFormulario, true);
-        setPageAndItem(tshEncargos, mnuEncargos, true);
-        setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
-        setPageAndItem(tshAgenda, mnuAgenda, true);
-        setPageAndItem(tshFerias, mnuFerias, true);
+        enableGeralSubPages();
         dbeCdIndiceCbExit(dbeCdIndiceCb);
         dbeVrCestaBasExit(dbeVrCestaBas);
         dbdDtBaseCBExit(dbdDtBaseCB);
@@ -92,11 +99,8 @@ void TfrmParametros::sbtVerificarClick() {
             dtsFilialStateChange();
         }
     } catch (const std::exception& e) {
-        // The command ends quietly, but the user must not take what is shown for fresh data.
         DeactiveShowAvi();
-        if (!dynamic_cast<const EAbort*>(&e))
-            host().showStatus(QStringLiteral("Não foi possível verificar os dados: %1")
-                                  .arg(QString::fromUtf8(e.what())));
+        noteAbsorbedFailure(QStringLiteral("Não foi possível verificar os dados"), e);
         return;
     }
     DeactiveShowAvi();

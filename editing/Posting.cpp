@@ -47,10 +47,7 @@ void TfrmParametros::cdsFilialAfterPost() {
 
 void TfrmParametros::cdsGeralBeforeCancel() {
     setPageAndItem(tshFormulario, mnuFormulario, true);
-    setPageAndItem(tshEncargos, mnuEncargos, true);
-    setPageAndItem(tshCestaBasica, mnuCestaBasica, true);
-    setPageAndItem(tshAgenda, mnuAgenda, true);
-    setPageAndItem(tshFerias, mnuFerias, true);
+    enableGeralSubPages();
 }
 
 void TfrmParametros::cdsFilialBeforeCancel() {

@@ -60,9 +60,7 @@ void TfrmParametros::panFilialExit() {
     } catch (const std::exception& e) {
         // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch.
         DeactiveShowAvi();
-        if (!dynamic_cast<const EAbort*>(&e))
-            host().showStatus(QStringLiteral("Não foi possível carregar a filial: %1")
-                                  .arg(QString::fromUtf8(e.what())));
+        noteAbsorbedFailure(QStringLiteral("Não foi possível carregar a filial"), e);
         return;
     }
     DeactiveShowAvi();

@@ -185,6 +185,10 @@ private:
     void checkFilialMenus();
     // The branch record's unposted changes may be dropped: asked first when there are any.
     bool mayDropBranchChanges();
+    // Enables the four record sub-pages of "Geral", each with its menu item.
+    void enableGeralSubPages();
+    // Tells in the status bar why a command that ends quietly did not do its work.
+    void noteAbsorbedFailure(const QString& what, const std::exception& e);
     // Enables or disables a page, then gives its menu item the page's state.
     void setPageAndItem(QWidget* page, QAction* item, bool enabled);
     // Sends the record set's pending changes with the write method; merges them once accepted.
