@@ -252,14 +252,16 @@ void TDBGrid::keyPressEvent(QKeyEvent* e) {
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* e) {
+    // The cell under the pointer now: moving the cursor reloads and may scroll the grid.
+    const QModelIndex pressed = indexAt(e->position().toPoint());
+    const int row = pressed.row(), column = pressed.column();
     QTableView::mousePressEvent(e);
-    const QModelIndex index = indexAt(e->position().toPoint());
-    if (!index.isValid() || !OnCellClick || index.column() >= Columns.size()) return;
+    if (!pressed.isValid() || !OnCellClick || column >= Columns.size()) return;
     // A click on another row acts on that row once the cursor is there, never on the row the
     // cursor could not leave.
     TDataSource* s = DataSource();
-    if (s && s->DataSet() && s->DataSet()->RecNo() != index.row()) return;
-    Dispatch([&] { OnCellClick(Columns[index.column()]); });
+    if (s && s->DataSet() && s->DataSet()->RecNo() != row) return;
+    Dispatch([&] { OnCellClick(Columns[column]); });
 }
 
 void TDBGrid::focusInEvent(QFocusEvent* e) {

@@ -142,7 +142,49 @@ private slots:
         QCOMPARE(set.State(), DataSetState::Browse);
         QCOMPARE(f->cdsInspecao.State(), DataSetState::Browse);
         QCOMPARE(shownFlags(), kind == u"cargo" ? QStringLiteral("SNN") : QStringLiteral("NSN"));
+
+        // A quick pair of clicks is two clicks: the tick goes and comes back.
+        markCalls();
+        const QModelIndex i = cell(g, row, QStringLiteral("IDCHECK"));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(i).center());
+        QTest::mouseDClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(i).center());
+        QCOMPARE(calls().size(), 6);
+        QCOMPARE(storedTicks(tickMethod(kind), q), stored);
+        QCOMPARE(ticked(set.Data()), stored);
         QVERIFY(services().shownErrors.isEmpty());
+    }
+
+    // At the window's own size the grid scrolls; one click on a tick of another row moves there
+    // and ticks that cell.
+    void oneClickOnAnotherRow_data() {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Q. Cargo") << "IDCARG"
+                                  << "SNN";
+        QTest::newRow("Q. Depto.") << "IDDEPT"
+                                   << "NSN";
+        QTest::newRow("Q. Padrão") << "IDPADR"
+                                   << "NNS";
+    }
+
+    void oneClickOnAnotherRow() {
+        QFETCH(QString, column);
+        QFETCH(QString, shown);
+        m_window->parametersAction()->trigger();
+        TfrmParametros* f = form();
+        f->mnuQuestionario->trigger();
+        TDBGrid* g = f->dbgQuestCand;
+        focus(f->dbgCargo); // the first questionnaire is by position
+        const int row = rowOf(f->cdsInspecao, QStringLiteral("02003"));
+        g->scrollTo(cell(g, row, QStringLiteral("CDINSPECAO")));
+        const QRect visible =
+            g->visualRect(cell(g, row, column)).intersected(g->viewport()->rect());
+        QVERIFY(!visible.isEmpty());
+        markCalls();
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, visible.center());
+        QCOMPARE(f->cdsInspecao.RecNo(), row);
+        QCOMPARE(calls().size(), 3);
+        QCOMPARE(shownFlags(), shown);
     }
 
     void listLeftEmptyDropsTheMode_data() {
