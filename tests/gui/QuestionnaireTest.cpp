@@ -532,6 +532,13 @@ private slots:
         QTest::keyClick(g, Qt::Key_Space);
         QCOMPARE(calls().size(), 3);
         QCOMPARE(set->FieldByName(field).AsString(), N);
+
+        // Moving down past the last row adds nothing.
+        g->setCurrentIndex(cell(g, rows - 1, field));
+        QTest::keyClick(g, Qt::Key_Down);
+        QCOMPARE(set->RecordCount(), rows);
+        QCOMPARE(set->RecNo(), rows - 1);
+        QVERIFY(!set->Editing());
         QVERIFY(services().shownErrors.isEmpty());
     }
 
