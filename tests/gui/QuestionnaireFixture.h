@@ -1,27 +1,16 @@
 #pragma once
-// What the questionnaire GUI tests share: the real desktop with its embedded service on a SQLite
-// database made for each test, the stored ties read back through the service, the calls it
-// received (from its audit rows), and clicks on grid cells and titles.
+// What the questionnaire GUI tests add to the screen's fixture: the stored ties read back through
+// the service, the calls it received (from its audit rows, in order), failures made on purpose,
+// and clicks on grid cells and titles.
 
 #include "Consiste.h"
-#include "Desktop.h"
-#include "MainWindow.h"
-#include "ModuleState.h"
-#include "Parametros.h"
+#include "ParametrosFixture.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QProgressDialog>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QTemporaryDir>
-#include <QtTest>
 
 namespace {
 
@@ -39,54 +28,32 @@ const QString S = QStringLiteral("S"), N = QStringLiteral("N");
 
 } // namespace
 
-class QuestionnaireFixture {
+class QuestionnaireFixture : public ParametrosFixture {
 protected:
-    QTemporaryDir m_dir;
-    std::unique_ptr<Desktop> m_desktop;
-    std::unique_ptr<MainWindow> m_window;
-    QString m_dbPath;
     int m_auditMark = 0;
 
-    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
-    DesktopServices& services() { return m_desktop->services; }
-
     // Runs statements on the stored data behind the service's back, as another program would.
-    QList<QStringList> sql(const QStringList& statements) {
-        QList<QStringList> rows;
-        {
-            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("teste"));
-            db.setDatabaseName(m_dbPath);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-            if (!db.open()) qFatal("test database");
-            QSqlQuery q(db);
-            for (const QString& s : statements) {
-                if (!q.exec(s)) qFatal("%s", qPrintable(s));
-                while (q.next()) {
-                    QStringList row;
-                    for (int i = 0; i < q.record().count(); ++i)
-                        row << q.value(i).toString();
-                    rows << row;
-                }
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("teste"));
-        return rows;
+    void sql(const QStringList& statements) {
+        for (const QString& statement : statements)
+            execSql(statement);
     }
 
     void markCalls() {
         m_auditMark =
-            sql({QStringLiteral("SELECT COALESCE(MAX(NRAUDITORIA), 0) FROM RHAUDITORIA")})[0][0]
+            sqlColumn(QStringLiteral("SELECT COALESCE(MAX(NRAUDITORIA), 0) FROM RHAUDITORIA"))
+                .value(0)
                 .toInt();
     }
     // The write calls the service stored since the mark, as "method argument argument …".
     QStringList calls() {
         QStringList out;
-        for (const QStringList& row :
-             sql({QStringLiteral("SELECT NMMETODO, DSARGUMENTOS FROM RHAUDITORIA WHERE "
-                                 "NRAUDITORIA > %1 ORDER BY NRAUDITORIA")
-                      .arg(m_auditMark)})) {
-            QStringList words{row[0]};
-            for (const QJsonValue& v : QJsonDocument::fromJson(row[1].toUtf8()).array())
+        for (const QString& row :
+             sqlColumn(QStringLiteral("SELECT NMMETODO || char(9) || DSARGUMENTOS FROM RHAUDITORIA "
+                                      "WHERE NRAUDITORIA > %1 ORDER BY NRAUDITORIA")
+                           .arg(m_auditMark))) {
+            QStringList words{row.section(u'\t', 0, 0)};
+            for (const QJsonValue& v :
+                 QJsonDocument::fromJson(row.section(u'\t', 1).toUtf8()).array())
                 words << v.toString();
             out << words.join(u' ');
         }
@@ -180,28 +147,9 @@ protected:
         return kind == u"cargo" ? QStringLiteral("01001") : QStringLiteral("01002");
     }
 
-    void start() {
-        QVERIFY(m_dir.isValid());
-        m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
-        QFile::remove(m_dbPath);
-        m_desktop = std::make_unique<Desktop>();
-        QString message;
-        QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
-        m_window = std::make_unique<MainWindow>(m_desktop->services);
-        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
-                                           QStringLiteral("/../modules"),
-                                       &message),
-                 qPrintable(message));
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    }
-
     void stop() {
         if (form()) QCOMPARE(services().busyDepth(), 0);
-        m_window.reset();
-        m_desktop.reset();
-        setHostServices(nullptr);
-        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        stopDesktop();
     }
 
     static QString cellProblem(const QImage& image, const QRect& r, char kind, const QColor& bg) {

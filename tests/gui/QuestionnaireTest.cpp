@@ -6,11 +6,11 @@
 
 #include <QtTest>
 
-class QuestionnaireTest : public QObject, private QuestionnaireFixture {
+class QuestionnaireTest : public QuestionnaireFixture {
     Q_OBJECT
 
 private slots:
-    void init() { start(); }
+    void init() { startDesktop(); }
     void cleanup() { stop(); }
 
     void demoDataKeepsTheModesExclusive() {
