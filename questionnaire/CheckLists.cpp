@@ -58,7 +58,8 @@ void TfrmParametros::cdsDeptoBeforeInsert() {
 }
 
 void TfrmParametros::dbgCargoCellClick(TColumn& Column) {
-    if (Column.FieldName != IDCHECK) return;
+    // A list left on screen for a questionnaire with blank ticks is closed: nothing to tick.
+    if (Column.FieldName != IDCHECK || !cdsCargo.Active()) return;
     cdsInspecao.Edit();
     cdsCargo.Edit();
     TField& check = cdsCargo.FieldByName(IDCHECK);
@@ -95,7 +96,7 @@ void TfrmParametros::departmentClick(TColumn& column, QStringList& failures) {
     ActiveShowAvi(host().mainForm(), 1);
     QString department;
     try {
-        if (column.FieldName == IDCHECK) {
+        if (column.FieldName == IDCHECK && cdsDepto.Active()) {
             cdsInspecao.Edit();
             cdsDepto.Edit();
             TField& check = cdsDepto.FieldByName(IDCHECK);
@@ -188,6 +189,7 @@ void TfrmParametros::dbgDeptoTitleClick(TColumn& Column) {
 // the walk is not painted; the current row ends on the last one.
 void TfrmParametros::invertCheckList(TDBGrid* grid, TClientDataSet& set,
                                      const std::function<void(TColumn&)>& click) {
+    if (!set.Active()) return;
     WaitCursor wait;
     set.First();
     DetachedGrid detached(grid);

@@ -262,6 +262,13 @@ private slots:
         QVERIFY(!f->cdsCargo.Active() && !f->cdsDepto.Active());
         QVERIFY(f->dbgCargo->isVisible());
         QVERIFY(!f->dbgDepto->isVisible());
+        // The list left on screen is closed: its title and Space do nothing.
+        clickTitle(f->dbgCargo, QStringLiteral("IDCHECK"));
+        focus(f->dbgCargo);
+        QTest::keyClick(f->dbgCargo, Qt::Key_Space);
+        focus(f->dbgQuestCand);
+        QVERIFY(services().shownErrors.isEmpty());
+        QCOMPARE(f->cdsInspecao.State(), DataSetState::Browse);
 
         for (const char* field : {"CDINSPECAO", "NMINSPECAO"}) {
             Cli_zol00900::boCargVazio = Cli_zol00900::boDepVazio = true;
