@@ -8,33 +8,41 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
-namespace {
 class CellDelegate : public QStyledItemDelegate {
 public:
     explicit CellDelegate(TDBGrid* grid)
         : QStyledItemDelegate(grid)
         , m_grid(grid) {}
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+    void paint(QPainter* painter, const QStyleOptionViewItem& given,
                const QModelIndex& index) const override {
+        QStyleOptionViewItem option = given;
+        if (!m_grid->AlwaysShowSelection && !m_grid->hasFocus())
+            option.state &= ~QStyle::State_Selected;
         QStyledItemDelegate::paint(painter, option, index);
         if (!m_grid->OnDrawColumnCell || index.column() >= m_grid->Columns.size()) return;
         painter->save();
         QStyleOptionViewItem state = option;
         initStyleOption(&state, index);
         // The canvas brush is the cell's background for its state, as the grid painted it.
+        const QPalette::ColorGroup group =
+            !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                    : QPalette::Inactive;
         const bool highlighted = option.state & QStyle::State_Selected;
-        painter->setBrush(highlighted ? option.palette.highlight() : option.palette.base());
+        painter->setBrush(
+            option.palette.brush(group, highlighted ? QPalette::Highlight : QPalette::Base));
+        m_grid->m_drawingRow = index.row();
         Dispatch([&] {
             m_grid->OnDrawColumnCell(painter, option.rect, index.column(),
                                      m_grid->Columns[index.column()], state);
         });
+        m_grid->m_drawingRow = -1;
         painter->restore();
     }
 
 private:
     TDBGrid* m_grid;
 };
-} // namespace
 
 // --- DataSetModel ----------------------------------------------------------------------------
 
@@ -54,11 +62,13 @@ void DataSetModel::setSource(TDataSource* source) {
 }
 
 void DataSetModel::reset() {
+    // The current column survives the reset, as the user left it.
+    const int column = m_grid->currentIndex().column();
     beginResetModel();
     const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
     m_snapshot = ds && ds->Active() ? ds->Data() : protocol::DataPacket();
     endResetModel();
-    m_grid->syncCurrentRow();
+    m_grid->syncCurrentRow(column);
 }
 
 void DataSetModel::linkStateChanged() {
@@ -90,12 +100,16 @@ int DataSetModel::columnCount(const QModelIndex& parent) const {
 QVariant DataSetModel::cellValue(int row, int column) const {
     if (row < 0 || row >= m_snapshot.rows.size() || column < 0 || column >= m_grid->Columns.size())
         return {};
+    const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    if (ds && ds->Editing() && row == ds->RecNo())
+        if (TField* f = ds->FindField(m_grid->Columns[column].FieldName)) return f->Value();
     const int col = m_snapshot.indexOf(m_grid->Columns[column].FieldName);
     return col < 0 ? QVariant() : m_snapshot.rows[row][col];
 }
 
 QVariant DataSetModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
+    if (role == Qt::EditRole) return cellValue(index.row(), index.column()).toString();
     if (role == Qt::DisplayRole) {
         const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
         // The current row shows the record as it is being edited.
@@ -106,6 +120,25 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const {
         return v.typeId() == QMetaType::Double ? QVariant(FloatToStr(v.toDouble())) : v;
     }
     return {};
+}
+
+Qt::ItemFlags DataSetModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && m_grid->InPlaceEditing && index.column() < m_grid->Columns.size() &&
+        !m_grid->Columns[index.column()].ReadOnly)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool DataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) || !m_source) return false;
+    TClientDataSet* ds = m_source->DataSet();
+    TField* f = ds ? ds->FindField(m_grid->Columns[index.column()].FieldName) : nullptr;
+    if (!f || index.row() != ds->RecNo()) return false;
+    // Through the data source, so that a browsed record starts editing first.
+    return Dispatch([&] {
+        if (m_source->Edit()) f->SetText(value.toString());
+    });
 }
 
 QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -126,7 +159,8 @@ TDBGrid::TDBGrid(QWidget* parent, const QString& name)
     setItemDelegate(new CellDelegate(this));
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setSectionsMovable(true);
@@ -153,17 +187,27 @@ int TDBGrid::SelectedIndex() const {
     return currentIndex().isValid() ? currentIndex().column() : 0;
 }
 
+QVariant TDBGrid::ColumnValue(const TColumn& column) const {
+    TDataSource* s = DataSource();
+    const TClientDataSet* ds = s ? s->DataSet() : nullptr;
+    if (!ds) return {};
+    const int row = m_drawingRow >= 0 ? m_drawingRow : ds->RecNo();
+    const int col = IndiceCol(this, column.FieldName);
+    return col < 0 ? QVariant() : m_model->cellValue(row, col);
+}
+
 TField* TDBGrid::SelectedField() const {
     TDataSource* s = DataSource();
     if (!s || !s->DataSet() || Columns.isEmpty()) return nullptr;
     return s->DataSet()->FindField(Columns.value(SelectedIndex()).FieldName);
 }
 
-void TDBGrid::syncCurrentRow() {
+void TDBGrid::syncCurrentRow(int column) {
     TDataSource* s = DataSource();
     const int row = s && s->DataSet() ? s->DataSet()->RecNo() : -1;
     if (row < 0 || row >= m_model->rowCount()) return;
-    const int col = std::max(0, currentIndex().column());
+    const int col = std::clamp(column >= 0 ? column : currentIndex().column(), 0,
+                               std::max(0, m_model->columnCount() - 1));
     m_syncing = true;
     setCurrentIndex(m_model->index(row, col));
     m_syncing = false;
@@ -198,14 +242,36 @@ void TDBGrid::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    // Space opens the editor where editing is allowed; it never clears the current cell.
+    if (key == Qt::Key_Space) {
+        edit(currentIndex(), AnyKeyPressed, e);
+        e->accept();
+        return;
+    }
     QTableView::keyPressEvent(e);
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* e) {
+    // The cell under the pointer now: moving the cursor reloads and may scroll the grid.
+    const QModelIndex pressed = indexAt(e->position().toPoint());
+    const int row = pressed.row(), column = pressed.column();
     QTableView::mousePressEvent(e);
-    const QModelIndex index = indexAt(e->position().toPoint());
-    if (index.isValid() && OnCellClick && index.column() < Columns.size())
-        Dispatch([&] { OnCellClick(Columns[index.column()]); });
+    if (!pressed.isValid() || !OnCellClick || column >= Columns.size()) return;
+    // A click on another row acts on that row once the cursor is there, never on the row the
+    // cursor could not leave.
+    TDataSource* s = DataSource();
+    if (s && s->DataSet() && s->DataSet()->RecNo() != row) return;
+    Dispatch([&] { OnCellClick(Columns[column]); });
+}
+
+void TDBGrid::focusInEvent(QFocusEvent* e) {
+    QTableView::focusInEvent(e);
+    if (!AlwaysShowSelection) viewport()->update();
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent* e) {
+    QTableView::focusOutEvent(e);
+    if (!AlwaysShowSelection) viewport()->update();
 }
 
 int IndiceCol(const TDBGrid* grid, const QString& fieldName) {

@@ -11,6 +11,7 @@
 #include <functional>
 
 class TDBGrid;
+class CellDelegate;
 
 struct TColumn {
     TColumn() = default;
@@ -38,8 +39,11 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
-    // The value of a cell of any row, read without moving the cursor.
+    // The value of a cell of any row, read without moving the cursor; the current row gives the
+    // record as it is being edited.
     QVariant cellValue(int row, int column) const;
 
 private:
@@ -65,7 +69,13 @@ public:
     void SetColumns(const QList<TColumn>& columns);
     int SelectedIndex() const; // current column
     TField* SelectedField() const;
+    // Cells of columns that are not read-only open an editor (typing, F2, double click).
     bool InPlaceEditing = true;
+    // Off: the current cell is highlighted only while the grid has the focus.
+    bool AlwaysShowSelection = true;
+    // The value of the column's field in the row being drawn, inside OnDrawColumnCell; in the
+    // current row otherwise.
+    QVariant ColumnValue(const TColumn& column) const;
 
     std::function<void(TColumn& column)> OnCellClick;
     std::function<void(TColumn& column)> OnTitleClick;
@@ -76,18 +86,23 @@ public:
                        const QStyleOptionViewItem& state)>
         OnDrawColumnCell;
 
-    // Follows the record set's cursor (the model calls it).
-    void syncCurrentRow();
+    // Follows the record set's cursor (the model calls it), keeping the column given or the
+    // current one.
+    void syncCurrentRow(int column = -1);
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
     friend class DataSetModel;
+    friend class CellDelegate;
     DataSetModel* m_model;
     bool m_syncing = false;
+    int m_drawingRow = -1;
 };
 
 // The index of the grid column that shows the field, or -1.

@@ -239,6 +239,7 @@ void TfrmParametros::createQuestionarioPage() {
     for (TDBGrid* g : {dbgCargo, dbgDepto}) {
         g->setFrameShape(QFrame::NoFrame);
         g->InPlaceEditing = false;
+        g->AlwaysShowSelection = false;
         listLayout->addWidget(g);
         g->hide();
     }

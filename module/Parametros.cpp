@@ -120,7 +120,7 @@ void TfrmParametros::bindFields() {
                               {QStringLiteral("IDDEPT"), QStringLiteral("Q. Depto."), -1, false},
                               {QStringLiteral("IDPADR"), QStringLiteral("Q. Padrão"), 54, false}});
     dbgQuestCand->SetDataSource(&dtsInspecao);
-    TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✓"), 16, false};
+    TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 16, false};
     tick.TitleColor = palette().color(QPalette::Button);
     dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
     dbgCargo->SetDataSource(&dtsCargo);
@@ -151,4 +151,5 @@ void TfrmParametros::bindEvents() {
     bindEditingRules();
     bindFieldRules();
     cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
+    bindQuestionnaireEvents();
 }

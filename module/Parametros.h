@@ -152,8 +152,36 @@ public:
     void dbeFechamentoExit(QWidget* sender);
     void Vd_Diretorio();
 
-    // Questionnaire lists.
+    // ---- Questionnaire associations: the grid, the check lists and the tick painting ----
     void cdsInspecaoAfterScroll();
+    void cdsInspecaoBeforeScroll();
+    void cdsInspecaoBeforeInsert();
+    void cdsCargoBeforeInsert();
+    void cdsDeptoBeforeInsert();
+    void panDepCargExit();
+    void dbgQuestCandCellClick(TColumn& Column);
+    void dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgQuestCandColEnter();
+    void dbgQuestCandEnter();
+    void dbgCargoCellClick(TColumn& Column);
+    void dbgDeptoCellClick(TColumn& Column);
+    void dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgCargoTitleClick(TColumn& Column);
+    void dbgDeptoTitleClick(TColumn& Column);
+    void dbgCargoExit();
+    void dbgDeptoExit();
+    void dbgCargoEnter();
+    void dbgDeptoEnter();
+    void dbgCargoColEnter();
+    void dbgDeptoColEnter();
+    void dbgQuestCandDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol,
+                                    TColumn& Column, const QStyleOptionViewItem& State);
+    void dbgCargoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
+                                const QStyleOptionViewItem& State);
+    void dbgDeptoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
+                                const QStyleOptionViewItem& State);
+    // ---- end of the questionnaire associations ----
 
     // Branch selection.
     void medCdFilialChange();
@@ -196,4 +224,13 @@ private:
     QString questionnaireLevelArgument() const;
     // The index kind as the index table stores it: "1" percentage, "2" value, "0" none chosen.
     QString indexKindDigit() const;
+    void bindQuestionnaireEvents();
+    // Questionnaire associations.
+    void departmentClick(TColumn& column, QStringList& failures);
+    void showDepartmentFailures(const QStringList& failures);
+    void invertCheckList(TDBGrid* grid, TClientDataSet& set,
+                         const std::function<void(TColumn&)>& click);
+    void leaveCheckList(TDBGrid* grid, TClientDataSet& set, const QString& modeField,
+                        bool& emptyFlag);
+    void paintTickCell(QPainter* canvas, const QRect& rect, const QVariant& value) const;
 };

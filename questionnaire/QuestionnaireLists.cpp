@@ -37,3 +37,9 @@ void TfrmParametros::cdsInspecaoAfterScroll() {
         dbgDepto->hide();
     }
 }
+
+// Leaving the panel of the two lists brings the lower area back in line with the current
+// questionnaire's mode, which leaving a list may just have dropped.
+void TfrmParametros::panDepCargExit() {
+    cdsInspecaoAfterScroll();
+}

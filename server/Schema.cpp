@@ -179,8 +179,9 @@ void fillDemo(Storage& s) {
                {{t("0001"), t("01002"), t("001")},
                 {t("0001"), t("01002"), t("002")},
                 {t("0002"), t("02001"), t("004")}});
+    // The standard questionnaire of a branch has no position or department ties there.
     insertRows(s, "INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES (?, ?)",
-               {{t("0001"), t("01001")}, {t("0002"), t("02001")}});
+               {{t("0001"), t("01003")}, {t("0002"), t("02002")}});
     const Engine e = s.engine();
     QSqlQuery& geral =
         s.query("UPDATE PARAMRH SET VRPRAZEFEFUN = ?, VRPEENCEFET = ?, VRPEENCTEMP = ?, "
