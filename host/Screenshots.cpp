@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     }
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
-    window.setServerText(desktop.serverDescription);
+    window.setServerText(desktop.serverDescription, desktop.serverDetails);
     window.resize(900, 620);
     if (!window.loadModules(modulesDir, &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));

@@ -63,6 +63,9 @@ public:
     TDataSource* DataSource() const { return m_model->source(); }
     QList<TColumn> Columns;
     void SetColumns(const QList<TColumn>& columns);
+    // The width a column is shown with: its declared width scaled to the grid's font, never
+    // narrower than its title; -1 for the default width.
+    int DisplayWidth(int column) const;
     int SelectedIndex() const; // current column
     TField* SelectedField() const;
     bool InPlaceEditing = true;
@@ -83,8 +86,10 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void changeEvent(QEvent* e) override;
 
 private:
+    void applyColumnWidths();
     friend class DataSetModel;
     DataSetModel* m_model;
     bool m_syncing = false;

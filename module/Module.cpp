@@ -1,5 +1,6 @@
 // The module's exported entries: load, unload and opening the screen.
 
+#include "Dispatch.h"
 #include "ModuleState.h"
 #include "Parametros.h"
 
@@ -70,14 +71,24 @@ RH_EXPORT void Finalize() {
 }
 
 RH_EXPORT void IniProc() {
-    using namespace Cli_zol00900;
-    WaitCursor pointer;
-    if (!boIdCriado) {
-        auto* form = new TfrmParametros(host().mainForm());
-        form->Create();
-        frmParametros = form;
-        boIdCriado = true;
-    }
-    host().showChildForm(frmParametros);
+    // A C entry point: no failure may leave it; the host's error handling reports it.
+    Dispatch([] {
+        using namespace Cli_zol00900;
+        WaitCursor pointer;
+        // The pointer too: a form destroyed without being closed leaves the flag set.
+        const bool created = !boIdCriado || !frmParametros;
+        if (created) {
+            auto* form = new TfrmParametros(host().mainForm());
+            form->Create();
+            frmParametros = form;
+            boIdCriado = true;
+        }
+        TfrmParametros* form = frmParametros;
+        const int activations = form->ActivationCount();
+        host().showChildForm(form);
+        // An active child window is not activated again: asking for the screen once more
+        // counts as the activation that repeats a first load that failed.
+        if (!created && boPrimVez && form->ActivationCount() == activations) form->Activate();
+    });
 }
 }
