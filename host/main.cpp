@@ -6,6 +6,17 @@
 #include <QStandardPaths>
 
 int main(int argc, char** argv) {
+    // Help needs no display: answer it before the window system is reached.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "--ajuda" || arg == "-?") {
+            DesktopOptions ignored;
+            QString help;
+            parseDesktopOptions({QStringLiteral("rh"), QStringLiteral("--help")}, &ignored, &help);
+            fputs(help.toUtf8().constData(), stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rh"));
     QApplication::setWindowIcon(ProductIcon());
@@ -15,7 +26,7 @@ int main(int argc, char** argv) {
     QString message;
     bool helpAsked = false;
     if (!parseDesktopOptions(QApplication::arguments(), &options, &message, &helpAsked)) {
-        fprintf(helpAsked ? stdout : stderr, "%s\n", qPrintable(message));
+        fprintf(helpAsked ? stdout : stderr, "%s\n", message.toUtf8().constData());
         return helpAsked ? 0 : 2;
     }
     if (options.modulesDir.isEmpty())

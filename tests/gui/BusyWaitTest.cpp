@@ -183,6 +183,21 @@ private slots:
         QCOMPARE(s.shownErrors.size(), 1);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
+
+    void failedFirstLoadIsRetriedWhenTheApplicationIsActiveAgain() {
+        m_slow->gate("GetGeral", SlowServer::Mode::Drop);
+        openScreen();
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+        QVERIFY(Cli_zol00900::boPrimVez);
+        // The user goes to another program and comes back. The offscreen platform never
+        // leaves the active state, so the test says what a desktop platform says.
+        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+        QVERIFY(Cli_zol00900::boPrimVez);
+        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+        QVERIFY(!Cli_zol00900::boPrimVez);
+        QVERIFY(form()->cdsGeral.Active());
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+    }
 };
 
 QTEST_MAIN(BusyWaitTest)
