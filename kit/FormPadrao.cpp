@@ -1,5 +1,6 @@
 #include "FormPadrao.h"
 
+#include "CallWait.h"
 #include "DBControls.h"
 #include "Dispatch.h"
 
@@ -161,6 +162,7 @@ void TfrmPadrao::Create() {
 }
 
 void TfrmPadrao::Activate() {
+    if (CallWaiting()) return; // the form is still busy with a call: no activation runs
     ++m_activations;
     Dispatch([this] { FormActivate(); });
 }

@@ -99,6 +99,7 @@ private slots:
         QSet<int> frames;
         bool animationShown = true;
         Qt::CursorShape pointer = Qt::ArrowCursor;
+        bool nestedLoadRan = false;
         QStringList statesDuring;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
@@ -113,6 +114,9 @@ private slots:
                 f->sbtAlterar->installEventFilter(&recorder);
                 QTest::keyClick(f->dbeVrPeEncTemp, Qt::Key_5);
                 QTest::mouseClick(f->sbtAlterar, Qt::LeftButton);
+                // The window becoming active again meanwhile runs no second load.
+                f->Activate();
+                nestedLoadRan = !Cli_zol00900::boPrimVez;
             }
             animationShown = animationShown && animation()->isVisible();
             frames.insert(animation()->Frame());
@@ -127,6 +131,7 @@ private slots:
         QVERIFY(animationShown);
         QCOMPARE(pointer, Qt::WaitCursor);
         QCOMPARE(recorder.count, 0);
+        QVERIFY(!nestedLoadRan);
         QVERIFY(!form()->cdsGeral.Editing());
         QVERIFY(!Cli_zol00900::boPrimVez);
         QVERIFY(!animation()->isVisible());
