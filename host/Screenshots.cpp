@@ -15,6 +15,8 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    installPortuguese();
+    QApplication::setWindowIcon(ProductIcon());
     if (argc < 2) {
         fprintf(stderr, "uso: rhscreens PASTA\n");
         return 2;
