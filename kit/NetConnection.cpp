@@ -122,15 +122,28 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
 
 bool TNetConnection::waitFor(Wait what, int timeoutMs) {
     QTcpSocket* s = m_socket.get();
-    if (!CallWait::Available()) {
+    const auto block = [s, what](int ms) {
         switch (what) {
         case Wait::Connected:
-            return s->waitForConnected(timeoutMs);
+            return s->waitForConnected(ms);
         case Wait::Written:
-            return s->waitForBytesWritten(timeoutMs);
+            return s->waitForBytesWritten(ms);
         case Wait::Readable:
-            return s->waitForReadyRead(timeoutMs);
+            return s->waitForReadyRead(ms);
         }
+        return false;
+    };
+    if (!CallWait::Available()) return block(timeoutMs);
+    // Most answers come within milliseconds: wait for them on the socket alone, and let the
+    // window paint and animate only when the server takes longer. (A connect that times out
+    // on the socket is abandoned, so connecting always waits in the loop.)
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int quickMs = 30;
+    if (what != Wait::Connected && timeoutMs > quickMs) {
+        if (block(quickMs)) return true;
+        if (s->state() == QAbstractSocket::UnconnectedState) return false;
+        timeoutMs -= int(clock.elapsed());
     }
     const auto ready = [s, what] {
         switch (what) {
