@@ -1,8 +1,7 @@
 #include "MainWindow.h"
 
-#include "Desktop.h"
-
 #include "BusyAnimation.h"
+#include "Desktop.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
