@@ -153,11 +153,13 @@ private slots:
         for (const QString& line :
              QString::fromUtf8(nm.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
             const QString name = line.section(u' ', 2);
-            // The linker's own section markers are in every library.
+            // The linker's own section markers are in every library, and the address
+            // sanitizer marks every exported variable.
             if (!QStringList{QStringLiteral("__bss_start"), QStringLiteral("_edata"),
                              QStringLiteral("_end"), QStringLiteral("_init"),
                              QStringLiteral("_fini")}
-                     .contains(name))
+                     .contains(name) &&
+                !name.startsWith(QStringLiteral("__odr_asan")))
                 symbols << name;
         }
         symbols.sort();
