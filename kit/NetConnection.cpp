@@ -61,7 +61,7 @@ void TNetConnection::transportFailure(const QString& what) {
     const QString where = QStringLiteral("%1:%2").arg(Host).arg(Port);
     SetConnected(false);
     throw EServerError(
-        QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2")
+        QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2.")
             .arg(where, what));
 }
 
