@@ -1,41 +1,70 @@
 #include "Desktop.h"
 
+#include "NetConnection.h"
+
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTranslator>
 #include <QUrl>
 
-bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message) {
+namespace {
+const char* const helpText =
+    "Uso: rh [opções]\n"
+    "Recursos Humanos: a tela de parâmetros gerais e as demais telas do sistema.\n"
+    "\n"
+    "Sem opções, o rh usa o servidor interno e o banco de dados da pasta de dados do usuário.\n"
+    "\n"
+    "Opções:\n"
+    "  --server HOST:PORTA      servidor de aplicação a usar no lugar do servidor interno\n"
+    "  --db BANCO               banco de dados: sqlite:CAMINHO ou postgresql://…\n"
+    "                           (com --server, o mesmo banco desse servidor)\n"
+    "  --branch CÓDIGO          filial em que se vai trabalhar\n"
+    "  --token-file ARQUIVO     arquivo com a chave de acesso ao servidor\n"
+    "  --modules PASTA          pasta dos módulos\n"
+    "  -h, --help, --ajuda      mostra este texto e sai\n";
+} // namespace
+
+bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message,
+                         bool* helpAsked) {
+    if (helpAsked) *helpAsked = false;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Recursos Humanos"));
-    parser.addHelpOption();
-    parser.addOption({QStringLiteral("server"), QStringLiteral("Servidor de aplicação HOST:PORTA."),
-                      QStringLiteral("HOST:PORT")});
-    parser.addOption({QStringLiteral("db"),
-                      QStringLiteral("Banco de dados: sqlite:CAMINHO ou postgresql://…"),
-                      QStringLiteral("DB")});
-    parser.addOption(
-        {QStringLiteral("branch"), QStringLiteral("Filial atual."), QStringLiteral("CODE")});
-    parser.addOption({QStringLiteral("token-file"),
-                      QStringLiteral("Arquivo com a chave de acesso ao servidor."),
-                      QStringLiteral("FILE")});
-    parser.addOption(
-        {QStringLiteral("modules"), QStringLiteral("Pasta dos módulos."), QStringLiteral("DIR")});
+    parser.addOption({QStringList{QStringLiteral("h"), QStringLiteral("help"),
+                                  QStringLiteral("ajuda"), QStringLiteral("?")},
+                      QString()});
+    parser.addOption({QStringLiteral("server"), QString(), QStringLiteral("HOST:PORTA")});
+    parser.addOption({QStringLiteral("db"), QString(), QStringLiteral("BANCO")});
+    parser.addOption({QStringLiteral("branch"), QString(), QStringLiteral("CODIGO")});
+    parser.addOption({QStringLiteral("token-file"), QString(), QStringLiteral("ARQUIVO")});
+    parser.addOption({QStringLiteral("modules"), QString(), QStringLiteral("PASTA")});
+    // Qt's own messages are in English: the user gets ours.
     if (!parser.parse(args)) {
-        *message = parser.errorText();
+        const QStringList unknown = parser.unknownOptionNames();
+        *message = unknown.isEmpty() ? QStringLiteral("Falta o valor de uma opção. Use rh --ajuda.")
+                                     : QStringLiteral("Opção desconhecida: %1. Use rh --ajuda.")
+                                           .arg(unknown.join(QStringLiteral(", ")));
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        *message = parser.helpText();
+        *message = QString::fromUtf8(helpText);
+        if (helpAsked) *helpAsked = true;
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *message = QStringLiteral("Argumento inesperado: %1. Use rh --ajuda.")
+                       .arg(parser.positionalArguments().first());
         return false;
     }
     options->server = parser.value(QStringLiteral("server"));
@@ -84,11 +113,61 @@ bool openSharedDatabase(const QString& db, QString* message) {
         return false;
     }
     if (!database.open()) {
-        *message = QStringLiteral("Não foi possível abrir o banco de dados: %1")
-                       .arg(database.lastError().text());
+        // The driver's own text is English and technical: it goes to the log, not to the user.
+        qWarning("dtmDBGeral: %s", qPrintable(database.lastError().text()));
+        *message =
+            db.startsWith(u"sqlite:")
+                ? QStringLiteral("Não foi possível abrir o banco de dados %1.").arg(db.mid(7))
+                : QStringLiteral("Não foi possível conectar ao banco de dados: verifique o "
+                                 "endereço, o usuário e a senha, e se o servidor de banco "
+                                 "de dados está no ar.");
         return false;
     }
     return true;
+}
+
+QString defaultDatabasePath(QString* message) {
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString folder = home + QStringLiteral("/rh");
+    if (!QDir().mkpath(folder)) {
+        *message = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(folder);
+        return {};
+    }
+    const QString path = folder + QStringLiteral("/rh.db");
+    // Earlier versions kept it one folder deeper (rh/rh).
+    const QString old = folder + QStringLiteral("/rh/rh.db");
+    if (!QFile::exists(path) && QFile::exists(old)) {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+            const QString from = old + QLatin1String(suffix);
+            if (QFile::exists(from) && !QFile::rename(from, path + QLatin1String(suffix))) {
+                *message = QStringLiteral("Não foi possível mover o banco de dados de %1 para %2.")
+                               .arg(old, path);
+                return {};
+            }
+        }
+        QDir().rmdir(folder + QStringLiteral("/rh"));
+    }
+    return path;
+}
+
+bool installPortuguese() {
+    const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    QLocale::setDefault(brazil);
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(brazil, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
+QIcon ProductIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64})
+        icon.addFile(QStringLiteral(":/rh/icons/rh-%1.png").arg(size));
+    return icon;
 }
 
 Desktop::Desktop() = default;
@@ -108,12 +187,9 @@ Desktop::~Desktop() {
 bool Desktop::start(const DesktopOptions& options, QString* message) {
     QString db = options.db;
     if (db.isEmpty()) {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        if (!QDir().mkpath(folder)) {
-            *message = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(folder);
-            return false;
-        }
-        db = QStringLiteral("sqlite:") + folder + QStringLiteral("/rh.db");
+        const QString path = defaultDatabasePath(message);
+        if (path.isEmpty()) return false;
+        db = QStringLiteral("sqlite:") + path;
     }
     if (options.server.isEmpty()) {
         // The embedded service: loopback only, and only with the token made now.
@@ -135,8 +211,10 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
         }
         services.serverHost = QStringLiteral("127.0.0.1");
         services.serverPort = m_embedded->port();
-        serverDescription =
-            QStringLiteral("Servidor interno (127.0.0.1:%1)").arg(services.serverPort);
+        serverDescription = QStringLiteral("Servidor interno");
+        serverDetails = QStringLiteral("Servidor de aplicação interno, no endereço 127.0.0.1, "
+                                       "porta %1.")
+                            .arg(services.serverPort);
     } else {
         const qsizetype colon = options.server.lastIndexOf(u':');
         services.serverHost = options.server.left(colon);
@@ -150,26 +228,40 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
             }
             services.token = QString::fromUtf8(file.readAll()).trimmed();
         }
-        serverDescription = QStringLiteral("Servidor %1").arg(options.server);
+        serverDescription = QStringLiteral("Servidor %1").arg(services.serverHost);
+        serverDetails = QStringLiteral("Servidor de aplicação %1, porta %2.")
+                            .arg(services.serverHost)
+                            .arg(services.serverPort);
         QTcpSocket probe;
         probe.connectToHost(services.serverHost, quint16(services.serverPort));
         if (!probe.waitForConnected(3000)) {
-            *message = QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2")
-                           .arg(options.server, probe.errorString());
+            *message = QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.")
+                           .arg(options.server, SocketFailureText(probe.error()));
             return false;
         }
     }
     if (!openSharedDatabase(db, message)) return false;
 
+    // Without --branch, the branch chosen last time, when it still exists.
+    QString branch = options.branch;
+    if (branch.isEmpty() && !services.settingsPath.isEmpty()) {
+        const QString remembered = QSettings(services.settingsPath, QSettings::IniFormat)
+                                       .value(QStringLiteral("filial"))
+                                       .toString();
+        QSqlQuery known(QSqlDatabase::database(QStringLiteral("dtmDBGeral")));
+        known.prepare(QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ?"));
+        known.addBindValue(remembered);
+        if (!remembered.isEmpty() && known.exec() && known.next()) branch = remembered;
+    }
     QSqlQuery q(QSqlDatabase::database(QStringLiteral("dtmDBGeral")));
-    q.prepare(options.branch.isEmpty()
+    q.prepare(branch.isEmpty()
                   ? QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")
                   : QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
-    if (!options.branch.isEmpty()) q.addBindValue(options.branch);
+    if (!branch.isEmpty()) q.addBindValue(branch);
     if (!q.exec() || !q.next()) {
-        *message = options.branch.isEmpty()
+        *message = branch.isEmpty()
                        ? QStringLiteral("Não há filial cadastrada no banco de dados.")
-                       : QStringLiteral("A filial %1 não está cadastrada.").arg(options.branch);
+                       : QStringLiteral("A filial %1 não está cadastrada.").arg(branch);
         return false;
     }
     services.branch = q.value(0).toString();

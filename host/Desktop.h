@@ -3,6 +3,7 @@
 
 #include "DesktopServices.h"
 
+#include <QIcon>
 #include <QStringList>
 #include <memory>
 
@@ -18,8 +19,14 @@ struct DesktopOptions {
     QString modulesDir;
 };
 
-// Reads the command line; false with a message for the user when it is wrong.
-bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message);
+// Reads the command line; false with a message for the user when it is wrong. A request for
+// help also returns false, with the help text and *helpAsked set.
+bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message,
+                         bool* helpAsked = nullptr);
+
+// The user's SQLite database, in the data folder; one left in the folder of earlier versions is
+// moved there first. Empty with a message when the folder cannot be made.
+QString defaultDatabasePath(QString* message);
 
 class Desktop {
 public:
@@ -32,12 +39,19 @@ public:
     // of shown, and starts the embedded service on the SQLite file at the path.
     bool startUnattended(const QString& sqlitePath, QString* message);
     DesktopServices services;
-    QString serverDescription;
+    QString serverDescription; // "Servidor interno" or the server's host
+    QString serverDetails;     // where exactly: address and port
     QString defaultBranchName;
 
 private:
     std::unique_ptr<rhserver::RhServer> m_embedded;
 };
+
+// Qt's own texts (dialog buttons, window and context menus) in Brazilian Portuguese, and
+// Brazilian number and date formats; false when Qt's translations are not installed.
+bool installPortuguese();
+// The product's icon, for the main window and every screen's window.
+QIcon ProductIcon();
 
 // Opens the read-only shared connection of the host to the database at the address.
 bool openSharedDatabase(const QString& db, QString* message);

@@ -1,5 +1,6 @@
 #include "DesktopServices.h"
 
+#include "BusyAnimation.h"
 #include "ClientDataSet.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
@@ -12,10 +13,32 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
+
+namespace {
+// The hourglass belongs to our busy windows, never to a dialog that waits for the user.
+class DialogPointer {
+public:
+    DialogPointer()
+        : m_pushed(QApplication::overrideCursor() != nullptr) {
+        if (m_pushed) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~DialogPointer() {
+        if (m_pushed) QApplication::restoreOverrideCursor();
+    }
+    DialogPointer(const DialogPointer&) = delete;
+    DialogPointer& operator=(const DialogPointer&) = delete;
+    static Qt::CursorShape current() {
+        const QCursor* c = QApplication::overrideCursor();
+        return c ? c->shape() : Qt::ArrowCursor;
+    }
+
+private:
+    bool m_pushed;
+};
+} // namespace
 
 int DesktopServices::codePictureLevels(int pictureType) {
     QSqlQuery q(QSqlDatabase::database(databaseConnection()));
@@ -28,8 +51,10 @@ int DesktopServices::codePictureLevels(int pictureType) {
 }
 
 void DesktopServices::showError(const QString& text) {
+    const DialogPointer pointer;
     if (unattended) {
         shownErrors << text;
+        pointersAtErrors << DialogPointer::current();
         return;
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok,
@@ -39,6 +64,7 @@ void DesktopServices::showError(const QString& text) {
 
 ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
                                  const QList<ModalResult>& buttons) {
+    const DialogPointer pointer;
     if (unattended) {
         questions << text;
         return answers.isEmpty() ? ModalResult::Ok : answers.takeFirst();
@@ -60,6 +86,7 @@ ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
 }
 
 bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFields) {
+    const DialogPointer pointer;
     if (unattended) {
         const int row = pickAnswer ? pickAnswer(rows) : -1;
         if (row < 0) return false;
@@ -73,6 +100,7 @@ bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFi
 }
 
 QString DesktopServices::selectDirectory(const QString& start) {
+    const DialogPointer pointer;
     if (unattended) {
         directoryStarts << start;
         return directoryAnswer;
@@ -85,7 +113,7 @@ void DesktopServices::busyStart() {
     if (m_busyDepth++ == 0) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         if (busyIndicator) {
-            busyIndicator->show();
+            busyIndicator->Start();
             busyIndicator->repaint();
         }
     }
@@ -95,7 +123,7 @@ void DesktopServices::busyStop() {
     if (m_busyDepth == 0) return; // a stop without a start does no harm
     if (--m_busyDepth == 0) {
         QApplication::restoreOverrideCursor();
-        if (busyIndicator) busyIndicator->hide();
+        if (busyIndicator) busyIndicator->Stop();
     }
 }
 
@@ -131,6 +159,7 @@ void DesktopServices::showChildForm(QWidget* form) {
         frame = mdiArea->addSubWindow(form);
         frame->setObjectName(form->objectName() + QStringLiteral("Janela"));
         frame->setWindowTitle(form->windowTitle());
+        if (window) frame->setWindowIcon(window->windowIcon());
         // The form's declared place and size are those of its window inside the main window.
         const QRect declared = form->geometry();
         frame->resize(declared.size() + (frame->size() - frame->contentsRect().size()));

@@ -9,7 +9,7 @@
 #include <functional>
 
 class QMdiArea;
-class QProgressBar;
+class TBusyAnimation;
 class QStatusBar;
 class QMainWindow;
 
@@ -40,12 +40,15 @@ public:
     QString token;
     QPointer<QMainWindow> window;
     QPointer<QMdiArea> mdiArea;
-    QPointer<QProgressBar> busyIndicator;
+    QPointer<TBusyAnimation> busyIndicator;
+    // Where the desktop remembers the user's choices; empty: nothing is remembered.
+    QString settingsPath;
 
     // Unattended mode (tests, scripts): dialogs are recorded and answered from these instead of
     // being shown.
     bool unattended = false;
     QStringList shownErrors;
+    QList<Qt::CursorShape> pointersAtErrors; // the pointer while each error was shown
     QStringList questions;
     QStringList statusNotes;                        // every note shown in the status bar
     QList<ModalResult> answers;                     // next answers to questions; OK when empty

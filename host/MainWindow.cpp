@@ -1,15 +1,18 @@
 #include "MainWindow.h"
 
+#include "BusyAnimation.h"
+#include "Desktop.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QProgressBar>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QStatusBar>
 #include <QToolButton>
@@ -54,11 +57,13 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     , m_mdi(new QMdiArea(this)) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("Recursos Humanos"));
+    setWindowIcon(ProductIcon());
     m_mdi->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(m_mdi);
     resize(1024, 700);
 
-    QMenu* modules = menuBar()->addMenu(QStringLiteral("&Módulos"));
+    // "D": the screens' own menus take O and M.
+    QMenu* modules = menuBar()->addMenu(QStringLiteral("Mó&dulos"));
     modules->setObjectName(QStringLiteral("mnuModulos"));
     m_openParameters = modules->addAction(QStringLiteral("Parâmetros Gerais"));
     m_openParameters->setObjectName(QStringLiteral("mnuParametrosGerais"));
@@ -69,23 +74,19 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     QAction* quit = modules->addAction(QStringLiteral("Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    auto* branchButton = new QToolButton(this);
-    branchButton->setObjectName(QStringLiteral("btnTrocarFilial"));
-    branchButton->setText(QStringLiteral("Trocar filial…"));
-    connect(branchButton, &QToolButton::clicked, this,
+    m_branchButton = new QToolButton(this);
+    m_branchButton->setObjectName(QStringLiteral("btnTrocarFilial"));
+    m_branchButton->setText(QStringLiteral("Trocar filial…"));
+    connect(m_branchButton, &QToolButton::clicked, this,
             [this] { Dispatch([this] { chooseBranch(); }); });
     m_branchLabel = new QLabel(this);
     m_branchLabel->setObjectName(QStringLiteral("lblFilialAtual"));
     m_serverLabel = new QLabel(this);
     m_serverLabel->setObjectName(QStringLiteral("lblServidor"));
-    auto* busy = new QProgressBar(this);
-    busy->setObjectName(QStringLiteral("pgbOcupado"));
-    busy->setRange(0, 0); // an endless, animated bar
-    busy->setMaximumWidth(120);
-    busy->setTextVisible(false);
+    auto* busy = new TBusyAnimation(this);
     busy->hide();
     statusBar()->addWidget(m_branchLabel);
-    statusBar()->addWidget(branchButton);
+    statusBar()->addWidget(m_branchButton);
     statusBar()->addPermanentWidget(busy);
     statusBar()->addPermanentWidget(m_serverLabel);
 
@@ -93,10 +94,18 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     m_services.mdiArea = m_mdi;
     m_services.busyIndicator = busy;
     connect(m_mdi, &QMdiArea::subWindowActivated, this, &MainWindow::childActivated);
+    // Coming back to the application is an activation for a screen whose set-up is pending.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s == Qt::ApplicationActive && m_activeForm && m_activeForm->ActivationPending())
+            m_activeForm->Activate();
+    });
+    updateBranchButton();
 }
 
 MainWindow::~MainWindow() {
     closeScreens();
+    for (QMdiSubWindow* w : m_mdi->subWindowList())
+        disconnect(w, nullptr, this, nullptr);
     m_parameters.unload();
 }
 
@@ -115,8 +124,9 @@ bool MainWindow::loadModules(const QString& modulesDir, QString* error) {
     return ok;
 }
 
-void MainWindow::setServerText(const QString& text) {
+void MainWindow::setServerText(const QString& text, const QString& details) {
     m_serverLabel->setText(text);
+    m_serverLabel->setToolTip(details);
 }
 
 void MainWindow::setBranch(const QString& code, const QString& name) {
@@ -144,12 +154,34 @@ void MainWindow::chooseBranch() {
     while (q.next())
         packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
     branches.SetData(packet);
-    if (m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}))
-        setBranch(branches.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
-                  branches.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+    if (!m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}))
+        return;
+    setBranch(branches.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
+              branches.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+    if (!m_services.settingsPath.isEmpty())
+        QSettings(m_services.settingsPath, QSettings::IniFormat)
+            .setValue(QStringLiteral("filial"), m_services.branch);
+}
+
+void MainWindow::updateBranchButton(const QObject* leaving) {
+    bool screensOpen = false;
+    for (QMdiSubWindow* w : m_mdi->subWindowList()) {
+        if (w == leaving || w->isHidden()) continue;
+        screensOpen = true;
+        if (!w->property("rhWatched").toBool()) {
+            w->setProperty("rhWatched", true);
+            connect(w, &QObject::destroyed, this, [this, w] { updateBranchButton(w); });
+        }
+    }
+    m_branchButton->setEnabled(!screensOpen);
+    m_branchButton->setToolTip(screensOpen
+                                   ? QStringLiteral("Feche as telas abertas para trocar de filial: "
+                                                    "elas trabalham na filial atual.")
+                                   : QStringLiteral("Escolher a filial em que se vai trabalhar."));
 }
 
 void MainWindow::childActivated(QMdiSubWindow* window) {
+    updateBranchButton();
     auto* form = window ? qobject_cast<TfrmPadrao*>(window->widget()) : nullptr;
     if (form == m_activeForm) return;
     for (QAction* a : m_mergedMenus)

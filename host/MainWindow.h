@@ -37,7 +37,8 @@ public:
 
     // Loads the parameters module from the modules folder; false with the reason when it fails.
     bool loadModules(const QString& modulesDir, QString* error);
-    void setServerText(const QString& text);
+    // The server as the user knows it; the address and port go in the tooltip.
+    void setServerText(const QString& text, const QString& details = {});
     void setBranch(const QString& code, const QString& name);
     QMdiArea* mdiArea() const { return m_mdi; }
     QAction* parametersAction() const { return m_openParameters; }
@@ -50,11 +51,14 @@ protected:
 private:
     void childActivated(QMdiSubWindow* window);
     void chooseBranch();
+    // The branch can be changed only while no screen is open; the button says why not.
+    void updateBranchButton(const QObject* leaving = nullptr);
 
     DesktopServices& m_services;
     QMdiArea* m_mdi;
     QAction* m_openParameters;
     QLabel* m_branchLabel;
+    class QToolButton* m_branchButton;
     QLabel* m_serverLabel;
     QList<QAction*> m_mergedMenus;
     QPointer<TfrmPadrao> m_activeForm;

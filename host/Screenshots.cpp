@@ -15,6 +15,8 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    installPortuguese();
+    QApplication::setWindowIcon(ProductIcon());
     if (argc < 2) {
         fprintf(stderr, "uso: rhscreens PASTA\n");
         return 2;
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     }
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
-    window.setServerText(desktop.serverDescription);
+    window.setServerText(desktop.serverDescription, desktop.serverDetails);
     window.resize(900, 620);
     if (!window.loadModules(modulesDir, &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));

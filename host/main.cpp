@@ -3,20 +3,38 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 int main(int argc, char** argv) {
+    // Help needs no display: answer it before the window system is reached.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "--ajuda" || arg == "-?") {
+            DesktopOptions ignored;
+            QString help;
+            parseDesktopOptions({QStringLiteral("rh"), QStringLiteral("--help")}, &ignored, &help);
+            fputs(help.toUtf8().constData(), stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rh"));
-    QApplication::setOrganizationName(QStringLiteral("rh"));
+    QApplication::setWindowIcon(ProductIcon());
+    if (!installPortuguese())
+        fprintf(stderr, "rh: as traduções do Qt (qt6-translations-l10n) não estão instaladas.\n");
     DesktopOptions options;
     QString message;
-    if (!parseDesktopOptions(QApplication::arguments(), &options, &message)) {
-        fprintf(stderr, "%s\n", qPrintable(message));
-        return 2;
+    bool helpAsked = false;
+    if (!parseDesktopOptions(QApplication::arguments(), &options, &message, &helpAsked)) {
+        fprintf(helpAsked ? stdout : stderr, "%s\n", message.toUtf8().constData());
+        return helpAsked ? 0 : 2;
     }
     if (options.modulesDir.isEmpty())
         options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
     Desktop desktop;
+    desktop.services.settingsPath =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/rh/rh.conf");
     setHostServices(&desktop.services);
     if (!desktop.start(options, &message)) {
         QMessageBox::critical(nullptr, QStringLiteral("Recursos Humanos"), message);
@@ -24,7 +42,7 @@ int main(int argc, char** argv) {
     }
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
-    window.setServerText(desktop.serverDescription);
+    window.setServerText(desktop.serverDescription, desktop.serverDetails);
     if (!window.loadModules(options.modulesDir, &message))
         QMessageBox::warning(&window, QStringLiteral("Recursos Humanos"), message);
     window.show();

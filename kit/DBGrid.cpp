@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 
 class CellDelegate : public QStyledItemDelegate {
@@ -179,8 +180,39 @@ void TDBGrid::SetDataSource(TDataSource* source) {
 void TDBGrid::SetColumns(const QList<TColumn>& columns) {
     Columns = columns;
     m_model->setSource(m_model->source());
+    applyColumnWidths();
+}
+
+int TDBGrid::DisplayWidth(int column) const {
+    const TColumn& c = Columns.at(column);
+    if (c.Width < 0) return -1;
+    // Declared widths are those of the 8-point design font: 13 pixels high, characters 5 pixels
+    // wide on average. The grid's font is larger on most desktops.
+    const QFontMetrics fm = fontMetrics();
+    const double scale = std::max({1.0, fm.height() / 13.0, fm.averageCharWidth() / 5.0});
+    QHeaderView* header = horizontalHeader();
+    QStyleOptionHeader title;
+    title.initFrom(header);
+    title.text = c.Title;
+    title.section = column;
+    title.fontMetrics = header->fontMetrics();
+    const int titleWidth = header->style()
+                               ->sizeFromContents(QStyle::CT_HeaderSection, &title, QSize(), header)
+                               .width();
+    return std::max(qRound(c.Width * scale), titleWidth);
+}
+
+void TDBGrid::applyColumnWidths() {
     for (int i = 0; i < Columns.size(); ++i)
-        if (Columns[i].Width >= 0) setColumnWidth(i, Columns[i].Width);
+        if (const int w = DisplayWidth(i); w >= 0) setColumnWidth(i, w);
+}
+
+void TDBGrid::changeEvent(QEvent* e) {
+    QTableView::changeEvent(e);
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) {
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+        applyColumnWidths();
+    }
 }
 
 int TDBGrid::SelectedIndex() const {

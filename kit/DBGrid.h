@@ -67,6 +67,9 @@ public:
     TDataSource* DataSource() const { return m_model->source(); }
     QList<TColumn> Columns;
     void SetColumns(const QList<TColumn>& columns);
+    // The width a column is shown with: its declared width scaled to the grid's font, never
+    // narrower than its title; -1 for the default width.
+    int DisplayWidth(int column) const;
     int SelectedIndex() const; // current column
     TField* SelectedField() const;
     // Cells of columns that are not read-only open an editor (typing, F2, double click).
@@ -96,8 +99,10 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void changeEvent(QEvent* e) override;
 
 private:
+    void applyColumnWidths();
     friend class DataSetModel;
     friend class CellDelegate;
     DataSetModel* m_model;

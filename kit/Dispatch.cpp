@@ -1,11 +1,14 @@
 #include "Dispatch.h"
 
+#include "CallWait.h"
 #include "Exceptions.h"
 #include "HostServices.h"
 
 #include <QDebug>
 
 bool Dispatch(const std::function<void()>& handler) {
+    // A handler waiting for the server is still running: no other may start in between.
+    if (CallWaiting()) return false;
     try {
         handler();
         return true;

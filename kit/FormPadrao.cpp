@@ -1,5 +1,6 @@
 #include "FormPadrao.h"
 
+#include "CallWait.h"
 #include "DBControls.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
@@ -24,22 +25,22 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     auto* bar = new QHBoxLayout(panMenu);
     bar->setContentsMargins(2, 2, 2, 2);
     bar->setSpacing(1);
-    sbtIncluir =
-        addToolButton(QStringLiteral("sbtIncluir"), QStringLiteral("Incluir"), QStyle::SP_FileIcon);
+    sbtIncluir = addToolButton(QStringLiteral("sbtIncluir"), QStringLiteral("Incluir"),
+                               QStringLiteral("document-new"));
     sbtExcluir = addToolButton(QStringLiteral("sbtExcluir"), QStringLiteral("Excluir"),
-                               QStyle::SP_TrashIcon);
+                               QStringLiteral("edit-delete"));
     sbtAlterar = addToolButton(QStringLiteral("sbtAlterar"), QStringLiteral("Alterar"),
-                               QStyle::SP_FileDialogContentsView);
+                               QStringLiteral("document-edit"));
     sbtConfirmar = addToolButton(QStringLiteral("sbtConfirmar"), QStringLiteral("Confirmar"),
-                                 QStyle::SP_DialogApplyButton);
+                                 QStringLiteral("dialog-ok"));
     sbtCancelar = addToolButton(QStringLiteral("sbtCancelar"), QStringLiteral("Cancelar"),
-                                QStyle::SP_DialogCancelButton);
+                                QStringLiteral("dialog-cancel"));
     sbtVerificar = addToolButton(QStringLiteral("sbtVerificar"), QStringLiteral("Verificar"),
-                                 QStyle::SP_BrowserReload);
+                                 QStringLiteral("view-refresh"));
     sbtProcurar = addToolButton(QStringLiteral("sbtProcurar"), QStringLiteral("Procurar"),
-                                QStyle::SP_FileDialogStart);
+                                QStringLiteral("edit-find"));
     sbtImprimir = addToolButton(QStringLiteral("sbtImprimir"), QStringLiteral("Imprimir"),
-                                QStyle::SP_DriveFDIcon);
+                                QStringLiteral("document-print"));
     for (QToolButton* b : {sbtIncluir, sbtExcluir, sbtAlterar, sbtConfirmar, sbtCancelar,
                            sbtVerificar, sbtProcurar, sbtImprimir})
         bar->addWidget(b);
@@ -136,13 +137,21 @@ TfrmPadrao::~TfrmPadrao() {
     qApp->removeEventFilter(this);
 }
 
+QIcon ThemeIcon(const QString& name) {
+    // The desktop's icon theme first; our own pictures where the theme has none.
+    QIcon fallback;
+    for (int size : {16, 32})
+        fallback.addFile(QStringLiteral(":/kit/icons/%1-%2.png").arg(name).arg(size));
+    return QIcon::fromTheme(name, fallback);
+}
+
 QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption,
-                                       QStyle::StandardPixmap icon) {
+                                       const QString& iconName) {
     auto* b = new QToolButton(panMenu);
     b->setObjectName(name);
     b->setText(caption);
     b->setToolTip(caption);
-    b->setIcon(style()->standardIcon(icon));
+    b->setIcon(ThemeIcon(iconName));
     b->setToolButtonStyle(Qt::ToolButtonIconOnly); // the caption is the hint, as on a flat button
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
@@ -154,6 +163,8 @@ void TfrmPadrao::Create() {
 }
 
 void TfrmPadrao::Activate() {
+    if (CallWaiting()) return; // the form is still busy with a call: no activation runs
+    ++m_activations;
     Dispatch([this] { FormActivate(); });
 }
 

@@ -13,6 +13,10 @@
 #include <QStyle>
 #include <QToolButton>
 
+// The icon of a freedesktop theme name (document-edit, dialog-ok…), with the kit's own picture
+// when the desktop's theme has none.
+QIcon ThemeIcon(const QString& name);
+
 enum class CloseAction { None, Hide, Free, Minimize };
 
 class TfrmPadrao : public QWidget {
@@ -25,6 +29,11 @@ public:
     void Create();
     // The host calls these when its child window is activated and when it is closed.
     void Activate();
+    // How many activations have run; an activation that did not happen leaves it unchanged.
+    int ActivationCount() const { return m_activations; }
+    // Whether the form still waits for an activation to finish its set-up (a failed first
+    // load): the host then treats the window becoming active again as an activation.
+    virtual bool ActivationPending() const { return false; }
     // The menus the host shows in its menu bar while this form is the active child.
     QList<QMenu*> FormMenus() const { return {mnuOperacao, mnuManutencao}; }
 
@@ -75,7 +84,7 @@ protected:
 
     // A flat tool-bar button that never takes the focus.
     QToolButton* addToolButton(const QString& name, const QString& caption,
-                               QStyle::StandardPixmap icon);
+                               const QString& iconName);
 
 private:
     void focusMoved(QWidget* to);
@@ -87,4 +96,5 @@ private:
     QPointer<QWidget> m_current;
     bool m_refocusing = false;
     bool m_destroyed = false;
+    int m_activations = 0;
 };

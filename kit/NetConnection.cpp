@@ -1,10 +1,31 @@
 #include "NetConnection.h"
 
+#include "CallWait.h"
 #include "Exceptions.h"
 #include "HostServices.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
+
+QString SocketFailureText(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("o servidor recusou a conexão; verifique se ele está no ar");
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("a conexão foi encerrada pelo servidor");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("o endereço do servidor não foi encontrado");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("o servidor não respondeu a tempo");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("a rede não está disponível");
+    case QAbstractSocket::SocketAccessError:
+    case QAbstractSocket::SocketResourceError:
+        return QStringLiteral("o sistema não permitiu abrir a conexão");
+    default:
+        return QStringLiteral("falha de comunicação");
+    }
+}
 
 TNetConnection::TNetConnection()
     : m_parser(std::make_unique<simdjson::dom::parser>()) {}
@@ -40,7 +61,7 @@ void TNetConnection::transportFailure(const QString& what) {
     const QString where = QStringLiteral("%1:%2").arg(Host).arg(Port);
     SetConnected(false);
     throw EServerError(
-        QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2")
+        QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2.")
             .arg(where, what));
 }
 
@@ -49,8 +70,10 @@ void TNetConnection::connectNow() {
     SetConnected(false);
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->connectToHost(Host, quint16(Port));
-    if (!m_socket->waitForConnected(std::min(TimeoutMs, 10000)))
-        transportFailure(m_socket->errorString());
+    if (!waitFor(Wait::Connected, std::min(TimeoutMs, 10000)))
+        transportFailure(m_socket->state() == QAbstractSocket::UnconnectedState
+                             ? SocketFailureText(m_socket->error())
+                             : SocketFailureText(QAbstractSocket::SocketTimeoutError));
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     protocol::OpenParams open;
     open.object = ServerName;
@@ -68,12 +91,12 @@ void TNetConnection::connectNow() {
 
 protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {
     if (m_socket->write(request.data(), qint64(request.size())) != qint64(request.size()))
-        transportFailure(m_socket->errorString());
+        transportFailure(SocketFailureText(m_socket->error()));
     QElapsedTimer clock;
     clock.start();
     while (m_socket->bytesToWrite() > 0) {
-        if (!m_socket->waitForBytesWritten(int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
-            transportFailure(m_socket->errorString());
+        if (!waitFor(Wait::Written, int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
+            transportFailure(SocketFailureText(m_socket->error()));
     }
     for (;;) {
         while (auto line = m_reader.takeLine()) {
@@ -88,13 +111,59 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
         if (m_reader.overflowed()) transportFailure(QStringLiteral("resposta grande demais"));
         const qint64 left = TimeoutMs - clock.elapsed();
         if (left <= 0) transportFailure(QStringLiteral("o servidor não respondeu a tempo"));
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(left))) {
+        if (m_socket->bytesAvailable() == 0 && !waitFor(Wait::Readable, int(left))) {
             transportFailure(m_socket->state() == QAbstractSocket::ConnectedState
                                  ? QStringLiteral("o servidor não respondeu a tempo")
                                  : QStringLiteral("a conexão foi encerrada pelo servidor"));
         }
         m_reader.append(m_socket->readAll());
     }
+}
+
+bool TNetConnection::waitFor(Wait what, int timeoutMs) {
+    QTcpSocket* s = m_socket.get();
+    const auto block = [s, what](int ms) {
+        switch (what) {
+        case Wait::Connected:
+            return s->waitForConnected(ms);
+        case Wait::Written:
+            return s->waitForBytesWritten(ms);
+        case Wait::Readable:
+            return s->waitForReadyRead(ms);
+        }
+        return false;
+    };
+    if (!CallWait::Available()) return block(timeoutMs);
+    // Most answers come within milliseconds: wait for them on the socket alone, and let the
+    // window paint and animate only when the server takes longer. (A connect that times out
+    // on the socket is abandoned, so connecting always waits in the loop.)
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int quickMs = 30;
+    if (what != Wait::Connected && timeoutMs > quickMs) {
+        if (block(quickMs)) return true;
+        if (s->state() == QAbstractSocket::UnconnectedState) return false;
+        timeoutMs -= int(clock.elapsed());
+    }
+    const auto ready = [s, what] {
+        switch (what) {
+        case Wait::Connected:
+            return s->state() == QAbstractSocket::ConnectedState;
+        case Wait::Written:
+            return s->bytesToWrite() == 0;
+        case Wait::Readable:
+            return s->bytesAvailable() > 0;
+        }
+        return false;
+    };
+    const auto over = [s, ready] {
+        return ready() || s->state() == QAbstractSocket::UnconnectedState;
+    };
+    CallWait wait;
+    return wait.until(over, timeoutMs, s, &QTcpSocket::connected, &QTcpSocket::bytesWritten,
+                      &QTcpSocket::readyRead, &QTcpSocket::stateChanged,
+                      &QTcpSocket::errorOccurred) &&
+           ready();
 }
 
 protocol::Response TAppServer::call(const QString& method,

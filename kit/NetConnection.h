@@ -1,9 +1,10 @@
 #pragma once
 // A blocking connection to the application server: one TCP connection, one server object,
-// methods called by name. Calls never run a nested event loop.
+// methods called by name. A call waits in a local event loop that lets no input or handler run.
 
 #include "protocol/Rpc.h"
 
+#include <QAbstractSocket>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -21,6 +22,9 @@ public:
 private:
     TNetConnection& m_connection;
 };
+
+// Why a socket failed, in words a user understands.
+QString SocketFailureText(QAbstractSocket::SocketError error);
 
 class TNetConnection {
 public:
@@ -47,6 +51,9 @@ public:
 private:
     friend class TAppServer;
     void connectNow();
+    enum class Wait { Connected, Written, Readable };
+    // Waits for the socket; in the GUI thread the window keeps painting meanwhile.
+    bool waitFor(Wait what, int timeoutMs);
     protocol::Response exchange(const std::string& request, std::int64_t id);
     [[noreturn]] void transportFailure(const QString& what);
 

@@ -35,6 +35,10 @@ void TfrmParametros::FormActivate() {
     DeactiveShowAvi();
 }
 
+bool TfrmParametros::ActivationPending() const {
+    return Cli_zol00900::boPrimVez;
+}
+
 void TfrmParametros::FormClose(CloseAction& action) {
     TfrmPadrao::FormClose(action);
     Cli_zol00900::boIdCriado = false;

@@ -1,7 +1,10 @@
 // The module's exported entries: load, unload and opening the screen.
 
+#include "Dispatch.h"
 #include "ModuleState.h"
 #include "Parametros.h"
+
+#include <stdexcept>
 
 namespace Cli_zol00900 {
 TfrmParametros* frmParametros = nullptr;
@@ -45,6 +48,25 @@ struct WaitCursor {
     WaitCursor() { host().setWaitCursor(true); }
     ~WaitCursor() { host().setWaitCursor(false); }
 };
+
+void openScreen() {
+    using namespace Cli_zol00900;
+    WaitCursor pointer;
+    // The pointer too: a form destroyed without being closed leaves the flag set.
+    const bool created = !boIdCriado || !frmParametros;
+    if (created) {
+        auto* form = new TfrmParametros(host().mainForm());
+        form->Create();
+        frmParametros = form;
+        boIdCriado = true;
+    }
+    TfrmParametros* form = frmParametros;
+    const int activations = form->ActivationCount();
+    host().showChildForm(form);
+    // An active child window is not activated again: asking for the screen once more counts
+    // as the activation that repeats a first load that failed.
+    if (!created && boPrimVez && form->ActivationCount() == activations) form->Activate();
+}
 } // namespace
 
 struct PackageInfoTable {
@@ -69,15 +91,14 @@ RH_EXPORT void Finalize() {
         units[i].FInit();
 }
 
-RH_EXPORT void IniProc() {
-    using namespace Cli_zol00900;
-    WaitCursor pointer;
-    if (!boIdCriado) {
-        auto* form = new TfrmParametros(host().mainForm());
-        form->Create();
-        frmParametros = form;
-        boIdCriado = true;
+RH_EXPORT void IniProc() noexcept {
+    // A C entry point: no failure may leave it; the host's error handling reports it.
+    try {
+        Dispatch([] { openScreen(); });
+    } catch (...) {
+        // Not a std::exception: the dispatcher lets it through, the entry must not.
+        if (hasHostServices())
+            host().handleException(std::runtime_error("Falha inesperada ao abrir a tela."));
     }
-    host().showChildForm(frmParametros);
 }
 }

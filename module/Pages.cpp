@@ -37,6 +37,7 @@ QGroupBox* subPageGroup(QWidget* page, const QString& stem, const QString& group
     panelLayout->setContentsMargins(2, 2, 2, 2);
     auto* scroll = new QScrollArea(panel);
     scroll->setObjectName(QStringLiteral("scb") + stem);
+    scroll->setFocusPolicy(Qt::NoFocus); // a Tab stop here would show no focus at all
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     panelLayout->addWidget(scroll);
@@ -203,6 +204,7 @@ void TfrmParametros::createQuestionarioPage() {
     questLayout->setContentsMargins(2, 2, 2, 2);
     scbQuest = new QScrollArea(panQuest);
     scbQuest->setObjectName(QStringLiteral("scbQuest"));
+    scbQuest->setFocusPolicy(Qt::NoFocus);
     scbQuest->setFrameShape(QFrame::NoFrame);
     scbQuest->setWidgetResizable(true);
     questLayout->addWidget(scbQuest);
@@ -244,6 +246,9 @@ void TfrmParametros::createQuestionarioPage() {
         g->hide();
     }
     splPar->setSizes({81, 200});
+    // A taller window gives its room to the lists; the questionnaire panel keeps its height.
+    splPar->setStretchFactor(0, 0);
+    splPar->setStretchFactor(1, 1);
 
     QPalette tip = dbgQuestCand->palette();
     tip.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
@@ -275,6 +280,11 @@ void TfrmParametros::createFilialPage() {
     filialRow->addWidget(BtnFilial);
     filialRow->addWidget(edtNmFilial, 1);
     layout->addWidget(panFilial);
+    lblSemParametros = new TDBEmptyNotice(
+        tshFormulario, QStringLiteral("lblSemParametros"),
+        QStringLiteral("Esta filial ainda não tem parâmetros: use Alterar para criá-los."));
+    lblSemParametros->SetDataSource(&dtsFilial);
+    layout->addWidget(lblSemParametros);
 
     pgcFilial = new TPageControl(tshFormulario, QStringLiteral("pgcFilial"));
     layout->addWidget(pgcFilial, 1);
@@ -320,8 +330,12 @@ void TfrmParametros::createFilialPage() {
     grbDiretorio->setFont(bold);
     auto* dirRow = new QHBoxLayout(grbDiretorio);
     dbeDiretorio = new TDBEdit(grbDiretorio, QStringLiteral("dbeDiretorio"));
-    dbeDiretorio->setFont(font());
     btpDirFolhaPag = new TBtnPesquisa(grbDiretorio, QStringLiteral("btpDirFolhaPag"));
+    // Only the caption is bold: what is typed in the group keeps the form's font.
+    QFont plain = font();
+    plain.setBold(false);
+    dbeDiretorio->setFont(plain);
+    btpDirFolhaPag->setFont(plain);
     dirRow->addWidget(dbeDiretorio, 1);
     dirRow->addWidget(btpDirFolhaPag);
     diversos->addLayout(planRow);

@@ -73,9 +73,15 @@ void TfrmParametros::createMenus() {
                               QStringLiteral("Diversos"), true);
     mnuEncargos->setChecked(true);
     mnuAgeFilial->setChecked(true);
-    for (QAction* a :
-         {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar, mnuVerificar})
+    for (QAction* a : {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar})
         a->setEnabled(false);
+    // Nothing is loaded yet: nothing to confirm, cancel or verify until a state change runs
+    // the enabling rules, on the tool bar as in the menu.
+    for (QToolButton* b : {sbtConfirmar, sbtCancelar, sbtVerificar})
+        b->setEnabled(false);
+    mnuConfirmar->setEnabled(sbtConfirmar->isEnabled());
+    mnuCancelar->setEnabled(sbtCancelar->isEnabled());
+    mnuVerificar->setEnabled(sbtVerificar->isEnabled());
 }
 
 void TfrmParametros::bindFields() {

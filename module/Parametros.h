@@ -5,6 +5,7 @@
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "DBGrid.h"
+#include "DBNotice.h"
 #include "FormPadrao.h"
 #include "NetConnection.h"
 #include "ServiceCalls.h"
@@ -63,6 +64,7 @@ public:
     QWidget* panFilial;
     TEdit *medCdFilial, *edtNmFilial;
     TBtnPesquisa* BtnFilial;
+    TDBEmptyNotice* lblSemParametros; // a branch without its parameter record says so
     TPageControl* pgcFilial;
     QWidget *tshAgeFilial, *tshDiversos;
     QGroupBox *grbAgeFili, *grbDiversos, *grbDiretorio;
@@ -77,6 +79,7 @@ public:
     // Lifecycle.
     void FormCreate() override;
     void FormActivate() override;
+    bool ActivationPending() const override;
     void FormClose(CloseAction& action) override;
     void FormDestroy() override;
     void netParamZOLBeforeConnect(TNetConnection& sender);

@@ -11,4 +11,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libqt6opengl6-dev libgl-dev \
   libsimdjson-dev libgtest-dev \
   postgresql \
-  fonts-dejavu-core xauth
+  fonts-dejavu-core xauth \
+  qt6-translations-l10n

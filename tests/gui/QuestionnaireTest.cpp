@@ -176,7 +176,7 @@ private slots:
         TDBGrid* g = f->dbgQuestCand;
         focus(f->dbgCargo); // the first questionnaire is by position
         const int row = rowOf(f->cdsInspecao, QStringLiteral("02003"));
-        g->scrollTo(cell(g, row, QStringLiteral("CDINSPECAO")));
+        g->scrollTo(cell(g, row, column));
         const QRect visible =
             g->visualRect(cell(g, row, column)).intersected(g->viewport()->rect());
         QVERIFY(!visible.isEmpty());

@@ -1,0 +1,355 @@
+// What a user meets on the desktop: Portuguese texts (Qt's own included), the command line's
+// help, menus and keys, glyphs and icons, the questionnaire grid's layout, the branch and
+// server in the status bar, the data folder, and the module's entry as the host calls it.
+
+#include "Desktop.h"
+#include "MainWindow.h"
+#include "ModuleState.h"
+#include "Parametros.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+extern "C" void IniProc();
+
+namespace {
+QString withoutMnemonic(QString text) {
+    return text.remove(u'&');
+}
+QImage picture(const QIcon& icon) {
+    return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+// Words that betray an English text on a line a Brazilian user reads.
+const QRegularExpression englishWord(
+    QStringLiteral("\\b(usage|options?|displays?|show|help|the|this|and|or|file|folder|"
+                   "server|database|branch|restore|move|size|minimi[sz]e|maximi[sz]e|close|"
+                   "undo|redo|cut|copy|paste|delete|select|cancel|stay on top)\\b"),
+    QRegularExpression::CaseInsensitiveOption);
+} // namespace
+
+class UserFacingTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Desktop> m_desktop;
+    std::unique_ptr<MainWindow> m_window;
+
+    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
+    QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
+    void openScreen() { m_window->parametersAction()->trigger(); }
+    void clickTab(QTabWidget* tabs, int index) {
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
+                          tabs->tabBar()->tabRect(index).center());
+    }
+    void startDesktop(const QString& settingsPath = {}) {
+        m_desktop = std::make_unique<Desktop>();
+        m_desktop->services.settingsPath = settingsPath;
+        QString message;
+        QVERIFY2(m_desktop->startUnattended(m_dir.filePath(QStringLiteral("rh.db")), &message),
+                 qPrintable(message));
+        m_window = std::make_unique<MainWindow>(m_desktop->services);
+        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
+                                           QStringLiteral("/../modules"),
+                                       &message),
+                 qPrintable(message));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    void stopDesktop() {
+        m_window.reset();
+        m_desktop.reset();
+        setHostServices(nullptr);
+    }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY2(installPortuguese(), "Qt's Brazilian Portuguese translations are missing");
+    }
+
+    void init() {
+        QVERIFY(m_dir.isValid());
+        QFile::remove(m_dir.filePath(QStringLiteral("rh.db")));
+        startDesktop();
+    }
+
+    void cleanup() {
+        stopDesktop();
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void commandLineHelpIsPortugueseAndSucceeds() {
+        QProcess rh;
+        // Asking for help needs no display.
+        QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            bare.remove(QString::fromLatin1(name));
+        rh.setProcessEnvironment(bare);
+        rh.start(QStringLiteral(RH_BINARY), {QStringLiteral("--help")});
+        QVERIFY(rh.waitForFinished(30000));
+        QCOMPARE(rh.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(rh.exitCode(), 0);
+        const QStringList lines =
+            QString::fromUtf8(rh.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.size() > 5);
+        for (QString line : lines) {
+            // Option names are names, not words.
+            line.remove(QRegularExpression(QStringLiteral("-{1,2}[a-z-?]+")));
+            QVERIFY2(!englishWord.match(line).hasMatch(), qPrintable(line));
+        }
+
+        rh.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        rh.start(QStringLiteral(RH_BINARY), {QStringLiteral("--nada")});
+        QVERIFY(rh.waitForFinished(30000));
+        QCOMPARE(rh.exitCode(), 2);
+        const QString error = QString::fromUtf8(rh.readAllStandardError());
+        QVERIFY2(error.contains(QStringLiteral("Opção desconhecida: nada")), qPrintable(error));
+    }
+
+    void qtOwnTextsArePortuguese() {
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                             QDialogButtonBox::Yes | QDialogButtonBox::No);
+        QCOMPARE(withoutMnemonic(box.button(QDialogButtonBox::Cancel)->text()),
+                 QStringLiteral("Cancelar"));
+        QCOMPARE(withoutMnemonic(box.button(QDialogButtonBox::Yes)->text()), QStringLiteral("Sim"));
+        QCOMPARE(withoutMnemonic(box.button(QDialogButtonBox::No)->text()), QStringLiteral("Não"));
+
+        openScreen();
+        QStringList texts;
+        for (QAction* a : windows().first()->systemMenu()->actions())
+            if (!a->isSeparator()) texts << withoutMnemonic(a->text());
+        std::unique_ptr<QMenu> context(form()->dbeVrPeEncTemp->createStandardContextMenu());
+        for (QAction* a : context->actions())
+            if (!a->isSeparator()) texts << withoutMnemonic(a->text()).section(u'\t', 0, 0);
+        QVERIFY(texts.size() > 8);
+        for (const QString& t : texts)
+            QVERIFY2(!englishWord.match(t).hasMatch(), qPrintable(t));
+    }
+
+    void moduleExportsOnlyItsEntriesAndTheUnitState() {
+        QProcess nm;
+        nm.start(QStringLiteral("nm"),
+                 {QStringLiteral("-D"), QStringLiteral("-C"), QStringLiteral("--defined-only"),
+                  QCoreApplication::applicationDirPath() +
+                      QStringLiteral("/../modules/libzol00900.so")});
+        QVERIFY(nm.waitForFinished(30000));
+        QCOMPARE(nm.exitCode(), 0);
+        QStringList symbols;
+        for (const QString& line :
+             QString::fromUtf8(nm.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
+            const QString name = line.section(u' ', 2);
+            // The linker's own section markers are in every library, and the address
+            // sanitizer marks every exported variable.
+            if (!QStringList{QStringLiteral("__bss_start"), QStringLiteral("_edata"),
+                             QStringLiteral("_end"), QStringLiteral("_init"),
+                             QStringLiteral("_fini")}
+                     .contains(name) &&
+                !name.startsWith(QStringLiteral("__odr_asan")))
+                symbols << name;
+        }
+        symbols.sort();
+        QCOMPARE(symbols,
+                 (QStringList{QStringLiteral("Cli_zol00900::boCargVazio"),
+                              QStringLiteral("Cli_zol00900::boDepVazio"),
+                              QStringLiteral("Cli_zol00900::boIdCriado"),
+                              QStringLiteral("Cli_zol00900::boPrimVez"),
+                              QStringLiteral("Cli_zol00900::frmParametros"),
+                              QStringLiteral("Finalize"), QStringLiteral("GetPackageInfoTable"),
+                              QStringLiteral("IniProc"), QStringLiteral("Initialize")}));
+    }
+
+    void iniProcKeepsFailuresInsideAndSurvivesADestroyedForm() {
+        // The host cannot show the form: the failure is reported, nothing leaves the entry.
+        m_desktop->services.mdiArea = nullptr;
+        IniProc();
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+        m_desktop->services.mdiArea = m_window->mdiArea();
+
+        // A form destroyed without being closed leaves the created flag set.
+        if (form()) delete form();
+        QVERIFY(!form());
+        QVERIFY(Cli_zol00900::boIdCriado);
+        IniProc();
+        QVERIFY(form());
+        QCOMPARE(windows().size(), 1);
+        QCOMPARE(form()->cdsGeral.RecordCount(), 1);
+        QCOMPARE(m_desktop->services.shownErrors.size(), 1);
+    }
+
+    void topMenusHaveDistinctAcceleratorsAndTabShowsTheFocus() {
+        openScreen();
+        QStringList keys;
+        for (QAction* a : m_window->menuBar()->actions()) {
+            const qsizetype amp = a->text().indexOf(u'&');
+            QVERIFY2(amp >= 0, qPrintable(a->text()));
+            keys << a->text().mid(amp + 1, 1).toLower();
+        }
+        QVERIFY(keys.size() >= 3);
+        QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
+
+        // Every Tab stop shows the focus on something visible, on both pages.
+        for (int page : {0, 1}) {
+            clickTab(form()->pgcPadrao, page);
+            QWidget* first =
+                page == 0 ? static_cast<QWidget*>(form()->dbeVrPeEncTemp) : form()->dbeFechamento;
+            first->setFocus(Qt::TabFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), first);
+            for (int i = 0; i < 12; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QWidget* now = QApplication::focusWidget();
+                QVERIFY(now);
+                QVERIFY2(now->isVisible(), qPrintable(now->objectName()));
+                QVERIFY2(!qobject_cast<QScrollArea*>(now) &&
+                             !qobject_cast<QScrollArea*>(now->parentWidget()),
+                         qPrintable(now->objectName()));
+            }
+        }
+    }
+
+    void questionnaireTitlesFitAndTheUpperPanelKeepsItsHeight() {
+        openScreen();
+        form()->mnuQuestionario->trigger();
+        TDBGrid* grid = form()->dbgQuestCand;
+        QTRY_VERIFY(grid->isVisible());
+        auto checkTitles = [grid] {
+            QHeaderView* header = grid->horizontalHeader();
+            const int margin =
+                header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+            for (int i = 0; i < grid->Columns.size(); ++i) {
+                const int needed =
+                    header->fontMetrics().horizontalAdvance(grid->Columns[i].Title) + 2 * margin;
+                QVERIFY2(grid->columnWidth(i) >= needed, qPrintable(grid->Columns[i].Title));
+            }
+        };
+        checkTitles();
+        QFont larger = grid->font();
+        larger.setPointSizeF(larger.pointSizeF() * 1.6);
+        grid->setFont(larger);
+        grid->horizontalHeader()->setFont(larger);
+        checkTitles();
+
+        const int upper = form()->panQuesCand->height();
+        const int lists = form()->pan->height();
+        QMdiSubWindow* window = windows().first();
+        window->resize(window->width(), window->height() + 150);
+        QTRY_VERIFY(form()->pan->height() > lists);
+        QCOMPARE(form()->panQuesCand->height(), upper);
+
+        QVERIFY(form()->grbDiretorio->font().bold());
+        QVERIFY(!form()->dbeDiretorio->font().bold());
+    }
+
+    void branchWithoutParametersSaysSoOnTheFilialPage() {
+        openScreen();
+        clickTab(form()->pgcPadrao, 1);
+        QVERIFY(!form()->lblSemParametros->isVisible());
+        windows().first()->close();
+        QTRY_VERIFY(windows().isEmpty());
+
+        m_desktop->services.branch = QStringLiteral("0004"); // has no parameter record
+        openScreen();
+        clickTab(form()->pgcPadrao, 1);
+        QVERIFY(form()->cdsFilial.IsEmpty());
+        QVERIFY(form()->lblSemParametros->isVisible());
+        QCOMPARE(
+            form()->lblSemParametros->text(),
+            QStringLiteral("Esta filial ainda não tem parâmetros: use Alterar para criá-los."));
+    }
+
+    void toolBarGlyphsAndWindowIconSayWhatTheyAre() {
+        openScreen();
+        TfrmParametros* f = form();
+        const QList<QToolButton*> buttons{f->sbtIncluir,   f->sbtExcluir,  f->sbtAlterar,
+                                          f->sbtConfirmar, f->sbtCancelar, f->sbtVerificar,
+                                          f->sbtProcurar,  f->sbtImprimir};
+        QList<QImage> seen;
+        for (QToolButton* b : buttons) {
+            const QImage image = picture(b->icon());
+            QVERIFY2(!image.isNull(), qPrintable(b->objectName()));
+            QVERIFY2(!seen.contains(image), qPrintable(b->objectName()));
+            seen << image;
+        }
+        // Alterar is no search glass and Imprimir no floppy disk.
+        QVERIFY(picture(f->sbtAlterar->icon()) != picture(f->sbtProcurar->icon()));
+        QVERIFY(picture(f->sbtImprimir->icon()) !=
+                picture(f->style()->standardIcon(QStyle::SP_DriveFDIcon)));
+        QCOMPARE(picture(windows().first()->windowIcon()), picture(ProductIcon()));
+        QVERIFY(!picture(ProductIcon()).isNull());
+    }
+
+    void branchIsRememberedAndTheServerNamedInWords() {
+        const QString settings = m_dir.filePath(QStringLiteral("rh.conf"));
+        stopDesktop();
+        startDesktop(settings);
+        QCOMPARE(m_desktop->serverDescription, QStringLiteral("Servidor interno"));
+        QVERIFY(m_desktop->serverDetails.contains(QString::number(m_desktop->services.serverPort)));
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0001"));
+        m_desktop->services.pickAnswer = [](TClientDataSet&) { return 2; };
+        QTest::mouseClick(m_window->findChild<QToolButton*>(QStringLiteral("btnTrocarFilial")),
+                          Qt::LeftButton);
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0003"));
+
+        stopDesktop();
+        startDesktop(settings);
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0003"));
+        // A remembered branch that no longer exists gives way to the first one.
+        QSettings(settings, QSettings::IniFormat)
+            .setValue(QStringLiteral("filial"), QStringLiteral("9999"));
+        stopDesktop();
+        startDesktop(settings);
+        QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0001"));
+    }
+
+    void refusedConnectionIsExplainedInPortuguese() {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        Desktop other;
+        DesktopOptions o;
+        o.server = QStringLiteral("127.0.0.1:%1").arg(port);
+        o.db = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("rh.db"));
+        QString message;
+        QVERIFY(!other.start(o, &message));
+        QVERIFY2(message.contains(QStringLiteral("recusou a conexão")), qPrintable(message));
+        QVERIFY2(!message.contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+                 qPrintable(message));
+        setHostServices(&m_desktop->services);
+    }
+
+    void databaseFromTheOldDataFolderIsMoved() {
+        const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        QDir(home + QStringLiteral("/rh")).removeRecursively();
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/rh/rh")));
+        QFile old(home + QStringLiteral("/rh/rh/rh.db"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("dados antigos");
+        old.close();
+        QString message;
+        const QString path = defaultDatabasePath(&message);
+        QCOMPARE(path, home + QStringLiteral("/rh/rh.db"));
+        QVERIFY(!QFile::exists(old.fileName()));
+        QFile moved(path);
+        QVERIFY(moved.open(QIODevice::ReadOnly));
+        QCOMPARE(moved.readAll(), QByteArray("dados antigos"));
+        QDir(home + QStringLiteral("/rh")).removeRecursively();
+    }
+};
+
+QTEST_MAIN(UserFacingTest)
+#include "UserFacingTest.moc"
