@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QRandomGenerator>
@@ -83,6 +84,16 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
         return false;
     }
     return true;
+}
+
+QString defaultModulesDir(const QString& programDir) {
+    const QDir dir(programDir);
+    const QString built = dir.absoluteFilePath(QStringLiteral("../modules"));
+#ifdef RH_INSTALLED_MODULES
+    if (!QFileInfo::exists(built))
+        return QDir::cleanPath(dir.absoluteFilePath(QStringLiteral(RH_INSTALLED_MODULES)));
+#endif
+    return built;
 }
 
 bool openSharedDatabase(const QString& db, QString* message) {

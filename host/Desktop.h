@@ -24,6 +24,9 @@ struct DesktopOptions {
 bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message,
                          bool* helpAsked = nullptr);
 
+// The screen modules beside the build's programs, or where an installed rh keeps them.
+QString defaultModulesDir(const QString& programDir);
+
 // The user's SQLite database, in the data folder; one left in the folder of earlier versions is
 // moved there first. Empty with a message when the folder cannot be made.
 QString defaultDatabasePath(QString* message);

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         return helpAsked ? 0 : 2;
     }
     if (options.modulesDir.isEmpty())
-        options.modulesDir = QApplication::applicationDirPath() + QStringLiteral("/../modules");
+        options.modulesDir = defaultModulesDir(QApplication::applicationDirPath());
     Desktop desktop;
     desktop.services.settingsPath =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
