@@ -35,7 +35,8 @@ const char* const helpText =
     "  --branch CÓDIGO          filial em que se vai trabalhar\n"
     "  --token-file ARQUIVO     arquivo com a chave de acesso ao servidor\n"
     "  --modules PASTA          pasta dos módulos\n"
-    "  -h, --help, --ajuda      mostra este texto e sai\n";
+    "  -h, --help, --ajuda      mostra este texto e sai\n"
+    "  --version, --versao      mostra a versão e sai\n";
 } // namespace
 
 bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QString* message,
@@ -202,6 +203,9 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
         if (path.isEmpty()) return false;
         db = QStringLiteral("sqlite:") + path;
     }
+    databaseDescription = db.startsWith(u"sqlite:")
+                              ? db.mid(7)
+                              : QUrl(db).toString(QUrl::RemovePassword | QUrl::RemoveQuery);
     if (options.server.isEmpty()) {
         // The embedded service: loopback only, and only with the token made now.
         QString error;

@@ -42,8 +42,10 @@ public:
     // of shown, and starts the embedded service on the SQLite file at the path.
     bool startUnattended(const QString& sqlitePath, QString* message);
     DesktopServices services;
-    QString serverDescription; // "Servidor interno" or the server's host
-    QString serverDetails;     // where exactly: address and port
+    QString serverDescription;
+    QString databaseDescription; // the database in use, without any password // "Servidor interno"
+                                 // or the server's host
+    QString serverDetails;       // where exactly: address and port
     QString defaultBranchName;
 
 private:

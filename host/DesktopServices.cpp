@@ -62,6 +62,15 @@ void DesktopServices::showError(const QString& text) {
     box.exec();
 }
 
+void DesktopServices::showInformation(const QString& title, const QString& text) {
+    if (unattended) {
+        shownInformation << text;
+        return;
+    }
+    const DialogPointer pointer;
+    QMessageBox::about(mainForm(), title, text);
+}
+
 ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
                                  const QList<ModalResult>& buttons) {
     const DialogPointer pointer;

@@ -22,6 +22,8 @@ public:
     int codePictureLevels(int pictureType) override;
 
     void showError(const QString& text) override;
+    // A note the user reads and closes, such as the "Sobre" box.
+    void showInformation(const QString& title, const QString& text);
     ModalResult ask(const QString& text, MsgDlgType kind,
                     const QList<ModalResult>& buttons) override;
     bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) override;
@@ -50,7 +52,8 @@ public:
     QStringList shownErrors;
     QList<Qt::CursorShape> pointersAtErrors; // the pointer while each error was shown
     QStringList questions;
-    QStringList statusNotes;                        // every note shown in the status bar
+    QStringList statusNotes; // every note shown in the status bar
+    QStringList shownInformation;
     QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
     QString directoryAnswer;

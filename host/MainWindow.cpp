@@ -74,6 +74,14 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     QAction* quit = modules->addAction(QStringLiteral("Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
+    help->setObjectName(QStringLiteral("mnuAjuda"));
+    QAction* about = help->addAction(QStringLiteral("&Sobre"));
+    about->setObjectName(QStringLiteral("mnuSobre"));
+    connect(about, &QAction::triggered, this, [this] {
+        m_services.showInformation(QStringLiteral("Sobre o Recursos Humanos"), aboutText());
+    });
+
     m_branchButton = new QToolButton(this);
     m_branchButton->setObjectName(QStringLiteral("btnTrocarFilial"));
     m_branchButton->setText(QStringLiteral("Trocar filial…"));
@@ -100,6 +108,17 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
             m_activeForm->Activate();
     });
     updateBranchButton();
+    if (!m_services.settingsPath.isEmpty())
+        restoreGeometry(QSettings(m_services.settingsPath, QSettings::IniFormat)
+                            .value(QStringLiteral("janela/geometria"))
+                            .toByteArray());
+}
+
+QString MainWindow::aboutText() const {
+    return QStringLiteral(
+               "Recursos Humanos %1\nParâmetros gerais de RH.\n\n%2\n%3\nBanco de dados: %4")
+        .arg(QStringLiteral(RH_VERSION), m_serverLabel->text(), m_serverLabel->toolTip(),
+             m_databaseText);
 }
 
 MainWindow::~MainWindow() {
@@ -202,5 +221,8 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     m_parameters.unload();
+    if (!m_services.settingsPath.isEmpty())
+        QSettings(m_services.settingsPath, QSettings::IniFormat)
+            .setValue(QStringLiteral("janela/geometria"), saveGeometry());
     e->accept();
 }

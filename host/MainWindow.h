@@ -40,6 +40,9 @@ public:
     // The server as the user knows it; the address and port go in the tooltip.
     void setServerText(const QString& text, const QString& details = {});
     void setBranch(const QString& code, const QString& name);
+    void setDatabaseText(const QString& text) { m_databaseText = text; }
+    // Version, server in use and database, as the "Sobre" box shows them.
+    QString aboutText() const;
     QMdiArea* mdiArea() const { return m_mdi; }
     QAction* parametersAction() const { return m_openParameters; }
 
@@ -63,4 +66,5 @@ private:
     QList<QAction*> m_mergedMenus;
     QPointer<TfrmPadrao> m_activeForm;
     ScreenModule m_parameters;
+    QString m_databaseText;
 };

@@ -9,6 +9,10 @@ int main(int argc, char** argv) {
     // Help needs no display: answer it before the window system is reached.
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
+        if (arg == "--version" || arg == "--versao") {
+            fputs("rh " RH_VERSION "\n", stdout);
+            return 0;
+        }
         if (arg == "-h" || arg == "--help" || arg == "--ajuda" || arg == "-?") {
             DesktopOptions ignored;
             QString help;
@@ -43,6 +47,7 @@ int main(int argc, char** argv) {
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);
+    window.setDatabaseText(desktop.databaseDescription);
     if (!window.loadModules(options.modulesDir, &message))
         QMessageBox::warning(&window, QStringLiteral("Recursos Humanos"), message);
     window.show();
