@@ -76,6 +76,7 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
     help->setObjectName(QStringLiteral("mnuAjuda"));
+    m_helpMenu = help->menuAction();
     QAction* about = help->addAction(QStringLiteral("&Sobre"));
     about->setObjectName(QStringLiteral("mnuSobre"));
     connect(about, &QAction::triggered, this, [this] {
@@ -209,7 +210,7 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
     m_activeForm = form;
     if (!form) return;
     for (QMenu* menu : form->FormMenus()) {
-        menuBar()->addAction(menu->menuAction());
+        menuBar()->insertAction(m_helpMenu, menu->menuAction()); // "Ajuda" stays last
         m_mergedMenus << menu->menuAction();
     }
     form->Activate();
