@@ -1,5 +1,7 @@
 #include "PacketJson.h"
 
+#include <QSet>
+
 namespace protocol {
 
 namespace dom = simdjson::dom;
@@ -60,8 +62,16 @@ void writeRow(JsonWriter& out, const QVector<FieldSpec>& fields, const Row& row)
 QVector<FieldSpec> parseFields(dom::object object) {
     dom::array array;
     if (object["fields"].get(array)) fail(QStringLiteral("pacote sem a lista de campos"));
+    const size_t count = array.size();
+    if (count > size_t(MaxFields))
+        throw ProtocolError(QStringLiteral("o pacote tem %1 campos, mais que o limite de %2")
+                                .arg(count)
+                                .arg(MaxFields),
+                            ProtocolError::Kind::TooLarge);
     QVector<FieldSpec> fields;
-    fields.reserve(static_cast<qsizetype>(array.size()));
+    fields.reserve(static_cast<qsizetype>(count));
+    // Field names match without regard to case, so they are compared case-folded.
+    QSet<QString> seen;
     for (dom::element e : array) {
         dom::object fo;
         std::string_view name, type;
@@ -84,9 +94,10 @@ QVector<FieldSpec> parseFields(dom::object object) {
             fail(QStringLiteral("o campo %1 tem um tipo desconhecido: %2")
                      .arg(f.name, toQString(type)));
         }
-        for (const FieldSpec& other : fields)
-            if (other.name.compare(f.name, Qt::CaseInsensitive) == 0)
-                fail(QStringLiteral("o campo %1 aparece duas vezes no pacote").arg(f.name));
+        const QString folded = f.name.toCaseFolded();
+        if (seen.contains(folded))
+            fail(QStringLiteral("o campo %1 aparece duas vezes no pacote").arg(f.name));
+        seen.insert(folded);
         fields.push_back(f);
     }
     return fields;
@@ -212,6 +223,13 @@ Delta parseDelta(dom::element element) {
     delta.fields = parseFields(object);
     dom::array changes;
     if (object["changes"].get(changes)) fail(QStringLiteral("pacote sem a lista de alterações"));
+    const size_t count = changes.size();
+    if (count > size_t(MaxChanges))
+        throw ProtocolError(QStringLiteral("o pacote tem %1 alterações, mais que o limite de %2")
+                                .arg(count)
+                                .arg(MaxChanges),
+                            ProtocolError::Kind::TooLarge);
+    delta.changes.reserve(static_cast<qsizetype>(count));
     int n = 0;
     for (dom::element c : changes) {
         ++n;

@@ -150,6 +150,10 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         try {
             args.push_back(protocol::parseDelta(delta));
         } catch (const protocol::ProtocolError& e) {
+            if (e.kind() == protocol::ProtocolError::Kind::TooLarge)
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("O pacote de alterações de %1 é grande demais: %2.")
+                                .arg(methodText(method), e.message()));
             return fail(idJson, ErrorCode::Refused,
                         QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
         }

@@ -3,6 +3,7 @@
 
 #include "ServerHarness.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -246,6 +247,42 @@ TEST_F(Robustness, OversizedMessageIsAnsweredThenItsConnectionClosed) {
     EXPECT_EQ(parse(endless.readLine()).errorCode, ErrorCode::InvalidRequest);
     EXPECT_TRUE(endless.waitClosed());
     expectServingAndUnchanged();
+}
+
+// Huge deltas cost work in proportion to their size and are refused as too large; the one worker
+// they land on goes on serving. The bound is generous: today's figure is milliseconds.
+TEST_F(Robustness, HugeDeltasAreRefusedQuicklyAndNothingIsStored) {
+    startServer({QStringLiteral("--workers"), QStringLiteral("1")});
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const auto fields = [](int n, bool twins) {
+        std::string out = R"([{"name":"CDPARAMRH","type":"string","size":1})";
+        for (int i = 0; i < n; ++i)
+            out += R"(,{"name":"F)" + std::to_string(twins ? i / 2 : i) + R"(","type":"float"})";
+        return out + "]";
+    };
+    std::string manyChanges;
+    for (int i = 0; i <= protocol::MaxChanges; ++i)
+        manyChanges += std::string(i ? "," : "") + R"({"op":"update","old":["1"],"new":["1"]})";
+    const std::pair<std::string, int> cases[] = {
+        {"[{\"fields\":" + fields(64000, false) + R"(,"changes":[]}])", ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(64000, true) + R"(,"changes":[]}])", ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(0, false) + ",\"changes\":[" + manyChanges + "]}]",
+         ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(protocol::MaxFields - 1, true) + R"(,"changes":[]}])",
+         ErrorCode::Refused},
+    };
+    for (const auto& [params, code] : cases) {
+        SCOPED_TRACE(params.substr(0, 80) + "… " + std::to_string(params.size()) + " bytes");
+        QElapsedTimer clock;
+        clock.start();
+        const Response r = c.callRaw(QStringLiteral("SetGeral"), params);
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(r.errorCode, code) << r.errorMessage.toStdString();
+        EXPECT_TRUE(r.errorMessage.endsWith(u'.')) << r.errorMessage.toStdString();
+    }
+    expectServingAndUnchanged();
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
 }
 
 TEST_F(Robustness, ClientDroppedInTheMiddleOfARequestChangesNothing) {
