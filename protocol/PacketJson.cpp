@@ -1,5 +1,7 @@
 #include "PacketJson.h"
 
+#include "JsonCheck.h"
+
 #include <QSet>
 
 namespace protocol {
@@ -7,6 +9,9 @@ namespace protocol {
 namespace dom = simdjson::dom;
 
 QString toQString(std::string_view utf8) {
+    // QString::fromUtf8 drops a leading byte-order mark; here it is a character like any other.
+    if (utf8.size() >= 3 && utf8.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return QChar(0xFEFF) + toQString(utf8.substr(3));
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
@@ -109,6 +114,11 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
     case FieldType::String: {
         std::string_view s;
         if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera texto").arg(where, field.name));
+        if (hasUnstorableCharacter(s))
+            throw ProtocolError(
+                QStringLiteral("%1: o texto do campo %2 tem %3, que não pode ser gravado")
+                    .arg(where, field.name, QString::fromUtf8(UnstorableCharacterText)),
+                ProtocolError::Kind::Unstorable);
         QString text = toQString(s);
         if (text.size() > field.size)
             fail(QStringLiteral("%1: o texto do campo %2 passa de %3 caracteres")

@@ -17,8 +17,9 @@ constexpr int MaxChanges = 1000;
 // A packet or delta that is not valid; the message says what is wrong, in Portuguese.
 class ProtocolError : public std::runtime_error {
 public:
-    // TooLarge: well formed, but past MaxFields or MaxChanges.
-    enum class Kind { Invalid, TooLarge };
+    // TooLarge: well formed, but past MaxFields or MaxChanges. Unstorable: a text holds a
+    // character no database column keeps.
+    enum class Kind { Invalid, TooLarge, Unstorable };
     explicit ProtocolError(const QString& message, Kind kind = Kind::Invalid)
         : std::runtime_error(message.toStdString())
         , m_message(message)

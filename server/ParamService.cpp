@@ -356,6 +356,11 @@ public:
         });
     }
 
+    static QString insertedMeanwhile() {
+        return QStringLiteral("Outro usuário já incluiu este registro depois que você o leu. "
+                              "Verifique os dados atuais e faça as suas alterações de novo.");
+    }
+
     static QString describe(FieldType type) {
         switch (type) {
         case FieldType::String:
@@ -407,10 +412,7 @@ public:
         s.exec(current);
         const bool found = current.next();
         if (change.op == DeltaChange::Op::Insert) {
-            if (found)
-                conflict(QStringLiteral(
-                    "Outro usuário já incluiu este registro depois que você o leu. Verifique "
-                    "os dados atuais e faça as suas alterações de novo."));
+            if (found) conflict(insertedMeanwhile());
             QStringList names, marks;
             QVector<int> fields;
             for (int i = 0; i < delta.fields.size(); ++i) {
@@ -420,13 +422,17 @@ public:
                 marks << QStringLiteral("?");
                 fields << i;
             }
+            // Another server may insert the same record between the read above and this insert;
+            // the loser then inserts nothing and gets the same conflict as after the read.
             QSqlQuery insert(s.db());
-            insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                               .arg(QLatin1String(table.table), names.join(QStringLiteral(", ")),
-                                    marks.join(QStringLiteral(", "))));
+            insert.prepare(
+                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO NOTHING")
+                    .arg(QLatin1String(table.table), names.join(QStringLiteral(", ")),
+                         marks.join(QStringLiteral(", ")), keyColumn));
             for (int n = 0; n < fields.size(); ++n)
                 s.bind(insert, n, columns[target[fields[n]]], change.newValues[fields[n]]);
             s.exec(insert);
+            if (insert.numRowsAffected() == 0) conflict(insertedMeanwhile());
             return;
         }
         if (!found)
@@ -481,12 +487,18 @@ const MethodSpec* findMethod(std::string_view name) {
 }
 
 void ParamService::ping() {
-    QSqlQuery& q = m_storage.query("SELECT MAX(NRVERSAO) FROM RHVERSAO");
-    m_storage.exec(q);
-    q.finish();
+    m_storage.heal();
+    try {
+        m_storage.checkWritable();
+    } catch (const ServiceError&) {
+        throw ServiceError{ErrorCode::StorageFailure,
+                           QStringLiteral("O banco de dados não aceita gravações agora; o motivo "
+                                          "está no registro do servidor.")};
+    }
 }
 
 bool ParamService::branchExists(const QString& code) {
+    m_storage.heal();
     const SessionInfo none;
     return Methods(m_storage, none, {}).exists(filialRef, code);
 }
@@ -494,6 +506,7 @@ bool ParamService::branchExists(const QString& code) {
 std::string ParamService::call(const SessionInfo& session, const MethodSpec& method,
                                const QVector<protocol::Argument>& args,
                                std::string_view paramsJson) {
+    m_storage.heal();
     Methods m(m_storage, session, paramsJson);
     const auto arg = [&](int i) { return std::get<QString>(args[i]); };
     const std::string_view name = method.name;

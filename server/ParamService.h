@@ -37,7 +37,7 @@ public:
     std::string call(const SessionInfo& session, const MethodSpec& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
 
-    // Touches the database; throws on failure.
+    // The readiness check: throws unless the database takes a write now.
     void ping();
     bool branchExists(const QString& code);
 

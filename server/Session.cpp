@@ -2,6 +2,8 @@
 
 #include "Log.h"
 
+#include "protocol/JsonCheck.h"
+
 namespace rhserver {
 
 namespace dom = simdjson::dom;
@@ -73,6 +75,8 @@ std::string Session::handle(const QByteArray& line) {
 std::string Session::dispatch(std::string_view idJson, std::string_view method, dom::element params,
                               bool hasParams) {
     if (method == "ping") {
+        // Before open anyone may ask whether the process lives, and learns nothing more.
+        if (!m_open) return protocol::resultJson(idJson, R"({"server":"rhserver"})");
         m_service.ping();
         return protocol::resultJson(idJson, R"({"server":"rhserver )" +
                                                 m_config.serverVersion.toStdString() +
@@ -100,6 +104,10 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             return fail(idJson, ErrorCode::UnknownObject,
                         QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")
                             .arg(methodText(object)));
+        if (protocol::hasUnstorableCharacter(branch))
+            return fail(idJson, ErrorCode::InvalidParams,
+                        QStringLiteral("O código da filial tem %1.")
+                            .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
         const QString code = protocol::toQString(branch);
         if (!m_service.branchExists(code))
             return fail(
@@ -115,15 +123,16 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         w.endObject();
         return protocol::resultJson(idJson, w.text());
     }
+    // Before open every other name gets the same answer, so the method list is not told.
+    if (!m_open)
+        return fail(idJson, ErrorCode::NotOpen,
+                    QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
+                        .arg(methodText(method)));
     const MethodSpec* entry = findMethod(method);
     if (!entry)
         return fail(
             idJson, ErrorCode::MethodNotFound,
             QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
-    if (!m_open)
-        return fail(idJson, ErrorCode::NotOpen,
-                    QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
-                        .arg(methodText(method)));
     dom::array list;
     if (hasParams && params.get(list))
         return fail(
@@ -154,6 +163,9 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                 return fail(idJson, ErrorCode::InvalidParams,
                             QStringLiteral("O pacote de alterações de %1 é grande demais: %2.")
                                 .arg(methodText(method), e.message()));
+            if (e.kind() == protocol::ProtocolError::Kind::Unstorable)
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
             return fail(idJson, ErrorCode::Refused,
                         QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
         }
@@ -167,6 +179,12 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                             QStringLiteral("O argumento %1 de %2 deve ser um texto.")
                                 .arg(n)
                                 .arg(methodText(method)));
+            if (protocol::hasUnstorableCharacter(text))
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("O argumento %1 de %2 tem %3, que não pode ser gravado.")
+                                .arg(n)
+                                .arg(methodText(method),
+                                     QString::fromUtf8(protocol::UnstorableCharacterText)));
             args.push_back(protocol::toQString(text));
         }
     }
