@@ -121,6 +121,39 @@ const Reference cargoRef = {"SELECT 1 FROM CARGO WHERE CDCARGO = ?",
 const Reference deptoRef = {"SELECT 1 FROM DEPTO WHERE CDDEPTO = ?",
                             "O departamento %1 não está cadastrado."};
 
+// What the screen may store in a field beyond its type: one-letter codes and day counts.
+struct FieldRule {
+    const char* field;
+    const char* codes; // the letters allowed; null: a number that may not be negative
+    const char* message;
+};
+
+const FieldRule fieldRules[] = {
+    {"IDTPINDCB", "PV",
+     "O tipo de índice da cesta básica deve ser \"P\" (percentual) ou \"V\" (valor); %1 não é "
+     "aceito."},
+    {"IDTPFERIASPG", "UC",
+     "O tipo de dias de férias deve ser \"U\" (dias úteis) ou \"C\" (dias corridos); %1 não é "
+     "aceito."},
+    {"VRPRAZEFEFUN", nullptr,
+     "Prazo máximo para efetivação do funcionário (dias)  deve ser maior ou igual a zero."},
+    {"QTDIASFERIPG", nullptr, "A quantidade de dias de férias deve ser maior ou igual a zero."},
+};
+
+void checkRule(const FieldSpec& column, const QVariant& value) {
+    if (value.isNull()) return;
+    for (const FieldRule& rule : fieldRules) {
+        if (column.name != QLatin1String(rule.field)) continue;
+        if (rule.codes) {
+            const QString code = value.toString();
+            if (code.size() != 1 || !QByteArray(rule.codes).contains(code.toLatin1()))
+                refuse(QString::fromUtf8(rule.message).arg(shown(code)));
+        } else if (value.toDouble() < 0) {
+            refuse(QString::fromUtf8(rule.message));
+        }
+    }
+}
+
 const RecordTable geralTable = {"PARAMRH",
                                 "CDPARAMRH",
                                 &geralFields,
@@ -244,11 +277,15 @@ public:
         return packetJson(s, q, deptoFields);
     }
 
-    // Runs a write and its audit row in one transaction; nothing stays when either fails.
-    void write(std::string_view method, const std::function<void()>& body) {
+    // Runs a write and its audit row in one transaction; nothing stays when either fails. The body
+    // tells whether it changed anything: a write that changes nothing leaves no audit row.
+    void write(std::string_view method, const std::function<bool()>& body) {
         s.begin();
         try {
-            body();
+            if (!body()) {
+                s.rollback();
+                return;
+            }
             QSqlQuery& q = s.query(
                 "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) "
                 "VALUES (?, ?, ?, ?, ?)");
@@ -314,7 +351,9 @@ public:
             q.bindValue(1, inspecao);
             if (rule.itemArg >= 0) q.bindValue(2, item);
             s.exec(q);
+            const bool changed = q.numRowsAffected() > 0;
             q.finish();
+            return changed;
         });
     }
 
@@ -349,10 +388,16 @@ public:
                 const QString problem =
                     protocol::checkValue(columns[target[i]], change.newValues.value(i));
                 if (!problem.isEmpty()) refuse(QStringLiteral("Valor recusado: %1.").arg(problem));
+                // Only values being written: a record stored before these rules stays editable.
+                if (change.op == DeltaChange::Op::Insert ||
+                    !sameValue(columns[target[i]], change.oldValues[i], change.newValues[i]))
+                    checkRule(columns[target[i]], change.newValues[i]);
             }
         write(method, [&] {
+            bool changed = false;
             for (const DeltaChange& change : delta.changes)
-                applyChange(table, delta, target, keyField, change);
+                changed = applyChange(table, delta, target, keyField, change) || changed;
+            return changed;
         });
     }
 
@@ -390,7 +435,8 @@ public:
         if (ref != table.references.end() && !value.isNull()) require(*ref, value.toString());
     }
 
-    void applyChange(const RecordTable& table, const Delta& delta, const QVector<int>& target,
+    // Applies one change; false when it changed nothing stored.
+    bool applyChange(const RecordTable& table, const Delta& delta, const QVector<int>& target,
                      int keyField, const DeltaChange& change) {
         const QVector<FieldSpec>& columns = *table.fields;
         const QString keyColumn = QString::fromLatin1(table.key);
@@ -433,7 +479,7 @@ public:
                 s.bind(insert, n, columns[target[fields[n]]], change.newValues[fields[n]]);
             s.exec(insert);
             if (insert.numRowsAffected() == 0) conflict(insertedMeanwhile());
-            return;
+            return true;
         }
         if (!found)
             conflict(QStringLiteral(
@@ -461,7 +507,7 @@ public:
             changed << i;
         }
         current.finish();
-        if (changed.isEmpty()) return;
+        if (changed.isEmpty()) return false;
         QSqlQuery update(s.db());
         update.prepare(
             QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
@@ -471,6 +517,7 @@ public:
             s.bind(update, n++, columns[target[i]], change.newValues[i]);
         update.bindValue(n, key.toString());
         s.exec(update);
+        return true;
     }
 
     Storage& s;

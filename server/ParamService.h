@@ -33,7 +33,7 @@ public:
     explicit ParamService(Storage& storage)
         : m_storage(storage) {}
 
-    // paramsJson is the request's params as received, kept in the audit row of a write.
+    // paramsJson is the arguments as applied, written again from what was parsed, for the audit.
     std::string call(const SessionInfo& session, const MethodSpec& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
 

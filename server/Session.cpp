@@ -14,6 +14,21 @@ QString methodText(std::string_view method) {
     const QString name = protocol::toQString(method);
     return name.size() > 40 ? name.left(40) + QStringLiteral("…") : name;
 }
+
+// The arguments as the service applies them, for the audit row: written again from what was
+// parsed, so keys the parser ignored and number spellings never reach it.
+std::string appliedJson(const QVector<protocol::Argument>& args) {
+    protocol::JsonWriter w;
+    w.beginArray();
+    for (const protocol::Argument& a : args) {
+        if (const auto* text = std::get_if<QString>(&a))
+            w.string(*text);
+        else
+            protocol::writeDelta(w, std::get<protocol::Delta>(a));
+    }
+    w.endArray();
+    return w.take();
+}
 } // namespace
 
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
@@ -35,6 +50,12 @@ std::string Session::handle(const QByteArray& line) {
     if (m_parser.parse(line.constData(), size_t(line.size())).get(doc))
         return fail("null", ErrorCode::ParseError,
                     QStringLiteral("A mensagem recebida não é um JSON válido."));
+    // JSON readers disagree on a repeated key, so the audit could say other than what was done.
+    if (const auto key = protocol::duplicatedKey(doc))
+        return fail("null", ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição repete a chave \"%1\"; cada chave pode aparecer "
+                                   "uma vez só em cada objeto.")
+                        .arg(methodText(*key)));
     dom::object request;
     if (doc.get(request))
         return fail("null", ErrorCode::InvalidRequest,
@@ -188,8 +209,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             args.push_back(protocol::toQString(text));
         }
     }
-    const std::string paramsJson = simdjson::to_string(list);
-    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, paramsJson));
+    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, appliedJson(args)));
 }
 
 } // namespace rhserver

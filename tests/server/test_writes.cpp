@@ -253,6 +253,11 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
          retyped("DTBASECB", {QStringLiteral("DTBASECB"), FieldType::Float, 0}, 20260101.0)},
         {"text too long", retyped("IDTPINDCB", {QStringLiteral("IDTPINDCB"), FieldType::String, 5},
                                   QStringLiteral("VV"))},
+        {"index kind not P or V", with("IDTPINDCB", QStringLiteral("X"))},
+        {"index kind in small letters", with("IDTPINDCB", QStringLiteral("p"))},
+        {"vacation kind not U or C", with("IDTPFERIASPG", QStringLiteral("D"))},
+        {"negative confirmation deadline", with("VRPRAZEFEFUN", -1.0)},
+        {"negative vacation days", with("QTDIASFERIPG", -0.5)},
         {"unknown field", unknownField},
         {"no key", withoutKey},
         {"other key", otherKey},
@@ -290,8 +295,23 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
 
     EXPECT_EQ(dumpStoredData(server.dbPath()), before);
     EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
-    // The untouched delta still goes through.
-    EXPECT_TRUE(a.net.AppServer().call(QStringLiteral("SetGeral"), {base}).ok);
+    EXPECT_EQ(
+        a.net.AppServer()
+            .call(QStringLiteral("SetGeral"), {with("VRPRAZEFEFUN", -1.0)})
+            .errorMessage,
+        QStringLiteral("Prazo máximo para efetivação do funcionário (dias)  deve ser maior ou "
+                       "igual a zero."));
+    // The delta with every code and count in range goes through.
+    Delta valid = with("IDTPINDCB", QStringLiteral("P"));
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("IDTPFERIASPG"))] = QStringLiteral("C");
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("QTDIASFERIPG"))] = 0.0;
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("VRPRAZEFEFUN"))] = 0.0;
+    const protocol::Response accepted = a.net.AppServer().call(QStringLiteral("SetGeral"), {valid});
+    EXPECT_TRUE(accepted.ok) << accepted.errorMessage.toStdString();
+    EXPECT_EQ(storedValue(
+                  server.dbPath(),
+                  QStringLiteral("SELECT IDTPINDCB || IDTPFERIASPG || QTDIASFERIPG FROM PARAMRH")),
+              QStringLiteral("PC0.0"));
 }
 
 TEST_F(ServiceWrites, EveryAcceptedWriteLeavesOneAuditRow) {
