@@ -10,6 +10,8 @@ namespace dom = simdjson::dom;
 namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
+constexpr size_t SmallDocument = 64 * 1024;
+
 QString methodText(std::string_view method) {
     const QString name = protocol::toQString(method);
     return name.size() > 40 ? name.left(40) + QStringLiteral("…") : name;
@@ -46,6 +48,16 @@ std::string Session::fail(std::string_view idJson, int code, const QString& mess
 
 std::string Session::handle(const QByteArray& line) {
     m_lastFailure.clear();
+    // The parser keeps the capacity of its largest document: after a large one it goes back to
+    // a small size, so one big message does not cost its memory for the life of the thread.
+    struct Shrink {
+        dom::parser& parser;
+        bool large;
+        ~Shrink() {
+            if (large) [[maybe_unused]]
+                auto e = parser.allocate(SmallDocument);
+        }
+    } shrink{m_parser, size_t(line.size()) > SmallDocument};
     dom::element doc;
     if (m_parser.parse(line.constData(), size_t(line.size())).get(doc))
         return fail("null", ErrorCode::ParseError,

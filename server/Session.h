@@ -22,6 +22,7 @@ public:
     std::string handle(const QByteArray& line);
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
+    bool isOpen() const { return m_open; }
 
 private:
     std::string dispatch(std::string_view idJson, std::string_view method,

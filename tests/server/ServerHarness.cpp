@@ -9,6 +9,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace testing_rh {
 
 void ensureApplication() {
@@ -80,6 +84,15 @@ bool ServerProcess::start(const QStringList& extra) {
     return false;
 }
 
+qint64 ServerProcess::residentKiB() const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 void ServerProcess::stop() {
     if (m_process.state() == QProcess::NotRunning) return;
     m_process.terminate();
@@ -125,6 +138,30 @@ bool LineClient::waitClosed(int timeoutMs) {
         m_reader.append(m_socket.readAll());
     }
     return m_socket.state() != QAbstractSocket::ConnectedState;
+}
+
+void LineClient::sendWithoutReading(const QByteArray& bytes) {
+    m_socket.setReadBufferSize(64 * 1024);
+    m_socket.write(bytes);
+    m_socket.waitForBytesWritten(100);
+}
+
+bool LineClient::waitClosedWithoutReading(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    const int fd = int(m_socket.socketDescriptor());
+    while (clock.elapsed() < timeoutMs) {
+        if (m_socket.bytesToWrite() > 0) m_socket.waitForBytesWritten(20);
+        if (m_socket.state() != QAbstractSocket::ConnectedState) return true;
+        // The kernel's view: unread answers do not hide a reset or a close from it.
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+            info.tcpi_state != TCP_ESTABLISHED)
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
 }
 
 protocol::Response LineClient::request(const std::string& line) {

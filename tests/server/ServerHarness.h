@@ -28,6 +28,9 @@ public:
     bool running() const { return m_process.state() == QProcess::Running; }
 
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    // Resident memory of the server process, from /proc, in KiB.
+    qint64 residentKiB() const;
     QString dbPath() const { return m_dir.filePath(QStringLiteral("rh.db")); }
     QString dbUrl() const { return QStringLiteral("sqlite:") + dbPath(); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -53,6 +56,11 @@ public:
     std::optional<QByteArray> readLine(int timeoutMs = 10000);
     // Waits for the server to close the connection.
     bool waitClosed(int timeoutMs = 10000);
+    // A client that does not read its answers: its own read buffer is kept small, and the bytes go
+    // out as the server takes them.
+    void sendWithoutReading(const QByteArray& bytes);
+    // Waits until the server has closed or reset the connection, reading nothing.
+    bool waitClosedWithoutReading(int timeoutMs);
     void close() { m_socket.abort(); }
 
     protocol::Response request(const std::string& line);
