@@ -61,9 +61,13 @@ bool ServerProcess::start(const QStringList& extra) {
     // A file, not a pipe: nobody drains a pipe while a test blocks on a socket.
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")), QIODevice::Append);
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(binary(), QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                          QStringLiteral("--db"), dbUrl()} +
-                                  extra);
+    const QStringList args = QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                         QStringLiteral("--db"), dbUrl()} +
+                             extra;
+    if (m_launcher.isEmpty())
+        m_process.start(binary(), args);
+    else
+        m_process.start(m_launcher.first(), m_launcher.mid(1) + QStringList{binary()} + args);
     if (!m_process.waitForStarted(10000)) return false;
     QElapsedTimer clock;
     clock.start();

@@ -25,6 +25,8 @@ public:
     // Starts serving on 127.0.0.1:0 and reads the port from the start-up line.
     bool start(const QStringList& extra = {});
     void stop();
+    // A program that runs rhserver for the next start, such as {"prlimit", "--nofile=48"}.
+    void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     bool running() const { return m_process.state() == QProcess::Running; }
 
     quint16 port() const { return m_port; }
@@ -43,6 +45,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
+    QStringList m_launcher;
     quint16 m_port = 0;
 };
 

@@ -135,6 +135,40 @@ TEST_F(Limits, ClientThatNeverReadsIsStoppedThenClosed) {
     expectServing();
 }
 
+// At the process's descriptor limit a new client is told so and closed, never left hanging.
+TEST_F(Limits, ClientsPastTheDescriptorLimitAreRefusedNotLeftHanging) {
+    server.setLauncher({QStringLiteral("prlimit"), QStringLiteral("--nofile=48")});
+    startServer({QStringLiteral("--workers"), QStringLiteral("1")});
+    std::vector<std::unique_ptr<LineClient>> clients;
+    for (int i = 0; i < 80; ++i)
+        clients.push_back(std::make_unique<LineClient>(server.port()));
+    // Every client has its answer: a refusal sent as it was accepted, or else an open.
+    int served = 0, refused = 0;
+    for (auto& c : clients) {
+        if (const auto early = c->readLine(50)) {
+            const Response r = parse(early);
+            EXPECT_EQ(r.errorCode, ErrorCode::StorageFailure);
+            EXPECT_TRUE(r.errorMessage.contains(QStringLiteral("recursos")))
+                << r.errorMessage.toStdString();
+            EXPECT_TRUE(c->waitClosed());
+            ++refused;
+            continue;
+        }
+        const Response r = c->open();
+        EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
+        served += r.ok;
+    }
+    EXPECT_GE(served, 10);
+    EXPECT_GE(refused, 20);
+    clients.clear();
+    bool again = false;
+    for (int attempt = 0; attempt < 50 && !again; ++attempt) {
+        LineClient fresh(server.port());
+        again = fresh.open().ok;
+    }
+    EXPECT_TRUE(again);
+}
+
 TEST_F(Limits, ConnectionsPerAddressAreCapped) {
     startServer({QStringLiteral("--max-per-peer"), QStringLiteral("3")});
     std::vector<std::unique_ptr<LineClient>> clients;
