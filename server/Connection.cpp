@@ -25,6 +25,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    m_session.setPeer(socket->peerAddress().toString());
     logLine(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
@@ -137,7 +138,8 @@ void Connection::process() {
 
 void Connection::logFailure() {
     if (!m_session.lastFailure().isEmpty())
-        logLine(QStringLiteral("conexão %1: %2").arg(m_id).arg(m_session.lastFailure()));
+        logRefusal(
+            QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session.lastFailure()));
 }
 
 } // namespace rhserver

@@ -56,6 +56,7 @@ struct RhServer::Impl {
     std::vector<std::unique_ptr<class WorkerThread>> threads;
     std::atomic<quint64> nextConnection{0};
     quint16 port = 0;
+    AuthThrottle throttle;
     std::mutex countMutex;
     int connections = 0;
     QHash<QString, int> perPeer;
@@ -237,6 +238,7 @@ RhServer::RhServer(ServerOptions options)
     d->options = std::move(options);
     d->sessionConfig.token = d->options.token;
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
+    d->sessionConfig.throttle = &d->throttle;
     ConnectionLimits& limits = d->limits;
     limits.maxMessage = d->options.maxMessage;
     limits.firstLine = std::min<qsizetype>(limits.firstLine, d->options.maxMessage);

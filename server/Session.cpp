@@ -31,7 +31,43 @@ std::string appliedJson(const QVector<protocol::Argument>& args) {
     w.endArray();
     return w.take();
 }
+// Compares in a time that depends on the lengths only, never on where the texts differ.
+bool sameSecret(std::string_view given, const QByteArray& secret) {
+    unsigned char difference = given.size() == size_t(secret.size()) ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i)
+        difference |= static_cast<unsigned char>(given[i]) ^
+                      static_cast<unsigned char>(
+                          secret.isEmpty() ? 0 : secret[qsizetype(i % size_t(secret.size()))]);
+    return difference == 0;
+}
+
 } // namespace
+
+bool AuthThrottle::paused(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_entries.find(peer);
+    if (it == m_entries.end()) return false;
+    if (it->last.elapsed() >= PauseMs) {
+        m_entries.erase(it);
+        return false;
+    }
+    return it->failures >= MaxFailures;
+}
+
+void AuthThrottle::failed(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    // Many addresses at once: forget them all rather than grow without bound.
+    if (m_entries.size() > 10000) m_entries.clear();
+    Entry& e = m_entries[peer];
+    if (e.last.isValid() && e.last.elapsed() >= PauseMs) e.failures = 0;
+    ++e.failures;
+    e.last.start();
+}
+
+void AuthThrottle::succeeded(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    m_entries.remove(peer);
+}
 
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
                  QString sessionId)
@@ -42,12 +78,18 @@ Session::Session(const SessionConfig& config, ParamService& service, dom::parser
 }
 
 std::string Session::fail(std::string_view idJson, int code, const QString& message) {
-    m_lastFailure = QStringLiteral("erro %1: %2").arg(code).arg(message);
+    // The operator sees what was refused, to whom: method, session branch, code and sentence.
+    m_lastFailure = QStringLiteral("%1 (filial %2): erro %3: %4")
+                        .arg(m_method.isEmpty() ? QStringLiteral("-") : m_method,
+                             m_info.branch.isEmpty() ? QStringLiteral("-") : m_info.branch)
+                        .arg(code)
+                        .arg(message);
     return protocol::errorJson(idJson, code, message);
 }
 
 std::string Session::handle(const QByteArray& line) {
     m_lastFailure.clear();
+    m_method.clear();
     // The parser keeps the capacity of its largest document: after a large one it goes back to
     // a small size, so one big message does not cost its memory for the life of the thread.
     struct Shrink {
@@ -88,6 +130,7 @@ std::string Session::handle(const QByteArray& line) {
     if (request["method"].get(method))
         return fail(idJson, ErrorCode::InvalidRequest,
                     QStringLiteral("A requisição não diz o método a chamar."));
+    m_method = methodText(method);
     dom::element params;
     const bool hasParams = !request["params"].get(params);
     try {
@@ -127,12 +170,20 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         if (hasToken && tokenElement.get(token))
             return fail(idJson, ErrorCode::InvalidParams,
                         QStringLiteral("O token de acesso deve ser um texto."));
-        if (!m_config.token.isEmpty() &&
-            (!hasToken || protocol::toQString(token) != m_config.token))
-            return fail(
-                idJson, ErrorCode::NotAuthorised,
-                QStringLiteral(
-                    "Acesso não autorizado: o token de acesso não confere com o do servidor."));
+        if (!m_config.token.isEmpty()) {
+            AuthThrottle* throttle = m_config.throttle;
+            if (throttle && throttle->paused(m_peer))
+                return fail(idJson, ErrorCode::NotAuthorised,
+                            QStringLiteral("Acesso não autorizado: tentativas demais com um token "
+                                           "errado; aguarde alguns segundos."));
+            if (!hasToken || !sameSecret(token, m_config.token.toUtf8())) {
+                if (throttle) throttle->failed(m_peer);
+                return fail(idJson, ErrorCode::NotAuthorised,
+                            QStringLiteral("Acesso não autorizado: o token de acesso não confere "
+                                           "com o do servidor."));
+            }
+            if (throttle) throttle->succeeded(m_peer);
+        }
         if (object != protocol::ServerObjectName)
             return fail(idJson, ErrorCode::UnknownObject,
                         QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")

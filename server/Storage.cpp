@@ -4,6 +4,7 @@
 #include "protocol/Rpc.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QUrl>
@@ -76,6 +77,17 @@ bool Storage::open(QString* error, bool create) {
             *error = QStringLiteral("O banco de dados %1 não existe; crie-o com rhserver --init.")
                          .arg(m_address.path);
             return false;
+        }
+        if (create && !QFileInfo::exists(m_address.path)) {
+            // The file holds every parameter and the whole audit: its owner alone reads it. SQLite
+            // gives the WAL and shared-memory files the mode of the database file.
+            QFile file(m_address.path);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                           QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+                *error = QStringLiteral("Não foi possível criar o banco de dados %1: %2.")
+                             .arg(m_address.path, file.errorString());
+                return false;
+            }
         }
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         m_db.setDatabaseName(m_address.path);

@@ -6,12 +6,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QThread>
 #include <csignal>
 #include <cstdio>
 #include <malloc.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
     // Buffers of large messages come straight from the system and go back to it when freed;
     // with the default moving threshold they would stay in the heap once a client sent one.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // Files made here (database, WAL, shared memory) are the service account's alone.
+    ::umask(077);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QString listen, db, tokenFile;
@@ -145,6 +149,12 @@ int main(int argc, char** argv) {
     options.maxMessage = maxMessage;
     options.workers = workers;
     if (!tokenFile.isEmpty()) {
+        const QFileInfo info(tokenFile);
+        if (info.exists() &&
+            (info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther)))
+            return failWith(QStringLiteral("o arquivo de token %1 pode ser lido ou alterado por "
+                                           "outros usuários; restrinja-o com chmod 600 %1.")
+                                .arg(tokenFile));
         QFile file(tokenFile);
         if (!file.open(QIODevice::ReadOnly))
             return failWith(
@@ -161,6 +171,10 @@ int main(int argc, char** argv) {
     if (colon <= 0 || !portOk || port > 65535 || address.isNull())
         return failWith(QStringLiteral(
             "--listen espera HOST:PORTA com um endereço IP, por exemplo 127.0.0.1:7400."));
+    if (!address.isLoopback() && options.token.isEmpty())
+        return failWith(QStringLiteral("--listen %1 aceita conexões de outras máquinas; informe "
+                                       "também --token-file com o token que elas devem mostrar.")
+                            .arg(listen));
 
     rhserver::RhServer server(options);
     QString error;

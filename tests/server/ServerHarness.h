@@ -28,6 +28,11 @@ public:
     // A program that runs rhserver for the next start, such as {"prlimit", "--nofile=48"}.
     void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     bool running() const { return m_process.state() == QProcess::Running; }
+    // Waits for the process to end by itself; its exit code, -1 after a crash.
+    bool waitEnded(int timeoutMs = 10000) { return m_process.waitForFinished(timeoutMs); }
+    int exitCode() const {
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
 
     quint16 port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }

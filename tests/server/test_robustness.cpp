@@ -406,6 +406,7 @@ TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
     ASSERT_TRUE(token.open(QIODevice::WriteOnly));
     token.write("segredo-123\n");
     token.close();
+    token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     startServer({QStringLiteral("--token-file"), token.fileName()});
     LineClient c(server.port());
     EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
