@@ -1,5 +1,6 @@
 #include "ParamService.h"
 
+#include "FieldRules.h"
 #include "Schema.h"
 
 #include <QDateTime>
@@ -43,15 +44,6 @@ const QVector<FieldSpec> cargoFields = {text("IDCHECK", 1), text("CDCARGO", 4),
 const QVector<FieldSpec> deptoFields = {text("IDCHECK", 1), text("CDDEPTO", 3),
                                         text("NMDEPTO", 30)};
 const QVector<FieldSpec> convFields = {text("CDCONVMEDI", 2), text("NMCONVMEDI", 30)};
-
-const MethodSpec methods[] = {
-    {"GetGeral", 1, false},     {"GetFilial", 1, false},   {"GetConvMed", 2, false},
-    {"GetInspecao", 1, false},  {"GetCargo", 1, false},    {"GetDepto", 1, false},
-    {"SetGeral", 1, true},      {"SetFilial", 1, true},    {"SetInsCarg", 3, false},
-    {"SetDelCarg", 3, false},   {"SetInsDep", 3, false},   {"SetDelDep", 3, false},
-    {"SetDelTdCarg", 2, false}, {"SetDelTdDep", 2, false}, {"SetInsPad", 2, false},
-    {"SetDelPad", 2, false},
-};
 
 [[noreturn]] void refuse(const QString& message) {
     throw ServiceError{ErrorCode::Refused, message};
@@ -120,39 +112,6 @@ const Reference cargoRef = {"SELECT 1 FROM CARGO WHERE CDCARGO = ?",
                             "O cargo %1 não está cadastrado."};
 const Reference deptoRef = {"SELECT 1 FROM DEPTO WHERE CDDEPTO = ?",
                             "O departamento %1 não está cadastrado."};
-
-// What the screen may store in a field beyond its type: one-letter codes and day counts.
-struct FieldRule {
-    const char* field;
-    const char* codes; // the letters allowed; null: a number that may not be negative
-    const char* message;
-};
-
-const FieldRule fieldRules[] = {
-    {"IDTPINDCB", "PV",
-     "O tipo de índice da cesta básica deve ser \"P\" (percentual) ou \"V\" (valor); %1 não é "
-     "aceito."},
-    {"IDTPFERIASPG", "UC",
-     "O tipo de dias de férias deve ser \"U\" (dias úteis) ou \"C\" (dias corridos); %1 não é "
-     "aceito."},
-    {"VRPRAZEFEFUN", nullptr,
-     "Prazo máximo para efetivação do funcionário (dias)  deve ser maior ou igual a zero."},
-    {"QTDIASFERIPG", nullptr, "A quantidade de dias de férias deve ser maior ou igual a zero."},
-};
-
-void checkRule(const FieldSpec& column, const QVariant& value) {
-    if (value.isNull()) return;
-    for (const FieldRule& rule : fieldRules) {
-        if (column.name != QLatin1String(rule.field)) continue;
-        if (rule.codes) {
-            const QString code = value.toString();
-            if (code.size() != 1 || !QByteArray(rule.codes).contains(code.toLatin1()))
-                refuse(QString::fromUtf8(rule.message).arg(shown(code)));
-        } else if (value.toDouble() < 0) {
-            refuse(QString::fromUtf8(rule.message));
-        }
-    }
-}
 
 const RecordTable geralTable = {"PARAMRH",
                                 "CDPARAMRH",
@@ -390,8 +349,10 @@ public:
                 if (!problem.isEmpty()) refuse(QStringLiteral("Valor recusado: %1.").arg(problem));
                 // Only values being written: a record stored before these rules stays editable.
                 if (change.op == DeltaChange::Op::Insert ||
-                    !sameValue(columns[target[i]], change.oldValues[i], change.newValues[i]))
-                    checkRule(columns[target[i]], change.newValues[i]);
+                    !sameValue(columns[target[i]], change.oldValues[i], change.newValues[i])) {
+                    const QString problem = ruleProblem(columns[target[i]], change.newValues[i]);
+                    if (!problem.isEmpty()) refuse(problem);
+                }
             }
         write(method, [&] {
             bool changed = false;
@@ -525,10 +486,62 @@ public:
     std::string_view paramsJson;
 };
 
+using Args = QVector<protocol::Argument>;
+
+// A method's arity, kind of arguments, write flag and handler: everything the server knows of it.
+struct MethodEntry : MethodSpec {
+    std::string (*handler)(Methods&, std::string_view name, const Args&);
+};
+
+QString text(const Args& args, int i) {
+    return std::get<QString>(args[i]);
+}
+
+template <const RecordTable& table>
+std::string applyDelta(Methods& m, std::string_view name, const Args& args) {
+    m.applyDelta(name, table, std::get<Delta>(args[0]));
+    return {};
+}
+
+// kind, insert or delete, and where the branch, questionnaire and item are in the arguments.
+template <Methods::TieKind kind, bool insert, int branch, int inspecao, int item>
+std::string tie(Methods& m, std::string_view name, const Args& args) {
+    m.tie(name, {kind, insert, branch, inspecao, item}, args);
+    return {};
+}
+
+using T = Methods::TieKind;
+const MethodEntry methods[] = {
+    {{"GetGeral", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getGeral(text(a, 0)); }},
+    {{"GetFilial", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getFilial(text(a, 0)); }},
+    {{"GetConvMed", 2, false, false},
+     [](Methods& m, std::string_view, const Args& a) {
+         return m.getConvMed(text(a, 0), text(a, 1));
+     }},
+    {{"GetInspecao", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getInspecao(text(a, 0)); }},
+    {{"GetCargo", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getCargo(text(a, 0)); }},
+    {{"GetDepto", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getDepto(text(a, 0)); }},
+    {{"SetGeral", 1, true, true}, applyDelta<geralTable>},
+    {{"SetFilial", 1, true, true}, applyDelta<filialTable>},
+    {{"SetInsCarg", 3, false, true}, tie<T::Cargo, true, 0, 1, 2>},
+    {{"SetDelCarg", 3, false, true}, tie<T::Cargo, false, 0, 1, 2>},
+    {{"SetInsDep", 3, false, true}, tie<T::Depto, true, 1, 0, 2>},
+    {{"SetDelDep", 3, false, true}, tie<T::Depto, false, 1, 0, 2>},
+    {{"SetDelTdCarg", 2, false, true}, tie<T::Cargo, false, 0, 1, -1>},
+    {{"SetDelTdDep", 2, false, true}, tie<T::Depto, false, 0, 1, -1>},
+    {{"SetInsPad", 2, false, true}, tie<T::Padrao, true, 1, 0, -1>},
+    {{"SetDelPad", 2, false, true}, tie<T::Padrao, false, 1, 0, -1>},
+};
+
 } // namespace
 
 const MethodSpec* findMethod(std::string_view name) {
-    for (const MethodSpec& m : methods)
+    for (const MethodEntry& m : methods)
         if (m.name == name) return &m;
     return nullptr;
 }
@@ -555,36 +568,9 @@ std::string ParamService::call(const SessionInfo& session, const MethodSpec& met
                                std::string_view paramsJson) {
     m_storage.heal();
     Methods m(m_storage, session, paramsJson);
-    const auto arg = [&](int i) { return std::get<QString>(args[i]); };
-    const std::string_view name = method.name;
-    using T = Methods::TieKind;
-    static const QHash<QString, Methods::TieSpec> ties = {
-        {QStringLiteral("SetInsCarg"), {T::Cargo, true, 0, 1, 2}},
-        {QStringLiteral("SetDelCarg"), {T::Cargo, false, 0, 1, 2}},
-        {QStringLiteral("SetInsDep"), {T::Depto, true, 1, 0, 2}},
-        {QStringLiteral("SetDelDep"), {T::Depto, false, 1, 0, 2}},
-        {QStringLiteral("SetDelTdCarg"), {T::Cargo, false, 0, 1, -1}},
-        {QStringLiteral("SetDelTdDep"), {T::Depto, false, 0, 1, -1}},
-        {QStringLiteral("SetInsPad"), {T::Padrao, true, 1, 0, -1}},
-        {QStringLiteral("SetDelPad"), {T::Padrao, false, 1, 0, -1}},
-    };
-    if (name == "GetGeral") return m.getGeral(arg(0));
-    if (name == "GetFilial") return m.getFilial(arg(0));
-    if (name == "GetConvMed") return m.getConvMed(arg(0), arg(1));
-    if (name == "GetInspecao") return m.getInspecao(arg(0));
-    if (name == "GetCargo") return m.getCargo(arg(0));
-    if (name == "GetDepto") return m.getDepto(arg(0));
-    if (name == "SetGeral" || name == "SetFilial") {
-        m.applyDelta(name, name == "SetGeral" ? geralTable : filialTable, std::get<Delta>(args[0]));
-        return "true";
-    }
-    const auto tie = ties.find(QString::fromLatin1(name.data(), qsizetype(name.size())));
-    if (tie == ties.end())
-        throw ServiceError{ErrorCode::MethodNotFound,
-                           QStringLiteral("O método %1 não existe no servidor.")
-                               .arg(QLatin1String(name.data(), qsizetype(name.size())))};
-    m.tie(name, *tie, args);
-    return "true";
+    std::string result = static_cast<const MethodEntry&>(method).handler(m, method.name, args);
+    // A write answers true once done; its caller drops the result.
+    return method.writes ? std::string("true") : result;
 }
 
 } // namespace rhserver

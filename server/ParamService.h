@@ -19,13 +19,15 @@ struct SessionInfo {
     QString sessionId;
 };
 
+// A method as the session checks its call; the service's table adds the handler.
 struct MethodSpec {
     std::string_view name;
     int argc;
     bool takesDelta; // its one argument is a delta object; otherwise all arguments are texts
+    bool writes;     // changes stored data and leaves an audit row when it does
 };
 
-// The method of that name, or null.
+// The method of that name, or null; every spec returned is an entry of the service's table.
 const MethodSpec* findMethod(std::string_view name);
 
 class ParamService {
