@@ -58,6 +58,8 @@ QString ServerProcess::log() const {
 
 bool ServerProcess::start(const QStringList& extra) {
     stop();
+    // The port is read from this start's line, not from an earlier start's in the same log.
+    const qsizetype from = log().size();
     // A file, not a pipe: nobody drains a pipe while a test blocks on a socket.
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")), QIODevice::Append);
     m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -74,7 +76,7 @@ bool ServerProcess::start(const QStringList& extra) {
     static const QString marker = QStringLiteral("rhserver listening on 127.0.0.1:");
     while (clock.elapsed() < 20000) {
         const QString text = log();
-        const qsizetype at = text.lastIndexOf(marker);
+        const qsizetype at = text.indexOf(marker, from);
         if (at >= 0) {
             const qsizetype end = text.indexOf(u'\n', at);
             if (end > 0) {
@@ -95,6 +97,11 @@ qint64 ServerProcess::residentKiB() const {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return -1;
+}
+
+void ServerProcess::kill() {
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
 void ServerProcess::stop() {

@@ -25,6 +25,8 @@ public:
     // Starts serving on 127.0.0.1:0 and reads the port from the start-up line.
     bool start(const QStringList& extra = {});
     void stop();
+    // Ends the process at once with SIGKILL, as a crash or an operator's kill -9 would.
+    void kill();
     // A program that runs rhserver for the next start, such as {"prlimit", "--nofile=48"}.
     void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     bool running() const { return m_process.state() == QProcess::Running; }
