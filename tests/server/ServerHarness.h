@@ -40,7 +40,11 @@ public:
     qint64 pid() const { return m_process.processId(); }
     // Resident memory of the server process, from /proc, in KiB.
     qint64 residentKiB() const;
-    QString dbPath() const { return m_dir.filePath(QStringLiteral("rh.db")); }
+    QString dbPath() const {
+        return m_sharedDb.isEmpty() ? m_dir.filePath(QStringLiteral("rh.db")) : m_sharedDb;
+    }
+    // Serve the database file of another server process instead of one of its own.
+    void shareDatabase(const QString& path) { m_sharedDb = path; }
     QString dbUrl() const { return QStringLiteral("sqlite:") + dbPath(); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString log() const; // what the server wrote on stderr so far
@@ -53,6 +57,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QStringList m_launcher;
+    QString m_sharedDb;
     quint16 m_port = 0;
 };
 
