@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
         const protocol::Delta delta = protocol::deltaFromJson(text);
-        if (delta.fields.size() > protocol::MaxFields || delta.changes.size() > protocol::MaxChanges)
+        if (delta.fields.size() > protocol::MaxFields ||
+            delta.changes.size() > protocol::MaxChanges)
             std::abort();
         const protocol::Delta again = protocol::deltaFromJson(protocol::deltaToJson(delta));
         if (again.fields != delta.fields || again.changes.size() != delta.changes.size())
@@ -43,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     try {
         const protocol::DataPacket packet = protocol::packetFromJson(text);
-        const protocol::DataPacket again =
-            protocol::packetFromJson(protocol::packetToJson(packet));
+        const protocol::DataPacket again = protocol::packetFromJson(protocol::packetToJson(packet));
         if (again.fields != packet.fields || again.rows.size() != packet.rows.size()) std::abort();
         for (qsizetype i = 0; i < packet.rows.size(); ++i)
             if (!sameRow(again.rows[i], packet.rows[i])) std::abort();
