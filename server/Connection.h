@@ -18,8 +18,8 @@ struct ConnectionLimits {
     qsizetype maxMessage = protocol::DefaultMaxMessage; // one line, after open
     qsizetype firstLine = 4096;                         // one line, before open
     int openDeadlineMs = 5000;
-    int idleTimeoutMs = 30 * 60 * 1000; // an opened session with no request
-    int stallTimeoutMs = 30 * 1000;     // answers left unread past the bound below
+    int idleTimeoutMs = 8 * 3600 * 1000; // an opened session with no request
+    int stallTimeoutMs = 30 * 1000;      // answers left unread past the bound below
     qint64 unsentBound = 4 * 1024 * 1024;
     int requestsPerTurn = 16; // then other clients of the thread get their turn
 };

@@ -19,7 +19,7 @@ struct ServerOptions {
     qsizetype maxMessage = protocol::DefaultMaxMessage;
     int workers = 0;                 // 0: one per core
     int openTimeoutSeconds = 5;      // a connection must call open within this time
-    int idleTimeoutSeconds = 1800;   // an opened connection without requests is closed after it
+    int idleTimeoutSeconds = 28800;  // an opened connection without requests is closed after it
     int maxConnections = 1000;       // per server; more are answered with an error and closed
     int maxConnectionsPerPeer = 128; // per client address, likewise
 };

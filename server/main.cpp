@@ -35,7 +35,7 @@ const char* const usage =
     "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
     "  --workers N           número de threads de atendimento (padrão: um por núcleo)\n"
     "  --open-timeout S      segundos para uma conexão chamar open (padrão 5)\n"
-    "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 1800)\n"
+    "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 28800)\n"
     "  --max-connections N   conexões ao mesmo tempo (padrão 1000)\n"
     "  --max-per-peer N      conexões ao mesmo tempo de um mesmo endereço (padrão 128)\n"
     "  --help                mostra esta ajuda\n";

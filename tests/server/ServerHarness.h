@@ -45,7 +45,9 @@ public:
     }
     // Serve the database file of another server process instead of one of its own.
     void shareDatabase(const QString& path) { m_sharedDb = path; }
-    QString dbUrl() const { return QStringLiteral("sqlite:") + dbPath(); }
+    QString dbUrl() const { return m_url.isEmpty() ? QStringLiteral("sqlite:") + dbPath() : m_url; }
+    // Serve this database (a PostgreSQL URL, say) instead of an SQLite file of its own.
+    void useDatabase(const QString& url) { m_url = url; }
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString log() const; // what the server wrote on stderr so far
 
@@ -58,6 +60,7 @@ private:
     QProcess m_process;
     QStringList m_launcher;
     QString m_sharedDb;
+    QString m_url;
     quint16 m_port = 0;
 };
 

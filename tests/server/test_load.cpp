@@ -5,12 +5,18 @@
 
 #include "ServerHarness.h"
 
+#include "server/Schema.h"
+
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 using namespace testing_rh;
 using protocol::Delta;
@@ -52,11 +58,14 @@ struct Model {
     }
 };
 
-TEST(Load, TwoServersOnOneFileKeepEveryAcknowledgedChangeOnce) {
-    ServerProcess first, second;
-    QString out;
-    ASSERT_TRUE(first.initDemo(&out)) << out.toStdString();
-    second.shareDatabase(first.dbPath());
+// Reads of the shared database, whichever the engine.
+struct Reader {
+    std::function<QVector<AuditRow>()> audit;
+    std::function<QString(const QString&)> value;
+    const char* joined; // the engine's aggregate that joins texts with commas
+};
+
+void runLoad(ServerProcess& first, ServerProcess& second, const Reader& db) {
     ASSERT_TRUE(first.start()) << first.log().toStdString();
     ASSERT_TRUE(second.start()) << second.log().toStdString();
 
@@ -142,7 +151,7 @@ TEST(Load, TwoServersOnOneFileKeepEveryAcknowledgedChangeOnce) {
     // once, no refused one is.
     Model model;
     model.cesta = geral.rows[0][cestaField].toDouble();
-    const QVector<AuditRow> rows = auditRows(first.dbPath());
+    const QVector<AuditRow> rows = db.audit();
     QHash<double, int> logged;
     for (const AuditRow& row : rows) {
         ASSERT_NO_FATAL_FAILURE(model.replay(row));
@@ -152,27 +161,85 @@ TEST(Load, TwoServersOnOneFileKeepEveryAcknowledgedChangeOnce) {
         EXPECT_EQ(logged.value(v), 1) << v;
     for (double v : refusedValues)
         EXPECT_EQ(logged.value(v), 0) << v;
-    EXPECT_EQ(storedValue(first.dbPath(),
-                          QStringLiteral("SELECT VRCESTABAS FROM PARAMRH WHERE CDPARAMRH = '1'"))
-                  .toDouble(),
-              model.cesta);
-    QStringList stored =
-        storedValue(first.dbPath(),
-                    QStringLiteral("SELECT GROUP_CONCAT(CDINSPECAO || '/' || CDCARGO) "
-                                   "FROM INSPCARGO WHERE CDFILIAL = '0004'"))
-            .split(u',', Qt::SkipEmptyParts);
+    EXPECT_EQ(
+        db.value(QStringLiteral("SELECT VRCESTABAS FROM PARAMRH WHERE CDPARAMRH = '1'")).toDouble(),
+        model.cesta);
+    QStringList stored = db.value(QStringLiteral("SELECT %1 FROM INSPCARGO WHERE CDFILIAL = '0004'")
+                                      .arg(QString::fromLatin1(db.joined).arg(
+                                          QStringLiteral("CDINSPECAO || '/' || CDCARGO"))))
+                             .split(u',', Qt::SkipEmptyParts);
     QStringList expected(model.ties.begin(), model.ties.end());
     stored.sort();
     expected.sort();
     EXPECT_EQ(stored, expected);
-    EXPECT_EQ(storedValue(first.dbPath(), QStringLiteral("PRAGMA integrity_check")),
-              QStringLiteral("ok"));
 
     std::sort(latenciesUs.begin(), latenciesUs.end());
     std::printf("carga: %d chamadas em %lld ms (%lld/s), p99 de uma rodada %lld us\n",
                 Clients * Rounds, static_cast<long long>(elapsedMs),
                 static_cast<long long>(Clients * Rounds * 1000LL / elapsedMs),
                 static_cast<long long>(latenciesUs[latenciesUs.size() * 99 / 100]));
+}
+
+TEST(Load, TwoServersOnOneSqliteFileKeepEveryAcknowledgedChangeOnce) {
+    ServerProcess first, second;
+    QString out;
+    ASSERT_TRUE(first.initDemo(&out)) << out.toStdString();
+    second.shareDatabase(first.dbPath());
+    const QString path = first.dbPath();
+    runLoad(first, second,
+            {[path] { return auditRows(path); },
+             [path](const QString& sql) { return storedValue(path, sql); }, "GROUP_CONCAT(%1)"});
+    EXPECT_EQ(storedValue(path, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+}
+
+TEST(Load, TwoServersOnOnePostgreSqlDatabaseKeepEveryAcknowledgedChangeOnce) {
+    const QString url = qEnvironmentVariable("RH_TEST_PG");
+    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ensureApplication();
+    QString error;
+    const auto address = rhserver::DbAddress::parse(url, &error);
+    ASSERT_TRUE(address) << error.toStdString();
+    {
+        rhserver::Storage reset(*address);
+        ASSERT_TRUE(reset.open(&error)) << error.toStdString();
+        for (const char* table :
+             {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO", "PARAMFILIAL", "PARAMRH",
+              "CODPICT", "INSPECAO", "DEPTO", "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
+            reset.execDirect(
+                QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
+    }
+    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+    auto reader = std::make_shared<rhserver::Storage>(*address);
+    ASSERT_TRUE(reader->open(&error)) << error.toStdString();
+    const auto rows = [reader](const QString& sql) {
+        QSqlQuery q(reader->db());
+        EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
+        QVector<QStringList> out;
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i).toString();
+            out.push_back(row);
+        }
+        return out;
+    };
+    ServerProcess first, second;
+    first.useDatabase(url);
+    second.useDatabase(url);
+    runLoad(first, second,
+            {[rows] {
+                 QVector<AuditRow> audit;
+                 for (const QStringList& r :
+                      rows(QStringLiteral("SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
+                                          "DSARGUMENTOS FROM RHAUDITORIA ORDER BY NRAUDITORIA")))
+                     audit.push_back({r[0], r[1], r[2], r[3], r[4]});
+                 return audit;
+             },
+             [rows](const QString& sql) {
+                 const auto r = rows(sql);
+                 return r.isEmpty() ? QString() : r[0].value(0);
+             },
+             "STRING_AGG(%1, ',')"});
 }
 
 } // namespace

@@ -286,6 +286,17 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
     g.cds.Post();
     EXPECT_EQ(g.net.AppServer().call(QStringLiteral("SetFilial"), {g.cds.Delta()}).errorCode,
               protocol::ErrorCode::Refused);
+    // The key of a stored record never changes, even to a branch that has no record yet.
+    Screen k(server.port(), data::defineFilial);
+    k.load(QStringLiteral("GetFilial"), QStringLiteral("0001"));
+    k.cds.Edit();
+    k.cds.FieldByName(QStringLiteral("CDFILIAL")).SetValue(QStringLiteral("0004"));
+    k.cds.Post();
+    const protocol::Response rekeyed =
+        k.net.AppServer().call(QStringLiteral("SetFilial"), {k.cds.Delta()});
+    EXPECT_EQ(rekeyed.errorCode, protocol::ErrorCode::Refused);
+    EXPECT_TRUE(rekeyed.errorMessage.contains(QStringLiteral("não pode ser alterado")))
+        << rekeyed.errorMessage.toStdString();
     // A delta whose second change is bad stores nothing of its first.
     Delta mixed = base;
     mixed.changes.push_back(with("CDINDICECB", QStringLiteral("9999")).changes[0]);
