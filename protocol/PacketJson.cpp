@@ -1,10 +1,17 @@
 #include "PacketJson.h"
 
+#include "JsonCheck.h"
+
+#include <QSet>
+
 namespace protocol {
 
 namespace dom = simdjson::dom;
 
 QString toQString(std::string_view utf8) {
+    // QString::fromUtf8 drops a leading byte-order mark; here it is a character like any other.
+    if (utf8.size() >= 3 && utf8.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return QChar(0xFEFF) + toQString(utf8.substr(3));
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
@@ -60,8 +67,16 @@ void writeRow(JsonWriter& out, const QVector<FieldSpec>& fields, const Row& row)
 QVector<FieldSpec> parseFields(dom::object object) {
     dom::array array;
     if (object["fields"].get(array)) fail(QStringLiteral("pacote sem a lista de campos"));
+    const size_t count = array.size();
+    if (count > size_t(MaxFields))
+        throw ProtocolError(QStringLiteral("o pacote tem %1 campos, mais que o limite de %2")
+                                .arg(count)
+                                .arg(MaxFields),
+                            ProtocolError::Kind::TooLarge);
     QVector<FieldSpec> fields;
-    fields.reserve(static_cast<qsizetype>(array.size()));
+    fields.reserve(static_cast<qsizetype>(count));
+    // Field names match without regard to case, so they are compared case-folded.
+    QSet<QString> seen;
     for (dom::element e : array) {
         dom::object fo;
         std::string_view name, type;
@@ -84,9 +99,10 @@ QVector<FieldSpec> parseFields(dom::object object) {
             fail(QStringLiteral("o campo %1 tem um tipo desconhecido: %2")
                      .arg(f.name, toQString(type)));
         }
-        for (const FieldSpec& other : fields)
-            if (other.name.compare(f.name, Qt::CaseInsensitive) == 0)
-                fail(QStringLiteral("o campo %1 aparece duas vezes no pacote").arg(f.name));
+        const QString folded = f.name.toCaseFolded();
+        if (seen.contains(folded))
+            fail(QStringLiteral("o campo %1 aparece duas vezes no pacote").arg(f.name));
+        seen.insert(folded);
         fields.push_back(f);
     }
     return fields;
@@ -98,6 +114,11 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
     case FieldType::String: {
         std::string_view s;
         if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera texto").arg(where, field.name));
+        if (hasUnstorableCharacter(s))
+            throw ProtocolError(
+                QStringLiteral("%1: o texto do campo %2 tem %3, que não pode ser gravado")
+                    .arg(where, field.name, QString::fromUtf8(UnstorableCharacterText)),
+                ProtocolError::Kind::Unstorable);
         QString text = toQString(s);
         if (text.size() > field.size)
             fail(QStringLiteral("%1: o texto do campo %2 passa de %3 caracteres")
@@ -212,6 +233,13 @@ Delta parseDelta(dom::element element) {
     delta.fields = parseFields(object);
     dom::array changes;
     if (object["changes"].get(changes)) fail(QStringLiteral("pacote sem a lista de alterações"));
+    const size_t count = changes.size();
+    if (count > size_t(MaxChanges))
+        throw ProtocolError(QStringLiteral("o pacote tem %1 alterações, mais que o limite de %2")
+                                .arg(count)
+                                .arg(MaxChanges),
+                            ProtocolError::Kind::TooLarge);
+    delta.changes.reserve(static_cast<qsizetype>(count));
     int n = 0;
     for (dom::element c : changes) {
         ++n;

@@ -9,16 +9,27 @@
 
 namespace protocol {
 
+// Bounds that keep the work of one packet or delta small and linear: the records here have a few
+// dozen fields, and a change log holds the rows edited since the last save.
+constexpr int MaxFields = 256;
+constexpr int MaxChanges = 1000;
+
 // A packet or delta that is not valid; the message says what is wrong, in Portuguese.
 class ProtocolError : public std::runtime_error {
 public:
-    explicit ProtocolError(const QString& message)
+    // TooLarge: well formed, but past MaxFields or MaxChanges. Unstorable: a text holds a
+    // character no database column keeps.
+    enum class Kind { Invalid, TooLarge, Unstorable };
+    explicit ProtocolError(const QString& message, Kind kind = Kind::Invalid)
         : std::runtime_error(message.toStdString())
-        , m_message(message) {}
+        , m_message(message)
+        , m_kind(kind) {}
     const QString& message() const { return m_message; }
+    Kind kind() const { return m_kind; }
 
 private:
     QString m_message;
+    Kind m_kind;
 };
 
 void writeValue(JsonWriter& out, const FieldSpec& field, const QVariant& value);

@@ -113,8 +113,15 @@ std::optional<QByteArray> LineReader::takeLine() {
     if (line.endsWith('\r')) line.chop(1);
     m_start = nl + 1;
     m_scanned = m_start;
-    // Compact the buffer once the consumed part dominates it.
-    if (m_start > 65536 && m_start * 2 > m_buffer.size()) {
+    if (m_start == m_buffer.size()) {
+        // All consumed: a buffer grown by one large message is given back, a small one kept.
+        if (m_buffer.capacity() > 65536)
+            m_buffer = QByteArray();
+        else
+            m_buffer.resize(0);
+        m_start = m_scanned = 0;
+    } else if (m_start > 65536 && m_start * 2 > m_buffer.size()) {
+        // Compact the buffer once the consumed part dominates it.
         m_buffer.remove(0, m_start);
         m_scanned -= m_start;
         m_start = 0;

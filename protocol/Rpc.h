@@ -63,6 +63,9 @@ public:
     // True when the next line, whole or not yet, is longer than the limit; check before takeLine.
     bool overflowed();
     qsizetype buffered() const { return m_buffer.size() - m_start; }
+    // Bytes held, consumed or not: what the reader costs in memory.
+    qsizetype held() const { return m_buffer.capacity(); }
+    void setLimit(qsizetype maxLine) { m_max = maxLine; }
 
 private:
     QByteArray m_buffer;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the product need.
+# Installs every Debian package the build, the tests and the product need. clang brings libFuzzer
+# for the fuzz targets (scripts/fuzz.sh).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -7,6 +8,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang-format \
+  clang \
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql \
   libqt6opengl6-dev libgl-dev \
   libsimdjson-dev libgtest-dev \

@@ -23,3 +23,6 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRH_SANITIZE=ON -DRH
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 600
+
+# The fuzz targets, 20 s each from their seed corpus.
+FUZZ_SECONDS=20 bash scripts/fuzz.sh

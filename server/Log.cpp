@@ -1,19 +1,78 @@
 #include "Log.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <cstdio>
 #include <mutex>
 
 namespace rhserver {
 
-void logLine(const QString& line) {
-    static std::mutex mutex;
+namespace {
+
+constexpr int RefusalsPerSecond = 50;
+
+QString escaped(const QString& line) {
+    QString out;
+    out.reserve(std::min<qsizetype>(line.size(), MaxLogLine) + 8);
+    for (const QChar c : line) {
+        if (out.size() >= MaxLogLine) {
+            out += QStringLiteral("…");
+            break;
+        }
+        const char16_t u = c.unicode();
+        if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QChar(u'0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::mutex mutex;
+
+void write(const QString& line) {
     const QByteArray text = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) +
-                             QStringLiteral(" rhserver: ") + line + u'\n')
+                             QStringLiteral(" rhserver: ") + escaped(line) + u'\n')
                                 .toUtf8();
     std::lock_guard lock(mutex);
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     std::fflush(stderr);
+}
+
+} // namespace
+
+void logLine(const QString& line) {
+    write(line);
+}
+
+void logRefusal(const QString& line) {
+    static std::mutex windowMutex;
+    static QElapsedTimer window;
+    static int written = 0;
+    static qint64 omitted = 0;
+    qint64 before = 0;
+    {
+        std::lock_guard lock(windowMutex);
+        if (!window.isValid() || window.elapsed() >= 1000) {
+            window.start();
+            written = 0;
+            before = omitted;
+            omitted = 0;
+        }
+        if (written >= RefusalsPerSecond) {
+            ++omitted;
+            return;
+        }
+        ++written;
+    }
+    if (before > 0)
+        write(QStringLiteral("%1 linhas de requisições recusadas omitidas no último segundo")
+                  .arg(before));
+    write(line);
 }
 
 } // namespace rhserver

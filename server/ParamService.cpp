@@ -1,5 +1,6 @@
 #include "ParamService.h"
 
+#include "FieldRules.h"
 #include "Schema.h"
 
 #include <QDateTime>
@@ -43,15 +44,6 @@ const QVector<FieldSpec> cargoFields = {text("IDCHECK", 1), text("CDCARGO", 4),
 const QVector<FieldSpec> deptoFields = {text("IDCHECK", 1), text("CDDEPTO", 3),
                                         text("NMDEPTO", 30)};
 const QVector<FieldSpec> convFields = {text("CDCONVMEDI", 2), text("NMCONVMEDI", 30)};
-
-const MethodSpec methods[] = {
-    {"GetGeral", 1, false},     {"GetFilial", 1, false},   {"GetConvMed", 2, false},
-    {"GetInspecao", 1, false},  {"GetCargo", 1, false},    {"GetDepto", 1, false},
-    {"SetGeral", 1, true},      {"SetFilial", 1, true},    {"SetInsCarg", 3, false},
-    {"SetDelCarg", 3, false},   {"SetInsDep", 3, false},   {"SetDelDep", 3, false},
-    {"SetDelTdCarg", 2, false}, {"SetDelTdDep", 2, false}, {"SetInsPad", 2, false},
-    {"SetDelPad", 2, false},
-};
 
 [[noreturn]] void refuse(const QString& message) {
     throw ServiceError{ErrorCode::Refused, message};
@@ -244,11 +236,15 @@ public:
         return packetJson(s, q, deptoFields);
     }
 
-    // Runs a write and its audit row in one transaction; nothing stays when either fails.
-    void write(std::string_view method, const std::function<void()>& body) {
+    // Runs a write and its audit row in one transaction; nothing stays when either fails. The body
+    // tells whether it changed anything: a write that changes nothing leaves no audit row.
+    void write(std::string_view method, const std::function<bool()>& body) {
         s.begin();
         try {
-            body();
+            if (!body()) {
+                s.rollback();
+                return;
+            }
             QSqlQuery& q = s.query(
                 "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) "
                 "VALUES (?, ?, ?, ?, ?)");
@@ -314,7 +310,9 @@ public:
             q.bindValue(1, inspecao);
             if (rule.itemArg >= 0) q.bindValue(2, item);
             s.exec(q);
+            const bool changed = q.numRowsAffected() > 0;
             q.finish();
+            return changed;
         });
     }
 
@@ -349,11 +347,24 @@ public:
                 const QString problem =
                     protocol::checkValue(columns[target[i]], change.newValues.value(i));
                 if (!problem.isEmpty()) refuse(QStringLiteral("Valor recusado: %1.").arg(problem));
+                // Only values being written: a record stored before these rules stays editable.
+                if (change.op == DeltaChange::Op::Insert ||
+                    !sameValue(columns[target[i]], change.oldValues[i], change.newValues[i])) {
+                    const QString problem = ruleProblem(columns[target[i]], change.newValues[i]);
+                    if (!problem.isEmpty()) refuse(problem);
+                }
             }
         write(method, [&] {
+            bool changed = false;
             for (const DeltaChange& change : delta.changes)
-                applyChange(table, delta, target, keyField, change);
+                changed = applyChange(table, delta, target, keyField, change) || changed;
+            return changed;
         });
+    }
+
+    static QString insertedMeanwhile() {
+        return QStringLiteral("Outro usuário já incluiu este registro depois que você o leu. "
+                              "Verifique os dados atuais e faça as suas alterações de novo.");
     }
 
     static QString describe(FieldType type) {
@@ -385,7 +396,8 @@ public:
         if (ref != table.references.end() && !value.isNull()) require(*ref, value.toString());
     }
 
-    void applyChange(const RecordTable& table, const Delta& delta, const QVector<int>& target,
+    // Applies one change; false when it changed nothing stored.
+    bool applyChange(const RecordTable& table, const Delta& delta, const QVector<int>& target,
                      int keyField, const DeltaChange& change) {
         const QVector<FieldSpec>& columns = *table.fields;
         const QString keyColumn = QString::fromLatin1(table.key);
@@ -407,10 +419,7 @@ public:
         s.exec(current);
         const bool found = current.next();
         if (change.op == DeltaChange::Op::Insert) {
-            if (found)
-                conflict(QStringLiteral(
-                    "Outro usuário já incluiu este registro depois que você o leu. Verifique "
-                    "os dados atuais e faça as suas alterações de novo."));
+            if (found) conflict(insertedMeanwhile());
             QStringList names, marks;
             QVector<int> fields;
             for (int i = 0; i < delta.fields.size(); ++i) {
@@ -420,14 +429,18 @@ public:
                 marks << QStringLiteral("?");
                 fields << i;
             }
+            // Another server may insert the same record between the read above and this insert;
+            // the loser then inserts nothing and gets the same conflict as after the read.
             QSqlQuery insert(s.db());
-            insert.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                               .arg(QLatin1String(table.table), names.join(QStringLiteral(", ")),
-                                    marks.join(QStringLiteral(", "))));
+            insert.prepare(
+                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO NOTHING")
+                    .arg(QLatin1String(table.table), names.join(QStringLiteral(", ")),
+                         marks.join(QStringLiteral(", ")), keyColumn));
             for (int n = 0; n < fields.size(); ++n)
                 s.bind(insert, n, columns[target[fields[n]]], change.newValues[fields[n]]);
             s.exec(insert);
-            return;
+            if (insert.numRowsAffected() == 0) conflict(insertedMeanwhile());
+            return true;
         }
         if (!found)
             conflict(QStringLiteral(
@@ -455,7 +468,7 @@ public:
             changed << i;
         }
         current.finish();
-        if (changed.isEmpty()) return;
+        if (changed.isEmpty()) return false;
         QSqlQuery update(s.db());
         update.prepare(
             QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
@@ -465,6 +478,7 @@ public:
             s.bind(update, n++, columns[target[i]], change.newValues[i]);
         update.bindValue(n, key.toString());
         s.exec(update);
+        return true;
     }
 
     Storage& s;
@@ -472,21 +486,79 @@ public:
     std::string_view paramsJson;
 };
 
+using Args = QVector<protocol::Argument>;
+
+// A method's arity, kind of arguments, write flag and handler: everything the server knows of it.
+struct MethodEntry : MethodSpec {
+    std::string (*handler)(Methods&, std::string_view name, const Args&);
+};
+
+QString text(const Args& args, int i) {
+    return std::get<QString>(args[i]);
+}
+
+template <const RecordTable& table>
+std::string applyDelta(Methods& m, std::string_view name, const Args& args) {
+    m.applyDelta(name, table, std::get<Delta>(args[0]));
+    return {};
+}
+
+// kind, insert or delete, and where the branch, questionnaire and item are in the arguments.
+template <Methods::TieKind kind, bool insert, int branch, int inspecao, int item>
+std::string tie(Methods& m, std::string_view name, const Args& args) {
+    m.tie(name, {kind, insert, branch, inspecao, item}, args);
+    return {};
+}
+
+using T = Methods::TieKind;
+const MethodEntry methods[] = {
+    {{"GetGeral", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getGeral(text(a, 0)); }},
+    {{"GetFilial", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getFilial(text(a, 0)); }},
+    {{"GetConvMed", 2, false, false},
+     [](Methods& m, std::string_view, const Args& a) {
+         return m.getConvMed(text(a, 0), text(a, 1));
+     }},
+    {{"GetInspecao", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getInspecao(text(a, 0)); }},
+    {{"GetCargo", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getCargo(text(a, 0)); }},
+    {{"GetDepto", 1, false, false},
+     [](Methods& m, std::string_view, const Args& a) { return m.getDepto(text(a, 0)); }},
+    {{"SetGeral", 1, true, true}, applyDelta<geralTable>},
+    {{"SetFilial", 1, true, true}, applyDelta<filialTable>},
+    {{"SetInsCarg", 3, false, true}, tie<T::Cargo, true, 0, 1, 2>},
+    {{"SetDelCarg", 3, false, true}, tie<T::Cargo, false, 0, 1, 2>},
+    {{"SetInsDep", 3, false, true}, tie<T::Depto, true, 1, 0, 2>},
+    {{"SetDelDep", 3, false, true}, tie<T::Depto, false, 1, 0, 2>},
+    {{"SetDelTdCarg", 2, false, true}, tie<T::Cargo, false, 0, 1, -1>},
+    {{"SetDelTdDep", 2, false, true}, tie<T::Depto, false, 0, 1, -1>},
+    {{"SetInsPad", 2, false, true}, tie<T::Padrao, true, 1, 0, -1>},
+    {{"SetDelPad", 2, false, true}, tie<T::Padrao, false, 1, 0, -1>},
+};
+
 } // namespace
 
 const MethodSpec* findMethod(std::string_view name) {
-    for (const MethodSpec& m : methods)
+    for (const MethodEntry& m : methods)
         if (m.name == name) return &m;
     return nullptr;
 }
 
 void ParamService::ping() {
-    QSqlQuery& q = m_storage.query("SELECT MAX(NRVERSAO) FROM RHVERSAO");
-    m_storage.exec(q);
-    q.finish();
+    m_storage.heal();
+    try {
+        m_storage.checkWritable();
+    } catch (const ServiceError&) {
+        throw ServiceError{ErrorCode::StorageFailure,
+                           QStringLiteral("O banco de dados não aceita gravações agora; o motivo "
+                                          "está no registro do servidor.")};
+    }
 }
 
 bool ParamService::branchExists(const QString& code) {
+    m_storage.heal();
     const SessionInfo none;
     return Methods(m_storage, none, {}).exists(filialRef, code);
 }
@@ -494,37 +566,11 @@ bool ParamService::branchExists(const QString& code) {
 std::string ParamService::call(const SessionInfo& session, const MethodSpec& method,
                                const QVector<protocol::Argument>& args,
                                std::string_view paramsJson) {
+    m_storage.heal();
     Methods m(m_storage, session, paramsJson);
-    const auto arg = [&](int i) { return std::get<QString>(args[i]); };
-    const std::string_view name = method.name;
-    using T = Methods::TieKind;
-    static const QHash<QString, Methods::TieSpec> ties = {
-        {QStringLiteral("SetInsCarg"), {T::Cargo, true, 0, 1, 2}},
-        {QStringLiteral("SetDelCarg"), {T::Cargo, false, 0, 1, 2}},
-        {QStringLiteral("SetInsDep"), {T::Depto, true, 1, 0, 2}},
-        {QStringLiteral("SetDelDep"), {T::Depto, false, 1, 0, 2}},
-        {QStringLiteral("SetDelTdCarg"), {T::Cargo, false, 0, 1, -1}},
-        {QStringLiteral("SetDelTdDep"), {T::Depto, false, 0, 1, -1}},
-        {QStringLiteral("SetInsPad"), {T::Padrao, true, 1, 0, -1}},
-        {QStringLiteral("SetDelPad"), {T::Padrao, false, 1, 0, -1}},
-    };
-    if (name == "GetGeral") return m.getGeral(arg(0));
-    if (name == "GetFilial") return m.getFilial(arg(0));
-    if (name == "GetConvMed") return m.getConvMed(arg(0), arg(1));
-    if (name == "GetInspecao") return m.getInspecao(arg(0));
-    if (name == "GetCargo") return m.getCargo(arg(0));
-    if (name == "GetDepto") return m.getDepto(arg(0));
-    if (name == "SetGeral" || name == "SetFilial") {
-        m.applyDelta(name, name == "SetGeral" ? geralTable : filialTable, std::get<Delta>(args[0]));
-        return "true";
-    }
-    const auto tie = ties.find(QString::fromLatin1(name.data(), qsizetype(name.size())));
-    if (tie == ties.end())
-        throw ServiceError{ErrorCode::MethodNotFound,
-                           QStringLiteral("O método %1 não existe no servidor.")
-                               .arg(QLatin1String(name.data(), qsizetype(name.size())))};
-    m.tie(name, *tie, args);
-    return "true";
+    std::string result = static_cast<const MethodEntry&>(method).handler(m, method.name, args);
+    // A write answers true once done; its caller drops the result.
+    return method.writes ? std::string("true") : result;
 }
 
 } // namespace rhserver

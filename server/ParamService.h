@@ -19,13 +19,15 @@ struct SessionInfo {
     QString sessionId;
 };
 
+// A method as the session checks its call; the service's table adds the handler.
 struct MethodSpec {
     std::string_view name;
     int argc;
     bool takesDelta; // its one argument is a delta object; otherwise all arguments are texts
+    bool writes;     // changes stored data and leaves an audit row when it does
 };
 
-// The method of that name, or null.
+// The method of that name, or null; every spec returned is an entry of the service's table.
 const MethodSpec* findMethod(std::string_view name);
 
 class ParamService {
@@ -33,11 +35,11 @@ public:
     explicit ParamService(Storage& storage)
         : m_storage(storage) {}
 
-    // paramsJson is the request's params as received, kept in the audit row of a write.
+    // paramsJson is the arguments as applied, written again from what was parsed, for the audit.
     std::string call(const SessionInfo& session, const MethodSpec& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
 
-    // Touches the database; throws on failure.
+    // The readiness check: throws unless the database takes a write now.
     void ping();
     bool branchExists(const QString& code);
 

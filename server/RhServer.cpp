@@ -1,23 +1,49 @@
 #include "RhServer.h"
 
+#include "Connection.h"
 #include "Log.h"
 #include "Schema.h"
-#include "Session.h"
 
 #include <QCoreApplication>
-#include <QSysInfo>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <atomic>
+#include <fcntl.h>
 #include <future>
+#include <mutex>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace rhserver {
 
 namespace {
-// Past this many unsent response bytes a connection stops reading until its client catches up.
-constexpr qint64 SendHighWater = 4 * 1024 * 1024;
+
+// Answers a client that cannot be served with one error line and closes it, without blocking.
+void refuseDescriptor(int descriptor, const QString& message) {
+    const std::string out =
+        protocol::errorJson("null", protocol::ErrorCode::StorageFailure, message);
+    [[maybe_unused]] const auto n =
+        ::send(descriptor, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(descriptor);
+}
+
+QString peerOf(int descriptor) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString();
+}
+
+// 128 random bits: names a connection in the audit table and tells nothing about the server.
+QString randomSessionId() {
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+}
+
 } // namespace
 
 class Worker;
@@ -25,94 +51,58 @@ class Worker;
 struct RhServer::Impl {
     ServerOptions options;
     SessionConfig sessionConfig;
+    ConnectionLimits limits;
     std::optional<DbAddress> address;
     std::vector<std::unique_ptr<class WorkerThread>> threads;
     std::atomic<quint64> nextConnection{0};
     quint16 port = 0;
-    QString sessionPrefix;
+    AuthThrottle throttle;
+    std::mutex countMutex;
+    int connections = 0;
+    QHash<QString, int> perPeer;
 
     void dispatch(qintptr descriptor);
-};
-
-// One client: reads request lines as they arrive and answers each in order.
-class Connection : public QObject {
-public:
-    Connection(QTcpSocket* socket, quint64 id, RhServer::Impl& server, ParamService& service,
-               simdjson::dom::parser& parser)
-        : m_socket(socket)
-        , m_id(id)
-        , m_reader(server.options.maxMessage)
-        , m_maxMessage(server.options.maxMessage)
-        , m_session(server.sessionConfig, service, parser,
-                    server.sessionPrefix + QString::number(id)) {
-        socket->setParent(this);
-        socket->setReadBufferSize(1024 * 1024);
-        m_peer =
-            QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-        logLine(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
-        connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
-        connect(socket, &QTcpSocket::bytesWritten, this, &Connection::process);
-        connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
+    void release(const QString& peer) {
+        std::lock_guard lock(countMutex);
+        --connections;
+        if (--perPeer[peer] <= 0) perPeer.remove(peer);
     }
-
-    ~Connection() override {
-        if (!m_logged) logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
-    }
-
-private:
-    void closed() {
-        m_logged = true;
-        logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
-        deleteLater();
-    }
-
-    void process() {
-        while (!m_closing) {
-            if (m_socket->bytesToWrite() > SendHighWater) return; // resumed by bytesWritten
-            if (m_socket->bytesAvailable() > 0) m_reader.append(m_socket->readAll());
-            if (m_reader.overflowed()) {
-                const QString message =
-                    QStringLiteral("A mensagem passa do limite de %1 bytes aceito pelo "
-                                   "servidor; a conexão será encerrada.")
-                        .arg(m_maxMessage);
-                logLine(QStringLiteral("conexão %1: mensagem grande demais; encerrando").arg(m_id));
-                const std::string out =
-                    protocol::errorJson("null", protocol::ErrorCode::InvalidRequest, message);
-                m_socket->write(out.data(), qint64(out.size()));
-                m_closing = true;
-                m_socket->disconnectFromHost();
-                return;
-            }
-            const std::optional<QByteArray> line = m_reader.takeLine();
-            if (!line) return;
-            if (line->trimmed().isEmpty()) continue;
-            const std::string out = m_session.handle(*line);
-            if (!m_session.lastFailure().isEmpty())
-                logLine(QStringLiteral("conexão %1: %2").arg(m_id).arg(m_session.lastFailure()));
-            m_socket->write(out.data(), qint64(out.size()));
-        }
-    }
-
-    QTcpSocket* m_socket;
-    quint64 m_id;
-    protocol::LineReader m_reader;
-    qsizetype m_maxMessage;
-    Session m_session;
-    QString m_peer;
-    bool m_closing = false;
-    bool m_logged = false;
 };
 
 class Listener : public QTcpServer {
 public:
     explicit Listener(RhServer::Impl& server)
-        : m_server(server) {}
+        : m_server(server) {
+        m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        connect(this, &QTcpServer::acceptError, this, &Listener::acceptFailed);
+        // A burst of hundreds of connects waits in the kernel instead of being retried.
+        setListenBacklogSize(1024);
+    }
+    ~Listener() override {
+        if (m_spare >= 0) ::close(m_spare);
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override { m_server.dispatch(descriptor); }
 
 private:
+    // Out of descriptors: the waiting client is taken on a descriptor kept spare for this, told
+    // so and closed, instead of being left to hang while accept fails over and over.
+    void acceptFailed(QAbstractSocket::SocketError) {
+        if (m_spare >= 0) ::close(m_spare);
+        const int descriptor = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
+        if (descriptor >= 0)
+            refuseDescriptor(descriptor,
+                             QStringLiteral("O servidor está sem recursos para novas conexões; "
+                                            "tente de novo em instantes."));
+        m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        logLine(
+            QStringLiteral("conexão recusada: o processo atingiu o limite de arquivos abertos"));
+        resumeAccepting();
+    }
+
     RhServer::Impl& m_server;
+    int m_spare = -1;
 };
 
 // Lives on its own thread: one database connection and the client connections given to it.
@@ -136,16 +126,20 @@ public:
         return schemaProblem(m_storage);
     }
 
-    void adopt(qintptr descriptor, quint64 id) {
+    void adopt(qintptr descriptor, quint64 id, const QString& peer) {
         auto* socket = new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             logLine(QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
             delete socket;
             ::close(int(descriptor));
+            m_server.release(peer);
             return;
         }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto* connection = new Connection(socket, id, m_server, m_service, m_parser);
+        RhServer::Impl& server = m_server;
+        auto* connection =
+            new Connection(socket, id, server.limits, server.sessionConfig, m_service, m_parser,
+                           randomSessionId(), [&server, peer] { server.release(peer); });
         connection->setParent(this);
     }
 
@@ -208,14 +202,35 @@ private:
 };
 
 void RhServer::Impl::dispatch(qintptr descriptor) {
+    const QString peer = peerOf(int(descriptor));
+    {
+        std::lock_guard lock(countMutex);
+        const bool full = connections >= options.maxConnections;
+        if (full || perPeer.value(peer) >= options.maxConnectionsPerPeer) {
+            refuseDescriptor(
+                int(descriptor),
+                full ? QStringLiteral("O servidor atingiu o limite de %1 conexões; tente de novo "
+                                      "em instantes.")
+                           .arg(options.maxConnections)
+                     : QStringLiteral("Este endereço atingiu o limite de %1 conexões com o "
+                                      "servidor; tente de novo em instantes.")
+                           .arg(options.maxConnectionsPerPeer));
+            logLine(QStringLiteral("conexão de %1 recusada: limite de conexões").arg(peer));
+            return;
+        }
+        ++connections;
+        ++perPeer[peer];
+    }
     const quint64 id = ++nextConnection;
     Worker* worker = threads[size_t(id % threads.size())]->worker();
     if (!worker) {
         ::close(int(descriptor));
+        release(peer);
         return;
     }
     QMetaObject::invokeMethod(
-        worker, [worker, descriptor, id] { worker->adopt(descriptor, id); }, Qt::QueuedConnection);
+        worker, [worker, descriptor, id, peer] { worker->adopt(descriptor, id, peer); },
+        Qt::QueuedConnection);
 }
 
 RhServer::RhServer(ServerOptions options)
@@ -223,9 +238,13 @@ RhServer::RhServer(ServerOptions options)
     d->options = std::move(options);
     d->sessionConfig.token = d->options.token;
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
-    d->sessionPrefix = QStringLiteral("%1/%2/")
-                           .arg(QSysInfo::machineHostName())
-                           .arg(QCoreApplication::applicationPid());
+    d->sessionConfig.throttle = &d->throttle;
+    ConnectionLimits& limits = d->limits;
+    limits.maxMessage = d->options.maxMessage;
+    limits.firstLine = std::min<qsizetype>(limits.firstLine, d->options.maxMessage);
+    limits.openDeadlineMs = d->options.openTimeoutSeconds * 1000;
+    limits.idleTimeoutMs = d->options.idleTimeoutSeconds * 1000;
+    limits.stallTimeoutMs = std::min(limits.stallTimeoutMs, limits.idleTimeoutMs);
 }
 
 RhServer::~RhServer() {

@@ -17,7 +17,11 @@ struct ServerOptions {
     QString db;    // "sqlite:PATH" or "postgresql://user@host:port/dbname"
     QString token; // empty: open needs no token
     qsizetype maxMessage = protocol::DefaultMaxMessage;
-    int workers = 0; // 0: one per core
+    int workers = 0;                 // 0: one per core
+    int openTimeoutSeconds = 5;      // a connection must call open within this time
+    int idleTimeoutSeconds = 28800;  // an opened connection without requests is closed after it
+    int maxConnections = 1000;       // per server; more are answered with an error and closed
+    int maxConnectionsPerPeer = 128; // per client address, likewise
 };
 
 class RhServer {

@@ -2,17 +2,72 @@
 
 #include "Log.h"
 
+#include "protocol/JsonCheck.h"
+
 namespace rhserver {
 
 namespace dom = simdjson::dom;
 namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
+constexpr size_t SmallDocument = 64 * 1024;
+
 QString methodText(std::string_view method) {
     const QString name = protocol::toQString(method);
     return name.size() > 40 ? name.left(40) + QStringLiteral("…") : name;
 }
+
+// The arguments as the service applies them, for the audit row: written again from what was
+// parsed, so keys the parser ignored and number spellings never reach it.
+std::string appliedJson(const QVector<protocol::Argument>& args) {
+    protocol::JsonWriter w;
+    w.beginArray();
+    for (const protocol::Argument& a : args) {
+        if (const auto* text = std::get_if<QString>(&a))
+            w.string(*text);
+        else
+            protocol::writeDelta(w, std::get<protocol::Delta>(a));
+    }
+    w.endArray();
+    return w.take();
+}
+// Compares in a time that depends on the lengths only, never on where the texts differ.
+bool sameSecret(std::string_view given, const QByteArray& secret) {
+    unsigned char difference = given.size() == size_t(secret.size()) ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i)
+        difference |= static_cast<unsigned char>(given[i]) ^
+                      static_cast<unsigned char>(
+                          secret.isEmpty() ? 0 : secret[qsizetype(i % size_t(secret.size()))]);
+    return difference == 0;
+}
+
 } // namespace
+
+bool AuthThrottle::paused(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_entries.find(peer);
+    if (it == m_entries.end()) return false;
+    if (it->last.elapsed() >= PauseMs) {
+        m_entries.erase(it);
+        return false;
+    }
+    return it->failures >= MaxFailures;
+}
+
+void AuthThrottle::failed(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    // Many addresses at once: forget them all rather than grow without bound.
+    if (m_entries.size() > 10000) m_entries.clear();
+    Entry& e = m_entries[peer];
+    if (e.last.isValid() && e.last.elapsed() >= PauseMs) e.failures = 0;
+    ++e.failures;
+    e.last.start();
+}
+
+void AuthThrottle::succeeded(const QString& peer) {
+    std::lock_guard lock(m_mutex);
+    m_entries.remove(peer);
+}
 
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
                  QString sessionId)
@@ -23,16 +78,38 @@ Session::Session(const SessionConfig& config, ParamService& service, dom::parser
 }
 
 std::string Session::fail(std::string_view idJson, int code, const QString& message) {
-    m_lastFailure = QStringLiteral("erro %1: %2").arg(code).arg(message);
+    // The operator sees what was refused, to whom: method, session branch, code and sentence.
+    m_lastFailure = QStringLiteral("%1 (filial %2): erro %3: %4")
+                        .arg(m_method.isEmpty() ? QStringLiteral("-") : m_method,
+                             m_info.branch.isEmpty() ? QStringLiteral("-") : m_info.branch)
+                        .arg(code)
+                        .arg(message);
     return protocol::errorJson(idJson, code, message);
 }
 
 std::string Session::handle(const QByteArray& line) {
     m_lastFailure.clear();
+    m_method.clear();
+    // The parser keeps the capacity of its largest document: after a large one it goes back to
+    // a small size, so one big message does not cost its memory for the life of the thread.
+    struct Shrink {
+        dom::parser& parser;
+        bool large;
+        ~Shrink() {
+            if (large) [[maybe_unused]]
+                auto e = parser.allocate(SmallDocument);
+        }
+    } shrink{m_parser, size_t(line.size()) > SmallDocument};
     dom::element doc;
     if (m_parser.parse(line.constData(), size_t(line.size())).get(doc))
         return fail("null", ErrorCode::ParseError,
                     QStringLiteral("A mensagem recebida não é um JSON válido."));
+    // JSON readers disagree on a repeated key, so the audit could say other than what was done.
+    if (const auto key = protocol::duplicatedKey(doc))
+        return fail("null", ErrorCode::InvalidRequest,
+                    QStringLiteral("A requisição repete a chave \"%1\"; cada chave pode aparecer "
+                                   "uma vez só em cada objeto.")
+                        .arg(methodText(*key)));
     dom::object request;
     if (doc.get(request))
         return fail("null", ErrorCode::InvalidRequest,
@@ -53,6 +130,7 @@ std::string Session::handle(const QByteArray& line) {
     if (request["method"].get(method))
         return fail(idJson, ErrorCode::InvalidRequest,
                     QStringLiteral("A requisição não diz o método a chamar."));
+    m_method = methodText(method);
     dom::element params;
     const bool hasParams = !request["params"].get(params);
     try {
@@ -73,6 +151,8 @@ std::string Session::handle(const QByteArray& line) {
 std::string Session::dispatch(std::string_view idJson, std::string_view method, dom::element params,
                               bool hasParams) {
     if (method == "ping") {
+        // Before open anyone may ask whether the process lives, and learns nothing more.
+        if (!m_open) return protocol::resultJson(idJson, R"({"server":"rhserver"})");
         m_service.ping();
         return protocol::resultJson(idJson, R"({"server":"rhserver )" +
                                                 m_config.serverVersion.toStdString() +
@@ -90,16 +170,28 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         if (hasToken && tokenElement.get(token))
             return fail(idJson, ErrorCode::InvalidParams,
                         QStringLiteral("O token de acesso deve ser um texto."));
-        if (!m_config.token.isEmpty() &&
-            (!hasToken || protocol::toQString(token) != m_config.token))
-            return fail(
-                idJson, ErrorCode::NotAuthorised,
-                QStringLiteral(
-                    "Acesso não autorizado: o token de acesso não confere com o do servidor."));
+        if (!m_config.token.isEmpty()) {
+            AuthThrottle* throttle = m_config.throttle;
+            if (throttle && throttle->paused(m_peer))
+                return fail(idJson, ErrorCode::NotAuthorised,
+                            QStringLiteral("Acesso não autorizado: tentativas demais com um token "
+                                           "errado; aguarde alguns segundos."));
+            if (!hasToken || !sameSecret(token, m_config.token.toUtf8())) {
+                if (throttle) throttle->failed(m_peer);
+                return fail(idJson, ErrorCode::NotAuthorised,
+                            QStringLiteral("Acesso não autorizado: o token de acesso não confere "
+                                           "com o do servidor."));
+            }
+            if (throttle) throttle->succeeded(m_peer);
+        }
         if (object != protocol::ServerObjectName)
             return fail(idJson, ErrorCode::UnknownObject,
                         QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")
                             .arg(methodText(object)));
+        if (protocol::hasUnstorableCharacter(branch))
+            return fail(idJson, ErrorCode::InvalidParams,
+                        QStringLiteral("O código da filial tem %1.")
+                            .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
         const QString code = protocol::toQString(branch);
         if (!m_service.branchExists(code))
             return fail(
@@ -115,15 +207,16 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         w.endObject();
         return protocol::resultJson(idJson, w.text());
     }
+    // Before open every other name gets the same answer, so the method list is not told.
+    if (!m_open)
+        return fail(idJson, ErrorCode::NotOpen,
+                    QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
+                        .arg(methodText(method)));
     const MethodSpec* entry = findMethod(method);
     if (!entry)
         return fail(
             idJson, ErrorCode::MethodNotFound,
             QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
-    if (!m_open)
-        return fail(idJson, ErrorCode::NotOpen,
-                    QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
-                        .arg(methodText(method)));
     dom::array list;
     if (hasParams && params.get(list))
         return fail(
@@ -150,6 +243,13 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         try {
             args.push_back(protocol::parseDelta(delta));
         } catch (const protocol::ProtocolError& e) {
+            if (e.kind() == protocol::ProtocolError::Kind::TooLarge)
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("O pacote de alterações de %1 é grande demais: %2.")
+                                .arg(methodText(method), e.message()));
+            if (e.kind() == protocol::ProtocolError::Kind::Unstorable)
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
             return fail(idJson, ErrorCode::Refused,
                         QStringLiteral("As alterações foram recusadas: %1.").arg(e.message()));
         }
@@ -163,11 +263,16 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                             QStringLiteral("O argumento %1 de %2 deve ser um texto.")
                                 .arg(n)
                                 .arg(methodText(method)));
+            if (protocol::hasUnstorableCharacter(text))
+                return fail(idJson, ErrorCode::InvalidParams,
+                            QStringLiteral("O argumento %1 de %2 tem %3, que não pode ser gravado.")
+                                .arg(n)
+                                .arg(methodText(method),
+                                     QString::fromUtf8(protocol::UnstorableCharacterText)));
             args.push_back(protocol::toQString(text));
         }
     }
-    const std::string paramsJson = simdjson::to_string(list);
-    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, paramsJson));
+    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, appliedJson(args)));
 }
 
 } // namespace rhserver

@@ -4,13 +4,37 @@
 
 #include "ParamService.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <mutex>
 #include <simdjson.h>
 
 namespace rhserver {
 
+// Failed token checks by client address: after a few in a row, opens from that address are
+// refused unchecked until some seconds have passed, so guessing is slow whatever the connection.
+class AuthThrottle {
+public:
+    static constexpr int MaxFailures = 5;
+    static constexpr qint64 PauseMs = 10000;
+
+    bool paused(const QString& peer);
+    void failed(const QString& peer);
+    void succeeded(const QString& peer);
+
+private:
+    struct Entry {
+        int failures = 0;
+        QElapsedTimer last;
+    };
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_entries;
+};
+
 struct SessionConfig {
     QString token; // empty: no token required
     QString serverVersion;
+    AuthThrottle* throttle = nullptr;
 };
 
 class Session {
@@ -22,6 +46,8 @@ public:
     std::string handle(const QByteArray& line);
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
+    bool isOpen() const { return m_open; }
+    void setPeer(const QString& address) { m_peer = address; }
 
 private:
     std::string dispatch(std::string_view idJson, std::string_view method,
@@ -34,6 +60,8 @@ private:
     SessionInfo m_info;
     bool m_open = false;
     QString m_lastFailure;
+    QString m_method; // of the request being answered, as the log shows it
+    QString m_peer;   // the client's address
 };
 
 } // namespace rhserver

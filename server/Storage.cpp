@@ -3,12 +3,19 @@
 #include "Log.h"
 #include "protocol/Rpc.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QUrl>
 #include <atomic>
 
 namespace rhserver {
+
+namespace {
+// How long a write waits for another writer's lock on an SQLite file.
+constexpr int BusyTimeoutMs = 10000;
+} // namespace
 
 using protocol::FieldSpec;
 using protocol::FieldType;
@@ -71,9 +78,20 @@ bool Storage::open(QString* error, bool create) {
                          .arg(m_address.path);
             return false;
         }
+        if (create && !QFileInfo::exists(m_address.path)) {
+            // The file holds every parameter and the whole audit: its owner alone reads it. SQLite
+            // gives the WAL and shared-memory files the mode of the database file.
+            QFile file(m_address.path);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                           QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+                *error = QStringLiteral("Não foi possível criar o banco de dados %1: %2.")
+                             .arg(m_address.path, file.errorString());
+                return false;
+            }
+        }
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         m_db.setDatabaseName(m_address.path);
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     } else {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
         m_db.setHostName(m_address.host);
@@ -87,6 +105,15 @@ bool Storage::open(QString* error, bool create) {
                      .arg(m_db.driverName());
         return false;
     }
+    if (m_address.engine == Engine::PostgreSQL)
+        // The operator sees which rhserver process holds a connection; a lost database is given up
+        // after a few seconds instead of the system's TCP timeout.
+        m_db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=rhserver-%1")
+                                   .arg(QCoreApplication::applicationPid()));
+    return connect(error);
+}
+
+bool Storage::connect(QString* error) {
     if (!m_db.open()) {
         *error = QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
                      .arg(m_address.display(), m_db.lastError().text());
@@ -97,15 +124,49 @@ bool Storage::open(QString* error, bool create) {
             // WAL lets readers run beside the one writer; the busy timeout makes writers queue.
             execDirect(QStringLiteral("PRAGMA journal_mode=WAL"));
             execDirect(QStringLiteral("PRAGMA synchronous=NORMAL"));
-            execDirect(QStringLiteral("PRAGMA busy_timeout=10000"));
+            execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
             execDirect(QStringLiteral("PRAGMA foreign_keys=ON"));
         }
     } catch (const ServiceError&) {
         *error = QStringLiteral("Não foi possível configurar o banco de dados %1: %2.")
-                     .arg(m_address.display(), m_db.lastError().text());
+                     .arg(m_address.display(), m_lastFailure);
         return false;
     }
     return true;
+}
+
+void Storage::heal() {
+    if (!m_suspect) return;
+    if (m_db.isOpen()) {
+        QSqlQuery probe(m_db);
+        if (probe.exec(QStringLiteral("SELECT 1"))) {
+            m_suspect = false;
+            return;
+        }
+    }
+    // Prepared statements belong to the lost connection.
+    m_queries.clear();
+    m_db.close();
+    QString error;
+    if (!connect(&error)) fail(QStringLiteral("reabrir a conexão"), error);
+    m_suspect = false;
+    logLine(QStringLiteral("conexão com o banco de dados %1 reaberta").arg(m_address.display()));
+}
+
+void Storage::checkWritable() {
+    const bool sqlite = m_address.engine == Engine::SQLite;
+    if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
+    try {
+        begin();
+        if (!sqlite) execDirect(QStringLiteral("SET LOCAL lock_timeout = '1s'"));
+        execDirect(QStringLiteral("UPDATE RHVERSAO SET DTAPLICACAO = DTAPLICACAO"));
+        rollback();
+    } catch (...) {
+        rollback();
+        if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
+        throw;
+    }
+    if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
 }
 
 QSqlQuery& Storage::query(const char* sql) {
@@ -191,6 +252,7 @@ QVariant Storage::read(const FieldSpec& field, const QVariant& stored) {
 
 void Storage::fail(const QString& what, const QString& detail) {
     m_lastFailure = detail;
+    m_suspect = true;
     logLine(QStringLiteral("falha no banco de dados (%1): %2").arg(what, detail));
     throw ServiceError{
         protocol::ErrorCode::StorageFailure,

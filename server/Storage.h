@@ -40,6 +40,12 @@ public:
 
     // Opens the connection; an SQLite file that does not exist yet is made only with create.
     bool open(QString* error, bool create = false);
+    // Called before each request: after a failure, checks that the connection still answers and,
+    // when it was lost (a database restart, a failover), opens it again. Throws when it cannot.
+    void heal();
+    // Throws unless the database takes a write now: one is made in a transaction rolled back,
+    // waiting at most a second for a lock held by someone else.
+    void checkWritable();
     Engine engine() const { return m_address.engine; }
     QSqlDatabase& db() { return m_db; }
 
@@ -67,7 +73,10 @@ public:
     const QString& lastFailure() const { return m_lastFailure; }
 
 private:
+    bool connect(QString* error);
+
     DbAddress m_address;
+    bool m_suspect = false; // a call failed since the connection last answered
     QString m_name;
     QSqlDatabase m_db;
     QHash<const char*, QSqlQuery> m_queries;

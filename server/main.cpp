@@ -6,17 +6,22 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QThread>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
-    "              [--max-message BYTES] [--workers N]\n"
+    "              [--max-message BYTES] [--workers N] [--open-timeout S] [--idle-timeout S]\n"
+    "              [--max-connections N] [--max-per-peer N]\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
     "\n"
@@ -29,6 +34,10 @@ const char* const usage =
     "  --token-file ARQUIVO  exige, na abertura de cada conexão, o token guardado no arquivo\n"
     "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
     "  --workers N           número de threads de atendimento (padrão: um por núcleo)\n"
+    "  --open-timeout S      segundos para uma conexão chamar open (padrão 5)\n"
+    "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 28800)\n"
+    "  --max-connections N   conexões ao mesmo tempo (padrão 1000)\n"
+    "  --max-per-peer N      conexões ao mesmo tempo de um mesmo endereço (padrão 128)\n"
     "  --help                mostra esta ajuda\n";
 
 int failWith(const QString& message) {
@@ -46,12 +55,26 @@ void onSignal(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Buffers of large messages come straight from the system and go back to it when freed;
+    // with the default moving threshold they would stay in the heap once a client sent one.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // Files made here (database, WAL, shared memory) are the service account's alone.
+    ::umask(077);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QString listen, db, tokenFile;
     bool init = false, demo = false, listenGiven = false;
     qsizetype maxMessage = protocol::DefaultMaxMessage;
     int workers = 0;
+    rhserver::ServerOptions options;
+    // A whole number within bounds for the option at args[i].
+    const auto count = [&](int& i, int low, int high, int* out) {
+        bool ok = false;
+        const int n = i + 1 < args.size() ? args[++i].toInt(&ok) : 0;
+        if (!ok || n < low || n > high) return false;
+        *out = n;
+        return true;
+    };
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const auto value = [&](QString* out) {
@@ -82,6 +105,24 @@ int main(int argc, char** argv) {
             if (value(&number)) workers = number.toInt(&ok);
             if (!ok || workers < 1 || workers > 64)
                 return failWith(QStringLiteral("--workers precisa de um número entre 1 e 64."));
+            if (workers > QThread::idealThreadCount())
+                rhserver::logLine(
+                    QStringLiteral("aviso: --workers %1 passa do número de núcleos (%2); mais "
+                                   "threads que núcleos pioram o tempo de resposta.")
+                        .arg(workers)
+                        .arg(QThread::idealThreadCount()));
+        } else if (a == QLatin1String("--open-timeout")) {
+            if (!count(i, 1, 3600, &options.openTimeoutSeconds))
+                return failWith(QStringLiteral("--open-timeout precisa de 1 a 3600 segundos."));
+        } else if (a == QLatin1String("--idle-timeout")) {
+            if (!count(i, 1, 86400 * 7, &options.idleTimeoutSeconds))
+                return failWith(QStringLiteral("--idle-timeout precisa de 1 a 604800 segundos."));
+        } else if (a == QLatin1String("--max-connections")) {
+            if (!count(i, 1, 1000000, &options.maxConnections))
+                return failWith(QStringLiteral("--max-connections precisa de um número positivo."));
+        } else if (a == QLatin1String("--max-per-peer")) {
+            if (!count(i, 1, 1000000, &options.maxConnectionsPerPeer))
+                return failWith(QStringLiteral("--max-per-peer precisa de um número positivo."));
         } else if (a == QLatin1String("--init")) {
             init = true;
         } else if (a == QLatin1String("--demo")) {
@@ -104,11 +145,16 @@ int main(int argc, char** argv) {
         if (!listenGiven) return 0;
     }
 
-    rhserver::ServerOptions options;
     options.db = db;
     options.maxMessage = maxMessage;
     options.workers = workers;
     if (!tokenFile.isEmpty()) {
+        const QFileInfo info(tokenFile);
+        if (info.exists() &&
+            (info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther)))
+            return failWith(QStringLiteral("o arquivo de token %1 pode ser lido ou alterado por "
+                                           "outros usuários; restrinja-o com chmod 600 %1.")
+                                .arg(tokenFile));
         QFile file(tokenFile);
         if (!file.open(QIODevice::ReadOnly))
             return failWith(
@@ -125,6 +171,10 @@ int main(int argc, char** argv) {
     if (colon <= 0 || !portOk || port > 65535 || address.isNull())
         return failWith(QStringLiteral(
             "--listen espera HOST:PORTA com um endereço IP, por exemplo 127.0.0.1:7400."));
+    if (!address.isLoopback() && options.token.isEmpty())
+        return failWith(QStringLiteral("--listen %1 aceita conexões de outras máquinas; informe "
+                                       "também --token-file com o token que elas devem mostrar.")
+                            .arg(listen));
 
     rhserver::RhServer server(options);
     QString error;
@@ -133,12 +183,13 @@ int main(int argc, char** argv) {
                  server.port());
     std::fflush(stderr);
 
-    // SIGINT and SIGTERM end the service in order: connections closed, WAL checkpointed.
+    // SIGINT, SIGTERM and SIGHUP end the service in order: connections closed, WAL checkpointed.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
+        std::signal(SIGHUP, onSignal);
     }
     const int code = app.exec();
     server.stop();

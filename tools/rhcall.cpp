@@ -15,7 +15,8 @@ const char* const usage =
     "\n"
     "Chama um método do serviço de parâmetros e escreve o resultado JSON na saída padrão.\n"
     "Para SetGeral e SetFilial o argumento é o arquivo com o pacote de alterações (JSON),\n"
-    "ou - para lê-lo da entrada padrão. O método ping não abre o objeto do servidor.\n"
+    "ou - para lê-lo da entrada padrão. O método ping diz se o serviço está pronto: se o banco\n"
+    "de dados aceita gravações.\n"
     "\n"
     "  --server HOST:PORTA   servidor (padrão 127.0.0.1:7400)\n"
     "  --branch FILIAL       filial da sessão (padrão 0001)\n"
@@ -158,16 +159,13 @@ int main(int argc, char** argv) {
         Client client;
         QString error;
         if (!client.connectTo(server.left(colon), quint16(port), &error)) return fail(error);
-        if (method != QLatin1String("ping")) {
-            const protocol::Response opened = client.exchange(
-                protocol::openRequestJson(
-                    1, {QString::fromLatin1(protocol::ServerObjectName), branch, token}),
-                1);
-            if (!opened.ok)
-                return fail(
-                    QStringLiteral("%1 (código %2)").arg(opened.errorMessage).arg(opened.errorCode),
-                    1);
-        }
+        const protocol::Response opened = client.exchange(
+            protocol::openRequestJson(
+                1, {QString::fromLatin1(protocol::ServerObjectName), branch, token}),
+            1);
+        if (!opened.ok)
+            return fail(
+                QStringLiteral("%1 (código %2)").arg(opened.errorMessage).arg(opened.errorCode), 1);
         const protocol::Response r = client.exchange(call, 2);
         if (!r.ok)
             return fail(QStringLiteral("%1 (código %2)").arg(r.errorMessage).arg(r.errorCode), 1);

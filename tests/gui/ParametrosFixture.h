@@ -7,6 +7,7 @@
 #include "ModuleState.h"
 #include "Parametros.h"
 #include "ServiceCalls.h"
+#include "SlowServer.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -23,6 +24,7 @@ protected:
     QTemporaryDir m_dir;
     std::unique_ptr<Desktop> m_desktop;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<SlowServer> m_relay;
     QString m_dbPath;
 
     TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
@@ -30,13 +32,18 @@ protected:
     QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
     void openScreen() { m_window->parametersAction()->trigger(); }
 
-    void startDesktop() {
+    // relayed: the screen reaches the service through a relay that sees every request.
+    void startDesktop(bool relayed = false) {
         QVERIFY(m_dir.isValid());
         m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
         QFile::remove(m_dbPath);
         m_desktop = std::make_unique<Desktop>();
         QString message;
         QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
+        if (relayed) {
+            m_relay = std::make_unique<SlowServer>(quint16(m_desktop->services.serverPort));
+            m_desktop->services.serverPort = m_relay->port();
+        }
         m_window = std::make_unique<MainWindow>(m_desktop->services);
         QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
                                            QStringLiteral("/../modules"),
@@ -48,6 +55,7 @@ protected:
 
     void stopDesktop() {
         m_window.reset();
+        m_relay.reset();
         m_desktop.reset();
         setHostServices(nullptr);
         QCOMPARE(QApplication::overrideCursor(), nullptr);

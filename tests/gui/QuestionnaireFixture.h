@@ -30,7 +30,7 @@ const QString S = QStringLiteral("S"), N = QStringLiteral("N");
 
 class QuestionnaireFixture : public ParametrosFixture {
 protected:
-    int m_auditMark = 0;
+    int m_callMark = 0;
 
     // Runs statements on the stored data behind the service's back, as another program would.
     void sql(const QStringList& statements) {
@@ -38,33 +38,26 @@ protected:
             execSql(statement);
     }
 
-    void markCalls() {
-        m_auditMark =
-            sqlColumn(QStringLiteral("SELECT COALESCE(MAX(NRAUDITORIA), 0) FROM RHAUDITORIA"))
-                .value(0)
-                .toInt();
-    }
-    // The write calls the service stored since the mark, as "method argument argument …".
+    void markCalls() { m_callMark = int(m_relay->seen().size()); }
+    // The write calls the service received since the mark, as "method argument argument …".
     QStringList calls() {
         QStringList out;
-        for (const QString& row :
-             sqlColumn(QStringLiteral("SELECT NMMETODO || char(9) || DSARGUMENTOS FROM RHAUDITORIA "
-                                      "WHERE NRAUDITORIA > %1 ORDER BY NRAUDITORIA")
-                           .arg(m_auditMark))) {
-            QStringList words{row.section(u'\t', 0, 0)};
-            for (const QJsonValue& v :
-                 QJsonDocument::fromJson(row.section(u'\t', 1).toUtf8()).array())
+        const QList<QByteArray> lines = m_relay->seen();
+        for (qsizetype i = m_callMark; i < lines.size(); ++i) {
+            const QJsonObject request = QJsonDocument::fromJson(lines[i]).object();
+            const QString method = request.value(QStringLiteral("method")).toString();
+            if (!method.startsWith(QStringLiteral("Set"))) continue;
+            QStringList words{method};
+            for (const QJsonValue& v : request.value(QStringLiteral("params")).toArray())
                 words << v.toString();
             out << words.join(u' ');
         }
         return out;
     }
     // Makes every call of the method whose arguments include the code fail on the service.
+    // Calls of the method naming the code fail before they reach the service.
     void failCalls(const QString& method, const QString& code) {
-        sql({QStringLiteral("CREATE TRIGGER falha_") + method + code +
-             QStringLiteral(" BEFORE INSERT ON RHAUDITORIA WHEN NEW.NMMETODO = '") + method +
-             QStringLiteral("' AND NEW.DSARGUMENTOS LIKE '%\"") + code +
-             QStringLiteral("\"%' BEGIN SELECT RAISE(ABORT, 'recusado pelo teste'); END")});
+        m_relay->refuse(method.toUtf8(), code.toUtf8());
     }
 
     protocol::DataPacket fetch(const QString& method, const QString& arg) {

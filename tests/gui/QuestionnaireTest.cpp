@@ -10,7 +10,7 @@ class QuestionnaireTest : public QuestionnaireFixture {
     Q_OBJECT
 
 private slots:
-    void init() { startDesktop(); }
+    void init() { startDesktop(true); }
     void cleanup() { stop(); }
 
     void demoDataKeepsTheModesExclusive() {

@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QMutex>
+#include <QPair>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -36,6 +38,17 @@ public:
         m_mode = mode;
     }
     bool holding() const { return m_holding.load(); }
+    // Requests of the method that name the code are answered with an error by the relay and
+    // never reach the service.
+    void refuse(const QByteArray& method, const QByteArray& code) {
+        QMutexLocker lock(&m_mutex);
+        m_refused.append({"\"method\":\"" + method + "\"", "\"" + code + "\""});
+    }
+    // Every request line the relay passed on to the service, in order.
+    QList<QByteArray> seen() {
+        QMutexLocker lock(&m_mutex);
+        return m_seen;
+    }
     void release() { m_releaseAsked.store(true); }
 
 protected:
@@ -79,6 +92,15 @@ private:
 
     bool passes(const QByteArray& line, QTcpSocket* client, QTcpSocket* upstream) {
         QMutexLocker lock(&m_mutex);
+        for (const auto& [method, code] : m_refused) {
+            if (!line.contains(method) || !line.contains(code)) continue;
+            const qsizetype at = line.indexOf("\"id\":") + 5;
+            const QByteArray id = line.mid(at, line.indexOf(',', at) - at);
+            client->write("{\"jsonrpc\":\"2.0\",\"id\":" + id +
+                          ",\"error\":{\"code\":-32000,\"message\":\"Recusado pelo teste.\"}}\n");
+            return true;
+        }
+        m_seen << line;
         if (m_method.isEmpty() || !line.contains(m_method)) {
             upstream->write(line);
             return true;
@@ -111,4 +133,6 @@ private:
     QByteArray m_held;
     QPointer<QTcpSocket> m_heldTo;
     int m_heldTicks = 0;
+    QList<QByteArray> m_seen;
+    QList<QPair<QByteArray, QByteArray>> m_refused;
 };

@@ -217,6 +217,63 @@ TEST(PacketJson, RefusesBadDeltas) {
     EXPECT_THROW(deltaFromJson(std::string(R"({"fields":[)") + Text4 + "]}"), ProtocolError);
 }
 
+// Fields and changes past their bounds are refused as too large, before any row is read; just
+// under the bounds they are ordinary packets.
+TEST(PacketJson, BoundsOnFieldsAndChanges) {
+    const auto fieldList = [](int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += (i ? "," : "") + std::string(R"({"name":"F)") + std::to_string(i) +
+                   R"(","type":"float"})";
+        return out;
+    };
+    const auto changeList = [](int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += std::string(i ? "," : "") + R"({"op":"insert","new":[null]})";
+        return out;
+    };
+    const std::string oneField = R"({"name":"F","type":"float"})";
+    struct Case {
+        std::string json;
+        bool delta;
+        bool tooLarge;
+    };
+    const Case cases[] = {
+        {"{\"fields\":[" + fieldList(MaxFields) + "],\"rows\":[]}", false, false},
+        {"{\"fields\":[" + fieldList(MaxFields + 1) + "],\"rows\":[]}", false, true},
+        {"{\"fields\":[" + fieldList(MaxFields + 1) + "],\"changes\":[]}", true, true},
+        {"{\"fields\":[" + oneField + "],\"changes\":[" + changeList(MaxChanges) + "]}", true,
+         false},
+        {"{\"fields\":[" + oneField + "],\"changes\":[" + changeList(MaxChanges + 1) + "]}", true,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json.substr(0, 60) + " " + std::to_string(c.json.size()));
+        try {
+            if (c.delta)
+                EXPECT_EQ(deltaFromJson(c.json).changes.size(), MaxChanges);
+            else
+                EXPECT_EQ(packetFromJson(c.json).fields.size(), MaxFields);
+            EXPECT_FALSE(c.tooLarge) << "accepted";
+        } catch (const ProtocolError& e) {
+            EXPECT_TRUE(c.tooLarge) << e.message().toStdString();
+            EXPECT_EQ(e.kind(), ProtocolError::Kind::TooLarge);
+            EXPECT_TRUE(e.message().contains(u"limite")) << e.message().toStdString();
+        }
+    }
+    // Names that differ only in case are the same field, wherever they are in a long list.
+    const std::string twins =
+        "{\"fields\":[" + fieldList(200) + R"(,{"name":"f17","type":"date"}],"rows":[]})";
+    try {
+        packetFromJson(twins);
+        ADD_FAILURE() << "accepted";
+    } catch (const ProtocolError& e) {
+        EXPECT_EQ(e.kind(), ProtocolError::Kind::Invalid);
+        EXPECT_TRUE(e.message().contains(u"f17")) << e.message().toStdString();
+    }
+}
+
 TEST(JsonWriter, RefusesNumbersJsonCannotHold) {
     JsonWriter w;
     EXPECT_THROW(w.number(std::numeric_limits<double>::infinity()), std::invalid_argument);

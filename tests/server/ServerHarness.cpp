@@ -9,6 +9,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace testing_rh {
 
 void ensureApplication() {
@@ -54,19 +58,25 @@ QString ServerProcess::log() const {
 
 bool ServerProcess::start(const QStringList& extra) {
     stop();
+    // The port is read from this start's line, not from an earlier start's in the same log.
+    const qsizetype from = log().size();
     // A file, not a pipe: nobody drains a pipe while a test blocks on a socket.
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")), QIODevice::Append);
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(binary(), QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                          QStringLiteral("--db"), dbUrl()} +
-                                  extra);
+    const QStringList args = QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                         QStringLiteral("--db"), dbUrl()} +
+                             extra;
+    if (m_launcher.isEmpty())
+        m_process.start(binary(), args);
+    else
+        m_process.start(m_launcher.first(), m_launcher.mid(1) + QStringList{binary()} + args);
     if (!m_process.waitForStarted(10000)) return false;
     QElapsedTimer clock;
     clock.start();
     static const QString marker = QStringLiteral("rhserver listening on 127.0.0.1:");
     while (clock.elapsed() < 20000) {
         const QString text = log();
-        const qsizetype at = text.lastIndexOf(marker);
+        const qsizetype at = text.indexOf(marker, from);
         if (at >= 0) {
             const qsizetype end = text.indexOf(u'\n', at);
             if (end > 0) {
@@ -78,6 +88,20 @@ bool ServerProcess::start(const QStringList& extra) {
         m_process.waitForFinished(20);
     }
     return false;
+}
+
+qint64 ServerProcess::residentKiB() const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void ServerProcess::kill() {
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
 void ServerProcess::stop() {
@@ -125,6 +149,30 @@ bool LineClient::waitClosed(int timeoutMs) {
         m_reader.append(m_socket.readAll());
     }
     return m_socket.state() != QAbstractSocket::ConnectedState;
+}
+
+void LineClient::sendWithoutReading(const QByteArray& bytes) {
+    m_socket.setReadBufferSize(64 * 1024);
+    m_socket.write(bytes);
+    m_socket.waitForBytesWritten(100);
+}
+
+bool LineClient::waitClosedWithoutReading(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    const int fd = int(m_socket.socketDescriptor());
+    while (clock.elapsed() < timeoutMs) {
+        if (m_socket.bytesToWrite() > 0) m_socket.waitForBytesWritten(20);
+        if (m_socket.state() != QAbstractSocket::ConnectedState) return true;
+        // The kernel's view: unread answers do not hide a reset or a close from it.
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+            info.tcpi_state != TCP_ESTABLISHED)
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
 }
 
 protocol::Response LineClient::request(const std::string& line) {

@@ -25,11 +25,29 @@ public:
     // Starts serving on 127.0.0.1:0 and reads the port from the start-up line.
     bool start(const QStringList& extra = {});
     void stop();
+    // Ends the process at once with SIGKILL, as a crash or an operator's kill -9 would.
+    void kill();
+    // A program that runs rhserver for the next start, such as {"prlimit", "--nofile=48"}.
+    void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     bool running() const { return m_process.state() == QProcess::Running; }
+    // Waits for the process to end by itself; its exit code, -1 after a crash.
+    bool waitEnded(int timeoutMs = 10000) { return m_process.waitForFinished(timeoutMs); }
+    int exitCode() const {
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
 
     quint16 port() const { return m_port; }
-    QString dbPath() const { return m_dir.filePath(QStringLiteral("rh.db")); }
-    QString dbUrl() const { return QStringLiteral("sqlite:") + dbPath(); }
+    qint64 pid() const { return m_process.processId(); }
+    // Resident memory of the server process, from /proc, in KiB.
+    qint64 residentKiB() const;
+    QString dbPath() const {
+        return m_sharedDb.isEmpty() ? m_dir.filePath(QStringLiteral("rh.db")) : m_sharedDb;
+    }
+    // Serve the database file of another server process instead of one of its own.
+    void shareDatabase(const QString& path) { m_sharedDb = path; }
+    QString dbUrl() const { return m_url.isEmpty() ? QStringLiteral("sqlite:") + dbPath() : m_url; }
+    // Serve this database (a PostgreSQL URL, say) instead of an SQLite file of its own.
+    void useDatabase(const QString& url) { m_url = url; }
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString log() const; // what the server wrote on stderr so far
 
@@ -40,6 +58,9 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
+    QStringList m_launcher;
+    QString m_sharedDb;
+    QString m_url;
     quint16 m_port = 0;
 };
 
@@ -53,6 +74,11 @@ public:
     std::optional<QByteArray> readLine(int timeoutMs = 10000);
     // Waits for the server to close the connection.
     bool waitClosed(int timeoutMs = 10000);
+    // A client that does not read its answers: its own read buffer is kept small, and the bytes go
+    // out as the server takes them.
+    void sendWithoutReading(const QByteArray& bytes);
+    // Waits until the server has closed or reset the connection, reading nothing.
+    bool waitClosedWithoutReading(int timeoutMs);
     void close() { m_socket.abort(); }
 
     protocol::Response request(const std::string& line);

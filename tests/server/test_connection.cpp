@@ -136,6 +136,7 @@ TEST(Connection, WrongObjectOrTokenIsRefusedAtConnect) {
     ASSERT_TRUE(token.open(QIODevice::WriteOnly));
     token.write("segredo\n");
     token.close();
+    token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     ASSERT_TRUE(server.start({QStringLiteral("--token-file"), token.fileName()}));
     Connection c(server.port());
     c.net.SetConnected(true); // the recording host gives no token

@@ -3,6 +3,7 @@
 
 #include "ServerHarness.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -61,7 +62,7 @@ TEST_F(Robustness, MalformedRequestsGetTheirCodesAndKeepTheConnection) {
         {"{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"GetGeral\",\"params\":[\"1\"]}",
          ErrorCode::NotOpen},
         {"{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"DropTables\",\"params\":[]}",
-         ErrorCode::MethodNotFound},
+         ErrorCode::NotOpen},
         {"{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"open\",\"params\":[\"ZOL00900."
          "rdmParametrosZOL\",\"0001\"]}",
          ErrorCode::InvalidParams},
@@ -83,12 +84,16 @@ TEST_F(Robustness, MalformedRequestsGetTheirCodesAndKeepTheConnection) {
     // The id of a request comes back as it was sent.
     c.send("{\"jsonrpc\":\"2.0\",\"id\":\"abc\\\"d\",\"method\":\"ping\"}\n");
     EXPECT_TRUE(c.readLine()->contains("\"id\":\"abc\\\"d\""));
-    const Response ping = c.call(QStringLiteral("ping"), {});
-    ASSERT_TRUE(ping.ok);
-    EXPECT_EQ(ping.resultJson.find("\"database\":\"ok\"") != std::string::npos, true)
-        << ping.resultJson;
-    EXPECT_EQ(c.call(QStringLiteral("NoSuchMethod"), {}).errorCode, ErrorCode::MethodNotFound);
+    // Before open: a liveness answer that tells neither version nor database state, and one
+    // answer for every other name, known or not.
+    const Response alive = c.call(QStringLiteral("ping"), {});
+    ASSERT_TRUE(alive.ok);
+    EXPECT_EQ(alive.resultJson, R"({"server":"rhserver"})");
+    EXPECT_EQ(c.call(QStringLiteral("NoSuchMethod"), {}).errorCode, ErrorCode::NotOpen);
     ASSERT_TRUE(c.open().ok);
+    const Response ready = c.call(QStringLiteral("ping"), {});
+    ASSERT_TRUE(ready.ok);
+    EXPECT_NE(ready.resultJson.find("\"database\":\"ok\""), std::string::npos) << ready.resultJson;
     EXPECT_EQ(c.call(QStringLiteral("NoSuchMethod"), {}).errorCode, ErrorCode::MethodNotFound);
     expectServingAndUnchanged();
 }
@@ -146,7 +151,6 @@ TEST_F(Robustness, HostileTextInEveryArgumentIsOnlyData) {
         QStringLiteral("%"),
         QStringLiteral("0001\n{\"jsonrpc\":\"2.0\"}"),
         QStringLiteral("ação ç ü 日本"),
-        QString(u'\0') + QStringLiteral("0001"),
         QString(5000, u'x'),
         QStringLiteral("\\"),
     };
@@ -227,6 +231,61 @@ TEST_F(Robustness, HostileTextInEveryArgumentIsOnlyData) {
               1);
 }
 
+// No character is dropped or changed between the wire and the database: a NUL, or a byte-order
+// mark at the start of a text, is refused in every position; elsewhere the mark is a character.
+TEST_F(Robustness, TextsReachTheDatabaseExactlyOrAreRefused) {
+    startServer();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const std::pair<const char*, QStringList> calls[] = {
+        {"GetGeral", {"1"}},
+        {"GetFilial", {"0001"}},
+        {"GetConvMed", {"01", ""}},
+        {"GetCargo", {"01001"}},
+        {"SetInsCarg", {"0001", "01001", "0001"}},
+        {"SetDelCarg", {"0001", "01001", "0001"}},
+        {"SetDelDep", {"01002", "0001", "001"}},
+        {"SetDelTdCarg", {"0001", "01001"}},
+        {"SetDelPad", {"01001", "0001"}},
+    };
+    const QString bom = QString(QChar(0xFEFF));
+    protocol::Delta insert;
+    insert.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                     {QStringLiteral("NMDIRPONTO"), protocol::FieldType::String, 100}};
+    insert.changes.push_back({protocol::DeltaChange::Op::Insert, {}, {QStringLiteral("0005"), {}}});
+    // "\ufeff0001" must never reach the database as branch 0001 (SQLite would drop the mark).
+    for (const QString& bad : {QStringLiteral("00") + QChar(u'\0') + QStringLiteral("1"),
+                               bom + QStringLiteral("0001")}) {
+        for (const auto& [name, valid] : calls)
+            for (int position = 0; position < valid.size(); ++position) {
+                SCOPED_TRACE(
+                    QStringLiteral("%1 #%2").arg(QLatin1String(name)).arg(position).toStdString());
+                QVector<protocol::Argument> args(valid.begin(), valid.end());
+                args[position] = bad;
+                EXPECT_EQ(c.call(QString::fromLatin1(name), args).errorCode,
+                          ErrorCode::InvalidParams);
+            }
+        LineClient other(server.port());
+        EXPECT_EQ(other.open(bad).errorCode, ErrorCode::InvalidParams);
+        insert.changes[0].newValues[1] = bad;
+        EXPECT_EQ(c.call(QStringLiteral("SetFilial"), {insert}).errorCode,
+                  ErrorCode::InvalidParams);
+    }
+    expectServingAndUnchanged();
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
+
+    const QString directory = QStringLiteral("/srv/") + bom + QStringLiteral("ponto") + bom;
+    insert.changes[0].newValues[1] = directory;
+    ASSERT_TRUE(c.call(QStringLiteral("SetFilial"), {insert}).ok);
+    const protocol::DataPacket stored =
+        packetOf(c.call(QStringLiteral("GetFilial"), {QStringLiteral("0005")}));
+    EXPECT_EQ(column(stored, QStringLiteral("NMDIRPONTO")), QStringList{directory});
+    EXPECT_EQ(
+        storedValue(server.dbPath(),
+                    QStringLiteral("SELECT NMDIRPONTO FROM PARAMFILIAL WHERE CDFILIAL = '0005'")),
+        directory);
+}
+
 TEST_F(Robustness, OversizedMessageIsAnsweredThenItsConnectionClosed) {
     startServer({QStringLiteral("--max-message"), QStringLiteral("4096")});
     LineClient big(server.port());
@@ -246,6 +305,42 @@ TEST_F(Robustness, OversizedMessageIsAnsweredThenItsConnectionClosed) {
     EXPECT_EQ(parse(endless.readLine()).errorCode, ErrorCode::InvalidRequest);
     EXPECT_TRUE(endless.waitClosed());
     expectServingAndUnchanged();
+}
+
+// Huge deltas cost work in proportion to their size and are refused as too large; the one worker
+// they land on goes on serving. The bound is generous: today's figure is milliseconds.
+TEST_F(Robustness, HugeDeltasAreRefusedQuicklyAndNothingIsStored) {
+    startServer({QStringLiteral("--workers"), QStringLiteral("1")});
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const auto fields = [](int n, bool twins) {
+        std::string out = R"([{"name":"CDPARAMRH","type":"string","size":1})";
+        for (int i = 0; i < n; ++i)
+            out += R"(,{"name":"F)" + std::to_string(twins ? i / 2 : i) + R"(","type":"float"})";
+        return out + "]";
+    };
+    std::string manyChanges;
+    for (int i = 0; i <= protocol::MaxChanges; ++i)
+        manyChanges += std::string(i ? "," : "") + R"({"op":"update","old":["1"],"new":["1"]})";
+    const std::pair<std::string, int> cases[] = {
+        {"[{\"fields\":" + fields(64000, false) + R"(,"changes":[]}])", ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(64000, true) + R"(,"changes":[]}])", ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(0, false) + ",\"changes\":[" + manyChanges + "]}]",
+         ErrorCode::InvalidParams},
+        {"[{\"fields\":" + fields(protocol::MaxFields - 1, true) + R"(,"changes":[]}])",
+         ErrorCode::Refused},
+    };
+    for (const auto& [params, code] : cases) {
+        SCOPED_TRACE(params.substr(0, 80) + "… " + std::to_string(params.size()) + " bytes");
+        QElapsedTimer clock;
+        clock.start();
+        const Response r = c.callRaw(QStringLiteral("SetGeral"), params);
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(r.errorCode, code) << r.errorMessage.toStdString();
+        EXPECT_TRUE(r.errorMessage.endsWith(u'.')) << r.errorMessage.toStdString();
+    }
+    expectServingAndUnchanged();
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
 }
 
 TEST_F(Robustness, ClientDroppedInTheMiddleOfARequestChangesNothing) {
@@ -311,6 +406,7 @@ TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
     ASSERT_TRUE(token.open(QIODevice::WriteOnly));
     token.write("segredo-123\n");
     token.close();
+    token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     startServer({QStringLiteral("--token-file"), token.fileName()});
     LineClient c(server.port());
     EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);

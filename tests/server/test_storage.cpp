@@ -5,9 +5,13 @@
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -77,6 +81,38 @@ TEST(Storage, LevelsOfACodePicture) {
     EXPECT_TRUE(rhserver::levelLengths(QStringLiteral("99..9")).isEmpty());
 }
 
+// After open, ping answers ok only while the database takes writes: an outside write lock on the
+// SQLite file makes it fail (within about a second) while reads go on; it is ok again once the
+// lock is gone.
+TEST(Storage, PingIsReadyOnlyWhileTheDatabaseTakesWrites) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
+    {
+        QSqlDatabase lock =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        lock.setDatabaseName(server.dbPath());
+        ASSERT_TRUE(lock.open());
+        QSqlQuery q(lock);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        const protocol::Response locked = c.call(QStringLiteral("ping"), {});
+        EXPECT_EQ(locked.errorCode, ErrorCode::StorageFailure) << locked.resultJson;
+        EXPECT_TRUE(locked.errorMessage.contains(QStringLiteral("gravações")))
+            << locked.errorMessage.toStdString();
+        EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+        ASSERT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
+        q.finish();
+        lock.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
+    EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
+}
+
 // The desktop host starts the service in-process and calls it with blocking sockets from the
 // same thread: the service must answer from threads of its own.
 TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
@@ -116,10 +152,8 @@ TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
     EXPECT_TRUE(again.call(QStringLiteral("ping"), {}).ok);
 }
 
-// The same service over PostgreSQL, when RH_TEST_PG names a database the test may reset.
-TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+// Drops every table of the database RH_TEST_PG names and makes the demo database again.
+void resetPostgres(const QString& url) {
     ensureApplication();
     QString error;
     const auto address = rhserver::DbAddress::parse(url, &error);
@@ -134,6 +168,65 @@ TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
                 QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
     }
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+}
+
+// A plain connection of the test's own to the PostgreSQL database, beside the service's.
+class PgSide {
+public:
+    explicit PgSide(const QString& url)
+        : m_name(QStringLiteral("pg-side-%1").arg(++s_count)) {
+        QString error;
+        const auto a = rhserver::DbAddress::parse(url, &error);
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+        m_db.setHostName(a->host);
+        m_db.setPort(a->port);
+        m_db.setUserName(a->user);
+        m_db.setPassword(a->password);
+        m_db.setDatabaseName(a->database);
+        EXPECT_TRUE(m_db.open()) << m_db.lastError().text().toStdString();
+    }
+    ~PgSide() {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    QString value(const QString& sql) {
+        QSqlQuery q(m_db);
+        EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+        return q.next() ? q.value(0).toString() : QString();
+    }
+    // Cuts every database connection of this process's services, as a database restart does.
+    int cutServiceConnections() {
+        return value(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM "
+                                    "pg_stat_activity WHERE application_name = 'rhserver-%1' "
+                                    "AND pid <> pg_backend_pid()")
+                         .arg(QCoreApplication::applicationPid()))
+            .toInt();
+    }
+
+private:
+    static inline int s_count = 0;
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+// Waits (at most 20 s) until the condition holds.
+template <typename F> bool eventually(F&& condition) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 20000) return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+// The same service over PostgreSQL, when RH_TEST_PG names a database the test may reset.
+TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
+    const QString url = qEnvironmentVariable("RH_TEST_PG");
+    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    QString error;
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
     rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 2});
     ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
@@ -189,6 +282,90 @@ TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
     EXPECT_EQ(a.call(QStringLiteral("GetFilial"), {hostile}).ok, true);
     EXPECT_EQ(packetOf(a.call(QStringLiteral("GetFilial"), {QStringLiteral("0001")})).rows.size(),
               1);
+}
+
+// A lost database connection (restart, failover) costs each worker one failed call; the calls
+// after it are served without restarting the service.
+TEST(Storage, PostgreSqlConnectionLostUnderLoadIsReopened) {
+    const QString url = qEnvironmentVariable("RH_TEST_PG");
+    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    QString error;
+    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 2});
+    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    std::vector<std::unique_ptr<LineClient>> clients;
+    for (int i = 0; i < 6; ++i) {
+        clients.push_back(std::make_unique<LineClient>(server.port()));
+        ASSERT_TRUE(clients.back()->open(QStringLiteral("000%1").arg(i % 3 + 1)).ok);
+    }
+    PgSide side(url);
+    int failed = 0;
+    for (int round = 0; round < 12; ++round) {
+        if (round == 4) {
+            EXPECT_EQ(side.cutServiceConnections(), 2);
+        }
+        for (size_t i = 0; i < clients.size(); ++i) {
+            SCOPED_TRACE(std::to_string(round) + "/" + std::to_string(i));
+            const protocol::Response r =
+                round % 2 ? clients[i]->call(QStringLiteral("GetGeral"), {QStringLiteral("1")})
+                          : clients[i]->call(QString::fromLatin1(i % 2 ? "SetInsPad" : "SetDelPad"),
+                                             {QStringLiteral("01003"), QStringLiteral("0003")});
+            if (r.ok) continue;
+            EXPECT_EQ(r.errorCode, ErrorCode::StorageFailure);
+            // Only the first call after the cut, one per worker.
+            EXPECT_EQ(round, 4);
+            ++failed;
+        }
+    }
+    EXPECT_LE(failed, 2);
+    EXPECT_TRUE(clients[0]->call(QStringLiteral("ping"), {}).ok);
+}
+
+// Two servers inserting the same new record: the one that loses gets the conflict code, as on
+// SQLite, not a storage failure.
+TEST(Storage, PostgreSqlConcurrentInsertIsAConflict) {
+    const QString url = qEnvironmentVariable("RH_TEST_PG");
+    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    QString error;
+    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 1});
+    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    // The other server's transaction, made here: it has inserted branch 0004 and not committed.
+    PgSide other(url);
+    other.value(QStringLiteral("BEGIN"));
+    other.value(
+        QStringLiteral("INSERT INTO PARAMFILIAL (CDFILIAL, DIFECHRH) VALUES ('0004', '10')"));
+    protocol::Delta insert;
+    insert.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                     {QStringLiteral("DIFECHRH"), protocol::FieldType::String, 2}};
+    insert.changes.push_back(
+        {protocol::DeltaChange::Op::Insert, {}, {QStringLiteral("0004"), QStringLiteral("20")}});
+    c.send(
+        QByteArray::fromStdString(protocol::requestJson(1, QStringLiteral("SetFilial"), {insert})));
+    // The service's insert waits for the other transaction's key.
+    PgSide watcher(url);
+    EXPECT_TRUE(eventually([&] {
+        return watcher.value(QStringLiteral("SELECT COUNT(*) FROM pg_stat_activity WHERE "
+                                            "wait_event_type = 'Lock'")) != QLatin1String("0");
+    }));
+    other.value(QStringLiteral("COMMIT"));
+    const auto line = c.readLine();
+    ASSERT_TRUE(line);
+    simdjson::dom::parser parser;
+    const protocol::Response r =
+        protocol::parseResponse(std::string_view(line->constData(), size_t(line->size())), parser);
+    EXPECT_EQ(r.errorCode, ErrorCode::Conflict) << r.errorMessage.toStdString();
+    EXPECT_EQ(
+        other.value(QStringLiteral("SELECT DIFECHRH FROM PARAMFILIAL WHERE CDFILIAL = '0004'")),
+        QStringLiteral("10"));
+    EXPECT_EQ(other.value(QStringLiteral("SELECT COUNT(*) FROM RHAUDITORIA")), QStringLiteral("0"));
+    // Texts PostgreSQL cannot hold are refused before they reach it, as on SQLite.
+    EXPECT_EQ(
+        c.call(QStringLiteral("GetFilial"), {QStringLiteral("00") + QChar(u'\0') + u'1'}).errorCode,
+        ErrorCode::InvalidParams);
+    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
 }
 
 } // namespace

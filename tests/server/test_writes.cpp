@@ -253,6 +253,11 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
          retyped("DTBASECB", {QStringLiteral("DTBASECB"), FieldType::Float, 0}, 20260101.0)},
         {"text too long", retyped("IDTPINDCB", {QStringLiteral("IDTPINDCB"), FieldType::String, 5},
                                   QStringLiteral("VV"))},
+        {"index kind not P or V", with("IDTPINDCB", QStringLiteral("X"))},
+        {"index kind in small letters", with("IDTPINDCB", QStringLiteral("p"))},
+        {"vacation kind not U or C", with("IDTPFERIASPG", QStringLiteral("D"))},
+        {"negative confirmation deadline", with("VRPRAZEFEFUN", -1.0)},
+        {"negative vacation days", with("QTDIASFERIPG", -0.5)},
         {"unknown field", unknownField},
         {"no key", withoutKey},
         {"other key", otherKey},
@@ -281,6 +286,17 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
     g.cds.Post();
     EXPECT_EQ(g.net.AppServer().call(QStringLiteral("SetFilial"), {g.cds.Delta()}).errorCode,
               protocol::ErrorCode::Refused);
+    // The key of a stored record never changes, even to a branch that has no record yet.
+    Screen k(server.port(), data::defineFilial);
+    k.load(QStringLiteral("GetFilial"), QStringLiteral("0001"));
+    k.cds.Edit();
+    k.cds.FieldByName(QStringLiteral("CDFILIAL")).SetValue(QStringLiteral("0004"));
+    k.cds.Post();
+    const protocol::Response rekeyed =
+        k.net.AppServer().call(QStringLiteral("SetFilial"), {k.cds.Delta()});
+    EXPECT_EQ(rekeyed.errorCode, protocol::ErrorCode::Refused);
+    EXPECT_TRUE(rekeyed.errorMessage.contains(QStringLiteral("não pode ser alterado")))
+        << rekeyed.errorMessage.toStdString();
     // A delta whose second change is bad stores nothing of its first.
     Delta mixed = base;
     mixed.changes.push_back(with("CDINDICECB", QStringLiteral("9999")).changes[0]);
@@ -290,8 +306,23 @@ TEST_F(ServiceWrites, ValuesTheColumnsCannotHoldAreRefusedWhole) {
 
     EXPECT_EQ(dumpStoredData(server.dbPath()), before);
     EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
-    // The untouched delta still goes through.
-    EXPECT_TRUE(a.net.AppServer().call(QStringLiteral("SetGeral"), {base}).ok);
+    EXPECT_EQ(
+        a.net.AppServer()
+            .call(QStringLiteral("SetGeral"), {with("VRPRAZEFEFUN", -1.0)})
+            .errorMessage,
+        QStringLiteral("Prazo máximo para efetivação do funcionário (dias)  deve ser maior ou "
+                       "igual a zero."));
+    // The delta with every code and count in range goes through.
+    Delta valid = with("IDTPINDCB", QStringLiteral("P"));
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("IDTPFERIASPG"))] = QStringLiteral("C");
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("QTDIASFERIPG"))] = 0.0;
+    valid.changes[0].newValues[valid.indexOf(QStringLiteral("VRPRAZEFEFUN"))] = 0.0;
+    const protocol::Response accepted = a.net.AppServer().call(QStringLiteral("SetGeral"), {valid});
+    EXPECT_TRUE(accepted.ok) << accepted.errorMessage.toStdString();
+    EXPECT_EQ(storedValue(
+                  server.dbPath(),
+                  QStringLiteral("SELECT IDTPINDCB || IDTPFERIASPG || QTDIASFERIPG FROM PARAMRH")),
+              QStringLiteral("PC0.0"));
 }
 
 TEST_F(ServiceWrites, EveryAcceptedWriteLeavesOneAuditRow) {
@@ -315,10 +346,10 @@ TEST_F(ServiceWrites, EveryAcceptedWriteLeavesOneAuditRow) {
               protocol::ErrorCode::Refused);
     EXPECT_TRUE(first.call(QStringLiteral("GetCargo"), {QStringLiteral("01002")}).ok);
     EXPECT_TRUE(
-        second.call(QStringLiteral("SetInsPad"), {QStringLiteral("02002"), QStringLiteral("0002")})
+        second.call(QStringLiteral("SetInsPad"), {QStringLiteral("02003"), QStringLiteral("0002")})
             .ok);
     EXPECT_TRUE(
-        second.call(QStringLiteral("SetDelPad"), {QStringLiteral("02002"), QStringLiteral("0002")})
+        second.call(QStringLiteral("SetDelPad"), {QStringLiteral("02003"), QStringLiteral("0002")})
             .ok);
     EXPECT_NO_THROW(screen.save(QStringLiteral("SetGeral")));
 

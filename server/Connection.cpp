@@ -1,0 +1,145 @@
+#include "Connection.h"
+
+#include "Log.h"
+
+#include <QTcpSocket>
+
+namespace rhserver {
+
+namespace {
+// Read from the socket a piece at a time, and only when no whole request is waiting: requests
+// read ahead but not yet answered stay within one line and one piece.
+constexpr qint64 ReadPiece = 256 * 1024;
+} // namespace
+
+Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
+                       const SessionConfig& config, ParamService& service,
+                       simdjson::dom::parser& parser, QString sessionId,
+                       std::function<void()> onClosed)
+    : m_socket(socket)
+    , m_id(id)
+    , m_limits(limits)
+    , m_reader(limits.firstLine)
+    , m_session(config, service, parser, std::move(sessionId))
+    , m_onClosed(std::move(onClosed)) {
+    socket->setParent(this);
+    socket->setReadBufferSize(1024 * 1024);
+    m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    m_session.setPeer(socket->peerAddress().toString());
+    logLine(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
+    connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket->bytesToWrite() <= m_limits.unsentBound) m_stall.stop();
+        process();
+    });
+    connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        if (m_session.isOpen())
+            closeWith(protocol::ErrorCode::InvalidRequest,
+                      QStringLiteral("A conexão ficou sem uso por tempo demais e foi encerrada."),
+                      QStringLiteral("sem uso; encerrando"));
+        else
+            closeWith(protocol::ErrorCode::NotOpen,
+                      QStringLiteral("A conexão não foi aberta a tempo e foi encerrada."),
+                      QStringLiteral("não chamou open a tempo; encerrando"));
+    });
+    m_deadline.start(limits.openDeadlineMs);
+    m_stall.setSingleShot(true);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        logLine(QStringLiteral("conexão %1: o cliente não lê as respostas (%2 bytes pendentes); "
+                               "encerrando")
+                    .arg(m_id)
+                    .arg(m_socket->bytesToWrite()));
+        m_closing = true;
+        m_socket->abort();
+        closed();
+    });
+}
+
+Connection::~Connection() {
+    if (!m_logged) logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+    if (m_onClosed) m_onClosed();
+}
+
+void Connection::closed() {
+    if (m_logged) return;
+    m_logged = true;
+    m_closing = true;
+    logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+    deleteLater();
+}
+
+void Connection::closeWith(int code, const QString& message, const QString& logText) {
+    if (m_closing) return;
+    logLine(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
+    m_closing = true;
+    m_deadline.stop();
+    if (m_socket->bytesToWrite() > m_limits.unsentBound) {
+        m_socket->abort();
+        closed();
+        return;
+    }
+    const std::string out = protocol::errorJson("null", code, message);
+    m_socket->write(out.data(), qint64(out.size()));
+    m_socket->disconnectFromHost();
+    // A client that never reads its last answer does not keep the connection.
+    QTimer::singleShot(m_limits.stallTimeoutMs, this, [this] {
+        m_socket->abort();
+        closed();
+    });
+}
+
+void Connection::process() {
+    m_turnQueued = false;
+    int handled = 0;
+    while (!m_closing) {
+        if (m_socket->bytesToWrite() > m_limits.unsentBound) {
+            // Resumed by bytesWritten; closed if the client does not catch up in time.
+            if (!m_stall.isActive()) m_stall.start(m_limits.stallTimeoutMs);
+            return;
+        }
+        if (m_reader.overflowed()) {
+            const bool opened = m_session.isOpen();
+            closeWith(protocol::ErrorCode::InvalidRequest,
+                      opened ? QStringLiteral("A mensagem passa do limite de %1 bytes aceito pelo "
+                                              "servidor; a conexão será encerrada.")
+                                   .arg(m_limits.maxMessage)
+                             : QStringLiteral("A primeira mensagem de uma conexão deve ser o open, "
+                                              "de até %1 bytes; a conexão será encerrada.")
+                                   .arg(m_limits.firstLine),
+                      QStringLiteral("mensagem grande demais; encerrando"));
+            return;
+        }
+        if (handled == m_limits.requestsPerTurn) {
+            // Give the thread to the other clients; this one resumes from the event queue.
+            if (!m_turnQueued) {
+                m_turnQueued = true;
+                QMetaObject::invokeMethod(this, &Connection::process, Qt::QueuedConnection);
+            }
+            return;
+        }
+        const std::optional<QByteArray> line = m_reader.takeLine();
+        if (!line) {
+            if (m_socket->bytesAvailable() <= 0) return;
+            m_reader.append(m_socket->read(ReadPiece));
+            continue;
+        }
+        if (line->trimmed().isEmpty()) continue;
+        ++handled;
+        const bool wasOpen = m_session.isOpen();
+        const std::string out = m_session.handle(*line);
+        logFailure();
+        m_socket->write(out.data(), qint64(out.size()));
+        if (!wasOpen && m_session.isOpen()) m_reader.setLimit(m_limits.maxMessage);
+        if (m_session.isOpen()) m_deadline.start(m_limits.idleTimeoutMs);
+    }
+}
+
+void Connection::logFailure() {
+    if (!m_session.lastFailure().isEmpty())
+        logRefusal(
+            QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session.lastFailure()));
+}
+
+} // namespace rhserver

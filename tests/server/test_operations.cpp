@@ -1,0 +1,189 @@
+// What an operator relies on: file modes, the token file, where the service may listen, a log
+// that clients cannot forge or flood, slowed token guesses, and an orderly end on signals.
+
+#include "ServerHarness.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace testing_rh;
+using protocol::Response;
+namespace ErrorCode = protocol::ErrorCode;
+
+namespace {
+
+int modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+QString writeToken(ServerProcess& server, QFileDevice::Permissions permissions) {
+    QFile token(server.path(QStringLiteral("token")));
+    EXPECT_TRUE(token.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    token.write("segredo-do-servico\n");
+    token.close();
+    token.setPermissions(permissions);
+    return token.fileName();
+}
+
+class Operations : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString out;
+        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    }
+    ServerProcess server;
+};
+
+TEST_F(Operations, DatabaseFilesAreTheOwnersAlone) {
+    EXPECT_EQ(modeOf(server.dbPath()), 0600);
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    ASSERT_TRUE(
+        c.call(QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")}).ok);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        SCOPED_TRACE(suffix);
+        const QString path = server.dbPath() + QLatin1String(suffix);
+        ASSERT_TRUE(QFileInfo::exists(path));
+        EXPECT_EQ(modeOf(path), 0600);
+    }
+}
+
+TEST_F(Operations, StartRefusesAnExposedTokenOrAnOpenListenerWithoutOne) {
+    QString out;
+    const QString token = writeToken(server, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    EXPECT_NE(ServerProcess::runToEnd(
+                  {"--listen", "127.0.0.1:0", "--db", server.dbUrl(), "--token-file", token}, &out),
+              0);
+    EXPECT_TRUE(out.contains(QStringLiteral("chmod 600"))) << out.toStdString();
+    EXPECT_EQ(out.count(u'\n'), 1) << out.toStdString();
+    EXPECT_NE(ServerProcess::runToEnd({"--listen", "0.0.0.0:0", "--db", server.dbUrl()}, &out), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("--token-file"))) << out.toStdString();
+    // A warning, not a refusal: more workers than cores.
+    writeToken(server, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(server.start(
+        {QStringLiteral("--token-file"), token, QStringLiteral("--workers"), QStringLiteral("64")}))
+        << server.log().toStdString();
+    EXPECT_TRUE(server.log().contains(QStringLiteral("aviso: --workers 64")))
+        << server.log().toStdString();
+}
+
+// A method name or a field type holding a newline stays inside its own log line, escaped and cut.
+TEST_F(Operations, ClientTextCannotForgeOrStretchLogLines) {
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const std::string forged = "x\\n00:00 rhserver: FORJADO\\r";
+    c.request(R"({"jsonrpc":"2.0","id":1,"method":")" + forged +
+              R"(","params":[]})"
+              "\n");
+    c.request(
+        R"({"jsonrpc":"2.0","id":2,"method":"SetGeral","params":[{"fields":[{"name":"CDPARAMRH","type":"string\nrhserver: forjado"}],"changes":[]}]})"
+        "\n");
+    c.request(R"({"jsonrpc":"2.0","id":3,"method":")" + std::string(20000, 'm') +
+              R"(","params":[]})"
+              "\n");
+    const Response refused =
+        c.call(QStringLiteral("SetInsCarg"),
+               {QStringLiteral("0001"), QStringLiteral("01001"), QStringLiteral("9999")});
+    EXPECT_EQ(refused.errorCode, ErrorCode::Refused);
+    EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+    const QStringList lines = server.log().split(u'\n', Qt::SkipEmptyParts);
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT[\d:.]+ rhserver: )"));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("rhserver listening"))) continue;
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << "[" << line.toStdString() << "]";
+        EXPECT_FALSE(line.contains(u'\r'));
+        EXPECT_LT(line.size(), 1200);
+    }
+    ASSERT_EQ(lines.filter(QStringLiteral("FORJADO")).size(), 1);
+    EXPECT_TRUE(lines.filter(QStringLiteral("FORJADO"))[0].contains(QStringLiteral("x\\n00:00")));
+    EXPECT_EQ(lines.filter(QStringLiteral("forjado")).size(), 1);
+    // A refused write names its method, the session's branch and the client.
+    const QStringList write = lines.filter(QStringLiteral("SetInsCarg (filial 0001)"));
+    ASSERT_EQ(write.size(), 1) << server.log().toStdString();
+    EXPECT_TRUE(write[0].contains(QStringLiteral("127.0.0.1"))) << write[0].toStdString();
+    EXPECT_TRUE(write[0].contains(QStringLiteral("-32011"))) << write[0].toStdString();
+}
+
+// A flood of refused requests writes a few dozen lines a second, and says how many it left out.
+TEST_F(Operations, RefusedRequestsAreLoggedAtABoundedRate) {
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient c(server.port());
+    QByteArray flood;
+    for (int i = 0; i < 3000; ++i)
+        flood += R"({"jsonrpc":"2.0","id":1,"method":"GetGeral","params":["1"]})"
+                 "\n";
+    QElapsedTimer clock;
+    clock.start();
+    c.send(flood);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_TRUE(c.readLine()) << i;
+    const qint64 seconds = clock.elapsed() / 1000 + 2;
+    // The next refusal after the second is over reports the count left out.
+    QElapsedTimer wait;
+    wait.start();
+    while (!server.log().contains(QStringLiteral("omitidas")) && wait.elapsed() < 10000)
+        EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
+                  ErrorCode::NotOpen);
+    const QStringList lines = server.log().split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_LE(lines.filter(QStringLiteral("erro -32002")).size(), 50 * (seconds + 10));
+    EXPECT_EQ(lines.filter(QStringLiteral("omitidas")).size(), 1) << server.log().toStdString();
+}
+
+TEST_F(Operations, TokenGuessesArePausedPerAddress) {
+    const QString token = writeToken(server, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(server.start({QStringLiteral("--token-file"), token}))
+        << server.log().toStdString();
+    LineClient guesser(server.port());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(
+            guesser.open(QStringLiteral("0001"), QStringLiteral("palpite-%1").arg(i)).errorCode,
+            ErrorCode::NotAuthorised);
+    // The right token is not even checked now, on this connection or another from the address.
+    const Response paused =
+        guesser.open(QStringLiteral("0001"), QStringLiteral("segredo-do-servico"));
+    EXPECT_EQ(paused.errorCode, ErrorCode::NotAuthorised);
+    EXPECT_TRUE(paused.errorMessage.contains(QStringLiteral("tentativas")))
+        << paused.errorMessage.toStdString();
+    LineClient other(server.port());
+    EXPECT_EQ(other.open(QStringLiteral("0001"), QStringLiteral("segredo-do-servico")).errorCode,
+              ErrorCode::NotAuthorised);
+}
+
+TEST_F(Operations, SessionIdsAreRandomAndHangupEndsInOrder) {
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    {
+        LineClient a(server.port()), b(server.port());
+        ASSERT_TRUE(a.open().ok);
+        ASSERT_TRUE(b.open().ok);
+        ASSERT_TRUE(
+            a.call(QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")})
+                .ok);
+        ASSERT_TRUE(
+            b.call(QStringLiteral("SetDelPad"), {QStringLiteral("01002"), QStringLiteral("0001")})
+                .ok);
+    }
+    const QVector<AuditRow> rows = auditRows(server.dbPath());
+    ASSERT_EQ(rows.size(), 2);
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{32}$"));
+    for (const AuditRow& r : rows)
+        EXPECT_TRUE(hex.match(r.session).hasMatch()) << r.session.toStdString();
+    EXPECT_NE(rows[0].session, rows[1].session);
+    ASSERT_EQ(::kill(pid_t(server.pid()), SIGHUP), 0);
+    EXPECT_TRUE(server.waitEnded());
+    EXPECT_EQ(server.exitCode(), 0);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("serviço encerrado")))
+        << server.log().toStdString();
+}
+
+} // namespace
