@@ -145,8 +145,13 @@ bool LineClient::waitClosed(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
     while (m_socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
-        m_socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+        const bool ready =
+            m_socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
         m_reader.append(m_socket.readAll());
+        // A reset or a close seen as an error ends the connection as surely as a state change.
+        if (!ready && m_socket.error() != QAbstractSocket::SocketTimeoutError &&
+            m_socket.error() != QAbstractSocket::UnknownSocketError)
+            return true;
     }
     return m_socket.state() != QAbstractSocket::ConnectedState;
 }
