@@ -1,26 +1,159 @@
 // Time to open the parameters screen in the rh desktop: building the form, connecting and the
 // first load (GetFilial, GetGeral), then entering "Questionário" (GetInspecao and its list).
 // Runs on the offscreen platform against the embedded service on a temporary SQLite file.
+// The baseline builds the same mix of plain Qt widgets (taken from the first opened form: same
+// classes, tree, geometry and texts) in a child window and shows it, with no connection.
+// Rounds alternate the two; prints medians, and the live widgets after closing everything.
 
 #include "Desktop.h"
 #include "MainWindow.h"
 #include "ModuleState.h"
 #include "Parametros.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
+
+// One widget of the form as plain Qt would build it.
+struct Shape {
+    enum Kind { Plain, Label, Edit, Combo, Check, Radio, Push, Tool, Group, Spin, Table, Frame };
+    Kind kind = Plain;
+    QRect geometry;
+    QString text;
+    QIcon icon;
+    bool visible = true;
+    std::vector<Shape> children;
+};
+
+Shape::Kind kindOf(QWidget* w) {
+    if (qobject_cast<QAbstractItemView*>(w)) return Shape::Table;
+    if (qobject_cast<QComboBox*>(w)) return Shape::Combo;
+    if (qobject_cast<QLineEdit*>(w)) return Shape::Edit;
+    if (qobject_cast<QAbstractSpinBox*>(w)) return Shape::Spin;
+    if (qobject_cast<QCheckBox*>(w)) return Shape::Check;
+    if (qobject_cast<QRadioButton*>(w)) return Shape::Radio;
+    if (qobject_cast<QToolButton*>(w)) return Shape::Tool;
+    if (qobject_cast<QAbstractButton*>(w)) return Shape::Push;
+    if (qobject_cast<QGroupBox*>(w)) return Shape::Group;
+    if (qobject_cast<QLabel*>(w)) return Shape::Label;
+    if (qobject_cast<QFrame*>(w)) return Shape::Frame;
+    return Shape::Plain;
+}
+
+Shape describe(QWidget* w) {
+    Shape s;
+    s.kind = kindOf(w);
+    s.geometry = w->geometry();
+    s.visible = w->isVisibleTo(w->parentWidget() ? w->parentWidget() : w);
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        s.text = b->text();
+        s.icon = b->icon();
+    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        s.text = l->text();
+    } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        s.text = g->title();
+    }
+    // Composite widgets make their own insides; only containers are walked.
+    if (s.kind == Shape::Plain || s.kind == Shape::Group || s.kind == Shape::Frame) {
+        for (QObject* o : w->children())
+            if (auto* child = qobject_cast<QWidget*>(o); child && !child->isWindow())
+                s.children.push_back(describe(child));
+    }
+    return s;
+}
+
+QWidget* build(const Shape& s, QWidget* parent) {
+    QWidget* w = nullptr;
+    switch (s.kind) {
+    case Shape::Label:
+        w = new QLabel(s.text, parent);
+        break;
+    case Shape::Edit:
+        w = new QLineEdit(parent);
+        break;
+    case Shape::Combo:
+        w = new QComboBox(parent);
+        break;
+    case Shape::Check:
+        w = new QCheckBox(s.text, parent);
+        break;
+    case Shape::Radio:
+        w = new QRadioButton(s.text, parent);
+        break;
+    case Shape::Push:
+        w = new QPushButton(s.icon, s.text, parent);
+        break;
+    case Shape::Tool: {
+        auto* t = new QToolButton(parent);
+        t->setText(s.text);
+        t->setIcon(s.icon);
+        w = t;
+        break;
+    }
+    case Shape::Group:
+        w = new QGroupBox(s.text, parent);
+        break;
+    case Shape::Spin:
+        w = new QSpinBox(parent);
+        break;
+    case Shape::Table:
+        w = new QTableWidget(parent);
+        break;
+    case Shape::Frame:
+        w = new QFrame(parent);
+        break;
+    case Shape::Plain:
+        w = new QWidget(parent);
+        break;
+    }
+    w->setGeometry(s.geometry);
+    for (const Shape& child : s.children)
+        build(child, w);
+    if (!s.visible) w->hide();
+    return w;
+}
+
+int countWidgets(const Shape& s) {
+    int n = 1;
+    for (const Shape& c : s.children)
+        n += countWidgets(c);
+    return n;
+}
+
+// Closing a child window only schedules its deletion; outside an event loop it has to be run.
+void closeAll(MainWindow& window) {
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -41,24 +174,35 @@ int main(int argc, char** argv) {
         return 1;
     }
     window.show();
-    std::vector<double> open, quest;
+    QCoreApplication::processEvents();
+    const qsizetype idleWidgets = QApplication::allWidgets().size();
+
+    std::vector<double> open, quest, bare;
+    Shape form;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
         window.parametersAction()->trigger();
-        open.push_back(t.nsecsElapsed() / 1e6);
+        open.push_back(double(t.nsecsElapsed()) / 1e6);
         t.restart();
         Cli_zol00900::frmParametros->mnuQuestionario->trigger();
-        quest.push_back(t.nsecsElapsed() / 1e6);
-        window.mdiArea()->closeAllSubWindows();
-        QCoreApplication::processEvents();
+        quest.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (i == 0) form = describe(Cli_zol00900::frmParametros);
+        closeAll(window);
+
+        t.restart();
+        auto* top = build(form, nullptr);
+        window.mdiArea()->addSubWindow(top)->show();
+        bare.push_back(double(t.nsecsElapsed()) / 1e6);
+        closeAll(window);
     }
-    printf(
-        "abrir a tela (criar, conectar, GetFilial, GetGeral): primeira %.1f ms, mediana %.1f ms\n",
-        open.front(), median(open));
-    printf("entrar em Questionário (GetInspecao e lista): mediana %.1f ms\n", median(quest));
-    printf("erros mostrados: %lld\n", static_cast<long long>(desktop.services.shownErrors.size()));
-    window.mdiArea()->closeAllSubWindows();
+    const qsizetype leftWidgets = QApplication::allWidgets().size() - idleWidgets;
+    printf("screen_first_ms %.1f\nscreen_open_ms %.1f\nscreen_bare_ms %.1f\n"
+           "screen_questionario_ms %.1f\nscreen_widgets %d\nscreen_widgets_left %lld\n"
+           "screen_errors %lld\n",
+           open.front(), median(open), median(bare), median(quest), countWidgets(form),
+           static_cast<long long>(leftWidgets),
+           static_cast<long long>(desktop.services.shownErrors.size()));
     setHostServices(nullptr);
     return desktop.services.shownErrors.isEmpty() ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "Consiste.h"
 #include "Dispatch.h"
 #include "HostServices.h"
+#include "Icons.h"
 
 #include <QStyle>
 
@@ -10,7 +11,7 @@ TBtnPesquisa::TBtnPesquisa(QWidget* parent, const QString& name)
     : QToolButton(parent) {
     setObjectName(name);
     setToolTip(QStringLiteral("Pesquisar"));
-    setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
+    setIcon(StyleIcon(QStyle::SP_FileDialogContentsView));
     setFocusPolicy(Qt::NoFocus);
     setAutoRaise(true);
     connect(this, &QToolButton::clicked, this, [this] { Dispatch([this] { Pesquisar(); }); });

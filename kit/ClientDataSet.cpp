@@ -95,6 +95,9 @@ void TClientDataSet::SetData(const DataPacket& packet) {
             s.push_back(f->definition());
         return s;
     }();
+    bool sameOrder = map.size() == packet.fields.size();
+    for (int i = 0; sameOrder && i < map.size(); ++i)
+        sameOrder = map[i] == i;
     std::vector<std::shared_ptr<Record>> rows;
     rows.reserve(size_t(packet.rows.size()));
     int line = 0;
@@ -107,15 +110,19 @@ void TClientDataSet::SetData(const DataPacket& packet) {
                     .arg(line)
                     .arg(packetRow.size())
                     .arg(packet.fields.size()));
-        auto rec = std::make_shared<Record>();
-        rec->values.reserve(map.size());
         for (int i = 0; i < map.size(); ++i) {
-            const QVariant& v = packetRow[map[i]];
-            const QString problem = protocol::checkValue(specs[i], v);
+            const QString problem = protocol::checkValue(specs[i], packetRow[map[i]]);
             if (!problem.isEmpty())
                 throw EDatabaseError(
                     QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
-            rec->values.push_back(v);
+        }
+        auto rec = std::make_shared<Record>();
+        if (sameOrder) {
+            rec->values = packetRow; // shared with the packet until either changes
+        } else {
+            rec->values.reserve(map.size());
+            for (int i = 0; i < map.size(); ++i)
+                rec->values.push_back(packetRow[map[i]]);
         }
         rows.push_back(std::move(rec));
     }

@@ -21,6 +21,13 @@ void MensErro(const QString& text, bool stop) {
 protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/,
                                      int /*number*/) {
     if (!result.ok) throw EServerError(result.errorMessage, result.errorCode);
+    if (result.resultRead) {
+        if (!result.packetProblem.isEmpty())
+            throw EServerError(QStringLiteral("O servidor devolveu um pacote inválido: %1.")
+                                   .arg(result.packetProblem));
+        return result.packet.value_or(protocol::DataPacket{}); // no packet: a write's answer
+    }
+    // A response made by hand rather than read from the wire.
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
     if (parser.parse(result.resultJson).get(doc))

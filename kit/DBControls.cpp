@@ -3,6 +3,7 @@
 #include "Consiste.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
+#include "Icons.h"
 #include "KeyCodes.h"
 #include "PageControl.h"
 
@@ -230,8 +231,8 @@ bool hasDigits(const QString& text) {
 TDBDateEditPlus::TDBDateEditPlus(QWidget* parent, const QString& name)
     : TDBEdit(parent, name) {
     setInputMask(QStringLiteral("99/99/9999; "));
-    QAction* calendar = addAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
-                                  QLineEdit::TrailingPosition);
+    QAction* calendar =
+        addAction(StyleIcon(QStyle::SP_FileDialogDetailedView), QLineEdit::TrailingPosition);
     calendar->setObjectName(name + QStringLiteral("Calendario"));
     calendar->setToolTip(QStringLiteral("Calendário"));
     connect(calendar, &QAction::triggered, this, [this] { showCalendar(); });

@@ -138,11 +138,16 @@ TfrmPadrao::~TfrmPadrao() {
 }
 
 QIcon ThemeIcon(const QString& name) {
+    // Made once per theme and name: a QIcon copy shares its pixmaps, so a form built again
+    // does not load or decode them again; a desktop that changes its theme gets new pictures.
+    static QHash<QString, QIcon> made;
+    const QString key = QIcon::themeName() + u'/' + name;
+    if (const auto found = made.constFind(key); found != made.cend()) return *found;
     // The desktop's icon theme first; our own pictures where the theme has none.
     QIcon fallback;
     for (int size : {16, 32})
         fallback.addFile(QStringLiteral(":/kit/icons/%1-%2.png").arg(name).arg(size));
-    return QIcon::fromTheme(name, fallback);
+    return *made.insert(key, QIcon::fromTheme(name, fallback));
 }
 
 QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption,

@@ -35,7 +35,7 @@ QString checkValue(const FieldSpec& field, const QVariant& value) {
     case FieldType::String:
         if (value.typeId() != QMetaType::QString)
             return QStringLiteral("o campo %1 espera texto").arg(field.name);
-        if (value.toString().size() > field.size)
+        if (static_cast<const QString*>(value.constData())->size() > field.size)
             return QStringLiteral("o texto do campo %1 passa de %2 caracteres")
                 .arg(field.name)
                 .arg(field.size);

@@ -108,21 +108,31 @@ QVector<FieldSpec> parseFields(dom::object object) {
     return fields;
 }
 
-QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where) {
+// Where a value sits, for the refusal's text; made into words only when something is refused.
+struct Where {
+    const char* noun; // "a linha", "a alteração"
+    int number;
+    QString text() const {
+        return QStringLiteral("%1 %2").arg(QString::fromUtf8(noun)).arg(number);
+    }
+};
+
+QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
     if (e.is_null()) return {};
     switch (field.type) {
     case FieldType::String: {
         std::string_view s;
-        if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera texto").arg(where, field.name));
+        if (e.get(s))
+            fail(QStringLiteral("%1: o campo %2 espera texto").arg(at.text(), field.name));
         if (hasUnstorableCharacter(s))
             throw ProtocolError(
                 QStringLiteral("%1: o texto do campo %2 tem %3, que não pode ser gravado")
-                    .arg(where, field.name, QString::fromUtf8(UnstorableCharacterText)),
+                    .arg(at.text(), field.name, QString::fromUtf8(UnstorableCharacterText)),
                 ProtocolError::Kind::Unstorable);
         QString text = toQString(s);
         if (text.size() > field.size)
             fail(QStringLiteral("%1: o texto do campo %2 passa de %3 caracteres")
-                     .arg(where, field.name)
+                     .arg(at.text(), field.name)
                      .arg(field.size));
         return text;
     }
@@ -133,36 +143,37 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const QString& where
         else if (e.is_uint64())
             d = static_cast<double>(uint64_t(e));
         else if (e.get(d))
-            fail(QStringLiteral("%1: o campo %2 espera um número").arg(where, field.name));
+            fail(QStringLiteral("%1: o campo %2 espera um número").arg(at.text(), field.name));
         return d;
     }
     case FieldType::Date: {
         std::string_view s;
-        if (e.get(s)) fail(QStringLiteral("%1: o campo %2 espera uma data").arg(where, field.name));
+        if (e.get(s))
+            fail(QStringLiteral("%1: o campo %2 espera uma data").arg(at.text(), field.name));
         const QDate date = QDate::fromString(toQString(s), Qt::ISODate);
         // Qt also reads "2026/01/05" as ISO; the wire carries only "YYYY-MM-DD".
         if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !date.isValid())
             fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3")
-                     .arg(where, field.name, toQString(s)));
+                     .arg(at.text(), field.name, toQString(s)));
         return date;
     }
     }
     return {};
 }
 
-Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const QString& where) {
+Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const Where& at) {
     dom::array array;
-    if (e.get(array)) fail(QStringLiteral("%1 não é uma lista de valores").arg(where));
+    if (e.get(array)) fail(QStringLiteral("%1 não é uma lista de valores").arg(at.text()));
     if (array.size() != static_cast<size_t>(fields.size()))
         fail(QStringLiteral("%1 tem %2 valores, mas o pacote tem %3 campos")
-                 .arg(where)
+                 .arg(at.text())
                  .arg(array.size())
                  .arg(fields.size()));
     Row row;
     row.reserve(fields.size());
     int i = 0;
     for (dom::element v : array)
-        row.push_back(parseValue(fields[i++], v, where));
+        row.push_back(parseValue(fields[i++], v, at));
     return row;
 }
 
@@ -222,7 +233,7 @@ DataPacket parsePacket(dom::element element) {
     packet.rows.reserve(static_cast<qsizetype>(rows.size()));
     int n = 0;
     for (dom::element r : rows)
-        packet.rows.push_back(parseRow(packet.fields, r, QStringLiteral("a linha %1").arg(++n)));
+        packet.rows.push_back(parseRow(packet.fields, r, Where{"a linha", ++n}));
     return packet;
 }
 
@@ -248,20 +259,22 @@ Delta parseDelta(dom::element element) {
         if (c.get(co) || co["op"].get(op))
             fail(QStringLiteral("a alteração %1 não diz a operação").arg(n));
         DeltaChange change;
-        const QString where = QStringLiteral("a alteração %1").arg(n);
+        const Where at{"a alteração", n};
         dom::element values;
         if (op == "update") {
             change.op = DeltaChange::Op::Update;
             if (co["old"].get(values))
-                fail(QStringLiteral("%1 não traz os valores antigos").arg(where));
-            change.oldValues = parseRow(delta.fields, values, where);
+                fail(QStringLiteral("%1 não traz os valores antigos").arg(at.text()));
+            change.oldValues = parseRow(delta.fields, values, at);
         } else if (op == "insert") {
             change.op = DeltaChange::Op::Insert;
         } else {
-            fail(QStringLiteral("%1 tem uma operação desconhecida: %2").arg(where, toQString(op)));
+            fail(QStringLiteral("%1 tem uma operação desconhecida: %2")
+                     .arg(at.text(), toQString(op)));
         }
-        if (co["new"].get(values)) fail(QStringLiteral("%1 não traz os valores novos").arg(where));
-        change.newValues = parseRow(delta.fields, values, where);
+        if (co["new"].get(values))
+            fail(QStringLiteral("%1 não traz os valores novos").arg(at.text()));
+        change.newValues = parseRow(delta.fields, values, at);
         delta.changes.push_back(std::move(change));
     }
     return delta;

@@ -15,6 +15,29 @@ void beginRequest(JsonWriter& w, std::int64_t id, std::string_view method) {
     w.string(method);
     w.key("params");
 }
+// The result's own text when the line is laid out as this server writes it (jsonrpc, id and
+// result, nothing else, in that order); empty otherwise, and the result is written anew.
+std::string_view resultText(std::string_view line, dom::object object) {
+    constexpr std::string_view head = R"({"jsonrpc":"2.0","id":)";
+    constexpr std::string_view key = R"(,"result":)";
+    if (object.size() != 3 || !line.starts_with(head)) return {};
+    size_t at = head.size();
+    if (at < line.size() && line[at] == '-') ++at;
+    while (at < line.size() && line[at] >= '0' && line[at] <= '9')
+        ++at;
+    if (at == head.size() || line.substr(at, key.size()) != key) return {};
+    std::string_view value = line.substr(at + key.size());
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!value.empty() && blank(value.back()))
+        value.remove_suffix(1);
+    if (value.empty() || value.back() != '}') return {};
+    value.remove_suffix(1);
+    while (!value.empty() && blank(value.back()))
+        value.remove_suffix(1);
+    while (!value.empty() && blank(value.front()))
+        value.remove_prefix(1);
+    return value;
+}
 } // namespace
 
 std::string requestJson(std::int64_t id, const QString& method, const QVector<Argument>& params) {
@@ -61,7 +84,18 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
     dom::element result, error;
     if (!object["result"].get(result)) {
         r.ok = true;
-        r.resultJson = simdjson::to_string(result);
+        const std::string_view text = resultText(line, object);
+        r.resultJson = text.empty() ? simdjson::to_string(result) : std::string(text);
+        r.resultRead = true;
+        dom::object resultObject;
+        dom::element fields;
+        if (!result.get(resultObject) && !resultObject["fields"].get(fields)) {
+            try {
+                r.packet = parsePacket(result);
+            } catch (const ProtocolError& e) {
+                r.packetProblem = e.message();
+            }
+        }
         return r;
     }
     dom::object eo;

@@ -44,6 +44,10 @@ struct Response {
     int errorCode = 0;
     QString errorMessage;
     std::string resultJson;
+    // A result that is a data packet is read here, once: the packet, or why it is not valid.
+    bool resultRead = false;
+    std::optional<DataPacket> packet;
+    QString packetProblem;
 };
 
 // Throws ProtocolError when the text is not a response.

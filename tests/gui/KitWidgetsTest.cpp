@@ -232,6 +232,23 @@ private slots:
         QVERIFY(m_host->pickedFrom.isEmpty());
     }
 
+    // A second form and its search buttons and date edits share the pictures of the first
+    // (one pixmap cache, not decoded again per form).
+    void picturesAreMadeOncePerProcess() {
+        TfrmPadrao second;
+        QCOMPARE(second.sbtIncluir->icon().cacheKey(), m_form->sbtIncluir->icon().cacheKey());
+        QVERIFY(second.sbtIncluir->icon().cacheKey() != second.sbtExcluir->icon().cacheKey());
+        TBtnPesquisa one(nullptr, QStringLiteral("btnUm")), two(nullptr, QStringLiteral("btnDois"));
+        QVERIFY(!one.icon().isNull());
+        QCOMPARE(one.icon().cacheKey(), two.icon().cacheKey());
+        TDBDateEditPlus dateOne(nullptr, QStringLiteral("dtUm")),
+            dateTwo(nullptr, QStringLiteral("dtDois"));
+        auto* calendarOne = dateOne.findChild<QAction*>(QStringLiteral("dtUmCalendario"));
+        auto* calendarTwo = dateTwo.findChild<QAction*>(QStringLiteral("dtDoisCalendario"));
+        QVERIFY(calendarOne && calendarTwo);
+        QCOMPARE(calendarOne->icon().cacheKey(), calendarTwo->icon().cacheKey());
+    }
+
 private:
     void MensErroLike() {
         m_host->showError(QStringLiteral("recusado"));

@@ -157,6 +157,21 @@ TEST_F(RecordSetTest, PostWithoutAChangedValueLogsNothing) {
     EXPECT_TRUE(ds.Delta().changes.isEmpty());
 }
 
+// The set shares the rows of a packet in its own field order; editing one must not reach the
+// packet the caller still holds, nor a second set loaded from it.
+TEST_F(RecordSetTest, EditingALoadedRowLeavesThePacketItCameFromAsItWas) {
+    const DataPacket sent = ThreeRows;
+    load(sent);
+    TClientDataSet other;
+    other.SetData(sent);
+    ds.MoveTo(1);
+    edit("NOME", QStringLiteral("Beatriz"));
+    ds.Post();
+    EXPECT_EQ(sent.rows, ThreeRows.rows);
+    EXPECT_EQ(other.Data().rows, ThreeRows.rows);
+    EXPECT_EQ(ds.Data().rows[1], row("0002", QStringLiteral("Beatriz"), 0.1, QVariant()));
+}
+
 TEST_F(RecordSetTest, TwoPostsOfOneRecordGiveOneUpdateFromTheLoadedValues) {
     load();
     ds.MoveTo(1);

@@ -274,6 +274,47 @@ TEST(PacketJson, BoundsOnFieldsAndChanges) {
     }
 }
 
+// The whole sentence, where the row or change is named in it: it reaches the user as it is.
+TEST(PacketJson, RefusalsNameTheRowOrChangeInTheirWords) {
+    const std::string fields = std::string(Text4) + "," + Number + "," + Day;
+    const std::string deltaHead = std::string(R"({"fields":[)") + Text4 + R"(],"changes":[)";
+    const struct {
+        std::string json;
+        bool delta;
+        const char* sentence;
+    } cases[] = {
+        {onePacket(fields.c_str(), R"(["0001",1,"2026-01-05"],[2,1,"2026-01-05"])"), false,
+         "a linha 2: o campo CDFILIAL espera texto"},
+        {onePacket(fields.c_str(), R"(["0001",1,null],["0002","x",null],[])"), false,
+         "a linha 2: o campo VRTOLEAPON espera um número"},
+        {onePacket(fields.c_str(), R"(["0001",1,"2026-02-30"])"), false,
+         "a linha 1: o campo DTULTFECHRH tem uma data inválida: 2026-02-30"},
+        {onePacket(Text4, R"(["0001"],["0002"],["0003"],["00004"])"), false,
+         "a linha 4: o texto do campo CDFILIAL passa de 4 caracteres"},
+        {onePacket(fields.c_str(), R"(["0001",1])"), false,
+         "a linha 1 tem 2 valores, mas o pacote tem 3 campos"},
+        {onePacket(Text4, R"(["0001"],7)"), false, "a linha 2 não é uma lista de valores"},
+        {deltaHead + R"({"op":"insert","new":["0001"]},{"op":"update","old":[1],"new":["2"]}]})",
+         true, "a alteração 2: o campo CDFILIAL espera texto"},
+        {deltaHead + R"({"op":"insert","new":["0001"]},{"op":"insert"}]})", true,
+         "a alteração 2 não traz os valores novos"},
+        {deltaHead + R"({"op":"remove","new":["0001"]}]})", true,
+         "a alteração 1 tem uma operação desconhecida: remove"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        try {
+            if (c.delta)
+                deltaFromJson(c.json);
+            else
+                packetFromJson(c.json);
+            ADD_FAILURE() << "accepted";
+        } catch (const ProtocolError& e) {
+            EXPECT_EQ(e.message(), QString::fromUtf8(c.sentence));
+        }
+    }
+}
+
 TEST(JsonWriter, RefusesNumbersJsonCannotHold) {
     JsonWriter w;
     EXPECT_THROW(w.number(std::numeric_limits<double>::infinity()), std::invalid_argument);

@@ -81,6 +81,71 @@ TEST(Rpc, ResultResponsesKeepTheirResult) {
     EXPECT_EQ(t.resultJson, "true");
 }
 
+// A packet result is read with the response; what is wrong with one is kept for the caller,
+// and a result that is not a packet carries none.
+TEST(Rpc, PacketResultsAreReadWithTheResponse) {
+    dom::parser parser;
+    const std::string packet =
+        R"({"fields":[{"name":"A","type":"string","size":2},{"name":"B","type":"float"}],)"
+        R"("rows":[["x",1.5],[null,-2]]})";
+    const Response good = parseResponse(resultJson("14", packet), parser);
+    ASSERT_TRUE(good.packet.has_value());
+    EXPECT_TRUE(good.packetProblem.isEmpty());
+    const DataPacket expected = packetFromJson(packet);
+    EXPECT_EQ(good.packet->fields, expected.fields);
+    EXPECT_EQ(good.packet->rows, expected.rows);
+
+    const struct {
+        const char* result;
+        const char* problem; // empty: no packet and no problem
+    } others[] = {
+        {"true", ""},
+        {R"({"server":"rhserver"})", ""},
+        {R"([{"fields":[]}])", ""},
+        {R"({"fields":[{"name":"A","type":"float"}],"rows":[["1"]]})",
+         "a linha 1: o campo A espera um número"},
+        {R"({"fields":[{"name":"A","type":"float"}]})", "pacote sem a lista de linhas"},
+    };
+    for (const auto& o : others) {
+        SCOPED_TRACE(o.result);
+        const Response r = parseResponse(resultJson("15", o.result), parser);
+        EXPECT_TRUE(r.ok);
+        EXPECT_TRUE(r.resultRead);
+        EXPECT_FALSE(r.packet.has_value());
+        EXPECT_EQ(r.packetProblem, QString::fromUtf8(o.problem));
+    }
+}
+
+// The result's text is taken from the line only when the line holds nothing else; any other
+// layout of a valid response gives the same result.
+TEST(Rpc, TheResultTextIsTheResultWhateverTheLayout) {
+    dom::parser parser;
+    const struct {
+        const char* line;
+        const char* result;
+    } cases[] = {
+        {R"({"jsonrpc":"2.0","id":3,"result":{"a":[1,"}"]}})", R"({"a":[1,"}"]})"},
+        {R"({"jsonrpc":"2.0","id":-3,"result": [1, 2] })", "[1, 2]"},
+        {R"({"jsonrpc":"2.0","id":3,"result":1,"extra":{"b":2}})", "1"},
+        {R"({"jsonrpc":"2.0","id":3,"result":"x","result":"y"})", R"("x")"},
+        {R"({"jsonrpc":"2.0","result":[true],"id":3})", "[true]"},
+        {R"({"jsonrpc":"2.0","id":"3","result":null})", "null"},
+        {R"({"id":3,"jsonrpc":"2.0","result":"a}"})", R"("a}")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Response r = parseResponse(c.line, parser);
+        ASSERT_TRUE(r.ok);
+        dom::parser again;
+        dom::element got, expected;
+        ASSERT_FALSE(again.parse(r.resultJson).get(got)) << r.resultJson;
+        const std::string gotText = simdjson::to_string(got);
+        dom::parser third;
+        ASSERT_FALSE(third.parse(std::string(c.result)).get(expected));
+        EXPECT_EQ(gotText, simdjson::to_string(expected)) << r.resultJson;
+    }
+}
+
 TEST(Rpc, ErrorResponsesCarryCodeAndSentence) {
     dom::parser parser;
     const QString sentence = QStringLiteral("Convênio médico \"02\" não cadastrado.\nVerifique.");

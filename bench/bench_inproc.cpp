@@ -1,0 +1,114 @@
+// One GetGeral handled in-process (request line in, response line out, no socket) against the
+// same row read with the SQLite C API, in interleaved rounds on one SQLite file.
+// Prints "inproc_ours_us X" and "inproc_sqlite_us Y" (medians of the rounds' means).
+
+#include "server/ParamService.h"
+#include "server/Schema.h"
+#include "server/Session.h"
+#include "server/Storage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr const char* GeralSql =
+    "SELECT P.CDPARAMRH, P.VRPRAZEFEFUN, P.VRPEENCEFET, P.VRPEENCTEMP, P.VRPEDESCVT, "
+    "P.IDTPINDCB, P.CDINDICECB, P.DTBASECB, P.VRCESTABAS, I.NMINDICE, P.IDTPFERIASPG, "
+    "P.QTDIASFERIPG FROM PARAMRH P LEFT JOIN INDICE I ON I.CDINDICE = P.CDINDICECB "
+    "WHERE P.CDPARAMRH = ?";
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The baseline reads every column the way a reply needs it: numbers as doubles, texts as bytes.
+size_t readRow(sqlite3_stmt* statement) {
+    sqlite3_bind_text(statement, 1, "1", 1, SQLITE_STATIC);
+    size_t bytes = 0;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            if (sqlite3_column_type(statement, c) == SQLITE_FLOAT ||
+                sqlite3_column_type(statement, c) == SQLITE_INTEGER)
+                bytes += size_t(sqlite3_column_double(statement, c) != 0);
+            else if (sqlite3_column_type(statement, c) == SQLITE_TEXT)
+                bytes += size_t(sqlite3_column_bytes(statement, c)) +
+                         size_t(sqlite3_column_text(statement, c)[0] != 0);
+        }
+    }
+    sqlite3_reset(statement);
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    const int calls = 5000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.db"));
+    QString error;
+    if (!rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    const auto address = rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error);
+    rhserver::Storage storage(*address);
+    if (!storage.open(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    rhserver::ParamService service(storage);
+    simdjson::dom::parser parser;
+    const rhserver::SessionConfig config{{}, QStringLiteral("bench")};
+    rhserver::Session session(config, service, parser, QStringLiteral("bench"));
+    const std::string open = protocol::openRequestJson(
+        1, {QString::fromLatin1(protocol::ServerObjectName), QStringLiteral("0001"), {}});
+    session.handle(QByteArray::fromStdString(open.substr(0, open.size() - 1)));
+    std::string request =
+        protocol::requestJson(2, QStringLiteral("GetGeral"), {QStringLiteral("1")});
+    const QByteArray line = QByteArray::fromStdString(request.substr(0, request.size() - 1));
+    if (session.handle(line).find("\"result\"") == std::string::npos) {
+        std::fprintf(stderr, "GetGeral falhou: %s\n", session.handle(line).c_str());
+        return 1;
+    }
+
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) ||
+        sqlite3_prepare_v3(db, GeralSql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)) {
+        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+        return 1;
+    }
+    if (readRow(statement) == 0) {
+        std::fprintf(stderr, "sqlite: a linha 1 não foi lida\n");
+        return 1;
+    }
+
+    std::vector<double> ours, base;
+    size_t sink = 0;
+    QElapsedTimer clock;
+    for (int r = 0; r < rounds; ++r) {
+        clock.start();
+        for (int i = 0; i < calls; ++i)
+            sink += session.handle(line).size();
+        ours.push_back(double(clock.nsecsElapsed()) / 1000.0 / calls);
+        clock.start();
+        for (int i = 0; i < calls; ++i)
+            sink += readRow(statement);
+        base.push_back(double(clock.nsecsElapsed()) / 1000.0 / calls);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    std::printf("inproc_ours_us %.2f\ninproc_sqlite_us %.2f\ninproc_bytes_seen %zu\n", median(ours),
+                median(base), sink);
+    return 0;
+}

@@ -1,0 +1,187 @@
+// Loopback request/reply load in plain C++, for comparing rhserver with what the machine allows.
+//   bench_net echo PORT REPLY_BYTES    an epoll server that answers every line with a fixed line
+//   bench_net call HOST PORT CONNECTIONS SECONDS REQUEST_FILE [--open OPEN_FILE]
+// The client sends the request line, waits for one reply line, and repeats, on each connection
+// from its own thread. It prints "calls_per_s p50_us p99_us reply_bytes" on one line.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void die(const char* what) {
+    std::perror(what);
+    std::exit(1);
+}
+
+int echo(int port, size_t replyBytes) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) || listen(listener, 512))
+        die("listen");
+    std::string reply(replyBytes > 0 ? replyBytes - 1 : 0, 'x');
+    reply += '\n';
+    const int ep = epoll_create1(0);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = listener;
+    epoll_ctl(ep, EPOLL_CTL_ADD, listener, &ev);
+    std::unordered_map<int, std::string> pending; // bytes of an unfinished request line
+    std::vector<epoll_event> events(256);
+    char buffer[65536];
+    for (;;) {
+        const int n = epoll_wait(ep, events.data(), int(events.size()), -1);
+        for (int i = 0; i < n; ++i) {
+            const int fd = events[size_t(i)].data.fd;
+            if (fd == listener) {
+                int client;
+                while ((client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0) {
+                    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    epoll_event cev{};
+                    cev.events = EPOLLIN;
+                    cev.data.fd = client;
+                    epoll_ctl(ep, EPOLL_CTL_ADD, client, &cev);
+                }
+                continue;
+            }
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                pending.erase(fd);
+                close(fd);
+                continue;
+            }
+            // One reply per complete line, as a JSON-RPC server would answer.
+            size_t lines = size_t(std::count(buffer, buffer + got, '\n'));
+            std::string out;
+            for (size_t k = 0; k < lines; ++k)
+                out += reply;
+            size_t sent = 0;
+            while (sent < out.size()) {
+                const ssize_t w = write(fd, out.data() + sent, out.size() - sent);
+                if (w <= 0) break; // the client reads every reply before sending more
+                sent += size_t(w);
+            }
+        }
+    }
+}
+
+std::string readFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Connection {
+    int fd = -1;
+    std::string buffer;
+    size_t replyBytes = 0;
+
+    bool exchange(const std::string& request) {
+        if (write(fd, request.data(), request.size()) != ssize_t(request.size())) return false;
+        char chunk[65536];
+        for (;;) {
+            const size_t nl = buffer.find('\n');
+            if (nl != std::string::npos) {
+                replyBytes = nl + 1;
+                buffer.erase(0, nl + 1);
+                return true;
+            }
+            const ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got <= 0) return false;
+            buffer.append(chunk, size_t(got));
+        }
+    }
+};
+
+int call(const char* host, int port, int connections, int seconds, const std::string& request,
+         const std::string& open) {
+    std::vector<std::vector<double>> latencies(static_cast<size_t>(connections));
+    std::vector<size_t> replyBytes(static_cast<size_t>(connections));
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < connections; ++c) {
+        threads.emplace_back([&, c] {
+            Connection conn;
+            conn.fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(uint16_t(port));
+            inet_pton(AF_INET, host, &addr.sin_addr);
+            if (connect(conn.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) die("connect");
+            const int one = 1;
+            setsockopt(conn.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            if (!open.empty() && !conn.exchange(open)) die("open");
+            ++ready;
+            while (!go)
+                std::this_thread::yield();
+            auto& mine = latencies[size_t(c)];
+            mine.reserve(1 << 20);
+            const auto end = Clock::now() + std::chrono::seconds(seconds);
+            for (auto now = Clock::now(); now < end;) {
+                const auto start = now;
+                if (!conn.exchange(request)) die("exchange");
+                now = Clock::now();
+                mine.push_back(std::chrono::duration<double, std::micro>(now - start).count());
+            }
+            replyBytes[size_t(c)] = conn.replyBytes;
+            close(conn.fd);
+        });
+    }
+    while (ready < connections)
+        std::this_thread::yield();
+    go = true;
+    for (auto& t : threads)
+        t.join();
+    std::vector<double> all;
+    for (auto& l : latencies)
+        all.insert(all.end(), l.begin(), l.end());
+    std::sort(all.begin(), all.end());
+    const auto pct = [&](double p) {
+        return all.empty() ? 0.0 : all[size_t(p * double(all.size() - 1))];
+    };
+    std::printf("%.0f %.1f %.1f %zu\n", double(all.size()) / seconds, pct(0.5), pct(0.99),
+                replyBytes[0]);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "echo") == 0)
+        return echo(std::atoi(argv[2]), size_t(std::atoll(argv[3])));
+    if (argc >= 7 && std::strcmp(argv[1], "call") == 0) {
+        const std::string open =
+            argc == 9 && std::strcmp(argv[7], "--open") == 0 ? readFile(argv[8]) : std::string();
+        return call(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                    readFile(argv[6]), open);
+    }
+    std::fprintf(stderr, "uso: bench_net echo PORTA BYTES | bench_net call HOST PORTA CONEXOES "
+                         "SEGUNDOS PEDIDO [--open ABERTURA]\n");
+    return 2;
+}
