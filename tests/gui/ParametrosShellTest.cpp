@@ -65,22 +65,32 @@ private slots:
         QVERIFY(form()->netParamZOL.Connected());
     }
 
-    void failedFirstLoadKeepsBranchAndRepeatsBothCalls() {
-        execSql(QStringLiteral("ALTER TABLE PARAMRH RENAME TO PARAMRH_FORA"));
+    // A failed first load stops where it failed (no GetGeral after a failed GetFilial), keeps
+    // what came before it, and the next activation repeats both calls.
+    void failedFirstLoadStopsThereAndRepeatsBothCalls_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("branchLoaded");
+        QTest::newRow("GetFilial fails") << QStringLiteral("PARAMFILIAL") << false;
+        QTest::newRow("GetGeral fails") << QStringLiteral("PARAMRH") << true;
+    }
+    void failedFirstLoadStopsThereAndRepeatsBothCalls() {
+        QFETCH(QString, table);
+        QFETCH(bool, branchLoaded);
+        execSql(QStringLiteral("ALTER TABLE %1 RENAME TO %1_FORA").arg(table));
         openScreen();
         QCOMPARE(m_desktop->services.shownErrors.size(), 1);
-        QVERIFY(form()->cdsFilial.Active());
-        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
-        QVERIFY(!form()->edtNmFilial->text().isEmpty());
+        QCOMPARE(form()->cdsFilial.Active(), branchLoaded);
+        QCOMPARE(form()->medCdFilial->text().isEmpty(), !branchLoaded);
         QVERIFY(!form()->cdsGeral.Active());
         QVERIFY(Cli_zol00900::boPrimVez);
         QCOMPARE(m_desktop->services.busyDepth(), 0);
 
-        execSql(QStringLiteral("ALTER TABLE PARAMRH_FORA RENAME TO PARAMRH"));
+        execSql(QStringLiteral("ALTER TABLE %1_FORA RENAME TO %1").arg(table));
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '07' WHERE CDFILIAL = '0001'"));
         m_window->mdiArea()->setActiveSubWindow(nullptr);
         openScreen(); // activates the window again
         QVERIFY(form()->cdsGeral.Active());
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
         QCOMPARE(form()->cdsFilial.FieldByName(QStringLiteral("DIFECHRH")).AsString(),
                  QStringLiteral("07"));
         QVERIFY(!Cli_zol00900::boPrimVez);

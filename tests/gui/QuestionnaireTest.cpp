@@ -391,6 +391,22 @@ private slots:
         QVERIFY(services().shownErrors.isEmpty());
     }
 
+    // A list that cannot be loaded is reported once and leaves no busy animation running.
+    void failedListLoadStopsTheAnimation_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("cargos") << QStringLiteral("cargo");
+        QTest::newRow("departamentos") << QStringLiteral("depto");
+    }
+    void failedListLoadStopsTheAnimation() {
+        QFETCH(QString, kind);
+        failCalls(tickMethod(kind), openQuestionnaire(kind));
+        openQuestionnaires();
+        goTo(openQuestionnaire(kind));
+        QCOMPARE(services().shownErrors.size(), 1);
+        QCOMPARE(services().busyDepth(), 0);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
     // The position list passes the failure on and stops there; rows stay in edit.
     void failureInThePositionList() {
         failCalls(QStringLiteral("SetInsCarg"), QStringLiteral("0003"));
