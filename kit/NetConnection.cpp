@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <poll.h>
 
 QString SocketFailureText(QAbstractSocket::SocketError error) {
     switch (error) {
@@ -120,6 +121,12 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
     }
 }
 
+bool TNetConnection::closedByPeer() const {
+    pollfd p{int(m_socket->socketDescriptor()), POLLIN | POLLRDHUP, 0};
+    if (p.fd < 0 || ::poll(&p, 1, 0) <= 0) return false;
+    return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 bool TNetConnection::waitFor(Wait what, int timeoutMs) {
     QTcpSocket* s = m_socket.get();
     const auto block = [s, what](int ms) {
@@ -170,7 +177,8 @@ protocol::Response TAppServer::call(const QString& method,
                                     const QVector<protocol::Argument>& args) {
     TNetConnection& c = m_connection;
     // A connection that failed or dropped is made again, once, for the call that needs it.
-    if (!c.Connected()) c.connectNow();
+    // Only before anything is sent: a request the server may have received is never repeated.
+    if (!c.Connected() || c.closedByPeer()) c.connectNow();
     const std::int64_t id = c.m_nextId++;
     return c.exchange(protocol::requestJson(id, method, args), id);
 }

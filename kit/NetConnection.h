@@ -55,6 +55,9 @@ private:
     // Waits for the socket; in the GUI thread the window keeps painting meanwhile.
     bool waitFor(Wait what, int timeoutMs);
     protocol::Response exchange(const std::string& request, std::int64_t id);
+    // The server closed this connection (an idle session, or a server that went away and may be
+    // back) and the socket has not noticed yet.
+    bool closedByPeer() const;
     [[noreturn]] void transportFailure(const QString& what);
 
     std::unique_ptr<QTcpSocket> m_socket;

@@ -97,6 +97,18 @@ private slots:
         QCOMPARE(m_desktop->services.shownErrors.size(), 1);
     }
 
+    void screenWorksAgainAfterItsServerCameBack() {
+        stopDesktop();
+        startDesktop(true);
+        openScreen();
+        execSql(QStringLiteral("UPDATE PARAMRH SET VRPRAZEFEFUN = 45 WHERE CDPARAMRH = '1'"));
+        m_relay->dropClients();
+        QTRY_VERIFY(m_relay->clientsDropped());
+        click(form()->sbtVerificar);
+        QCOMPARE(geralValue("VRPRAZEFEFUN"), 45.0);
+        QVERIFY(m_desktop->services.shownErrors.isEmpty());
+    }
+
     void minimisedWindowIsRestored() {
         openScreen();
         windows().first()->showMinimized();

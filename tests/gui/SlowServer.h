@@ -50,6 +50,9 @@ public:
         return m_seen;
     }
     void release() { m_releaseAsked.store(true); }
+    // Closes every client connection, as a server that stopped and came back would have.
+    void dropClients() { m_dropAsked.store(true); }
+    bool clientsDropped() const { return !m_dropAsked.load(); }
 
 protected:
     void run() override {
@@ -60,7 +63,12 @@ protected:
         // The release comes from the test's thread; a held request also goes on by itself after
         // a long while, so that a broken build fails instead of hanging.
         QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &server, [this] {
+        QObject::connect(&poll, &QTimer::timeout, &server, [this, &server] {
+            if (m_dropAsked.load()) {
+                for (auto* client : server.findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
+                    client->close();
+                m_dropAsked.store(false);
+            }
             if (!m_holding.load()) return;
             if (m_releaseAsked.exchange(false) || ++m_heldTicks > 3000) sendHeld();
         });
@@ -127,6 +135,7 @@ private:
     std::atomic<quint16> m_port{0};
     std::atomic<bool> m_holding{false};
     std::atomic<bool> m_releaseAsked{false};
+    std::atomic<bool> m_dropAsked{false};
     QMutex m_mutex;
     QByteArray m_method;
     Mode m_mode = Mode::Hold;

@@ -8,7 +8,9 @@
 #include "Exceptions.h"
 #include "NetConnection.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -126,6 +128,40 @@ TEST(Connection, ALostConnectionIsMadeAgainForTheNextCall) {
         net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0);
     EXPECT_EQ(p.rows.size(), 1);
     EXPECT_TRUE(net.Connected());
+}
+
+// A connection the server closed while the desktop sat idle (its idle timeout, or a server that
+// stopped and came back on the same port) serves the very next call, without an error first.
+TEST(Connection, ASessionClosedByTheServerMeanwhileServesTheNextCall) {
+    RecordingHost host;
+    for (const bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "server restarted" : "idle session closed");
+        ServerProcess server;
+        ASSERT_TRUE(server.initDemo());
+        ASSERT_TRUE(server.start(
+            restart ? QStringList{}
+                    : QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
+        const quint16 port = server.port();
+        Connection c(port);
+        EXPECT_NO_THROW(CheckResultServ(
+            c.net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0));
+        if (restart) {
+            server.stop();
+            ASSERT_TRUE(server.start(
+                {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)}));
+        } else {
+            QElapsedTimer clock;
+            clock.start();
+            while (!server.log().contains(QStringLiteral("sem uso; encerrando")) &&
+                   clock.elapsed() < 10000)
+                QThread::msleep(20);
+            ASSERT_TRUE(server.log().contains(QStringLiteral("sem uso; encerrando")));
+        }
+        ASSERT_TRUE(c.net.Connected()); // nothing has told the socket yet
+        EXPECT_NO_THROW(CheckResultServ(
+            c.net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0));
+        EXPECT_EQ(c.beforeConnect, 2);
+    }
 }
 
 TEST(Connection, WrongObjectOrTokenIsRefusedAtConnect) {
