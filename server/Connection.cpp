@@ -1,7 +1,10 @@
 #include "Connection.h"
 
 #include "Log.h"
+#include "WorkerPool.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpSocket>
 
 namespace rhserver {
@@ -13,19 +16,19 @@ constexpr qint64 ReadPiece = 256 * 1024;
 } // namespace
 
 Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
-                       const SessionConfig& config, ParamService& service,
-                       simdjson::dom::parser& parser, QString sessionId,
+                       const SessionConfig& config, WorkerPool& workers, QString sessionId,
                        std::function<void()> onClosed)
     : m_socket(socket)
     , m_id(id)
     , m_limits(limits)
     , m_reader(limits.firstLine)
-    , m_session(config, service, parser, std::move(sessionId))
+    , m_workers(workers)
+    , m_session(std::make_shared<Session>(config, std::move(sessionId)))
     , m_onClosed(std::move(onClosed)) {
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-    m_session.setPeer(socket->peerAddress().toString());
+    m_session->setPeer(socket->peerAddress().toString());
     logLine(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
@@ -35,7 +38,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        if (m_session.isOpen())
+        if (m_session->isOpen())
             closeWith(protocol::ErrorCode::InvalidRequest,
                       QStringLiteral("A conexão ficou sem uso por tempo demais e foi encerrada."),
                       QStringLiteral("sem uso; encerrando"));
@@ -91,16 +94,14 @@ void Connection::closeWith(int code, const QString& message, const QString& logT
 }
 
 void Connection::process() {
-    m_turnQueued = false;
-    int handled = 0;
-    while (!m_closing) {
+    while (!m_closing && !m_answering && !m_stopped) {
         if (m_socket->bytesToWrite() > m_limits.unsentBound) {
             // Resumed by bytesWritten; closed if the client does not catch up in time.
             if (!m_stall.isActive()) m_stall.start(m_limits.stallTimeoutMs);
             return;
         }
         if (m_reader.overflowed()) {
-            const bool opened = m_session.isOpen();
+            const bool opened = m_session->isOpen();
             closeWith(protocol::ErrorCode::InvalidRequest,
                       opened ? QStringLiteral("A mensagem passa do limite de %1 bytes aceito pelo "
                                               "servidor; a conexão será encerrada.")
@@ -111,35 +112,58 @@ void Connection::process() {
                       QStringLiteral("mensagem grande demais; encerrando"));
             return;
         }
-        if (handled == m_limits.requestsPerTurn) {
-            // Give the thread to the other clients; this one resumes from the event queue.
-            if (!m_turnQueued) {
-                m_turnQueued = true;
-                QMetaObject::invokeMethod(this, &Connection::process, Qt::QueuedConnection);
-            }
-            return;
-        }
-        const std::optional<QByteArray> line = m_reader.takeLine();
+        std::optional<QByteArray> line = m_reader.takeLine();
         if (!line) {
             if (m_socket->bytesAvailable() <= 0) return;
             m_reader.append(m_socket->read(ReadPiece));
             continue;
         }
         if (line->trimmed().isEmpty()) continue;
-        ++handled;
-        const bool wasOpen = m_session.isOpen();
-        const std::string out = m_session.handle(*line);
-        logFailure();
-        m_socket->write(out.data(), qint64(out.size()));
-        if (!wasOpen && m_session.isOpen()) m_reader.setLimit(m_limits.maxMessage);
-        if (m_session.isOpen()) m_deadline.start(m_limits.idleTimeoutMs);
+        // One request at a time: the next line waits in the reader until this one is answered.
+        m_answering = true;
+        const bool wasOpen = m_session->isOpen();
+        // A slow answer is no idleness; before open, though, the deadline keeps running.
+        if (wasOpen) m_deadline.stop();
+        QPointer<Connection> self(this);
+        // Answers come back through the connections' owner, which outlives the workers.
+        m_workers.submit(m_session, std::move(*line), parent(), [self, wasOpen](std::string out) {
+            if (self) self->answered(out, wasOpen);
+        });
     }
 }
 
+void Connection::answered(const std::string& out, bool wasOpen) {
+    m_answering = false;
+    if (m_closing) return;
+    logFailure();
+    m_socket->write(out.data(), qint64(out.size()));
+    if (!wasOpen && m_session->isOpen()) m_reader.setLimit(m_limits.maxMessage);
+    if (m_session->isOpen()) m_deadline.start(m_limits.idleTimeoutMs);
+    process();
+}
+
+void Connection::stopTakingRequests() {
+    m_stopped = true;
+    m_deadline.stop();
+}
+
+void Connection::flushAndClose(int timeoutMs) {
+    if (m_closing) return;
+    m_closing = true;
+    QElapsedTimer clock;
+    clock.start();
+    while (m_socket->bytesToWrite() > 0 && clock.elapsed() < timeoutMs &&
+           m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->waitForBytesWritten(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+    m_socket->disconnectFromHost();
+    m_socket->abort();
+    closed();
+}
+
 void Connection::logFailure() {
-    if (!m_session.lastFailure().isEmpty())
+    if (!m_session->lastFailure().isEmpty())
         logRefusal(
-            QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session.lastFailure()));
+            QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session->lastFailure()));
 }
 
 } // namespace rhserver

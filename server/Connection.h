@@ -1,6 +1,7 @@
 #pragma once
-// One client connection on a worker thread: reads request lines, answers each in order, and keeps
-// what one client may cost bounded (memory, time before open, idleness, turns on the thread).
+// One client connection on the network thread: reads request lines, has a storage worker answer
+// each in order, one at a time, and keeps what one client may cost bounded (memory, time before
+// open, idleness).
 
 #include "Session.h"
 
@@ -9,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 
@@ -21,18 +23,26 @@ struct ConnectionLimits {
     int idleTimeoutMs = 8 * 3600 * 1000; // an opened session with no request
     int stallTimeoutMs = 30 * 1000;      // answers left unread past the bound below
     qint64 unsentBound = 4 * 1024 * 1024;
-    int requestsPerTurn = 16; // then other clients of the thread get their turn
 };
+
+class WorkerPool;
 
 class Connection : public QObject {
 public:
     Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
-               const SessionConfig& config, ParamService& service, simdjson::dom::parser& parser,
-               QString sessionId, std::function<void()> onClosed);
+               const SessionConfig& config, WorkerPool& workers, QString sessionId,
+               std::function<void()> onClosed);
     ~Connection() override;
+
+    // No further request is taken; the one being answered still is.
+    void stopTakingRequests();
+    bool answering() const { return m_answering; }
+    // Sends what is still unsent, for at most the time given, then closes.
+    void flushAndClose(int timeoutMs);
 
 private:
     void process();
+    void answered(const std::string& out, bool wasOpen);
     void closed();
     // Answers with an error (id null), then closes: at once when the client does not read.
     void closeWith(int code, const QString& message, const QString& logText);
@@ -42,14 +52,17 @@ private:
     quint64 m_id;
     const ConnectionLimits& m_limits;
     protocol::LineReader m_reader;
-    Session m_session;
+    WorkerPool& m_workers;
+    std::shared_ptr<Session> m_session; // shared with the worker answering it
+
     QString m_peer;
     QTimer m_deadline; // open deadline, then idle timeout
     QTimer m_stall;
     std::function<void()> m_onClosed;
     bool m_closing = false;
     bool m_logged = false;
-    bool m_turnQueued = false;
+    bool m_answering = false;
+    bool m_stopped = false;
 };
 
 } // namespace rhserver

@@ -549,7 +549,14 @@ const MethodSpec* findMethod(std::string_view name) {
 void ParamService::ping() {
     m_storage.heal();
     try {
-        m_storage.checkWritable();
+        try {
+            m_storage.checkWritable();
+        } catch (const ServiceError&) {
+            // A connection lost since the last call (a database restart, say) is made again and
+            // asked once more: the health check tells what the database can do now.
+            if (!m_storage.heal()) throw;
+            m_storage.checkWritable();
+        }
     } catch (const ServiceError&) {
         throw ServiceError{ErrorCode::StorageFailure,
                            QStringLiteral("O banco de dados não aceita gravações agora; o motivo "

@@ -3,8 +3,10 @@
 #include "Connection.h"
 #include "Log.h"
 #include "Schema.h"
+#include "WorkerPool.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -19,6 +21,10 @@
 namespace rhserver {
 
 namespace {
+
+// At shutdown: how long requests being answered may take, and then sending their answers.
+constexpr qint64 DrainTimeoutMs = 15000;
+constexpr int FlushTimeoutMs = 3000;
 
 // Answers a client that cannot be served with one error line and closes it, without blocking.
 void refuseDescriptor(int descriptor, const QString& message) {
@@ -46,14 +52,16 @@ QString randomSessionId() {
 
 } // namespace
 
-class Worker;
+class NetHub;
 
 struct RhServer::Impl {
     ServerOptions options;
     SessionConfig sessionConfig;
     ConnectionLimits limits;
     std::optional<DbAddress> address;
-    std::vector<std::unique_ptr<class WorkerThread>> threads;
+    WorkerPool workers;
+    std::unique_ptr<class NetThread> net;
+    NetHub* hub = nullptr; // lives on the network thread
     std::atomic<quint64> nextConnection{0};
     quint16 port = 0;
     AuthThrottle throttle;
@@ -105,25 +113,17 @@ private:
     int m_spare = -1;
 };
 
-// Lives on its own thread: one database connection and the client connections given to it.
-class Worker : public QObject {
+// Lives on the network thread: the listener and every client connection. It never waits on
+// the database, so it always reads, writes and answers on time.
+class NetHub : public QObject {
 public:
-    Worker(RhServer::Impl& server)
-        : m_server(server)
-        , m_storage(*server.address)
-        , m_service(m_storage) {}
+    explicit NetHub(RhServer::Impl& server)
+        : m_server(server) {}
 
-    ~Worker() override {
+    ~NetHub() override {
         m_listener.reset();
-        // The connections use the storage, so they go before it.
         const auto connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
         qDeleteAll(connections);
-    }
-
-    QString open() {
-        QString error;
-        if (!m_storage.open(&error)) return error;
-        return schemaProblem(m_storage);
     }
 
     void adopt(qintptr descriptor, quint64 id, const QString& peer) {
@@ -138,7 +138,7 @@ public:
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         RhServer::Impl& server = m_server;
         auto* connection =
-            new Connection(socket, id, server.limits, server.sessionConfig, m_service, m_parser,
+            new Connection(socket, id, server.limits, server.sessionConfig, server.workers,
                            randomSessionId(), [&server, peer] { server.release(peer); });
         connection->setParent(this);
     }
@@ -157,48 +157,50 @@ public:
         return true;
     }
 
-    void closeListener() { m_listener.reset(); }
+    // Shutting down: no new client, no new request; the requests being answered still are.
+    void stopTakingWork() {
+        m_listener.reset();
+        for (Connection* c : findChildren<Connection*>(Qt::FindDirectChildrenOnly))
+            c->stopTakingRequests();
+    }
+    bool answering() const {
+        const auto connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
+        return std::any_of(connections.begin(), connections.end(),
+                           [](const Connection* c) { return c->answering(); });
+    }
+    void closeAll(int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        for (Connection* c : findChildren<Connection*>(Qt::FindDirectChildrenOnly))
+            c->flushAndClose(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+    }
 
 private:
     RhServer::Impl& m_server;
-    Storage m_storage;
-    ParamService m_service;
-    simdjson::dom::parser m_parser;
     std::unique_ptr<Listener> m_listener;
 };
 
-class WorkerThread : public QThread {
+class NetThread : public QThread {
 public:
-    explicit WorkerThread(RhServer::Impl& server)
+    explicit NetThread(RhServer::Impl& server)
         : m_server(server) {}
 
-    // Starts the thread and waits until its database connection is ready; empty on success.
-    QString launch() {
+    NetHub* launch() {
         auto ready = m_ready.get_future();
         start();
         return ready.get();
     }
 
-    Worker* worker() const { return m_worker.load(); }
-
 protected:
     void run() override {
-        Worker worker(m_server);
-        const QString problem = worker.open();
-        if (!problem.isEmpty()) {
-            m_ready.set_value(problem);
-            return;
-        }
-        m_worker = &worker;
-        m_ready.set_value({});
+        NetHub hub(m_server);
+        m_ready.set_value(&hub);
         exec();
-        m_worker = nullptr;
     }
 
 private:
     RhServer::Impl& m_server;
-    std::promise<QString> m_ready;
-    std::atomic<Worker*> m_worker{nullptr};
+    std::promise<NetHub*> m_ready;
 };
 
 void RhServer::Impl::dispatch(qintptr descriptor) {
@@ -221,16 +223,8 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
         ++connections;
         ++perPeer[peer];
     }
-    const quint64 id = ++nextConnection;
-    Worker* worker = threads[size_t(id % threads.size())]->worker();
-    if (!worker) {
-        ::close(int(descriptor));
-        release(peer);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        worker, [worker, descriptor, id, peer] { worker->adopt(descriptor, id, peer); },
-        Qt::QueuedConnection);
+    // Called on the network thread, where the connections live.
+    hub->adopt(descriptor, ++nextConnection, peer);
 }
 
 RhServer::RhServer(ServerOptions options)
@@ -262,20 +256,17 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
     if (!d->address) return false;
     const int count =
         d->options.workers > 0 ? d->options.workers : std::clamp(QThread::idealThreadCount(), 1, 8);
-    for (int i = 0; i < count; ++i) {
-        d->threads.push_back(std::make_unique<WorkerThread>(*d));
-        const QString problem = d->threads.back()->launch();
-        if (!problem.isEmpty()) {
-            *error = problem;
-            stop();
-            return false;
-        }
+    const QString problem = d->workers.start(*d->address, count);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
     }
-    Worker* first = d->threads.front()->worker();
+    d->net = std::make_unique<NetThread>(*d);
+    d->hub = d->net->launch();
+    NetHub* hub = d->hub;
     bool listening = false;
     QMetaObject::invokeMethod(
-        first, [&] { listening = first->listen(address, port, error); },
-        Qt::BlockingQueuedConnection);
+        hub, [&] { listening = hub->listen(address, port, error); }, Qt::BlockingQueuedConnection);
     if (!listening) {
         stop();
         return false;
@@ -288,15 +279,29 @@ quint16 RhServer::port() const {
 }
 
 void RhServer::stop() {
-    if (d->threads.empty()) return;
-    if (Worker* first = d->threads.front()->worker())
+    if (d->net) {
+        // Requests being answered finish and their answers are sent; then every client is closed.
+        NetHub* hub = d->hub;
         QMetaObject::invokeMethod(
-            first, [first] { first->closeListener(); }, Qt::BlockingQueuedConnection);
-    for (auto& t : d->threads) {
-        t->quit();
-        t->wait();
+            hub, [hub] { hub->stopTakingWork(); }, Qt::BlockingQueuedConnection);
+        QElapsedTimer clock;
+        clock.start();
+        bool answering = true;
+        while (answering && clock.elapsed() < DrainTimeoutMs) {
+            QMetaObject::invokeMethod(
+                hub, [&] { answering = hub->answering(); }, Qt::BlockingQueuedConnection);
+            if (answering) QThread::msleep(5);
+        }
+        QMetaObject::invokeMethod(
+            hub, [hub] { hub->closeAll(FlushTimeoutMs); }, Qt::BlockingQueuedConnection);
     }
-    d->threads.clear();
+    d->workers.stop();
+    if (d->net) {
+        d->net->quit();
+        d->net->wait();
+        d->net.reset();
+        d->hub = nullptr;
+    }
     d->port = 0;
 }
 

@@ -72,8 +72,15 @@ void AuthThrottle::succeeded(const QString& peer) {
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
                  QString sessionId)
     : m_config(config)
-    , m_service(service)
-    , m_parser(parser) {
+    , m_service(&service)
+    , m_parser(&parser) {
+    m_info.sessionId = std::move(sessionId);
+}
+
+Session::Session(const SessionConfig& config, QString sessionId)
+    : m_config(config)
+    , m_service(nullptr)
+    , m_parser(nullptr) {
     m_info.sessionId = std::move(sessionId);
 }
 
@@ -85,6 +92,12 @@ std::string Session::fail(std::string_view idJson, int code, const QString& mess
                         .arg(code)
                         .arg(message);
     return protocol::errorJson(idJson, code, message);
+}
+
+std::string Session::handle(const QByteArray& line, ParamService& service, dom::parser& parser) {
+    m_service = &service;
+    m_parser = &parser;
+    return handle(line);
 }
 
 std::string Session::handle(const QByteArray& line) {
@@ -99,9 +112,9 @@ std::string Session::handle(const QByteArray& line) {
             if (large) [[maybe_unused]]
                 auto e = parser.allocate(SmallDocument);
         }
-    } shrink{m_parser, size_t(line.size()) > SmallDocument};
+    } shrink{*m_parser, size_t(line.size()) > SmallDocument};
     dom::element doc;
-    if (m_parser.parse(line.constData(), size_t(line.size())).get(doc))
+    if (m_parser->parse(line.constData(), size_t(line.size())).get(doc))
         return fail("null", ErrorCode::ParseError,
                     QStringLiteral("A mensagem recebida não é um JSON válido."));
     // JSON readers disagree on a repeated key, so the audit could say other than what was done.
@@ -153,7 +166,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
     if (method == "ping") {
         // Before open anyone may ask whether the process lives, and learns nothing more.
         if (!m_open) return protocol::resultJson(idJson, R"({"server":"rhserver"})");
-        m_service.ping();
+        m_service->ping();
         return protocol::resultJson(idJson, R"({"server":"rhserver )" +
                                                 m_config.serverVersion.toStdString() +
                                                 R"(","database":"ok"})");
@@ -193,7 +206,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                         QStringLiteral("O código da filial tem %1.")
                             .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
         const QString code = protocol::toQString(branch);
-        if (!m_service.branchExists(code))
+        if (!m_service->branchExists(code))
             return fail(
                 idJson, ErrorCode::Refused,
                 QStringLiteral("A filial \"%1\" não está cadastrada; a conexão não foi aberta.")
@@ -272,7 +285,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             args.push_back(protocol::toQString(text));
         }
     }
-    return protocol::resultJson(idJson, m_service.call(m_info, *entry, args, appliedJson(args)));
+    return protocol::resultJson(idJson, m_service->call(m_info, *entry, args, appliedJson(args)));
 }
 
 } // namespace rhserver

@@ -41,9 +41,15 @@ class Session {
 public:
     Session(const SessionConfig& config, ParamService& service, simdjson::dom::parser& parser,
             QString sessionId);
+    // Served by storage workers, each request on the one that takes it.
+    Session(const SessionConfig& config, QString sessionId);
 
     // The response to one request line, newline included.
     std::string handle(const QByteArray& line);
+    // The same, on a storage worker's service and parser: a session is served by whichever
+    // worker is free, one request at a time.
+    std::string handle(const QByteArray& line, ParamService& service,
+                       simdjson::dom::parser& parser);
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
     bool isOpen() const { return m_open; }
@@ -55,8 +61,8 @@ private:
     std::string fail(std::string_view idJson, int code, const QString& message);
 
     const SessionConfig& m_config;
-    ParamService& m_service;
-    simdjson::dom::parser& m_parser;
+    ParamService* m_service;
+    simdjson::dom::parser* m_parser;
     SessionInfo m_info;
     bool m_open = false;
     QString m_lastFailure;

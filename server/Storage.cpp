@@ -135,13 +135,13 @@ bool Storage::connect(QString* error) {
     return true;
 }
 
-void Storage::heal() {
-    if (!m_suspect) return;
+bool Storage::heal() {
+    if (!m_suspect) return false;
     if (m_db.isOpen()) {
         QSqlQuery probe(m_db);
         if (probe.exec(QStringLiteral("SELECT 1"))) {
             m_suspect = false;
-            return;
+            return false;
         }
     }
     // Prepared statements belong to the lost connection.
@@ -151,6 +151,7 @@ void Storage::heal() {
     if (!connect(&error)) fail(QStringLiteral("reabrir a conexão"), error);
     m_suspect = false;
     logLine(QStringLiteral("conexão com o banco de dados %1 reaberta").arg(m_address.display()));
+    return true;
 }
 
 void Storage::checkWritable() {

@@ -41,8 +41,9 @@ public:
     // Opens the connection; an SQLite file that does not exist yet is made only with create.
     bool open(QString* error, bool create = false);
     // Called before each request: after a failure, checks that the connection still answers and,
-    // when it was lost (a database restart, a failover), opens it again. Throws when it cannot.
-    void heal();
+    // when it was lost (a database restart, a failover), opens it again. Throws when it cannot;
+    // true when it opened the connection again.
+    bool heal();
     // Throws unless the database takes a write now: one is made in a transaction rolled back,
     // waiting at most a second for a lock held by someone else.
     void checkWritable();

@@ -217,6 +217,14 @@ protocol::Response LineClient::open(const QString& branch, const QString& token,
     return request(protocol::openRequestJson(m_nextId++, {object, branch, token}));
 }
 
+protocol::Response parse(const std::optional<QByteArray>& line) {
+    EXPECT_TRUE(line.has_value());
+    simdjson::dom::parser parser;
+    return line ? protocol::parseResponse(std::string_view(line->constData(), size_t(line->size())),
+                                          parser)
+                : protocol::Response{};
+}
+
 protocol::DataPacket packetOf(const protocol::Response& r) {
     EXPECT_TRUE(r.ok) << r.errorCode << " " << r.errorMessage.toStdString();
     if (!r.ok) return {};

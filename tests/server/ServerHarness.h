@@ -95,6 +95,8 @@ private:
     std::int64_t m_nextId = 100;
 };
 
+// The response in a line read from the server (no line fails the test).
+protocol::Response parse(const std::optional<QByteArray>& line);
 // The data packet of a successful call (a failed one fails the test).
 protocol::DataPacket packetOf(const protocol::Response& r);
 // The values of one column of a packet, as texts.

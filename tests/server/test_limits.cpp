@@ -32,13 +32,6 @@ protected:
         baseline = server.residentKiB();
         ASSERT_GT(baseline, 0);
     }
-    static Response parse(const std::optional<QByteArray>& line) {
-        EXPECT_TRUE(line.has_value());
-        simdjson::dom::parser parser;
-        return line ? protocol::parseResponse(
-                          std::string_view(line->constData(), size_t(line->size())), parser)
-                    : Response{};
-    }
     void expectServing() {
         LineClient fresh(server.port());
         ASSERT_TRUE(fresh.open().ok);

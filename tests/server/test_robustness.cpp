@@ -32,13 +32,6 @@ protected:
         EXPECT_TRUE(server.running());
         EXPECT_EQ(dumpStoredData(server.dbPath()), before);
     }
-    static Response parse(const std::optional<QByteArray>& line) {
-        EXPECT_TRUE(line.has_value());
-        simdjson::dom::parser parser;
-        return line ? protocol::parseResponse(
-                          std::string_view(line->constData(), size_t(line->size())), parser)
-                    : Response{};
-    }
 
     ServerProcess server;
     QString before;

@@ -1,0 +1,142 @@
+#include "WorkerPool.h"
+
+#include "Schema.h"
+#include "Session.h"
+
+#include <QThread>
+#include <future>
+
+namespace rhserver {
+
+// One database connection and what serves requests on it; lives on its own thread.
+class StorageWorker : public QObject {
+public:
+    explicit StorageWorker(const DbAddress& address)
+        : m_storage(address)
+        , m_service(m_storage) {}
+
+    QString open() {
+        QString error;
+        if (!m_storage.open(&error)) return error;
+        return schemaProblem(m_storage);
+    }
+
+    std::string answer(Session& session, const QByteArray& line) {
+        return session.handle(line, m_service, m_parser);
+    }
+
+    std::atomic<int> load{0}; // requests handed to this worker and not yet answered
+
+private:
+    Storage m_storage;
+    ParamService m_service;
+    simdjson::dom::parser m_parser;
+};
+
+class WorkerThread : public QThread {
+public:
+    explicit WorkerThread(const DbAddress& address)
+        : m_address(address) {}
+
+    // Starts the thread and waits until its database connection is ready; empty on success.
+    QString launch() {
+        auto ready = m_ready.get_future();
+        start();
+        return ready.get();
+    }
+
+    StorageWorker* worker() const { return m_worker.load(); }
+
+protected:
+    void run() override {
+        StorageWorker worker(m_address);
+        const QString problem = worker.open();
+        if (!problem.isEmpty()) {
+            m_ready.set_value(problem);
+            return;
+        }
+        m_worker = &worker;
+        m_ready.set_value({});
+        exec();
+        m_worker = nullptr;
+    }
+
+private:
+    DbAddress m_address;
+    std::promise<QString> m_ready;
+    std::atomic<StorageWorker*> m_worker{nullptr};
+};
+
+WorkerPool::WorkerPool() = default;
+
+WorkerPool::~WorkerPool() {
+    stop();
+}
+
+QString WorkerPool::start(const DbAddress& address, int count) {
+    stop();
+    for (int i = 0; i < count + 1; ++i) {
+        m_threads.push_back(std::make_unique<WorkerThread>(address));
+        const QString problem = m_threads.back()->launch();
+        if (!problem.isEmpty()) {
+            stop();
+            return problem;
+        }
+    }
+    return {};
+}
+
+void WorkerPool::stop() {
+    // quit() lets the request being answered finish; the ones still queued were handed over by
+    // connections that are gone by now.
+    for (auto& t : m_threads) {
+        t->quit();
+        t->wait();
+    }
+    m_threads.clear();
+}
+
+WorkerThread* WorkerPool::leastLoaded() {
+    const size_t general = m_threads.size() - 1;
+    // Start the search at a moving place, so that idle workers share the work.
+    const size_t from = m_next.fetch_add(1, std::memory_order_relaxed) % general;
+    WorkerThread* best = nullptr;
+    int bestLoad = 0;
+    for (size_t i = 0; i < general; ++i) {
+        WorkerThread* t = m_threads[(from + i) % general].get();
+        const int load = t->worker()->load.load(std::memory_order_relaxed);
+        if (!best || load < bestLoad) {
+            best = t;
+            bestLoad = load;
+        }
+        if (load == 0) break;
+    }
+    return best;
+}
+
+void WorkerPool::submit(const std::shared_ptr<Session>& session, QByteArray line, QObject* replyTo,
+                        std::function<void(std::string)> answered) {
+    // A quick look is enough: a line taken for a ping that is not one is still answered right
+    // on the kept worker, only without its head start.
+    const bool ping = line.contains("\"ping\"");
+    StorageWorker* worker = ping ? m_threads.back()->worker() : leastLoaded()->worker();
+    ++worker->load;
+    ++m_pending;
+    QMetaObject::invokeMethod(
+        worker,
+        [this, worker, session, line = std::move(line), replyTo,
+         answered = std::move(answered)]() mutable {
+            std::string out = worker->answer(*session, line);
+            --worker->load;
+            QMetaObject::invokeMethod(
+                replyTo,
+                [this, out = std::move(out), answered = std::move(answered)]() mutable {
+                    --m_pending;
+                    answered(std::move(out));
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace rhserver

@@ -1,0 +1,53 @@
+#pragma once
+// The threads that touch the database: each has its own connection to it and runs one request
+// at a time. A request goes to the worker with the least work waiting, and `ping` to a worker
+// kept for it, so that neither a slow write nor a locked database holds up other clients or
+// the health check.
+
+#include "ParamService.h"
+#include "Storage.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <simdjson.h>
+#include <string>
+#include <vector>
+
+namespace rhserver {
+
+class Session;
+class WorkerThread;
+
+class WorkerPool {
+public:
+    WorkerPool();
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // Starts the workers (plus the one kept for `ping`), each with its database connection
+    // open and the schema checked; empty on success, the reason otherwise.
+    QString start(const DbAddress& address, int count);
+    // Ends the threads once the work handed to them is done.
+    void stop();
+
+    // Answers the line on a worker; `answered` runs later on the thread of `replyTo`, which
+    // must outlive every request handed over (the pool is stopped first).
+    void submit(const std::shared_ptr<Session>& session, QByteArray line, QObject* replyTo,
+                std::function<void(std::string)> answered);
+    // Requests handed over and not yet answered.
+    int pending() const { return m_pending.load(); }
+
+private:
+    WorkerThread* leastLoaded();
+
+    std::vector<std::unique_ptr<WorkerThread>> m_threads; // the last one answers `ping`
+    std::atomic<int> m_pending{0};
+    std::atomic<unsigned> m_next{0};
+};
+
+} // namespace rhserver
