@@ -126,6 +126,10 @@ bool Storage::connect(QString* error) {
             execDirect(QStringLiteral("PRAGMA synchronous=NORMAL"));
             execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
             execDirect(QStringLiteral("PRAGMA foreign_keys=ON"));
+        } else {
+            // A lock held elsewhere (an open transaction in another program) is waited for as
+            // long as SQLite's busy timeout, not for ever.
+            execDirect(QStringLiteral("SET lock_timeout = %1").arg(BusyTimeoutMs));
         }
     } catch (const ServiceError&) {
         *error = QStringLiteral("Não foi possível configurar o banco de dados %1: %2.")

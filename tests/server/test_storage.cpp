@@ -359,6 +359,29 @@ TEST(Storage, PostgreSqlConnectionLostUnderLoadIsReopened) {
     EXPECT_TRUE(clients[0]->call(QStringLiteral("ping"), {}).ok);
 }
 
+// A table locked by another program's open transaction: a call waits for it a bounded time and
+// is answered -32000, the health check is answered meanwhile, and the next call is served.
+TEST(Storage, PostgreSqlLockHeldElsewhereIsWaitedForABoundedTime) {
+    const QString url = qEnvironmentVariable("RH_TEST_PG");
+    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    QString error;
+    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 1});
+    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    LineClient c(server.port()), health(server.port());
+    ASSERT_TRUE(c.open().ok);
+    ASSERT_TRUE(health.open().ok);
+    PgSide other(url);
+    other.value(QStringLiteral("BEGIN"));
+    other.value(QStringLiteral("LOCK TABLE PARAMRH IN ACCESS EXCLUSIVE MODE"));
+    c.send(QByteArray::fromStdString(
+        protocol::requestJson(1, QStringLiteral("GetGeral"), {QStringLiteral("1")})));
+    EXPECT_TRUE(health.call(QStringLiteral("ping"), {}).ok);
+    EXPECT_EQ(parse(c.readLine(30000)).errorCode, ErrorCode::StorageFailure);
+    other.value(QStringLiteral("ROLLBACK"));
+    EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+}
+
 // Two servers inserting the same new record: the one that loses gets the conflict code, as on
 // SQLite, not a storage failure.
 TEST(Storage, PostgreSqlConcurrentInsertIsAConflict) {
