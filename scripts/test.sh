@@ -21,12 +21,10 @@ ctest --test-dir build/ci --output-on-failure -j"$jobs" --timeout 300
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRH_SANITIZE=ON -DRH_WERROR=ON
 cmake --build build/asan -j"$jobs"
-# The service and protocol tests run with LeakSanitizer, the rest (widgets) without it for now.
+# Every test, the widget ones included, runs with LeakSanitizer.
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
   UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 600 -L service
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 600 -LE service
+  ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 600
 
 # The fuzz targets, 20 s each from their seed corpus.
 FUZZ_SECONDS=20 bash scripts/fuzz.sh
