@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <future>
 #include <mutex>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +26,13 @@ namespace {
 // At shutdown: how long requests being answered may take, and then sending their answers.
 constexpr qint64 DrainTimeoutMs = 15000;
 constexpr int FlushTimeoutMs = 3000;
+// Descriptors kept free for what is not a client: the database's files, the log, a spare.
+constexpr quint64 DescriptorReserve = 16;
+
+QString outOfDescriptorsText() {
+    return QStringLiteral("O servidor está sem recursos para novas conexões; tente de novo em "
+                          "instantes.");
+}
 
 // Answers a client that cannot be served with one error line and closes it, without blocking.
 void refuseDescriptor(int descriptor, const QString& message) {
@@ -68,6 +76,7 @@ struct RhServer::Impl {
     std::mutex countMutex;
     int connections = 0;
     QHash<QString, int> perPeer;
+    quint64 descriptorLimit = 0; // the process's, read at start; 0: unknown
 
     void dispatch(qintptr descriptor);
     void release(const QString& peer) {
@@ -99,10 +108,7 @@ private:
     void acceptFailed(QAbstractSocket::SocketError) {
         if (m_spare >= 0) ::close(m_spare);
         const int descriptor = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
-        if (descriptor >= 0)
-            refuseDescriptor(descriptor,
-                             QStringLiteral("O servidor está sem recursos para novas conexões; "
-                                            "tente de novo em instantes."));
+        if (descriptor >= 0) refuseDescriptor(descriptor, outOfDescriptorsText());
         m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         logLine(
             QStringLiteral("conexão recusada: o processo atingiu o limite de arquivos abertos"));
@@ -205,6 +211,15 @@ private:
 
 void RhServer::Impl::dispatch(qintptr descriptor) {
     const QString peer = peerOf(int(descriptor));
+    // The system gives the lowest free descriptor: one this high means the table is nearly full.
+    // Refusing here keeps room for the database's own files and keeps accept from failing.
+    if (descriptorLimit > 0 && quint64(descriptor) + DescriptorReserve >= descriptorLimit) {
+        refuseDescriptor(int(descriptor), outOfDescriptorsText());
+        logLine(QStringLiteral("conexão de %1 recusada: o processo está perto do limite de "
+                               "arquivos abertos")
+                    .arg(peer));
+        return;
+    }
     {
         std::lock_guard lock(countMutex);
         const bool full = connections >= options.maxConnections;
@@ -254,6 +269,10 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
     }
     d->address = DbAddress::parse(d->options.db, error);
     if (!d->address) return false;
+    rlimit files{};
+    d->descriptorLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                             ? quint64(files.rlim_cur)
+                             : 0;
     const int count =
         d->options.workers > 0 ? d->options.workers : std::clamp(QThread::idealThreadCount(), 1, 8);
     const QString problem = d->workers.start(*d->address, count);
