@@ -13,12 +13,29 @@
 #include <QTimer>
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version") {
+            fputs("rhscreens " RH_VERSION "\n", stdout);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            fputs("Uso: rhscreens PASTA\nDesenha as páginas da tela de parâmetros e a janela do "
+                  "histórico em arquivos PNG na PASTA, sobre um banco de demonstração novo.\n",
+                  stdout);
+            return 0;
+        }
+        if (arg.startsWith('-')) {
+            fprintf(stderr, "rhscreens: opção desconhecida: %s; veja rhscreens --help\n", argv[i]);
+            return 2;
+        }
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     installPortuguese();
     QApplication::setWindowIcon(ProductIcon());
     if (argc < 2) {
-        fprintf(stderr, "uso: rhscreens PASTA\n");
+        fprintf(stderr, "rhscreens: informe a pasta dos arquivos; veja rhscreens --help\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

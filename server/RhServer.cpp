@@ -5,6 +5,7 @@
 #include "Schema.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -115,6 +116,13 @@ public:
 
     ~Worker() override {
         m_listener.reset();
+        // Answers already given leave whole before their sockets close: a socket deleted with
+        // bytes still queued would cut the last reply. Bounded, for clients that do not read.
+        QDeadlineTimer flushDeadline(2000);
+        for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+            while (socket->bytesToWrite() > 0 && !flushDeadline.hasExpired() &&
+                   socket->waitForBytesWritten(int(flushDeadline.remainingTime()))) {
+            }
         // The connections use the storage, so they go before it.
         const auto connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
         qDeleteAll(connections);
@@ -236,7 +244,9 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
 RhServer::RhServer(ServerOptions options)
     : d(std::make_unique<Impl>()) {
     d->options = std::move(options);
-    d->sessionConfig.token = d->options.token;
+    d->sessionConfig.tokens = d->options.tokens;
+    if (!d->options.token.isEmpty())
+        d->sessionConfig.tokens.push_back({QStringLiteral("admin"), Role::Admin, d->options.token});
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
     d->sessionConfig.throttle = &d->throttle;
     ConnectionLimits& limits = d->limits;
