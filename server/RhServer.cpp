@@ -116,14 +116,21 @@ public:
 
     ~Worker() override {
         m_listener.reset();
-        // Answers already given leave whole before their sockets close: a socket deleted with
-        // bytes still queued would cut the last reply. Bounded, for clients that do not read.
-        QDeadlineTimer flushDeadline(2000);
-        for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+        closeConnections(QDeadlineTimer(2000));
+    }
+
+    // Between two calls on this thread: answers already given leave whole (a socket deleted with
+    // bytes queued would cut the last one; until the deadline, for clients that do not read), and
+    // requests not yet started are dropped unanswered. The connections use the storage.
+    void closeConnections(QDeadlineTimer flushDeadline) {
+        const auto sockets = findChildren<QTcpSocket*>();
+        // Waiting for a write also reads; what arrives now must not start another call.
+        for (QTcpSocket* socket : sockets)
+            socket->disconnect(socket->parent());
+        for (QTcpSocket* socket : sockets)
             while (socket->bytesToWrite() > 0 && !flushDeadline.hasExpired() &&
                    socket->waitForBytesWritten(int(flushDeadline.remainingTime()))) {
             }
-        // The connections use the storage, so they go before it.
         const auto connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
         qDeleteAll(connections);
     }
@@ -302,6 +309,13 @@ void RhServer::stop() {
     if (Worker* first = d->threads.front()->worker())
         QMetaObject::invokeMethod(
             first, [first] { first->closeListener(); }, Qt::BlockingQueuedConnection);
+    // The call in flight on each thread ends first; what clients queued after it is not begun.
+    const QDeadlineTimer flushDeadline(2000);
+    for (auto& t : d->threads)
+        if (Worker* w = t->worker())
+            QMetaObject::invokeMethod(
+                w, [w, flushDeadline] { w->closeConnections(flushDeadline); },
+                Qt::BlockingQueuedConnection);
     for (auto& t : d->threads) {
         t->quit();
         t->wait();
