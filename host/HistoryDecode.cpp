@@ -74,7 +74,8 @@ void decodeTie(const TieCall& call, const QJsonArray& args, HistoryEntry* e) {
     const auto arg = [&](int i) { return i >= 0 ? args.at(i).toString() : QString(); };
     e->record =
         QStringLiteral("Filial %1, questionário %2").arg(arg(call.branch), arg(call.questionnaire));
-    e->changes << QString::fromUtf8(call.done).arg(arg(call.item));
+    const QString done = QString::fromUtf8(call.done);
+    e->changes << (call.item >= 0 ? done.arg(arg(call.item)) : done);
 }
 
 } // namespace

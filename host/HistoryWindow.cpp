@@ -105,7 +105,6 @@ void HistoryWindow::createList() {
 }
 
 void HistoryWindow::refresh() {
-    m_list->clear();
     load(0);
 }
 
@@ -131,6 +130,8 @@ void HistoryWindow::load(qint64 before) {
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
     const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
     const QVector<HistoryEntry> entries = decodeHistory(packet);
+    // Only now: a refused filter or a failed call leaves the list as it was.
+    if (before == 0) m_list->clear();
     for (const HistoryEntry& e : entries) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
