@@ -131,6 +131,7 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("record");
         QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QString>("refused");
         const QString fields =
             QStringLiteral(R"("fields":[{"name":"CDFILIAL","type":"string","size":4},)"
                            R"({"name":"NMFILIAL","type":"string","size":30},)"
@@ -141,25 +142,33 @@ private slots:
             << QStringLiteral(R"([{%1,"changes":[{"op":"update","old":["0002","Rio",)"
                               R"("2026-01-20",5],"new":["0002","Outro","2026-02-20",5]}]}])")
                    .arg(fields)
-            << "Filial 0002" << QStringList{QStringLiteral("DTULTFECHRH: 20/01/2026 → 20/02/2026")};
+            << "Filial 0002" << QStringList{QStringLiteral("DTULTFECHRH: 20/01/2026 → 20/02/2026")}
+            << QStringLiteral("N");
         QTest::newRow("insert lists what was set")
             << "SetFilial"
             << QStringLiteral(
                    R"([{%1,"changes":[{"op":"insert","new":["0004","Curitiba",null,1234.5]}]}])")
                    .arg(fields)
-            << "Filial 0004" << QStringList{QStringLiteral("VRTOLEAPON: (vazio) → 1.234,5")};
+            << "Filial 0004" << QStringList{QStringLiteral("VRTOLEAPON: (vazio) → 1.234,5")}
+            << QStringLiteral("N");
         QTest::newRow("a department tie names its branch from the second argument")
             << "SetInsDep"
             << R"(["01002","0002","003"])"
             << "Filial 0002, questionário 01002"
-            << QStringList{QStringLiteral("departamento 003 vinculado")};
+            << QStringList{QStringLiteral("departamento 003 vinculado")} << QStringLiteral("N");
         QTest::newRow("every position untied")
             << "SetDelTdCarg"
             << R"(["0001","02003"])"
             << "Filial 0001, questionário 02003"
-            << QStringList{QStringLiteral("todos os cargos desvinculados")};
+            << QStringList{QStringLiteral("todos os cargos desvinculados")} << QStringLiteral("N");
+        QTest::newRow("a write refused to a reading token changed nothing")
+            << "SetInsPad"
+            << R"(["01002","0001"])" << QString()
+            << QStringList{QStringLiteral("recusado: o token só pode consultar")}
+            << QStringLiteral("S");
     }
     void decodingOfStoredChanges() {
+        QFETCH(QString, refused);
         QFETCH(QString, method);
         QFETCH(QString, arguments);
         QFETCH(QString, record);
@@ -169,13 +178,14 @@ private slots:
                                  "IDRECUSADO", "DSARGUMENTOS"})
             p.fields.push_back({QString::fromLatin1(name), protocol::FieldType::String, 100});
         p.rows.push_back({QStringLiteral("7"), QStringLiteral("2026-01-01T00:00:00.000Z"),
-                          QStringLiteral("0001"), QStringLiteral("gestor"), method,
-                          QStringLiteral("N"), arguments});
+                          QStringLiteral("0001"), QStringLiteral("gestor"), method, refused,
+                          arguments});
         const QVector<HistoryEntry> entries = decodeHistory(p);
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries[0].record, record);
         QCOMPARE(entries[0].changes, changes);
         QCOMPARE(entries[0].who, QStringLiteral("gestor"));
+        QCOMPARE(entries[0].refused, refused == QLatin1String("S"));
     }
 };
 

@@ -57,7 +57,8 @@ void upgradeKeepsTheAudit(const QString& url) {
         report.contains(QStringLiteral("da versão 1 para a %1").arg(rhserver::SchemaVersion)))
         << report.toStdString();
     rhserver::ServerOptions options{url, {}, protocol::DefaultMaxMessage, 1};
-    options.tokens = {{QStringLiteral("gestor"), rhserver::Role::Admin, QStringLiteral("s1")}};
+    options.tokens = {{QStringLiteral("gestor"), rhserver::Role::Admin, QStringLiteral("s1")},
+                      {QStringLiteral("painel"), rhserver::Role::Reader, QStringLiteral("s2")}};
     rhserver::RhServer server(options);
     ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
     LineClient c(server.port());
@@ -73,6 +74,32 @@ void upgradeKeepsTheAudit(const QString& url) {
               (QStringList{QStringLiteral("N"), QStringLiteral("N")}));
     EXPECT_EQ(column(history, QStringLiteral("DTAUDITORIA")).last(),
               QStringLiteral("2025-03-01T10:00:00.000Z"));
+
+    // The period and the page bounds, and a reader's refused write, on this engine too.
+    LineClient reader(server.port());
+    ASSERT_TRUE(reader.open(QStringLiteral("0002"), QStringLiteral("s2")).ok);
+    EXPECT_EQ(
+        reader.call(QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0002")})
+            .errorCode,
+        protocol::ErrorCode::NotAuthorised);
+    const auto rows = [&](const QString& branch, const QString& from, const QString& to,
+                          const QString& before) {
+        return column(
+            packetOf(reader.call(QStringLiteral("GetHistorico"), {branch, from, to, before})),
+            QStringLiteral("NMMETODO"));
+    };
+    const QString newest = column(history, QStringLiteral("NRAUDITORIA")).first();
+    EXPECT_EQ(rows({}, QStringLiteral("2025-01-01T00:00:00Z"),
+                   QStringLiteral("2025-12-31T00:00:00Z"), {}),
+              QStringList{QStringLiteral("SetInsPad")});
+    EXPECT_EQ(rows(QStringLiteral("0001"), {}, {}, newest).size(), 1);
+    const protocol::DataPacket refused =
+        packetOf(reader.call(QStringLiteral("GetHistorico"), {QStringLiteral("0002"), {}, {}, {}}));
+    EXPECT_EQ(column(refused, QStringLiteral("NMTOKEN")), QStringList{QStringLiteral("painel")});
+    EXPECT_EQ(column(refused, QStringLiteral("IDRECUSADO")), QStringList{QStringLiteral("S")});
+    EXPECT_TRUE(
+        packetOf(reader.call(QStringLiteral("GetInspecao"), {QStringLiteral("1")})).rows.size() >
+        0);
 }
 
 TEST(Upgrade, AFirstSchemaSqliteDatabaseIsUpgradedWithItsAudit) {
