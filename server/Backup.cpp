@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
+#include <unistd.h>
 
 namespace rhserver {
 
@@ -44,6 +45,13 @@ bool backupDatabase(const QString& db, const QString& target, QString* error) {
             *error = QStringLiteral("não foi possível copiar o banco %1: %2.")
                          .arg(address->path, q.lastError().text());
     }
+    // SQLite does not sync the file VACUUM INTO writes; a backup reported done must be on disk.
+    if (done && !(file.open(QIODevice::ReadWrite) && ::fsync(file.handle()) == 0)) {
+        *error = QStringLiteral("não foi possível gravar a cópia %1 no disco: %2.")
+                     .arg(target, file.errorString());
+        done = false;
+    }
+    file.close();
     if (!done) QFile::remove(target);
     return done;
 }
