@@ -239,14 +239,15 @@ public:
 
     // Runs a write and its audit row in one transaction; nothing stays when either fails. The body
     // tells whether it changed anything: a write that changes nothing leaves no audit row.
-    void write(std::string_view method, const std::function<bool()>& body) {
+    // refused: the row only records a call the session's role did not allow.
+    void write(std::string_view method, const std::function<bool()>& body, bool refused = false) {
         s.begin();
         try {
             if (!body()) {
                 s.rollback();
                 return;
             }
-            audit(method, false);
+            audit(method, refused);
             s.commit();
         } catch (...) {
             s.rollback();
@@ -254,7 +255,6 @@ public:
         }
     }
 
-    // One audit row for the call; refused marks a call the session's role did not allow.
     void audit(std::string_view method, bool refused) {
         QSqlQuery& q =
             s.query("INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
@@ -565,15 +565,9 @@ void ParamService::auditRefusal(const SessionInfo& session, const MethodSpec& me
     constexpr size_t Kept = 64 * 1024;
     const std::string omitted = "[\"(" + std::to_string(paramsJson.size()) + " bytes omitidos)\"]";
     m_storage.heal();
-    Methods m(m_storage, session, paramsJson.size() <= Kept ? paramsJson : omitted);
-    m_storage.begin();
-    try {
-        m.audit(method.name, true);
-        m_storage.commit();
-    } catch (...) {
-        m_storage.rollback();
-        throw;
-    }
+    Methods(m_storage, session, paramsJson.size() <= Kept ? paramsJson : omitted)
+        .write(
+            method.name, [] { return true; }, true);
 }
 
 void ParamService::ping() {
