@@ -5,6 +5,7 @@
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
+#include "HistoryWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -70,6 +71,10 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     m_openParameters->setEnabled(false);
     connect(m_openParameters, &QAction::triggered, this,
             [this] { Dispatch([this] { m_parameters.open(); }); });
+    m_openHistory = modules->addAction(QStringLiteral("&Histórico de alterações"));
+    m_openHistory->setObjectName(QStringLiteral("mnuHistorico"));
+    connect(m_openHistory, &QAction::triggered, this,
+            [this] { Dispatch([this] { openHistory(); }); });
     modules->addSeparator();
     QAction* quit = modules->addAction(QStringLiteral("Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -181,6 +186,21 @@ void MainWindow::chooseBranch() {
     if (!m_services.settingsPath.isEmpty())
         QSettings(m_services.settingsPath, QSettings::IniFormat)
             .setValue(QStringLiteral("filial"), m_services.branch);
+}
+
+void MainWindow::openHistory() {
+    for (QMdiSubWindow* w : m_mdi->subWindowList())
+        if (auto* open = qobject_cast<HistoryWindow*>(w->widget())) {
+            m_mdi->setActiveSubWindow(w);
+            open->refresh();
+            return;
+        }
+    auto* history = new HistoryWindow(m_services);
+    QMdiSubWindow* frame = m_mdi->addSubWindow(history);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setWindowIcon(ProductIcon());
+    frame->show();
+    history->refresh();
 }
 
 void MainWindow::updateBranchButton(const QObject* leaving) {

@@ -45,6 +45,7 @@ public:
     QString aboutText() const;
     QMdiArea* mdiArea() const { return m_mdi; }
     QAction* parametersAction() const { return m_openParameters; }
+    QAction* historyAction() const { return m_openHistory; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -54,12 +55,15 @@ protected:
 private:
     void childActivated(QMdiSubWindow* window);
     void chooseBranch();
+    // Opens the change history, or brings the open one forward.
+    void openHistory();
     // The branch can be changed only while no screen is open; the button says why not.
     void updateBranchButton(const QObject* leaving = nullptr);
 
     DesktopServices& m_services;
     QMdiArea* m_mdi;
     QAction* m_openParameters;
+    QAction* m_openHistory;
     QLabel* m_branchLabel;
     class QToolButton* m_branchButton;
     QLabel* m_serverLabel;

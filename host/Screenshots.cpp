@@ -1,8 +1,10 @@
-// Renders every page of the parameters screen to PNG files, on the offscreen platform.
+// Renders every page of the parameters screen, and the change history after a few changes, to
+// PNG files, on the offscreen platform.
 // Usage: rhscreens OUTDIR  (uses a fresh demo database in a temporary folder)
 
 #include "Desktop.h"
 #include "MainWindow.h"
+#include "NetConnection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,13 +14,68 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+namespace {
+
+// A few changes for the history page, made through the service as the screen makes them.
+bool makeSampleChanges(DesktopServices& services, QString* message) {
+    TNetConnection connection;
+    connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    connection.Host = services.serverHost;
+    connection.Port = services.serverPort;
+    try {
+        connection.SetConnected(true);
+        protocol::Response r =
+            connection.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")});
+        const protocol::DataPacket geral = protocol::packetFromJson(r.resultJson);
+        protocol::Delta delta;
+        delta.fields = geral.fields;
+        delta.changes.push_back({protocol::DeltaChange::Op::Update, geral.rows[0], geral.rows[0]});
+        delta.changes[0].newValues[geral.indexOf(QStringLiteral("VRPEENCTEMP"))] = 7.5;
+        delta.changes[0].newValues[geral.indexOf(QStringLiteral("QTDIASFERIPG"))] = 25.0;
+        for (const auto& [method, args] : QList<QPair<QString, QVector<protocol::Argument>>>{
+                 {QStringLiteral("SetGeral"), {delta}},
+                 {QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")}},
+                 {QStringLiteral("SetInsCarg"),
+                  {QStringLiteral("0001"), QStringLiteral("01002"), QStringLiteral("0003")}}}) {
+            r = connection.AppServer().call(method, args);
+            if (!r.ok) {
+                *message = r.errorMessage;
+                return false;
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        *message = QString::fromLocal8Bit(e.what());
+        return false;
+    }
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version") {
+            fputs("rhscreens " RH_VERSION "\n", stdout);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            fputs("Uso: rhscreens PASTA\nDesenha as páginas da tela de parâmetros e a janela do "
+                  "histórico em arquivos PNG na PASTA, sobre um banco de demonstração novo.\n",
+                  stdout);
+            return 0;
+        }
+        if (arg.startsWith('-')) {
+            fprintf(stderr, "rhscreens: opção desconhecida: %s; veja rhscreens --help\n", argv[i]);
+            return 2;
+        }
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     installPortuguese();
     QApplication::setWindowIcon(ProductIcon());
     if (argc < 2) {
-        fprintf(stderr, "uso: rhscreens PASTA\n");
+        fprintf(stderr, "rhscreens: informe a pasta dos arquivos; veja rhscreens --help\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -56,6 +113,16 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         window.grab().save(out + QStringLiteral("/%1.png").arg(QString::fromLatin1(file)));
     }
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::processEvents();
+    if (!makeSampleChanges(desktop.services, &message)) {
+        fprintf(stderr, "%s\n", qPrintable(message));
+        return 1;
+    }
+    window.historyAction()->trigger();
+    if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
+    QCoreApplication::processEvents();
+    window.grab().save(out + QStringLiteral("/historico.png"));
     for (const QString& e : desktop.services.shownErrors)
         fprintf(stderr, "erro mostrado: %s\n", qPrintable(e));
     window.mdiArea()->closeAllSubWindows();

@@ -5,6 +5,19 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
+namespace {
+// A failure to start: one line on stderr for scripts and terminals, and a message box when
+// there is a screen to show it on.
+int failToStart(const QString& message) {
+    const QString line = message.simplified();
+    fprintf(stderr, "rh: %s\n", line.toUtf8().constData());
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QStringLiteral("Recursos Humanos"), message);
+    return 1;
+}
+} // namespace
+
 int main(int argc, char** argv) {
     // Help needs no display: answer it before the window system is reached.
     for (int i = 1; i < argc; ++i) {
@@ -30,8 +43,12 @@ int main(int argc, char** argv) {
     QString message;
     bool helpAsked = false;
     if (!parseDesktopOptions(QApplication::arguments(), &options, &message, &helpAsked)) {
-        fprintf(helpAsked ? stdout : stderr, "%s\n", message.toUtf8().constData());
-        return helpAsked ? 0 : 2;
+        if (helpAsked) {
+            fprintf(stdout, "%s\n", message.toUtf8().constData());
+            return 0;
+        }
+        fprintf(stderr, "rh: %s\n", message.toUtf8().constData());
+        return 2;
     }
     if (options.modulesDir.isEmpty())
         options.modulesDir = defaultModulesDir(QApplication::applicationDirPath());
@@ -40,10 +57,7 @@ int main(int argc, char** argv) {
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
         QStringLiteral("/rh/rh.conf");
     setHostServices(&desktop.services);
-    if (!desktop.start(options, &message)) {
-        QMessageBox::critical(nullptr, QStringLiteral("Recursos Humanos"), message);
-        return 1;
-    }
+    if (!desktop.start(options, &message)) return failToStart(message);
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);

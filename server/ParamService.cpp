@@ -1,6 +1,7 @@
 #include "ParamService.h"
 
 #include "FieldRules.h"
+#include "History.h"
 #include "Schema.h"
 
 #include <QDateTime>
@@ -238,27 +239,35 @@ public:
 
     // Runs a write and its audit row in one transaction; nothing stays when either fails. The body
     // tells whether it changed anything: a write that changes nothing leaves no audit row.
-    void write(std::string_view method, const std::function<bool()>& body) {
+    // refused: the row only records a call the session's role did not allow.
+    void write(std::string_view method, const std::function<bool()>& body, bool refused = false) {
         s.begin();
         try {
             if (!body()) {
                 s.rollback();
                 return;
             }
-            QSqlQuery& q = s.query(
-                "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) "
-                "VALUES (?, ?, ?, ?, ?)");
-            q.bindValue(0, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-            q.bindValue(1, session.branch);
-            q.bindValue(2, session.sessionId);
-            q.bindValue(3, QString::fromLatin1(method.data(), qsizetype(method.size())));
-            q.bindValue(4, QString::fromUtf8(paramsJson.data(), qsizetype(paramsJson.size())));
-            s.exec(q);
+            audit(method, refused);
             s.commit();
         } catch (...) {
             s.rollback();
             throw;
         }
+    }
+
+    void audit(std::string_view method, bool refused) {
+        QSqlQuery& q =
+            s.query("INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
+                    "DSARGUMENTOS, NMTOKEN, IDRECUSADO) VALUES (?, ?, ?, ?, ?, ?, ?)");
+        q.bindValue(0, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+        q.bindValue(1, session.branch);
+        q.bindValue(2, session.sessionId);
+        q.bindValue(3, QString::fromLatin1(method.data(), qsizetype(method.size())));
+        q.bindValue(4, QString::fromUtf8(paramsJson.data(), qsizetype(paramsJson.size())));
+        q.bindValue(5, session.tokenName.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                   : QVariant(session.tokenName));
+        q.bindValue(6, refused ? QStringLiteral("S") : QStringLiteral("N"));
+        s.exec(q);
     }
 
     enum class TieKind { Cargo, Depto, Padrao };
@@ -526,6 +535,10 @@ const MethodEntry methods[] = {
      [](Methods& m, std::string_view, const Args& a) { return m.getCargo(text(a, 0)); }},
     {{"GetDepto", 1, false, false},
      [](Methods& m, std::string_view, const Args& a) { return m.getDepto(text(a, 0)); }},
+    {{"GetHistorico", 4, false, false},
+     [](Methods& m, std::string_view, const Args& a) {
+         return historyJson(m.s, {text(a, 0), text(a, 1), text(a, 2), text(a, 3)});
+     }},
     {{"SetGeral", 1, true, true}, applyDelta<geralTable>},
     {{"SetFilial", 1, true, true}, applyDelta<filialTable>},
     {{"SetInsCarg", 3, false, true}, tie<T::Cargo, true, 0, 1, 2>},
@@ -544,6 +557,17 @@ const MethodSpec* findMethod(std::string_view name) {
     for (const MethodEntry& m : methods)
         if (m.name == name) return &m;
     return nullptr;
+}
+
+void ParamService::auditRefusal(const SessionInfo& session, const MethodSpec& method,
+                                std::string_view paramsJson) {
+    // A reader may not fill the audit with large refused payloads: their size is kept instead.
+    constexpr size_t Kept = 64 * 1024;
+    const std::string omitted = "[\"(" + std::to_string(paramsJson.size()) + " bytes omitidos)\"]";
+    m_storage.heal();
+    Methods(m_storage, session, paramsJson.size() <= Kept ? paramsJson : omitted)
+        .write(
+            method.name, [] { return true; }, true);
 }
 
 void ParamService::ping() {

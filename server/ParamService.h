@@ -17,6 +17,8 @@ namespace rhserver {
 struct SessionInfo {
     QString branch;
     QString sessionId;
+    QString tokenName;     // the name of the token shown at open; empty when none is required
+    bool readOnly = false; // the token's role allows only the methods that do not write
 };
 
 // A method as the session checks its call; the service's table adds the handler.
@@ -38,6 +40,10 @@ public:
     // paramsJson is the arguments as applied, written again from what was parsed, for the audit.
     std::string call(const SessionInfo& session, const MethodSpec& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
+
+    // Records a call the session's role does not allow; nothing else is stored.
+    void auditRefusal(const SessionInfo& session, const MethodSpec& method,
+                      std::string_view paramsJson);
 
     // The readiness check: throws unless the database takes a write now.
     void ping();

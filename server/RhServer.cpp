@@ -245,7 +245,9 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
 RhServer::RhServer(ServerOptions options)
     : d(std::make_unique<Impl>()) {
     d->options = std::move(options);
-    d->sessionConfig.token = d->options.token;
+    d->sessionConfig.tokens = d->options.tokens;
+    if (!d->options.token.isEmpty())
+        d->sessionConfig.tokens.push_back({QStringLiteral("admin"), Role::Admin, d->options.token});
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
     d->sessionConfig.throttle = &d->throttle;
     ConnectionLimits& limits = d->limits;

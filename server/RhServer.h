@@ -3,6 +3,8 @@
 // (a small fixed pool, each with its own event loop and database connection), so a caller may
 // make blocking calls to it from the thread that started it.
 
+#include "AccessTokens.h"
+
 #include "protocol/Rpc.h"
 
 #include <QHostAddress>
@@ -15,13 +17,14 @@ constexpr const char* ServerVersion = "0.1";
 
 struct ServerOptions {
     QString db;    // "sqlite:PATH" or "postgresql://user@host:port/dbname"
-    QString token; // empty: open needs no token
+    QString token; // an admin token named "admin", besides those below
     qsizetype maxMessage = protocol::DefaultMaxMessage;
-    int workers = 0;                 // 0: one per core
-    int openTimeoutSeconds = 5;      // a connection must call open within this time
-    int idleTimeoutSeconds = 28800;  // an opened connection without requests is closed after it
-    int maxConnections = 1000;       // per server; more are answered with an error and closed
-    int maxConnectionsPerPeer = 128; // per client address, likewise
+    int workers = 0;                  // 0: one per core
+    int openTimeoutSeconds = 5;       // a connection must call open within this time
+    int idleTimeoutSeconds = 28800;   // an opened connection without requests is closed after it
+    int maxConnections = 1000;        // per server; more are answered with an error and closed
+    int maxConnectionsPerPeer = 128;  // per client address, likewise
+    QVector<AccessToken> tokens = {}; // none here nor above: open needs no token
 };
 
 class RhServer {

@@ -62,6 +62,13 @@ const QVector<QStringList>& migrations() {
             QStringLiteral("INSERT INTO CODPICT (CDTPPICT, NMPICT, DSMASCARA) VALUES (12, "
                            "'Questionários de seleção', '99.999')"),
         },
+        // Who made each change (the name of the session's token) and calls refused to the role.
+        {
+            QStringLiteral("ALTER TABLE RHAUDITORIA ADD COLUMN NMTOKEN VARCHAR(60)"),
+            QStringLiteral("ALTER TABLE RHAUDITORIA ADD COLUMN IDRECUSADO VARCHAR(1) NOT NULL "
+                           "DEFAULT 'N'"),
+            QStringLiteral("CREATE INDEX RHAUDITORIA_DATA ON RHAUDITORIA (DTAUDITORIA)"),
+        },
     };
     return all;
 }

@@ -7,7 +7,7 @@
 
 namespace rhserver {
 
-constexpr int SchemaVersion = 1;
+constexpr int SchemaVersion = 2;
 // The code picture whose levels classify questionnaire codes.
 constexpr int QuestionnairePicture = 12;
 

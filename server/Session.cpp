@@ -183,19 +183,25 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         if (hasToken && tokenElement.get(token))
             return fail(idJson, ErrorCode::InvalidParams,
                         QStringLiteral("O token de acesso deve ser um texto."));
-        if (!m_config.token.isEmpty()) {
+        if (!m_config.tokens.isEmpty()) {
             AuthThrottle* throttle = m_config.throttle;
             if (throttle && throttle->paused(m_peer))
                 return fail(idJson, ErrorCode::NotAuthorised,
                             QStringLiteral("Acesso não autorizado: tentativas demais com um token "
                                            "errado; aguarde alguns segundos."));
-            if (!hasToken || !sameSecret(token, m_config.token.toUtf8())) {
+            // Every token is compared, so the time taken does not tell which one came close.
+            const AccessToken* match = nullptr;
+            for (const AccessToken& t : m_config.tokens)
+                if (hasToken && sameSecret(token, t.secret.toUtf8()) && !match) match = &t;
+            if (!match) {
                 if (throttle) throttle->failed(m_peer);
                 return fail(idJson, ErrorCode::NotAuthorised,
                             QStringLiteral("Acesso não autorizado: o token de acesso não confere "
                                            "com o do servidor."));
             }
             if (throttle) throttle->succeeded(m_peer);
+            m_info.tokenName = match->name;
+            m_info.readOnly = match->role == Role::Reader;
         }
         if (object != protocol::ServerObjectName)
             return fail(idJson, ErrorCode::UnknownObject,
@@ -230,6 +236,13 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         return fail(
             idJson, ErrorCode::MethodNotFound,
             QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
+    if (m_info.readOnly && entry->writes) {
+        m_service->auditRefusal(m_info, *entry, hasParams ? simdjson::to_string(params) : "[]");
+        return fail(idJson, ErrorCode::NotAuthorised,
+                    QStringLiteral("Acesso não autorizado: o token %1 é só de leitura e não pode "
+                                   "chamar %2.")
+                        .arg(m_info.tokenName, methodText(method)));
+    }
     dom::array list;
     if (hasParams && params.get(list))
         return fail(

@@ -2,6 +2,7 @@
 // One client connection's conversation: reads JSON-RPC requests, keeps the server object that
 // `open` created, and answers every request with one response line.
 
+#include "AccessTokens.h"
 #include "ParamService.h"
 
 #include <QElapsedTimer>
@@ -32,7 +33,7 @@ private:
 };
 
 struct SessionConfig {
-    QString token; // empty: no token required
+    QVector<AccessToken> tokens; // empty: no token required
     QString serverVersion;
     AuthThrottle* throttle = nullptr;
 };

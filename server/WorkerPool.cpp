@@ -127,6 +127,8 @@ void WorkerPool::submit(const std::shared_ptr<Session>& session, QByteArray line
         [this, worker, session, line = std::move(line), replyTo,
          answered = std::move(answered)]() mutable {
             std::string out = worker->answer(*session, line);
+            // A large request's memory goes back before its answer leaves.
+            line = QByteArray();
             --worker->load;
             QMetaObject::invokeMethod(
                 replyTo,

@@ -1,5 +1,7 @@
 // rhserver: the parameters application server. Only wires the library to the command line.
 
+#include "server/AccessTokens.h"
+#include "server/Backup.h"
 #include "server/Log.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
@@ -22,6 +24,7 @@ const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
     "              [--max-message BYTES] [--workers N] [--open-timeout S] [--idle-timeout S]\n"
     "              [--max-connections N] [--max-per-peer N]\n"
+    "       rhserver --db sqlite:CAMINHO --backup ARQUIVO\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
     "\n"
@@ -31,17 +34,25 @@ const char* const usage =
     "  --init                cria ou atualiza o esquema do banco; sem --listen, termina em "
     "seguida\n"
     "  --demo                com --init, inclui os dados de demonstração num banco sem filiais\n"
-    "  --token-file ARQUIVO  exige, na abertura de cada conexão, o token guardado no arquivo\n"
+    "  --token-file ARQUIVO  exige, na abertura de cada conexão, um dos tokens do arquivo: uma\n"
+    "                        linha NOME PAPEL TOKEN por token, PAPEL admin ou leitura (só\n"
+    "                        consultas); # começa um comentário; um arquivo só com o token\n"
+    "                        vale como um token admin de nome admin\n"
+    "  --backup ARQUIVO      copia o banco SQLite para ARQUIVO (novo, modo 600) e termina;\n"
+    "                        pode rodar com o serviço no ar\n"
     "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
     "  --workers N           número de threads de atendimento (padrão: um por núcleo)\n"
     "  --open-timeout S      segundos para uma conexão chamar open (padrão 5)\n"
     "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 28800)\n"
     "  --max-connections N   conexões ao mesmo tempo (padrão 1000)\n"
     "  --max-per-peer N      conexões ao mesmo tempo de um mesmo endereço (padrão 128)\n"
-    "  --help                mostra esta ajuda\n";
+    "  --help                mostra esta ajuda\n"
+    "  --version             mostra a versão\n";
 
 int failWith(const QString& message) {
-    std::fprintf(stderr, "rhserver: %s\n", message.toUtf8().constData());
+    // One line, even when a database driver's text brings several.
+    const QString line = message.simplified();
+    std::fprintf(stderr, "rhserver: %s\n", line.toUtf8().constData());
     return 2;
 }
 
@@ -62,7 +73,7 @@ int main(int argc, char** argv) {
     ::umask(077);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    QString listen, db, tokenFile;
+    QString listen, db, tokenFile, backup;
     bool init = false, demo = false, listenGiven = false;
     qsizetype maxMessage = protocol::DefaultMaxMessage;
     int workers = 0;
@@ -86,6 +97,12 @@ int main(int argc, char** argv) {
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::fputs(usage, stdout);
             return 0;
+        } else if (a == QLatin1String("--version")) {
+            std::printf("rhserver %s\n", rhserver::ServerVersion);
+            return 0;
+        } else if (a == QLatin1String("--backup")) {
+            if (!value(&backup))
+                return failWith(QStringLiteral("--backup precisa do arquivo da cópia."));
         } else if (a == QLatin1String("--listen")) {
             if (!value(&listen)) return failWith(QStringLiteral("--listen precisa de HOST:PORTA."));
             listenGiven = true;
@@ -128,15 +145,20 @@ int main(int argc, char** argv) {
         } else if (a == QLatin1String("--demo")) {
             demo = true;
         } else {
-            std::fputs(usage, stderr);
-            return failWith(QStringLiteral("opção desconhecida: %1").arg(a));
+            return failWith(QStringLiteral("opção desconhecida: %1; veja rhserver --help.").arg(a));
         }
     }
-    if (db.isEmpty()) {
-        std::fputs(usage, stderr);
-        return failWith(QStringLiteral("informe o banco de dados com --db."));
-    }
+    if (db.isEmpty())
+        return failWith(QStringLiteral("informe o banco de dados com --db; veja rhserver --help."));
     if (demo && !init) return failWith(QStringLiteral("--demo só vale junto com --init."));
+    if (!backup.isEmpty()) {
+        if (init || listenGiven)
+            return failWith(QStringLiteral("--backup não se combina com --init nem --listen."));
+        QString error;
+        if (!rhserver::backupDatabase(db, backup, &error)) return failWith(error);
+        rhserver::logLine(QStringLiteral("cópia do banco gravada em %1").arg(backup));
+        return 0;
+    }
 
     if (init) {
         QString error, report;
@@ -159,9 +181,9 @@ int main(int argc, char** argv) {
         if (!file.open(QIODevice::ReadOnly))
             return failWith(
                 QStringLiteral("não foi possível ler o arquivo de token %1.").arg(tokenFile));
-        options.token = QString::fromUtf8(file.readAll()).trimmed();
-        if (options.token.isEmpty())
-            return failWith(QStringLiteral("o arquivo de token %1 está vazio.").arg(tokenFile));
+        QString error;
+        if (!rhserver::parseTokenFile(QString::fromUtf8(file.readAll()), &options.tokens, &error))
+            return failWith(QStringLiteral("%1 (%2).").arg(error, tokenFile));
     }
     if (listen.isEmpty()) listen = QStringLiteral("127.0.0.1:7400");
     const qsizetype colon = listen.lastIndexOf(u':');
@@ -171,7 +193,7 @@ int main(int argc, char** argv) {
     if (colon <= 0 || !portOk || port > 65535 || address.isNull())
         return failWith(QStringLiteral(
             "--listen espera HOST:PORTA com um endereço IP, por exemplo 127.0.0.1:7400."));
-    if (!address.isLoopback() && options.token.isEmpty())
+    if (!address.isLoopback() && options.tokens.isEmpty())
         return failWith(QStringLiteral("--listen %1 aceita conexões de outras máquinas; informe "
                                        "também --token-file com o token que elas devem mostrar.")
                             .arg(listen));

@@ -15,17 +15,24 @@ const char* const usage =
     "\n"
     "Chama um método do serviço de parâmetros e escreve o resultado JSON na saída padrão.\n"
     "Para SetGeral e SetFilial o argumento é o arquivo com o pacote de alterações (JSON),\n"
-    "ou - para lê-lo da entrada padrão. O método ping diz se o serviço está pronto: se o banco\n"
-    "de dados aceita gravações.\n"
+    "ou - para lê-lo da entrada padrão.\n"
+    "\n"
+    "rhcall ping é a verificação de saúde: abre uma sessão e pergunta se o banco de dados\n"
+    "aceita gravações; termina com 0 quando sim e com 1 em qualquer outro caso (servidor fora\n"
+    "do ar, token recusado, banco sem gravar).\n"
     "\n"
     "  --server HOST:PORTA   servidor (padrão 127.0.0.1:7400)\n"
     "  --branch FILIAL       filial da sessão (padrão 0001)\n"
-    "  --token-file ARQUIVO  token de acesso exigido pelo servidor\n";
+    "  --token-file ARQUIVO  token de acesso exigido pelo servidor\n"
+    "  --help                mostra esta ajuda\n"
+    "  --version             mostra a versão\n";
 
 constexpr int TimeoutMs = 30000;
+// A machine that does not answer at all is reported well before the call timeout.
+constexpr int ConnectTimeoutMs = 5000;
 
 int fail(const QString& message, int code = 2) {
-    std::fprintf(stderr, "rhcall: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "rhcall: %s\n", message.simplified().toUtf8().constData());
     return code;
 }
 
@@ -38,8 +45,9 @@ class Client {
 public:
     bool connectTo(const QString& host, quint16 port, QString* error) {
         m_socket.connectToHost(host, port);
-        if (!m_socket.waitForConnected(TimeoutMs)) {
-            *error = QStringLiteral("não foi possível conectar a %1:%2: %3")
+        if (!m_socket.waitForConnected(ConnectTimeoutMs)) {
+            *error = QStringLiteral("não foi possível conectar a %1:%2 (%3); verifique se o "
+                                    "rhserver está no ar nesse endereço")
                          .arg(host)
                          .arg(port)
                          .arg(m_socket.errorString());
@@ -121,36 +129,43 @@ int main(int argc, char** argv) {
             std::fputs(usage, stdout);
             return 0;
         }
+        if (a == QLatin1String("--version")) {
+            std::fputs("rhcall " RH_VERSION "\n", stdout);
+            return 0;
+        }
+        const bool known = a == QLatin1String("--server") || a == QLatin1String("--branch") ||
+                           a == QLatin1String("--token-file");
+        if (!known)
+            return fail(QStringLiteral("opção desconhecida: %1; veja rhcall --help").arg(a));
         if (i + 1 >= args.size())
             return fail(QStringLiteral("a opção %1 precisa de um valor").arg(a));
         if (a == QLatin1String("--server"))
             server = args[++i];
         else if (a == QLatin1String("--branch"))
             branch = args[++i];
-        else if (a == QLatin1String("--token-file"))
+        else
             tokenFile = args[++i];
-        else {
-            std::fputs(usage, stderr);
-            return fail(QStringLiteral("opção desconhecida: %1").arg(a));
-        }
     }
-    if (i >= args.size()) {
-        std::fputs(usage, stderr);
-        return fail(QStringLiteral("informe o método a chamar"));
-    }
+    if (i >= args.size())
+        return fail(QStringLiteral("informe o método a chamar; veja rhcall --help"));
     const QString method = args[i];
     const QStringList params = args.mid(i + 1);
+    // A health check answers 0 or 1 only: anything that keeps the service from being ready is 1.
+    const bool health = method == QLatin1String("ping") && params.isEmpty();
+    const auto failCall = [&](const QString& message, int code) {
+        return fail(message, health ? 1 : code);
+    };
     const qsizetype colon = server.lastIndexOf(u':');
     bool portOk = false;
     const uint port = colon > 0 ? server.mid(colon + 1).toUInt(&portOk) : 0;
     if (!portOk || port == 0 || port > 65535)
-        return fail(QStringLiteral("--server espera HOST:PORTA"));
+        return fail(QStringLiteral("--server espera HOST:PORTA, por exemplo 127.0.0.1:7400"));
     QString token;
     if (!tokenFile.isEmpty()) {
         QFile file(tokenFile);
         if (!file.open(QIODevice::ReadOnly))
-            return fail(
-                QStringLiteral("não foi possível ler o arquivo de token %1").arg(tokenFile));
+            return failCall(
+                QStringLiteral("não foi possível ler o arquivo de token %1").arg(tokenFile), 2);
         token = QString::fromUtf8(file.readAll()).trimmed();
     }
 
@@ -158,7 +173,7 @@ int main(int argc, char** argv) {
         const std::string call = request(2, method, params);
         Client client;
         QString error;
-        if (!client.connectTo(server.left(colon), quint16(port), &error)) return fail(error);
+        if (!client.connectTo(server.left(colon), quint16(port), &error)) return failCall(error, 2);
         const protocol::Response opened = client.exchange(
             protocol::openRequestJson(
                 1, {QString::fromLatin1(protocol::ServerObjectName), branch, token}),
@@ -173,8 +188,8 @@ int main(int argc, char** argv) {
         std::fputc('\n', stdout);
         return 0;
     } catch (const CallError& e) {
-        return fail(e.message, e.code);
+        return failCall(e.message, e.code);
     } catch (const protocol::ProtocolError& e) {
-        return fail(QStringLiteral("resposta inválida do servidor: %1").arg(e.message()));
+        return failCall(QStringLiteral("resposta inválida do servidor: %1").arg(e.message()), 2);
     }
 }

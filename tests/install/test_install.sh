@@ -24,10 +24,16 @@ module=$bin/$modules_from_bin/libzol00900.so
 if ldd "$module" | grep -q "not found"; then fail "o módulo não acha suas bibliotecas"; fi
 [ -f "$prefix/share/applications/rh.desktop" ] || fail "sem entrada de menu"
 "$bin/rh" --help >/dev/null || fail "rh --help"
+for program in rh rhserver rhcall; do
+  "$bin/$program" --version | grep -q "^$program " || fail "$program --version"
+done
 
 db="sqlite:$prefix/rh.db"
 "$bin/rhserver" --db "$db" --init --demo >/dev/null 2>&1 || fail "rhserver --init --demo"
-"$bin/rhserver" --listen 127.0.0.1:0 --db "$db" 2>"$prefix/log" &
+printf '# nome papel token\nmonitor leitura seg-monitor\n' >"$prefix/tokens"
+chmod 600 "$prefix/tokens"
+printf 'seg-monitor\n' >"$prefix/monitor"
+"$bin/rhserver" --listen 127.0.0.1:0 --db "$db" --token-file "$prefix/tokens" 2>"$prefix/log" &
 pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -36,6 +42,15 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -n "$port" ] || fail "rhserver não começou a escutar: $(cat "$prefix/log")"
-answer=$("$bin/rhcall" --server "127.0.0.1:$port" --branch 0001 GetFilial 0001)
+"$bin/rhcall" --server "127.0.0.1:$port" --token-file "$prefix/monitor" ping >/dev/null ||
+  fail "rhcall ping instalado: $(cat "$prefix/log")"
+answer=$("$bin/rhcall" --server "127.0.0.1:$port" --token-file "$prefix/monitor" --branch 0001 \
+  GetFilial 0001)
 echo "$answer" | grep -q '"0001"' || fail "GetFilial pelo rhcall instalado: $answer"
+kill "$pid"
+wait "$pid" || fail "rhserver não terminou bem com SIGTERM"
+pid=
+if "$bin/rhcall" --server "127.0.0.1:$port" --token-file "$prefix/monitor" ping 2>/dev/null; then
+  fail "rhcall ping respondeu 0 com o servidor parado"
+fi
 echo "1 passed, 0 failed"

@@ -292,12 +292,13 @@ QVector<AuditRow> auditRows(const QString& dbPath) {
     QVector<AuditRow> rows;
     withReadOnly(dbPath, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
-        EXPECT_TRUE(q.exec(
-            QStringLiteral("SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS FROM "
-                           "RHAUDITORIA ORDER BY NRAUDITORIA")));
+        EXPECT_TRUE(
+            q.exec(QStringLiteral("SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS, "
+                                  "NMTOKEN, IDRECUSADO FROM RHAUDITORIA ORDER BY NRAUDITORIA")));
         while (q.next())
             rows.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                            q.value(3).toString(), q.value(4).toString()});
+                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                            q.value(6).toString()});
     });
     return rows;
 }

@@ -108,6 +108,8 @@ QString dumpStoredData(const QString& dbPath);
 QString storedValue(const QString& dbPath, const QString& sql);
 struct AuditRow {
     QString when, branch, session, method, arguments;
+    QString token = {};   // the name of the session's token; empty when none was required
+    QString refused = {}; // "S" for a call the token's role did not allow
 };
 QVector<AuditRow> auditRows(const QString& dbPath);
 

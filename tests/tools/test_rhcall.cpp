@@ -4,6 +4,8 @@
 #include "ServerHarness.h"
 
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -117,6 +119,58 @@ TEST_F(RhCall, SendsADeltaFromAFileOrStandardInput) {
     const CallRun garbage = rhcall({QStringLiteral("SetGeral"), QStringLiteral("-")}, "{not json");
     EXPECT_NE(garbage.code, 0);
     EXPECT_FALSE(garbage.err.isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// rhcall ping as a health check: 0 only when a session opens and the database takes writes.
+TEST(RhCallHealth, PingExitsOneWheneverTheServiceIsNotReady) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    QFile tokens(server.path(QStringLiteral("tokens")));
+    ASSERT_TRUE(tokens.open(QIODevice::WriteOnly));
+    tokens.write("monitor leitura seg-monitor\n");
+    tokens.close();
+    tokens.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile mine(server.path(QStringLiteral("meu-token"))),
+        wrong(server.path(QStringLiteral("outro")));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && wrong.open(QIODevice::WriteOnly));
+    mine.write("seg-monitor\n");
+    wrong.write("seg-errado\n");
+    mine.close();
+    wrong.close();
+    ASSERT_TRUE(server.start({QStringLiteral("--token-file"), tokens.fileName()}));
+    const QString here = QStringLiteral("127.0.0.1:%1").arg(server.port());
+    const auto ping = [&](const QString& address, const QString& tokenFile) {
+        QProcess p;
+        p.start(QStringLiteral(RHCALL_PATH),
+                {QStringLiteral("--server"), address, QStringLiteral("--token-file"), tokenFile,
+                 QStringLiteral("ping")});
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    EXPECT_EQ(ping(here, mine.fileName()), 0);
+    EXPECT_EQ(ping(here, wrong.fileName()), 1);
+    // Another writer holds the database's write lock: not ready, though the process answers.
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        db.setDatabaseName(server.dbPath());
+        ASSERT_TRUE(db.open());
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        EXPECT_EQ(ping(here, mine.fileName()), 1);
+        ASSERT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
+        EXPECT_EQ(ping(here, mine.fileName()), 0);
+        lock = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    server.stop();
+    EXPECT_EQ(ping(here, mine.fileName()), 1);
 }
 
 } // namespace

@@ -1,0 +1,147 @@
+#include "HistoryWindow.h"
+
+#include "DesktopServices.h"
+#include "Dispatch.h"
+#include "Exceptions.h"
+#include "HistoryDecode.h"
+
+#include "server/History.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
+    : QWidget(parent)
+    , m_services(services) {
+    setObjectName(QStringLiteral("frmHistorico"));
+    setWindowTitle(QStringLiteral("Histórico de alterações"));
+    m_connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    m_connection.BeforeConnect = [this](TNetConnection& c) {
+        c.Host = m_services.WebURL();
+        c.Port = m_services.WebPort();
+    };
+    auto* layout = new QVBoxLayout(this);
+    createFilters();
+    createList();
+    layout->addLayout(m_filters);
+    layout->addWidget(m_list, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(m_older);
+    layout->addLayout(bottom);
+    resize(900, 480);
+}
+
+void HistoryWindow::createFilters() {
+    auto* row = m_filters = new QHBoxLayout;
+    auto* branchLabel = new QLabel(QStringLiteral("&Filial:"), this);
+    m_branch = new QComboBox(this);
+    m_branch->setObjectName(QStringLiteral("cbxFilial"));
+    m_branch->addItem(QStringLiteral("Todas"), QString());
+    QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
+    if (q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
+        while (q.next())
+            m_branch->addItem(
+                QStringLiteral("%1 - %2").arg(q.value(0).toString(), q.value(1).toString()),
+                q.value(0).toString());
+    branchLabel->setBuddy(m_branch);
+    m_period = new QCheckBox(QStringLiteral("&Período de"), this);
+    m_period->setObjectName(QStringLiteral("chkPeriodo"));
+    m_from = new QDateEdit(QDate::currentDate().addMonths(-1), this);
+    m_from->setObjectName(QStringLiteral("dteInicio"));
+    m_to = new QDateEdit(QDate::currentDate(), this);
+    m_to->setObjectName(QStringLiteral("dteFim"));
+    for (QDateEdit* e : {m_from, m_to}) {
+        e->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+        e->setCalendarPopup(true);
+        e->setEnabled(false);
+    }
+    connect(m_period, &QCheckBox::toggled, this, [this](bool on) {
+        m_from->setEnabled(on);
+        m_to->setEnabled(on);
+    });
+    m_refresh = new QPushButton(QStringLiteral("&Atualizar"), this);
+    m_refresh->setObjectName(QStringLiteral("btnAtualizar"));
+    m_refresh->setDefault(true);
+    connect(m_refresh, &QPushButton::clicked, this, [this] { Dispatch([this] { refresh(); }); });
+    m_older = new QPushButton(QStringLiteral("&Mais antigas"), this);
+    m_older->setObjectName(QStringLiteral("btnMaisAntigas"));
+    m_older->setEnabled(false);
+    connect(m_older, &QPushButton::clicked, this, [this] { Dispatch([this] { loadOlder(); }); });
+    row->addWidget(branchLabel);
+    row->addWidget(m_branch, 1);
+    row->addSpacing(12);
+    row->addWidget(m_period);
+    row->addWidget(m_from);
+    row->addWidget(new QLabel(QStringLiteral("a"), this));
+    row->addWidget(m_to);
+    row->addSpacing(12);
+    row->addWidget(m_refresh);
+}
+
+void HistoryWindow::createList() {
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("grdHistorico"));
+    m_list->setRootIsDecorated(false);
+    m_list->setAlternatingRowColors(true);
+    m_list->setWordWrap(true);
+    m_list->setHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Quem"),
+                             QStringLiteral("Método"), QStringLiteral("Registro"),
+                             QStringLiteral("Alterações")});
+    m_list->header()->setStretchLastSection(true);
+    m_list->setColumnWidth(0, 140);
+    m_list->setColumnWidth(1, 90);
+    m_list->setColumnWidth(2, 100);
+    m_list->setColumnWidth(3, 200);
+}
+
+void HistoryWindow::refresh() {
+    load(0);
+}
+
+void HistoryWindow::loadOlder() {
+    if (m_oldest > 0) load(m_oldest);
+}
+
+void HistoryWindow::load(qint64 before) {
+    QString from, to;
+    if (m_period->isChecked()) {
+        if (m_to->date() < m_from->date()) {
+            m_services.showError(QStringLiteral("O fim do período é anterior ao início."));
+            return;
+        }
+        // The user's days, in the service's UTC instants: from midnight to the next midnight.
+        from = QDateTime(m_from->date(), QTime(0, 0)).toUTC().toString(Qt::ISODateWithMs);
+        to = QDateTime(m_to->date().addDays(1), QTime(0, 0)).toUTC().toString(Qt::ISODateWithMs);
+    }
+    if (!m_connection.Connected()) m_connection.SetConnected(true);
+    const protocol::Response r = m_connection.AppServer().call(
+        QStringLiteral("GetHistorico"), {m_branch->currentData().toString(), from, to,
+                                         before > 0 ? QString::number(before) : QString()});
+    if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
+    const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
+    const QVector<HistoryEntry> entries = decodeHistory(packet);
+    // Only now: a refused filter or a failed call leaves the list as it was.
+    if (before == 0) m_list->clear();
+    for (const HistoryEntry& e : entries) {
+        auto* item = new QTreeWidgetItem(m_list);
+        item->setText(0, e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
+        item->setText(1, e.who);
+        item->setText(2, e.refused ? e.method + QStringLiteral(" (recusado)") : e.method);
+        item->setText(3, e.record);
+        item->setText(4, e.changes.join(u'\n'));
+        item->setData(0, Qt::UserRole, e.number);
+        m_oldest = e.number;
+    }
+    // A full page means older rows may follow.
+    m_older->setEnabled(entries.size() >= rhserver::HistoryPageRows);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// "Histórico de alterações": the service's audit rows, newest first, filtered by branch and
+// period, each with who changed which record and which fields from what to what.
+
+#include "NetConnection.h"
+
+#include <QWidget>
+
+class DesktopServices;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QHBoxLayout;
+class QPushButton;
+class QTreeWidget;
+
+class HistoryWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit HistoryWindow(DesktopServices& services, QWidget* parent = nullptr);
+
+    // Reads the first page again with the filters as they are now.
+    void refresh();
+    // Adds the next page of older rows.
+    void loadOlder();
+
+private:
+    void createFilters();
+    void createList();
+    void load(qint64 before);
+
+    DesktopServices& m_services;
+    TNetConnection m_connection;
+    QHBoxLayout* m_filters = nullptr;
+    QComboBox* m_branch = nullptr;
+    QCheckBox* m_period = nullptr;
+    QDateEdit* m_from = nullptr;
+    QDateEdit* m_to = nullptr;
+    QPushButton* m_refresh = nullptr;
+    QPushButton* m_older = nullptr;
+    QTreeWidget* m_list = nullptr;
+    qint64 m_oldest = 0;
+};

@@ -1,0 +1,54 @@
+#include "AccessTokens.h"
+
+#include <QRegularExpression>
+
+namespace rhserver {
+
+QString roleName(Role role) {
+    return role == Role::Admin ? QStringLiteral("admin") : QStringLiteral("leitura");
+}
+
+bool parseTokenFile(const QString& text, QVector<AccessToken>* tokens, QString* error) {
+    tokens->clear();
+    static const QRegularExpression blanks(QStringLiteral("[ \t]+"));
+    static const QRegularExpression validName(QStringLiteral("^[A-Za-z0-9._@-]{1,60}$"));
+    const QString whole = text.trimmed();
+    if (!whole.isEmpty() && !whole.contains(QRegularExpression(QStringLiteral("\\s")))) {
+        tokens->push_back({QStringLiteral("admin"), Role::Admin, whole});
+        return true;
+    }
+    const QStringList lines = text.split(u'\n');
+    for (int n = 0; n < lines.size(); ++n) {
+        const QString line = lines[n].trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+        const auto wrong = [&](const QString& why) {
+            *error = QStringLiteral("linha %1 do arquivo de token: %2").arg(n + 1).arg(why);
+            return false;
+        };
+        if (words.size() != 3) return wrong(QStringLiteral("cada linha deve ter NOME PAPEL TOKEN"));
+        if (!validName.match(words[0]).hasMatch())
+            return wrong(QStringLiteral("o nome deve ter até 60 letras, números ou . _ @ -"));
+        Role role;
+        if (words[1] == QLatin1String("admin"))
+            role = Role::Admin;
+        else if (words[1] == QLatin1String("leitura"))
+            role = Role::Reader;
+        else
+            return wrong(QStringLiteral("o papel deve ser admin ou leitura, não %1").arg(words[1]));
+        for (const AccessToken& t : *tokens) {
+            if (t.name == words[0])
+                return wrong(QStringLiteral("o nome %1 já foi usado").arg(words[0]));
+            if (t.secret == words[2])
+                return wrong(QStringLiteral("o token repete o de %1").arg(t.name));
+        }
+        tokens->push_back({words[0], role, words[2]});
+    }
+    if (tokens->isEmpty()) {
+        *error = QStringLiteral("o arquivo de token não tem nenhum token");
+        return false;
+    }
+    return true;
+}
+
+} // namespace rhserver

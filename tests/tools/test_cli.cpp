@@ -1,0 +1,134 @@
+// Every program's command line as scripts and users meet it: help and version succeed, and a
+// bad option, an unreachable server or a database that cannot be opened end the program with
+// one line on stderr and a non-zero status, promptly.
+
+#include "ServerHarness.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace testing_rh;
+
+namespace {
+
+enum class Outcome { Succeeds, FailsWithOneLine };
+
+struct CliCase {
+    const char* program;
+    QStringList args;
+    Outcome outcome;
+    const char* says; // on stdout when it succeeds, on stderr when it fails
+};
+
+QString programPath(const char* name) {
+    const QString n = QString::fromLatin1(name);
+    if (n == QLatin1String("rh")) return QStringLiteral(RH_PATH);
+    if (n == QLatin1String("rhserver")) return QStringLiteral(RHSERVER_PATH);
+    if (n == QLatin1String("rhcall")) return QStringLiteral(RHCALL_PATH);
+    return QStringLiteral(RHSCREENS_PATH);
+}
+
+// A port on loopback where nothing listens: bound and closed again.
+quint16 closedPort() {
+    ensureApplication();
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.program << ' ' << c.args.join(u' ').toStdString();
+}
+
+class Cli : public ::testing::TestWithParam<CliCase> {};
+
+TEST_P(Cli, AnswersOrFailsWithOneLine) {
+    const CliCase& c = GetParam();
+    // Stand-ins in the table, made here: a QCoreApplication exists only once tests run.
+    QStringList args = c.args;
+    for (QString& a : args) {
+        a.replace(QLatin1String("{nowhere}"), QStringLiteral("127.0.0.1:%1").arg(closedPort()));
+        a.replace(QLatin1String("{dead-postgres}"),
+                  QStringLiteral("postgresql://rh@127.0.0.1:%1/rh").arg(closedPort()));
+    }
+    QProcess p;
+    // A desktop session has a runtime folder; without one Qt warns on stderr before we speak.
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    p.setProcessEnvironment(env);
+    p.start(programPath(c.program), args);
+    ASSERT_TRUE(p.waitForStarted());
+    // Generous bound: the programs' own connect timeouts are a few seconds.
+    ASSERT_TRUE(p.waitForFinished(60000)) << "did not end";
+    ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "crashed";
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (c.outcome == Outcome::Succeeds) {
+        EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+        EXPECT_TRUE(out.contains(QString::fromUtf8(c.says))) << out.toStdString();
+        return;
+    }
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+    ASSERT_TRUE(err.endsWith(u'\n')) << err.toStdString();
+    EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith(QString::fromLatin1(c.program) + QStringLiteral(": ")))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QString::fromUtf8(c.says))) << err.toStdString();
+}
+
+const char* const nowhere = "{nowhere}";
+const char* const missingDb = "sqlite:/nonexistent-folder/rh.db";
+const char* const deadPostgres = "{dead-postgres}";
+
+using O = Outcome;
+INSTANTIATE_TEST_SUITE_P(
+    Programs, Cli,
+    ::testing::Values(
+        CliCase{"rh", {"--help"}, O::Succeeds, "Uso: rh"},
+        CliCase{"rh", {"--version"}, O::Succeeds, "rh " RH_VERSION},
+        CliCase{"rh", {"--sem-isso"}, O::FailsWithOneLine, "rh --ajuda"},
+        CliCase{"rh", {"--server", nowhere, "--db", missingDb}, O::FailsWithOneLine, "conectar"},
+        CliCase{"rh", {"--db", missingDb}, O::FailsWithOneLine, "banco de dados"},
+        CliCase{"rhserver", {"--help"}, O::Succeeds, "Uso: rhserver"},
+        CliCase{"rhserver", {"--version"}, O::Succeeds, "rhserver 0."},
+        CliCase{"rhserver", {"--sem-isso"}, O::FailsWithOneLine, "rhserver --help"},
+        CliCase{"rhserver", {}, O::FailsWithOneLine, "--db"},
+        CliCase{"rhserver",
+                {"--listen", "127.0.0.1:0", "--db", missingDb},
+                O::FailsWithOneLine,
+                "rhserver --init"},
+        CliCase{"rhserver",
+                {"--listen", "127.0.0.1:0", "--db", deadPostgres},
+                O::FailsWithOneLine,
+                "Não foi possível abrir o banco de dados"},
+        CliCase{"rhserver",
+                {"--db", missingDb, "--backup", "/tmp/x"},
+                O::FailsWithOneLine,
+                "rhserver --init"},
+        CliCase{"rhserver",
+                {"--db", deadPostgres, "--backup", "/tmp/x"},
+                O::FailsWithOneLine,
+                "pg_dump"},
+        CliCase{"rhcall", {"--help"}, O::Succeeds, "Uso: rhcall"},
+        CliCase{"rhcall", {"--version"}, O::Succeeds, "rhcall " RH_VERSION},
+        CliCase{"rhcall", {"--sem-isso", "ping"}, O::FailsWithOneLine, "rhcall --help"},
+        CliCase{"rhcall",
+                {"--server", nowhere, "GetGeral", "1"},
+                O::FailsWithOneLine,
+                "rhserver está no ar"},
+        CliCase{"rhscreens", {"--help"}, O::Succeeds, "Uso: rhscreens"},
+        CliCase{"rhscreens", {"--version"}, O::Succeeds, "rhscreens " RH_VERSION},
+        CliCase{"rhscreens", {"--sem-isso"}, O::FailsWithOneLine, "rhscreens --help"}),
+    [](const ::testing::TestParamInfo<CliCase>& info) {
+        return std::string(info.param.program) + "_" + std::to_string(info.index);
+    });
+
+} // namespace
