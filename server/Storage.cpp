@@ -265,6 +265,8 @@ QSqlQuery& Storage::query(const char* sql) {
     auto it = m_queries.find(sql);
     if (it == m_queries.end()) {
         QSqlQuery q(m_db);
+        // Rows are read once, in order: the driver need not keep them for moving back.
+        q.setForwardOnly(true);
         if (!q.prepare(QString::fromUtf8(sql)))
             fail(QStringLiteral("preparar a consulta"), q.lastError().text());
         it = m_queries.insert(sql, std::move(q));
