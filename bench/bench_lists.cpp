@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
+#include <functional>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -78,10 +79,13 @@ bool fillPositions(const QString& path, int total) {
     return ok;
 }
 
-// Opens the screen on its questionnaire page with the questionnaire whose list is of positions.
-TfrmParametros* openPositionList(MainWindow& window) {
+// Opens the screen on its questionnaire page with the questionnaire whose list is of positions;
+// opened, if given, is called once the screen shows its first page.
+TfrmParametros* openPositionList(MainWindow& window, const std::function<void()>& opened = {}) {
     window.parametersAction()->trigger();
     window.mdiArea()->subWindowList().first()->resize(760, 560);
+    QCoreApplication::processEvents();
+    if (opened) opened();
     TfrmParametros* form = Cli_zol00900::frmParametros;
     form->mnuQuestionario->trigger();
     const protocol::DataPacket p = form->cdsInspecao.Data();
@@ -265,12 +269,17 @@ int main(int argc, char** argv) {
     int status = 0;
     if (memory) {
         const double idle = residentMb(), idleHeld = mallocHeldMb();
-        TfrmParametros* form = openPositionList(window);
+        double screen = 0, screenHeld = 0;
+        TfrmParametros* form = openPositionList(window, [&] {
+            screen = residentMb();
+            screenHeld = mallocHeldMb();
+        });
         const int rows = form->cdsCargo.RecordCount();
         QCoreApplication::processEvents();
         printf("memory_idle_mb %.1f\nmemory_list_mb %.1f\nmemory_idle_malloc_mb %.1f\n"
-               "memory_list_malloc_mb %.1f\nmemory_list_rows %d\n",
-               idle, residentMb(), idleHeld, mallocHeldMb(), rows);
+               "memory_list_malloc_mb %.1f\nmemory_screen_mb %.1f\n"
+               "memory_screen_malloc_mb %.1f\nmemory_list_rows %d\n",
+               idle, residentMb(), idleHeld, mallocHeldMb(), screen, screenHeld, rows);
         status = rows == 50000 && desktop.services.shownErrors.isEmpty() ? 0 : 1;
     } else {
         status = invert(window, desktop, server->port(), rounds);
