@@ -5,6 +5,7 @@
 
 #include "ServerHarness.h"
 
+#include "server/ReplyCache.h"
 #include "server/Schema.h"
 #include "server/Storage.h"
 
@@ -12,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -243,6 +245,45 @@ TEST_F(PostgresCache, AWorkerThatReconnectsDropsWhatItKept) {
     const protocol::DataPacket p = packetOf(r);
     ASSERT_EQ(p.rows.size(), 1);
     EXPECT_EQ(p.rows[0][p.indexOf(QStringLiteral("VRCESTABAS"))].toDouble(), before + 7);
+}
+
+// What one worker keeps stays bounded whatever the arguments, and an accepted write anywhere in
+// the process empties it.
+TEST(ReplyCacheBounds, KeepsAtMostItsLimitsAndDropsAllAfterAWrite) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+    rhserver::Storage storage(*rhserver::DbAddress::parse(url, &error));
+    ASSERT_TRUE(storage.open(&error)) << error.toStdString();
+    rhserver::ReplyCache cache(storage);
+    ASSERT_TRUE(cache.validate());
+
+    const std::string small(100, 'x');
+    for (size_t i = 0; i < rhserver::ReplyCache::MaxEntries + 10; ++i) {
+        cache.store("GetCargo\n[\"" + std::to_string(i) + "\"]", small);
+        ASSERT_LE(cache.size(), rhserver::ReplyCache::MaxEntries);
+    }
+    EXPECT_GT(cache.size(), 0u);
+    const std::string kept =
+        "GetCargo\n[\"" + std::to_string(rhserver::ReplyCache::MaxEntries + 9) + "\"]";
+    ASSERT_NE(cache.find(kept), nullptr);
+    EXPECT_EQ(*cache.find(kept), small);
+
+    // A reply larger than a quarter of the budget is answered but not kept; bytes are bounded.
+    cache.store("GetCargo\n[\"big\"]", std::string(rhserver::ReplyCache::MaxBytes / 4 + 1, 'y'));
+    EXPECT_EQ(cache.find("GetCargo\n[\"big\"]"), nullptr);
+    const std::string large(rhserver::ReplyCache::MaxBytes / 5, 'z');
+    for (int i = 0; i < 12; ++i)
+        cache.store("GetDepto\n[\"" + std::to_string(i) + "\"]", large);
+    EXPECT_LE(cache.size(), size_t(5));
+
+    ASSERT_TRUE(cache.validate());
+    EXPECT_GT(cache.size(), 0u); // nothing changed: what was kept stays
+    rhserver::ReplyCache::writeCommitted();
+    ASSERT_TRUE(cache.validate());
+    EXPECT_EQ(cache.size(), 0u);
 }
 
 } // namespace
