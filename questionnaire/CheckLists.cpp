@@ -8,6 +8,7 @@
 #include "Exceptions.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProgressDialog>
 
 using namespace questionnaire;
@@ -16,6 +17,8 @@ namespace {
 
 // From this many rows an inversion shows how far it has got.
 constexpr int ProgressFromRows = 100;
+// How often a running inversion brings its progress and the windows up to date.
+constexpr qint64 ProgressEveryMs = 40;
 
 // Re-attaches a detached grid, however the walk over its record set ends.
 class DetachedGrid {
@@ -207,11 +210,16 @@ void TfrmParametros::invertCheckList(TDBGrid* grid, TClientDataSet& set,
         progress->show();
     }
     int done = 0;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
     while (!set.Eof()) {
         click(tick);
         set.Next();
-        if (progress) {
-            ++done;
+        ++done;
+        // Shown after the first row, then a few times a second and at the last: drawing the
+        // dialog and the windows after every row cost more than the row's three calls.
+        if (progress && (done == 1 || set.Eof() || sinceShown.elapsed() >= ProgressEveryMs)) {
+            sinceShown.restart();
             progress->setLabelText(
                 QStringLiteral("Invertendo as marcas: %1 de %2").arg(done).arg(total));
             progress->setValue(done);

@@ -11,7 +11,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   clang \
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libqt6sql6-psql \
   libqt6opengl6-dev libgl-dev \
-  libsimdjson-dev libgtest-dev libsqlite3-dev \
+  libsimdjson-dev libgtest-dev libsqlite3-dev libpq-dev \
   postgresql \
   fonts-dejavu-core xauth \
   qt6-translations-l10n

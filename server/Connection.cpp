@@ -115,7 +115,9 @@ void Connection::process() {
         std::optional<QByteArray> line = m_reader.takeLine();
         if (!line) {
             if (m_socket->bytesAvailable() <= 0) return;
-            m_reader.append(m_socket->read(ReadPiece));
+            // No more than is there: a buffer of the whole piece would be mapped and unmapped by
+            // the system allocator on every request.
+            m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
             continue;
         }
         if (line->trimmed().isEmpty()) continue;

@@ -242,15 +242,21 @@ public:
     // refused: the row only records a call the session's role did not allow.
     void write(std::string_view method, const std::function<bool()>& body, bool refused = false) {
         s.begin();
+        bool committing = false;
         try {
             if (!body()) {
                 s.rollback();
                 return;
             }
             audit(method, refused);
+            s.announceChange();
+            committing = true;
             s.commit();
+            ReplyCache::writeCommitted();
         } catch (...) {
             s.rollback();
+            // A failed commit may still have reached the disk: kept replies are not trusted.
+            if (committing) ReplyCache::writeCommitted();
             throw;
         }
     }
@@ -599,9 +605,20 @@ std::string ParamService::call(const SessionInfo& session, const MethodSpec& met
                                std::string_view paramsJson) {
     m_storage.heal();
     Methods m(m_storage, session, paramsJson);
-    std::string result = static_cast<const MethodEntry&>(method).handler(m, method.name, args);
-    // A write answers true once done; its caller drops the result.
-    return method.writes ? std::string("true") : result;
+    const auto& entry = static_cast<const MethodEntry&>(method);
+    if (method.writes) {
+        // A write answers true once done; its caller drops the result.
+        entry.handler(m, method.name, args);
+        return "true";
+    }
+    const ReplyCache::Scope scope = ReplyCache::scopeOf(method.name);
+    if (scope == ReplyCache::Scope::None || !m_cache.validate())
+        return entry.handler(m, method.name, args);
+    std::string key = ReplyCache::key(method.name, paramsJson, scope, session.branch);
+    if (const std::string* kept = m_cache.find(key)) return *kept;
+    std::string result = entry.handler(m, method.name, args);
+    m_cache.store(std::move(key), result);
+    return result;
 }
 
 } // namespace rhserver

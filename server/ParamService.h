@@ -3,6 +3,7 @@
 // over one storage connection. Arguments arrive checked for number and kind; every result is
 // JSON text, and every failure a ServiceError.
 
+#include "ReplyCache.h"
 #include "Storage.h"
 
 #include "protocol/Rpc.h"
@@ -35,7 +36,8 @@ const MethodSpec* findMethod(std::string_view name);
 class ParamService {
 public:
     explicit ParamService(Storage& storage)
-        : m_storage(storage) {}
+        : m_storage(storage)
+        , m_cache(storage) {}
 
     // paramsJson is the arguments as applied, written again from what was parsed, for the audit.
     std::string call(const SessionInfo& session, const MethodSpec& method,
@@ -51,6 +53,7 @@ public:
 
 private:
     Storage& m_storage;
+    ReplyCache m_cache;
 };
 
 } // namespace rhserver

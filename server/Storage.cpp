@@ -6,15 +6,31 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
 #include <atomic>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace rhserver {
 
 namespace {
 // How long a write waits for another writer's lock on an SQLite file.
 constexpr int BusyTimeoutMs = 10000;
+// The PostgreSQL channel on which a committed write is announced to every rhserver.
+constexpr const char* ChangeChannel = "rh_dados";
+
+// The driver's own handle of the connection, or null when it is of another kind. Qt names the
+// type as the library declares it: "sqlite3*", and "pg_conn*" for libpq's PGconn.
+template <typename T> T* nativeHandle(const QSqlDatabase& db, const char* typeName) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || qstrcmp(v.typeName(), typeName) != 0) return nullptr;
+    return *static_cast<T* const*>(v.constData());
+}
+PGconn* postgresHandle(const QSqlDatabase& db) {
+    return nativeHandle<PGconn>(db, "pg_conn*");
+}
 } // namespace
 
 using protocol::FieldSpec;
@@ -65,8 +81,7 @@ Storage::Storage(DbAddress address)
 }
 
 Storage::~Storage() {
-    m_queries.clear();
-    if (m_db.isValid()) m_db.close();
+    disconnect();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
 }
@@ -114,6 +129,10 @@ bool Storage::open(QString* error, bool create) {
 }
 
 bool Storage::connect(QString* error) {
+    ++m_connections;
+    m_seenVersion = -1;
+    m_listening = false;
+    m_notified = false;
     if (!m_db.open()) {
         *error = QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
                      .arg(m_address.display(), m_db.lastError().text());
@@ -149,13 +168,86 @@ bool Storage::heal() {
         }
     }
     // Prepared statements belong to the lost connection.
-    m_queries.clear();
-    m_db.close();
+    disconnect();
     QString error;
     if (!connect(&error)) fail(QStringLiteral("reabrir a conexão"), error);
     m_suspect = false;
     logLine(QStringLiteral("conexão com o banco de dados %1 reaberta").arg(m_address.display()));
     return true;
+}
+
+void Storage::disconnect() {
+    m_queries.clear();
+    sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
+    m_dataVersion = nullptr;
+    if (m_db.isValid()) m_db.close();
+}
+
+std::optional<bool> Storage::changedElsewhere() {
+    return m_address.engine == Engine::SQLite ? changedInFile() : notified();
+}
+
+std::optional<bool> Storage::changedInFile() {
+    sqlite3* handle = nativeHandle<sqlite3>(m_db, "sqlite3*");
+    if (!handle) return std::nullopt;
+    if (!m_dataVersion &&
+        sqlite3_prepare_v2(handle, "PRAGMA data_version", -1, &m_dataVersion, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    // Differs from the last reading when another connection, of this process or another, has
+    // committed in between; this connection's own writes are counted by the caller.
+    const int status = sqlite3_step(m_dataVersion);
+    const qint64 version = status == SQLITE_ROW ? sqlite3_column_int64(m_dataVersion, 0) : -1;
+    sqlite3_reset(m_dataVersion);
+    if (status != SQLITE_ROW) {
+        m_suspect = true;
+        return std::nullopt;
+    }
+    const bool changed = version != m_seenVersion;
+    m_seenVersion = version;
+    return changed;
+}
+
+std::optional<bool> Storage::notified() {
+    PGconn* connection = postgresHandle(m_db);
+    if (!connection) return std::nullopt;
+    bool changed = m_notified;
+    if (!m_listening) {
+        try {
+            execDirect(QStringLiteral("LISTEN ") + QLatin1String(ChangeChannel));
+        } catch (const ServiceError&) {
+            return std::nullopt;
+        }
+        m_listening = true;
+        changed = true; // what happened before listening is unknown
+    }
+    // A commit signals its listeners before it returns, and a listening backend sends what it
+    // was signalled before it answers its next command: after this round trip, every
+    // notification of a write acknowledged before this call is in hand.
+    PGresult* result = PQexec(connection, "");
+    const bool answered = PQresultStatus(result) == PGRES_EMPTY_QUERY;
+    PQclear(result);
+    if (!answered) {
+        m_suspect = true;
+        return std::nullopt;
+    }
+    while (PGnotify* n = PQnotifies(connection)) {
+        changed = true;
+        PQfreemem(n);
+    }
+    m_notified = false;
+    return changed;
+}
+
+void Storage::announceChange() {
+    if (m_address.engine != Engine::PostgreSQL) return;
+    execDirect(QStringLiteral("NOTIFY ") + QLatin1String(ChangeChannel));
+    // Notifications read with this command's answer are kept for the next look, so a worker that
+    // only writes does not pile them up in the driver.
+    if (PGconn* connection = postgresHandle(m_db))
+        while (PGnotify* n = PQnotifies(connection)) {
+            m_notified = true;
+            PQfreemem(n);
+        }
 }
 
 void Storage::checkWritable() {
@@ -178,6 +270,8 @@ QSqlQuery& Storage::query(const char* sql) {
     auto it = m_queries.find(sql);
     if (it == m_queries.end()) {
         QSqlQuery q(m_db);
+        // Rows are read once, in order: the driver need not keep them for moving back.
+        q.setForwardOnly(true);
         if (!q.prepare(QString::fromUtf8(sql)))
             fail(QStringLiteral("preparar a consulta"), q.lastError().text());
         it = m_queries.insert(sql, std::move(q));

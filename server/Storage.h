@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <optional>
 
+struct sqlite3_stmt;
+
 namespace rhserver {
 
 enum class Engine { SQLite, PostgreSQL };
@@ -61,6 +63,16 @@ public:
     void begin();
     void commit();
     void rollback();
+    // Whether another connection may have changed the data since the last call: SQLite's
+    // data_version, or a notification on PostgreSQL after a round trip (so that one sent by a
+    // commit that ended before this call has arrived). The first call after (re)connecting says
+    // yes. Nothing when it cannot be told now; the connection is then suspect.
+    std::optional<bool> changedElsewhere();
+    // Within a write transaction: tells the other connections once it commits (PostgreSQL).
+    void announceChange();
+    // Counts the connections opened: a new one shares nothing with what the old one saw.
+    quint64 connectionCount() const { return m_connections; }
+
     // " FOR UPDATE" where the engine locks rows that way.
     const char* lockSuffix() const;
 
@@ -75,6 +87,9 @@ public:
 
 private:
     bool connect(QString* error);
+    void disconnect();
+    std::optional<bool> changedInFile();
+    std::optional<bool> notified();
 
     DbAddress m_address;
     bool m_suspect = false; // a call failed since the connection last answered
@@ -82,6 +97,11 @@ private:
     QSqlDatabase m_db;
     QHash<const char*, QSqlQuery> m_queries;
     QString m_lastFailure;
+    quint64 m_connections = 0;
+    sqlite3_stmt* m_dataVersion = nullptr; // PRAGMA data_version on this connection
+    qint64 m_seenVersion = -1;
+    bool m_listening = false; // LISTEN issued on this connection
+    bool m_notified = false;  // a notification came while the cache was not looking
 };
 
 } // namespace rhserver

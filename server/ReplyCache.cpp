@@ -1,0 +1,67 @@
+#include "ReplyCache.h"
+
+#include "Storage.h"
+
+namespace rhserver {
+
+std::atomic<quint64> ReplyCache::s_writes{0};
+
+ReplyCache::Scope ReplyCache::scopeOf(std::string_view method) {
+    // Only methods whose reply is a function of the stored data and the arguments; the
+    // questionnaire lists also carry the flags of the session's branch.
+    if (method == "GetGeral" || method == "GetFilial" || method == "GetConvMed")
+        return Scope::Shared;
+    if (method == "GetInspecao" || method == "GetCargo" || method == "GetDepto")
+        return Scope::PerBranch;
+    return Scope::None;
+}
+
+std::string ReplyCache::key(std::string_view method, std::string_view argsJson, Scope scope,
+                            const QString& branch) {
+    // The arguments are JSON, which never holds a raw newline: the parts cannot run together.
+    std::string k;
+    k.reserve(method.size() + argsJson.size() + 8);
+    k.append(method).append(1, '\n').append(argsJson);
+    if (scope == Scope::PerBranch) k.append(1, '\n').append(branch.toStdString());
+    return k;
+}
+
+bool ReplyCache::validate() {
+    // Read before the database is asked and before the reply is made: a write that commits in
+    // between is seen on the next call, and its reply is dropped then.
+    const quint64 writes = s_writes.load();
+    if (m_connection != m_storage.connectionCount()) {
+        clear();
+        m_connection = m_storage.connectionCount();
+    }
+    if (writes != m_writesSeen) {
+        clear();
+        m_writesSeen = writes;
+    }
+    const std::optional<bool> changed = m_storage.changedElsewhere();
+    if (!changed || *changed) clear();
+    if (!changed) {
+        m_writesSeen = ~quint64(0); // start over once the database answers again
+        return false;
+    }
+    return true;
+}
+
+const std::string* ReplyCache::find(const std::string& key) const {
+    const auto it = m_replies.find(key);
+    return it == m_replies.end() ? nullptr : &it->second;
+}
+
+void ReplyCache::store(std::string key, const std::string& reply) {
+    const size_t cost = key.size() + reply.size();
+    if (cost > MaxBytes / 4) return;
+    if (m_bytes + cost > MaxBytes || m_replies.size() >= MaxEntries) clear();
+    if (m_replies.try_emplace(std::move(key), reply).second) m_bytes += cost;
+}
+
+void ReplyCache::clear() {
+    m_replies.clear();
+    m_bytes = 0;
+}
+
+} // namespace rhserver

@@ -1,0 +1,54 @@
+#pragma once
+// Replies of read methods kept by one worker and dropped whenever the stored data may have
+// changed: after every write committed by this process, when another connection has committed
+// (SQLite's data_version, a PostgreSQL notification sent in the writer's transaction), and when
+// the worker's database connection was opened again or cannot be asked.
+
+#include <QString>
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace rhserver {
+
+class Storage;
+
+class ReplyCache {
+public:
+    // Whether a method's reply may be kept, and whether it depends on the session's branch.
+    enum class Scope { None, Shared, PerBranch };
+    static Scope scopeOf(std::string_view method);
+    // The key of a call: the method, its arguments as applied and, where it matters, the branch.
+    static std::string key(std::string_view method, std::string_view argsJson, Scope scope,
+                           const QString& branch);
+
+    explicit ReplyCache(Storage& storage)
+        : m_storage(storage) {}
+
+    // Before each read that may be served from here: drops every reply that may be stale. False
+    // when that cannot be told now; the call is then answered from the database and not kept.
+    bool validate();
+    const std::string* find(const std::string& key) const;
+    void store(std::string key, const std::string& reply);
+    size_t size() const { return m_replies.size(); }
+
+    // After a write of this process committed (or may have): every worker's replies are stale.
+    static void writeCommitted() { s_writes.fetch_add(1); }
+
+    // One worker keeps at most this much; past it the cache starts over.
+    static constexpr size_t MaxBytes = 32u << 20;
+    static constexpr size_t MaxEntries = 4096;
+
+private:
+    void clear();
+
+    static std::atomic<quint64> s_writes;
+    Storage& m_storage;
+    std::unordered_map<std::string, std::string> m_replies;
+    size_t m_bytes = 0;
+    quint64 m_writesSeen = ~quint64(0);
+    quint64 m_connection = 0;
+};
+
+} // namespace rhserver

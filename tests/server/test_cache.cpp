@@ -1,0 +1,289 @@
+// Replies kept by the workers are never stale: two rhserver processes (two workers each) on one
+// database, and every read made after a write was acknowledged, through either process and
+// however often it was read before, shows that write; a refused write changes nothing read. The
+// same cases run on SQLite and on PostgreSQL.
+
+#include "ServerHarness.h"
+
+#include "server/ReplyCache.h"
+#include "server/Schema.h"
+#include "server/Storage.h"
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace testing_rh;
+using protocol::Delta;
+using protocol::DeltaChange;
+using protocol::Response;
+namespace ErrorCode = protocol::ErrorCode;
+
+namespace {
+
+const QString One = QStringLiteral("1");
+
+double cesta(LineClient& c) {
+    const protocol::DataPacket p = packetOf(c.call(QStringLiteral("GetGeral"), {One}));
+    const int field = p.indexOf(QStringLiteral("VRCESTABAS"));
+    return p.rows.isEmpty() || field < 0 ? -1 : p.rows[0][field].toDouble();
+}
+
+Delta cestaDelta(double from, double to) {
+    Delta d;
+    d.fields = {{QStringLiteral("CDPARAMRH"), protocol::FieldType::String, 1},
+                {QStringLiteral("VRCESTABAS"), protocol::FieldType::Float, 0}};
+    d.changes.push_back({DeltaChange::Op::Update, {One, from}, {One, to}});
+    return d;
+}
+
+double tolerance(LineClient& c, const QString& branch) {
+    const protocol::DataPacket p = packetOf(c.call(QStringLiteral("GetFilial"), {branch}));
+    const int field = p.indexOf(QStringLiteral("VRTOLEAPON"));
+    return p.rows.isEmpty() || field < 0 ? -1 : p.rows[0][field].toDouble();
+}
+
+// The flag of one position in the session branch's list of a questionnaire.
+QString positionFlag(LineClient& c, const QString& inspecao, const QString& cargo) {
+    const protocol::DataPacket p = packetOf(c.call(QStringLiteral("GetCargo"), {inspecao}));
+    const int index = column(p, QStringLiteral("CDCARGO")).indexOf(cargo);
+    return index < 0 ? QString() : column(p, QStringLiteral("IDCHECK"))[index];
+}
+
+// Whether the questionnaire list of the session's branch says the questionnaire has positions.
+QString questionnaireFlag(LineClient& c, const QString& inspecao) {
+    const protocol::DataPacket p = packetOf(c.call(QStringLiteral("GetInspecao"), {One}));
+    const int index = column(p, QStringLiteral("CDINSPECAO")).indexOf(inspecao);
+    return index < 0 ? QString() : column(p, QStringLiteral("IDCARG"))[index];
+}
+
+struct Clients {
+    LineClient writer;     // first process, branch 0001
+    LineClient sameServer; // first process, branch 0001
+    LineClient other;      // second process, branch 0001
+    LineClient otherAgain; // second process, branch 0001 (its other worker)
+    LineClient elsewhere;  // second process, branch 0004
+
+    Clients(quint16 first, quint16 second)
+        : writer(first)
+        , sameServer(first)
+        , other(second)
+        , otherAgain(second)
+        , elsewhere(second) {}
+    std::vector<LineClient*> readers() { return {&writer, &sameServer, &other, &otherAgain}; }
+};
+
+// Everything below runs on the two servers; writeOutside changes VRCESTABAS without any server,
+// or is empty where that cannot be seen.
+void checkFreshness(ServerProcess& first, ServerProcess& second,
+                    const std::function<void(double)>& writeOutside) {
+    ASSERT_TRUE(first.start({QStringLiteral("--workers"), QStringLiteral("2")}))
+        << first.log().toStdString();
+    ASSERT_TRUE(second.start({QStringLiteral("--workers"), QStringLiteral("2")}))
+        << second.log().toStdString();
+    Clients c(first.port(), second.port());
+    for (LineClient* r : c.readers())
+        ASSERT_TRUE(r->open().ok);
+    ASSERT_TRUE(c.elsewhere.open(QStringLiteral("0004")).ok);
+
+    // Each value is read twice by everyone first, so that every worker holds the reply.
+    double current = cesta(c.writer);
+    for (const double next : {101.5, 202.25, 303.0}) {
+        for (int twice = 0; twice < 2; ++twice)
+            for (LineClient* r : c.readers())
+                ASSERT_EQ(cesta(*r), current);
+        const Response w = c.writer.call(QStringLiteral("SetGeral"), {cestaDelta(current, next)});
+        ASSERT_TRUE(w.ok) << w.errorMessage.toStdString();
+        current = next;
+        for (LineClient* r : c.readers())
+            EXPECT_EQ(cesta(*r), current) << "a reply older than an acknowledged write";
+    }
+
+    // A refused write (its old value is not the stored one) leaves every reply as it was.
+    const Response refused =
+        c.other.call(QStringLiteral("SetGeral"), {cestaDelta(current + 1, 999.0)});
+    EXPECT_EQ(refused.errorCode, ErrorCode::Conflict);
+    for (LineClient* r : c.readers())
+        EXPECT_EQ(cesta(*r), current);
+    // A write through the second process is seen by the first as well.
+    ASSERT_TRUE(c.otherAgain.call(QStringLiteral("SetGeral"), {cestaDelta(current, 404.0)}).ok);
+    current = 404.0;
+    for (LineClient* r : c.readers())
+        EXPECT_EQ(cesta(*r), current);
+
+    // Replies that depend on the arguments: another branch's record keeps its own reply.
+    const double toleranceOf2 = tolerance(c.other, QStringLiteral("0002"));
+    EXPECT_EQ(tolerance(c.other, QStringLiteral("0001")), 10.0);
+    Delta filial;
+    filial.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
+                     {QStringLiteral("VRTOLEAPON"), protocol::FieldType::Float, 0}};
+    filial.changes.push_back(
+        {DeltaChange::Op::Update, {QStringLiteral("0001"), 10.0}, {QStringLiteral("0001"), 12.5}});
+    ASSERT_TRUE(c.writer.call(QStringLiteral("SetFilial"), {filial}).ok);
+    EXPECT_EQ(tolerance(c.other, QStringLiteral("0001")), 12.5);
+    EXPECT_EQ(tolerance(c.other, QStringLiteral("0002")), toleranceOf2);
+
+    // Replies that depend on the session's branch: a tie of branch 0004 shows in 0004's lists
+    // only, and its removal as well.
+    const QString insp = QStringLiteral("01001"), cargo = QStringLiteral("0003");
+    struct Expected {
+        const char* method;
+        QString branch0001, branch0004;
+    };
+    const Expected steps[] = {{nullptr, QStringLiteral("N"), QStringLiteral("N")},
+                              {"SetInsCarg", QStringLiteral("N"), QStringLiteral("S")},
+                              {"SetDelCarg", QStringLiteral("N"), QStringLiteral("N")}};
+    for (const Expected& step : steps) {
+        if (step.method) {
+            ASSERT_TRUE(
+                c.writer
+                    .call(QString::fromLatin1(step.method), {QStringLiteral("0004"), insp, cargo})
+                    .ok);
+        }
+        for (int twice = 0; twice < 2; ++twice) {
+            EXPECT_EQ(positionFlag(c.other, insp, cargo), step.branch0001) << step.method;
+            EXPECT_EQ(positionFlag(c.elsewhere, insp, cargo), step.branch0004) << step.method;
+            EXPECT_EQ(questionnaireFlag(c.other, insp), QStringLiteral("S")) << step.method;
+            EXPECT_EQ(questionnaireFlag(c.elsewhere, insp), step.branch0004) << step.method;
+        }
+    }
+
+    if (writeOutside) {
+        writeOutside(505.0);
+        for (LineClient* r : c.readers())
+            EXPECT_EQ(cesta(*r), 505.0) << "a write made without the servers";
+    }
+}
+
+TEST(ReplyCache, TwoServersOnOneSqliteFileNeverAnswerStale) {
+    ServerProcess first, second;
+    QString out;
+    ASSERT_TRUE(first.initDemo(&out)) << out.toStdString();
+    second.shareDatabase(first.dbPath());
+    const QString path = first.dbPath();
+    checkFreshness(first, second, [path](double value) {
+        ensureApplication();
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("outside"));
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            ASSERT_TRUE(db.open());
+            QSqlQuery q(db);
+            ASSERT_TRUE(q.exec(QStringLiteral("UPDATE PARAMRH SET VRCESTABAS = %1").arg(value)))
+                << q.lastError().text().toStdString();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("outside"));
+    });
+}
+
+class PostgresCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        url = qEnvironmentVariable("RH_TEST_PG");
+        if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+        ensureApplication();
+        QString error;
+        const auto address = rhserver::DbAddress::parse(url, &error);
+        ASSERT_TRUE(address) << error.toStdString();
+        {
+            rhserver::Storage reset(*address);
+            ASSERT_TRUE(reset.open(&error)) << error.toStdString();
+            for (const char* table : {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO",
+                                      "PARAMFILIAL", "PARAMRH", "CODPICT", "INSPECAO", "DEPTO",
+                                      "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
+                reset.execDirect(
+                    QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
+        }
+        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+        first.useDatabase(url);
+        second.useDatabase(url);
+    }
+
+    QString url;
+    ServerProcess first, second;
+};
+
+TEST_F(PostgresCache, TwoServersOnOneDatabaseNeverAnswerStale) {
+    checkFreshness(first, second, {});
+}
+
+// A worker whose database connection was cut and opened again keeps nothing it read before.
+TEST_F(PostgresCache, AWorkerThatReconnectsDropsWhatItKept) {
+    ASSERT_TRUE(first.start()) << first.log().toStdString();
+    ASSERT_TRUE(second.start({QStringLiteral("--workers"), QStringLiteral("1")}))
+        << second.log().toStdString();
+    LineClient writer(first.port()), reader(second.port());
+    ASSERT_TRUE(writer.open().ok);
+    ASSERT_TRUE(reader.open().ok);
+    const double before = cesta(reader);
+    ASSERT_EQ(cesta(reader), before);
+
+    QString error;
+    const auto address = rhserver::DbAddress::parse(url, &error);
+    rhserver::Storage admin(*address);
+    ASSERT_TRUE(admin.open(&error)) << error.toStdString();
+    QSqlQuery cut(admin.db());
+    ASSERT_TRUE(cut.exec(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM "
+                                        "pg_stat_activity WHERE application_name = 'rhserver-%1'")
+                             .arg(second.pid())));
+    ASSERT_TRUE(cut.next());
+    EXPECT_EQ(cut.value(0).toInt(), 2); // the worker's and the one kept for ping
+    ASSERT_TRUE(writer.call(QStringLiteral("SetGeral"), {cestaDelta(before, before + 7)}).ok);
+
+    // The call that finds the connection gone is refused; none answers the old value.
+    Response r = reader.call(QStringLiteral("GetGeral"), {One});
+    if (!r.ok) {
+        EXPECT_EQ(r.errorCode, ErrorCode::StorageFailure);
+        r = reader.call(QStringLiteral("GetGeral"), {One});
+    }
+    const protocol::DataPacket p = packetOf(r);
+    ASSERT_EQ(p.rows.size(), 1);
+    EXPECT_EQ(p.rows[0][p.indexOf(QStringLiteral("VRCESTABAS"))].toDouble(), before + 7);
+}
+
+// What one worker keeps stays bounded whatever the arguments, and an accepted write anywhere in
+// the process empties it.
+TEST(ReplyCacheBounds, KeepsAtMostItsLimitsAndDropsAllAfterAWrite) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+    rhserver::Storage storage(*rhserver::DbAddress::parse(url, &error));
+    ASSERT_TRUE(storage.open(&error)) << error.toStdString();
+    rhserver::ReplyCache cache(storage);
+    ASSERT_TRUE(cache.validate());
+
+    const std::string small(100, 'x');
+    for (size_t i = 0; i < rhserver::ReplyCache::MaxEntries + 10; ++i) {
+        cache.store("GetCargo\n[\"" + std::to_string(i) + "\"]", small);
+        ASSERT_LE(cache.size(), rhserver::ReplyCache::MaxEntries);
+    }
+    EXPECT_GT(cache.size(), 0u);
+    const std::string kept =
+        "GetCargo\n[\"" + std::to_string(rhserver::ReplyCache::MaxEntries + 9) + "\"]";
+    ASSERT_NE(cache.find(kept), nullptr);
+    EXPECT_EQ(*cache.find(kept), small);
+
+    // A reply larger than a quarter of the budget is answered but not kept; bytes are bounded.
+    cache.store("GetCargo\n[\"big\"]", std::string(rhserver::ReplyCache::MaxBytes / 4 + 1, 'y'));
+    EXPECT_EQ(cache.find("GetCargo\n[\"big\"]"), nullptr);
+    const std::string large(rhserver::ReplyCache::MaxBytes / 5, 'z');
+    for (int i = 0; i < 12; ++i)
+        cache.store("GetDepto\n[\"" + std::to_string(i) + "\"]", large);
+    EXPECT_LE(cache.size(), size_t(5));
+
+    ASSERT_TRUE(cache.validate());
+    EXPECT_GT(cache.size(), 0u); // nothing changed: what was kept stays
+    rhserver::ReplyCache::writeCommitted();
+    ASSERT_TRUE(cache.validate());
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+} // namespace
