@@ -3,6 +3,7 @@
 // however often it was read before, shows that write; a refused write changes nothing read. The
 // same cases run on SQLite and on PostgreSQL.
 
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
 #include "server/ReplyCache.h"
@@ -187,20 +188,7 @@ protected:
     void SetUp() override {
         url = qEnvironmentVariable("RH_TEST_PG");
         if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-        ensureApplication();
-        QString error;
-        const auto address = rhserver::DbAddress::parse(url, &error);
-        ASSERT_TRUE(address) << error.toStdString();
-        {
-            rhserver::Storage reset(*address);
-            ASSERT_TRUE(reset.open(&error)) << error.toStdString();
-            for (const char* table : {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO",
-                                      "PARAMFILIAL", "PARAMRH", "CODPICT", "INSPECAO", "DEPTO",
-                                      "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
-                reset.execDirect(
-                    QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
-        }
-        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+        ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
         first.useDatabase(url);
         second.useDatabase(url);
     }

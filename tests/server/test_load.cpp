@@ -3,6 +3,7 @@
 // every refused delta absent, and the audit table, replayed through a model of its own, gives
 // exactly the stored data. Bounded in connections and calls so that it runs in seconds.
 
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
 #include "server/Schema.h"
@@ -195,20 +196,10 @@ TEST(Load, TwoServersOnOneSqliteFileKeepEveryAcknowledgedChangeOnce) {
 TEST(Load, TwoServersOnOnePostgreSqlDatabaseKeepEveryAcknowledgedChangeOnce) {
     const QString url = qEnvironmentVariable("RH_TEST_PG");
     if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ensureApplication();
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
     QString error;
     const auto address = rhserver::DbAddress::parse(url, &error);
     ASSERT_TRUE(address) << error.toStdString();
-    {
-        rhserver::Storage reset(*address);
-        ASSERT_TRUE(reset.open(&error)) << error.toStdString();
-        for (const char* table :
-             {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO", "PARAMFILIAL", "PARAMRH",
-              "CODPICT", "INSPECAO", "DEPTO", "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
-            reset.execDirect(
-                QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
-    }
-    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
     auto reader = std::make_shared<rhserver::Storage>(*address);
     ASSERT_TRUE(reader->open(&error)) << error.toStdString();
     const auto rows = [reader](const QString& sql) {

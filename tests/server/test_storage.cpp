@@ -1,5 +1,6 @@
 // Schema versions, --init, the embedded service, and (with RH_TEST_PG) the PostgreSQL engine.
 
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
 #include "server/RhServer.h"
@@ -187,24 +188,6 @@ TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
     ASSERT_TRUE(first.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
     LineClient again(first.port());
     EXPECT_TRUE(again.call(QStringLiteral("ping"), {}).ok);
-}
-
-// Drops every table of the database RH_TEST_PG names and makes the demo database again.
-void resetPostgres(const QString& url) {
-    ensureApplication();
-    QString error;
-    const auto address = rhserver::DbAddress::parse(url, &error);
-    ASSERT_TRUE(address) << error.toStdString();
-    {
-        rhserver::Storage reset(*address);
-        ASSERT_TRUE(reset.open(&error)) << error.toStdString();
-        for (const char* table :
-             {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO", "PARAMFILIAL", "PARAMRH",
-              "CODPICT", "INSPECAO", "DEPTO", "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
-            reset.execDirect(
-                QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
-    }
-    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
 }
 
 // A plain connection of the test's own to the PostgreSQL database, beside the service's.

@@ -1,6 +1,7 @@
 // A database made by the first schema keeps opening: --init adds who made each change to its
 // audit without losing the rows already there, on both engines.
 
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
 #include "server/RhServer.h"
@@ -27,18 +28,6 @@ void downgradeToFirstSchema(const QString& url) {
     s.execDirect(QStringLiteral(
         "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) VALUES "
         "('2025-03-01T10:00:00.000Z', '0001', 'antiga', 'SetInsPad', '[\"01002\",\"0001\"]')"));
-}
-
-void dropEverything(const QString& url) {
-    QString error;
-    const auto address = rhserver::DbAddress::parse(url, &error);
-    ASSERT_TRUE(address) << error.toStdString();
-    rhserver::Storage s(*address);
-    ASSERT_TRUE(s.open(&error)) << error.toStdString();
-    for (const char* table :
-         {"RHAUDITORIA", "INSPPADRAO", "INSPDEPTO", "INSPCARGO", "PARAMFILIAL", "PARAMRH",
-          "CODPICT", "INSPECAO", "DEPTO", "CARGO", "CONVMEDI", "INDICE", "FILIAL", "RHVERSAO"})
-        s.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
 }
 
 void upgradeKeepsTheAudit(const QString& url) {
