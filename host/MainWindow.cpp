@@ -199,6 +199,8 @@ void MainWindow::openHistory() {
     QMdiSubWindow* frame = m_mdi->addSubWindow(history);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setWindowIcon(ProductIcon());
+    // Wide enough for the changes column, within the workspace.
+    frame->resize(QSize(900, 480).boundedTo(m_mdi->viewport()->size()));
     frame->show();
     history->refresh();
 }
