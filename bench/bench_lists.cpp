@@ -221,6 +221,7 @@ double mallocHeldMb() {
 } // namespace
 
 int main(int argc, char** argv) {
+    keepMemoryLean(); // as rh does
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const bool memory = argc > 1 && qstrcmp(argv[1], "memory") == 0;

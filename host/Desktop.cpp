@@ -20,6 +20,7 @@
 #include <QTcpSocket>
 #include <QTranslator>
 #include <QUrl>
+#include <malloc.h>
 
 namespace {
 const char* const helpText =
@@ -160,6 +161,13 @@ QString defaultDatabasePath(QString* message) {
         QDir().rmdir(folder + QStringLiteral("/rh"));
     }
     return path;
+}
+
+void keepMemoryLean() {
+    // One user's desktop gains nothing from a pool per thread, and the embedded service's threads
+    // would each keep what a large reply once took; large blocks come straight from the system.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
 bool installPortuguese() {

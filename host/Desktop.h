@@ -52,6 +52,10 @@ private:
     std::unique_ptr<rhserver::RhServer> m_embedded;
 };
 
+// Called first thing in main, before any thread starts: memory freed after a large list goes
+// back to the system instead of staying in the allocator's per-thread pools.
+void keepMemoryLean();
+
 // Qt's own texts (dialog buttons, window and context menus) in Brazilian Portuguese, and
 // Brazilian number and date formats; false when Qt's translations are not installed.
 bool installPortuguese();

@@ -19,6 +19,7 @@ int failToStart(const QString& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    keepMemoryLean();
     // Help needs no display: answer it before the window system is reached.
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
