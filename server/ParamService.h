@@ -30,7 +30,7 @@ struct MethodSpec {
     bool writes;     // changes stored data and leaves an audit row when it does
 };
 
-// The method of that name, or null; every spec returned is an entry of the service's table.
+// The method of that name, or null; what it returns points into the service's own table.
 const MethodSpec* findMethod(std::string_view name);
 
 class ParamService {
