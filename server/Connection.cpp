@@ -123,24 +123,25 @@ void Connection::process() {
         if (line->trimmed().isEmpty()) continue;
         // One request at a time: the next line waits in the reader until this one is answered.
         m_answering = true;
-        const bool wasOpen = m_session->isOpen();
         // A slow answer is no idleness; before open, though, the deadline keeps running.
-        if (wasOpen) m_deadline.stop();
+        if (m_session->isOpen()) m_deadline.stop();
         QPointer<Connection> self(this);
         // Answers come back through the connections' owner, which outlives the workers.
-        m_workers.submit(m_session, std::move(*line), parent(), [self, wasOpen](std::string out) {
-            if (self) self->answered(out, wasOpen);
+        m_workers.submit(m_session, std::move(*line), parent(), [self](std::string out) {
+            if (self) self->answered(out);
         });
     }
 }
 
-void Connection::answered(const std::string& out, bool wasOpen) {
+void Connection::answered(const std::string& out) {
     m_answering = false;
     if (m_closing) return;
     logFailure();
     m_socket->write(out.data(), qint64(out.size()));
-    if (!wasOpen && m_session->isOpen()) m_reader.setLimit(m_limits.maxMessage);
-    if (m_session->isOpen()) m_deadline.start(m_limits.idleTimeoutMs);
+    if (m_session->isOpen()) {
+        m_reader.setLimit(m_limits.maxMessage);
+        m_deadline.start(m_limits.idleTimeoutMs);
+    }
     process();
 }
 

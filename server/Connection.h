@@ -42,7 +42,7 @@ public:
 
 private:
     void process();
-    void answered(const std::string& out, bool wasOpen);
+    void answered(const std::string& out);
     void closed();
     // Answers with an error (id null), then closes: at once when the client does not read.
     void closeWith(int code, const QString& message, const QString& logText);

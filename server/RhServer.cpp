@@ -2,7 +2,6 @@
 
 #include "Connection.h"
 #include "Log.h"
-#include "Schema.h"
 #include "WorkerPool.h"
 
 #include <QCoreApplication>

@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace testing_rh;
 namespace ErrorCode = protocol::ErrorCode;
@@ -241,16 +242,31 @@ template <typename F> bool eventually(F&& condition) {
     return true;
 }
 
+// The service over the PostgreSQL database RH_TEST_PG names, made over for each test.
+class PostgresService : public ::testing::Test {
+protected:
+    void SetUp() override {
+        url = qEnvironmentVariable("RH_TEST_PG");
+        if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
+        ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    }
+    void start(int workers) {
+        server = std::make_unique<rhserver::RhServer>(
+            rhserver::ServerOptions{url, {}, protocol::DefaultMaxMessage, workers});
+        QString error;
+        ASSERT_TRUE(server->start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+    }
+
+    QString url;
+    std::unique_ptr<rhserver::RhServer> server;
+};
+
 // The same service over PostgreSQL, when RH_TEST_PG names a database the test may reset.
-TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+TEST_F(PostgresService, EngineServesTheSameMethods) {
     QString error;
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 2});
-    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
-    LineClient a(server.port()), b(server.port());
+    ASSERT_NO_FATAL_FAILURE(start(2));
+    LineClient a(server->port()), b(server->port());
     ASSERT_TRUE(a.open().ok);
     ASSERT_TRUE(b.open().ok);
     EXPECT_TRUE(a.call(QStringLiteral("ping"), {}).ok);
@@ -306,16 +322,11 @@ TEST(Storage, PostgreSqlEngineServesTheSameMethods) {
 
 // A lost database connection (restart, failover) costs each worker one failed call; the calls
 // after it are served without restarting the service.
-TEST(Storage, PostgreSqlConnectionLostUnderLoadIsReopened) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
-    QString error;
-    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 2});
-    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
+TEST_F(PostgresService, ConnectionLostUnderLoadIsReopened) {
+    ASSERT_NO_FATAL_FAILURE(start(2));
     std::vector<std::unique_ptr<LineClient>> clients;
     for (int i = 0; i < 6; ++i) {
-        clients.push_back(std::make_unique<LineClient>(server.port()));
+        clients.push_back(std::make_unique<LineClient>(server->port()));
         ASSERT_TRUE(clients.back()->open(QStringLiteral("000%1").arg(i % 3 + 1)).ok);
     }
     PgSide side(url);
@@ -344,14 +355,9 @@ TEST(Storage, PostgreSqlConnectionLostUnderLoadIsReopened) {
 
 // A table locked by another program's open transaction: a call waits for it a bounded time and
 // is answered -32000, the health check is answered meanwhile, and the next call is served.
-TEST(Storage, PostgreSqlLockHeldElsewhereIsWaitedForABoundedTime) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
-    QString error;
-    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 1});
-    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
-    LineClient c(server.port()), health(server.port());
+TEST_F(PostgresService, LockHeldElsewhereIsWaitedForABoundedTime) {
+    ASSERT_NO_FATAL_FAILURE(start(1));
+    LineClient c(server->port()), health(server->port());
     ASSERT_TRUE(c.open().ok);
     ASSERT_TRUE(health.open().ok);
     PgSide other(url);
@@ -367,14 +373,9 @@ TEST(Storage, PostgreSqlLockHeldElsewhereIsWaitedForABoundedTime) {
 
 // Two servers inserting the same new record: the one that loses gets the conflict code, as on
 // SQLite, not a storage failure.
-TEST(Storage, PostgreSqlConcurrentInsertIsAConflict) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
-    QString error;
-    rhserver::RhServer server({url, {}, protocol::DefaultMaxMessage, 1});
-    ASSERT_TRUE(server.start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
-    LineClient c(server.port());
+TEST_F(PostgresService, ConcurrentInsertIsAConflict) {
+    ASSERT_NO_FATAL_FAILURE(start(1));
+    LineClient c(server->port());
     ASSERT_TRUE(c.open().ok);
     // The other server's transaction, made here: it has inserted branch 0004 and not committed.
     PgSide other(url);
