@@ -50,7 +50,9 @@ TEST_P(Cli, AnswersOrFailsWithOneLine) {
     const CliCase& c = GetParam();
     // Stand-ins in the table, made here: a QCoreApplication exists only once tests run.
     QStringList args = c.args;
+    QTemporaryDir scratch;
     for (QString& a : args) {
+        a.replace(QLatin1String("{new-file}"), scratch.filePath(QStringLiteral("copia.db")));
         a.replace(QLatin1String("{nowhere}"), QStringLiteral("127.0.0.1:%1").arg(closedPort()));
         a.replace(QLatin1String("{dead-postgres}"),
                   QStringLiteral("postgresql://rh@127.0.0.1:%1/rh").arg(closedPort()));
@@ -110,11 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                 O::FailsWithOneLine,
                 "Não foi possível abrir o banco de dados"},
         CliCase{"rhserver",
-                {"--db", missingDb, "--backup", "/tmp/x"},
+                {"--db", missingDb, "--backup", "{new-file}"},
                 O::FailsWithOneLine,
                 "rhserver --init"},
         CliCase{"rhserver",
-                {"--db", deadPostgres, "--backup", "/tmp/x"},
+                {"--db", deadPostgres, "--backup", "{new-file}"},
                 O::FailsWithOneLine,
                 "pg_dump"},
         CliCase{"rhcall", {"--help"}, O::Succeeds, "Uso: rhcall"},
