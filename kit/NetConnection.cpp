@@ -4,8 +4,11 @@
 #include "Exceptions.h"
 #include "HostServices.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <atomic>
+#include <malloc.h>
 #include <poll.h>
 
 QString SocketFailureText(QAbstractSocket::SocketError error) {
@@ -27,6 +30,29 @@ QString SocketFailureText(QAbstractSocket::SocketError error) {
         return QStringLiteral("falha de comunicação");
     }
 }
+
+namespace {
+
+constexpr size_t SmallReply = 64 * 1024;
+
+// A large reply leaves holes in the heap once the rows it replaced are freed; malloc keeps them
+// unless asked. Asked once the event loop is back, when the caller has loaded the new rows.
+void returnFreedMemoryWhenIdle() {
+#ifdef __GLIBC__
+    static std::atomic<bool> pending = false;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || pending.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        app,
+        [] {
+            pending = false;
+            malloc_trim(0);
+        },
+        Qt::QueuedConnection);
+#endif
+}
+
+} // namespace
 
 TNetConnection::TNetConnection()
     : m_parser(std::make_unique<simdjson::dom::parser>()) {}
@@ -101,6 +127,17 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
     }
     for (;;) {
         while (auto line = m_reader.takeLine()) {
+            // The parser keeps the capacity of its largest document; after a large reply it goes
+            // back to a small size, so one long list does not cost that memory for the session.
+            struct Shrink {
+                simdjson::dom::parser& parser;
+                bool large;
+                ~Shrink() {
+                    if (!large) return;
+                    parser = simdjson::dom::parser(); // allocate() would keep the tape
+                    returnFreedMemoryWhenIdle();
+                }
+            } shrink{*m_parser, size_t(line->size()) > SmallReply};
             try {
                 protocol::Response r = protocol::parseResponse(
                     std::string_view(line->constData(), size_t(line->size())), *m_parser);

@@ -109,8 +109,7 @@ std::string Session::handle(const QByteArray& line) {
         dom::parser& parser;
         bool large;
         ~Shrink() {
-            if (large) [[maybe_unused]]
-                auto e = parser.allocate(SmallDocument);
+            if (large) parser = dom::parser(); // allocate() would keep the document's tape
         }
     } shrink{*m_parser, size_t(line.size()) > SmallDocument};
     dom::element doc;

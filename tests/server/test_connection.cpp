@@ -9,6 +9,8 @@
 #include "NetConnection.h"
 
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -64,6 +66,43 @@ TEST(Connection, CallsByNameReturnPacketsAndServerRefusalsRaiseItsSentence) {
     // The refusal left the connection usable.
     EXPECT_NO_THROW(CheckResultServ(
         c.net.AppServer().call(QStringLiteral("GetFilial"), {QStringLiteral("0001")}), true, 0));
+}
+
+// A reply far larger than the rest, alternating with small ones on one connection: the parser
+// that read the large one is given back and a fresh one reads the next, with nothing carried over.
+TEST(Connection, LargeAndSmallRepliesAlternateOnOneConnection) {
+    RecordingHost host;
+    ServerProcess server;
+    ASSERT_TRUE(server.initDemo());
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("big"));
+        db.setDatabaseName(server.dbPath());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4000) "
+            "INSERT INTO CARGO (CDCARGO, NMCARGO) SELECT printf('%04X', 40000 + i), 'Cargo longo ' "
+            "|| i "
+            "FROM n")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("big"));
+    ASSERT_TRUE(server.start());
+    Connection c(server.port());
+    const auto call = [&c](const QString& method, const QString& arg) {
+        const protocol::Response r = c.net.AppServer().call(method, {arg});
+        return std::make_pair(r.resultJson.size(), CheckResultServ(r, true, 0));
+    };
+    const auto [firstBytes, first] = call(QStringLiteral("GetCargo"), QStringLiteral("01001"));
+    ASSERT_GT(firstBytes, 64u * 1024);
+    ASSERT_GT(first.rows.size(), 4000);
+    for (int round = 0; round < 3; ++round) {
+        const auto [bytes, geral] = call(QStringLiteral("GetGeral"), QStringLiteral("1"));
+        ASSERT_EQ(geral.rows.size(), 1);
+        const auto [again, list] = call(QStringLiteral("GetCargo"), QStringLiteral("01001"));
+        EXPECT_EQ(again, firstBytes);
+        EXPECT_TRUE(list.rows == first.rows) << "round " << round;
+    }
 }
 
 TEST(Connection, AFailedConnectIsQuietAndTheNextCallRaisesOrConnects) {
