@@ -2,16 +2,11 @@
 
 #include "Exceptions.h"
 
+#include <unordered_map>
+
 using protocol::DataPacket;
 using protocol::FieldSpec;
 using protocol::Row;
-
-struct TClientDataSet::Record {
-    enum class Status { Unchanged, Modified, Inserted };
-    Row values;
-    Row original; // the values as last merged, kept while Modified
-    Status status = Status::Unchanged;
-};
 
 TClientDataSet::TClientDataSet(QString name)
     : m_name(std::move(name)) {}
@@ -98,8 +93,7 @@ void TClientDataSet::SetData(const DataPacket& packet) {
     bool sameOrder = map.size() == packet.fields.size();
     for (int i = 0; sameOrder && i < map.size(); ++i)
         sameOrder = map[i] == i;
-    std::vector<std::shared_ptr<Record>> rows;
-    rows.reserve(size_t(packet.rows.size()));
+    std::vector<Record> rows(size_t(packet.rows.size()));
     int line = 0;
     for (const Row& packetRow : packet.rows) {
         ++line;
@@ -116,15 +110,15 @@ void TClientDataSet::SetData(const DataPacket& packet) {
                 throw EDatabaseError(
                     QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
         }
-        auto rec = std::make_shared<Record>();
+        Record& rec = rows[size_t(line - 1)];
+        rec.id = line;
         if (sameOrder) {
-            rec->values = packetRow; // shared with the packet until either changes
+            rec.values = packetRow; // shared with the packet until either changes
         } else {
-            rec->values.reserve(map.size());
+            rec.values.reserve(map.size());
             for (int i = 0; i < map.size(); ++i)
-                rec->values.push_back(packetRow[map[i]]);
+                rec.values.push_back(packetRow[map[i]]);
         }
-        rows.push_back(std::move(rec));
     }
 
     setState(DataSetState::Inactive);
@@ -132,6 +126,7 @@ void TClientDataSet::SetData(const DataPacket& packet) {
         for (const FieldSpec& definition : packet.fields)
             m_fields.push_back(std::make_unique<TField>(this, FieldCount(), definition));
     m_rows = std::move(rows);
+    m_nextId = int(m_rows.size()) + 1;
     m_changeLog.clear();
     m_buffer.clear();
     m_current = m_rows.empty() ? -1 : 0;
@@ -146,8 +141,9 @@ DataPacket TClientDataSet::Data() const {
     DataPacket p;
     for (const auto& f : m_fields)
         p.fields.push_back(f->definition());
-    for (const auto& r : m_rows)
-        p.rows.push_back(r->values);
+    p.rows.reserve(qsizetype(m_rows.size()));
+    for (const Record& r : m_rows)
+        p.rows.push_back(r.values);
     return p;
 }
 
@@ -169,7 +165,7 @@ void TClientDataSet::Edit() {
         return;
     }
     fire(BeforeEdit);
-    m_buffer = m_rows[size_t(m_current)]->values;
+    m_buffer = m_rows[size_t(m_current)].values;
     setState(DataSetState::Edit);
     fire(AfterEdit);
 }
@@ -179,7 +175,7 @@ bool TClientDataSet::Modified() const {
         return std::any_of(m_buffer.begin(), m_buffer.end(),
                            [](const QVariant& v) { return !v.isNull(); });
     if (m_state != DataSetState::Edit) return false;
-    return m_buffer != m_rows[size_t(m_current)]->values;
+    return m_buffer != m_rows[size_t(m_current)].values;
 }
 
 void TClientDataSet::Insert() {
@@ -199,28 +195,29 @@ void TClientDataSet::Post() {
         o->dataSetUpdateRecord();
     fire(BeforePost);
     if (m_state == DataSetState::Insert) {
-        auto rec = std::make_shared<Record>();
-        rec->values = m_buffer;
-        rec->status = Record::Status::Inserted;
+        Record rec;
+        rec.values = m_buffer;
+        rec.status = Record::Status::Inserted;
+        rec.id = m_nextId++;
         const int pos = m_current < 0 ? 0 : m_current;
-        m_rows.insert(m_rows.begin() + pos, rec);
+        m_rows.insert(m_rows.begin() + pos, std::move(rec));
         m_current = pos;
         m_eof = m_bof = false;
-        m_changeLog.push_back(rec);
+        m_changeLog.push_back(m_rows[size_t(pos)].id);
     } else {
-        const auto& rec = m_rows[size_t(m_current)];
-        if (m_buffer != rec->values) {
-            if (rec->status == Record::Status::Unchanged) {
-                rec->original = rec->values;
-                rec->status = Record::Status::Modified;
-                m_changeLog.push_back(rec);
+        Record& rec = m_rows[size_t(m_current)];
+        if (m_buffer != rec.values) {
+            if (rec.status == Record::Status::Unchanged) {
+                rec.original = rec.values;
+                rec.status = Record::Status::Modified;
+                m_changeLog.push_back(rec.id);
             }
-            rec->values = m_buffer;
+            rec.values = m_buffer;
             // Changed back to what the server has: nothing left to send for this record.
-            if (rec->status == Record::Status::Modified && rec->values == rec->original) {
-                rec->status = Record::Status::Unchanged;
-                rec->original.clear();
-                std::erase(m_changeLog, rec);
+            if (rec.status == Record::Status::Modified && rec.values == rec.original) {
+                rec.status = Record::Status::Unchanged;
+                rec.original.clear();
+                std::erase(m_changeLog, rec.id);
             }
         }
     }
@@ -299,24 +296,30 @@ protocol::Delta TClientDataSet::Delta() const {
     protocol::Delta d;
     for (const auto& f : m_fields)
         d.fields.push_back(f->definition());
-    for (const auto& rec : m_changeLog) {
+    // The log holds few records; one pass finds them all, in the log's order.
+    std::unordered_map<int, const Record*> changed;
+    for (const Record& r : m_rows)
+        if (r.status != Record::Status::Unchanged) changed.emplace(r.id, &r);
+    for (const int id : m_changeLog) {
+        const Record& rec = *changed.at(id);
         protocol::DeltaChange c;
-        if (rec->status == Record::Status::Inserted) {
+        if (rec.status == Record::Status::Inserted) {
             c.op = protocol::DeltaChange::Op::Insert;
         } else {
             c.op = protocol::DeltaChange::Op::Update;
-            c.oldValues = rec->original;
+            c.oldValues = rec.original;
         }
-        c.newValues = rec->values;
+        c.newValues = rec.values;
         d.changes.push_back(std::move(c));
     }
     return d;
 }
 
 void TClientDataSet::MergeChangeLog() {
-    for (const auto& rec : m_changeLog) {
-        rec->status = Record::Status::Unchanged;
-        rec->original.clear();
+    if (m_changeLog.empty()) return;
+    for (Record& rec : m_rows) {
+        rec.status = Record::Status::Unchanged;
+        rec.original.clear();
     }
     m_changeLog.clear();
 }
@@ -324,7 +327,7 @@ void TClientDataSet::MergeChangeLog() {
 QVariant TClientDataSet::valueAt(int field) const {
     if (Editing()) return m_buffer.value(field);
     if (m_current < 0 || !Active()) return {};
-    return m_rows[size_t(m_current)]->values.value(field);
+    return m_rows[size_t(m_current)].values.value(field);
 }
 
 void TClientDataSet::setValueAt(int field, const QVariant& input) {

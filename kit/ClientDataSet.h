@@ -74,7 +74,13 @@ public:
 
 private:
     friend class TField;
-    struct Record;
+    struct Record {
+        enum class Status { Unchanged, Modified, Inserted };
+        protocol::Row values;
+        protocol::Row original; // the values as last merged, kept while Modified
+        Status status = Status::Unchanged;
+        int id = 0; // names the record in the change log; positions move on an insert
+    };
 
     QVariant valueAt(int field) const;
     void setValueAt(int field, const QVariant& value);
@@ -88,8 +94,9 @@ private:
 
     QString m_name;
     std::vector<std::unique_ptr<TField>> m_fields;
-    std::vector<std::shared_ptr<Record>> m_rows;
-    std::vector<std::shared_ptr<Record>> m_changeLog;
+    std::vector<Record> m_rows;
+    std::vector<int> m_changeLog; // ids of the records changed since the last merge, in order
+    int m_nextId = 1;
     protocol::Row m_buffer;
     DataSetState m_state = DataSetState::Inactive;
     int m_current = -1;
