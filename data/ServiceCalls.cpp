@@ -5,7 +5,10 @@
 void LoadFromServer(TNetConnection& connection, TClientDataSet& target, const QString& method,
                     const QVector<protocol::Argument>& args) {
     const protocol::Response result = connection.AppServer().call(method, args);
-    target.SetData(CheckResultServ(result, true, 0));
+    if (auto packet = CheckResultColumns(result))
+        target.SetData(std::move(packet));
+    else
+        target.SetData(protocol::DataPacket{});
 }
 
 void CallServer(TNetConnection& connection, const QString& method,

@@ -62,28 +62,35 @@ void TClientDataSet::fire(const Event& event) {
     if (event) event(*this);
 }
 
+QVector<int> TClientDataSet::columnsFor(const QVector<FieldSpec>& packetFields) const {
+    QVector<int> map;
+    if (m_fields.empty()) {
+        for (int i = 0; i < packetFields.size(); ++i)
+            map.push_back(i);
+        return map;
+    }
+    for (const auto& f : m_fields) {
+        int col = -1;
+        for (int i = 0; i < packetFields.size() && col < 0; ++i)
+            if (packetFields[i].name.compare(f->FieldName(), Qt::CaseInsensitive) == 0) col = i;
+        if (col < 0)
+            throw EDatabaseError(
+                QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
+        if (packetFields[col].type != f->DataType())
+            throw EDatabaseError(QStringLiteral("%1: o campo %2 veio como %3, mas é %4")
+                                     .arg(m_name, f->FieldName(),
+                                          protocol::typeName(packetFields[col].type),
+                                          protocol::typeName(f->DataType())));
+        map.push_back(col);
+    }
+    return map;
+}
+
 void TClientDataSet::SetData(const DataPacket& packet) {
     // Map every defined field to its packet column, and check every value before touching
     // the content, so that a packet that does not fit leaves the set as it was.
     const bool adopt = m_fields.empty();
-    QVector<int> map;
-    if (!adopt) {
-        for (const auto& f : m_fields) {
-            const int col = packet.indexOf(f->FieldName());
-            if (col < 0)
-                throw EDatabaseError(
-                    QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
-            if (packet.fields[col].type != f->DataType())
-                throw EDatabaseError(QStringLiteral("%1: o campo %2 veio como %3, mas é %4")
-                                         .arg(m_name, f->FieldName(),
-                                              protocol::typeName(packet.fields[col].type),
-                                              protocol::typeName(f->DataType())));
-            map.push_back(col);
-        }
-    } else {
-        for (int i = 0; i < packet.fields.size(); ++i)
-            map.push_back(i);
-    }
+    const QVector<int> map = columnsFor(packet.fields);
     const QVector<FieldSpec> specs = adopt ? packet.fields : [&] {
         QVector<FieldSpec> s;
         for (const auto& f : m_fields)
@@ -120,12 +127,45 @@ void TClientDataSet::SetData(const DataPacket& packet) {
                 rec.values.push_back(packetRow[map[i]]);
         }
     }
+    replaceContent(std::move(rows), adopt ? packet.fields : QVector<FieldSpec>{}, nullptr, {});
+}
 
+void TClientDataSet::SetData(std::shared_ptr<const protocol::PacketColumns> packet) {
+    if (!packet) throw EDatabaseError(QStringLiteral("%1: nenhum pacote recebido").arg(m_name));
+    const bool adopt = m_fields.empty();
+    QVector<int> map = columnsFor(packet->fields());
+    // The reader checked every value against the packet's own fields; only a text longer than
+    // this set's field allows is left to find.
+    for (int i = 0; !adopt && i < map.size(); ++i) {
+        const FieldSpec& spec = m_fields[size_t(i)]->definition();
+        if (spec.type != protocol::FieldType::String || packet->fields()[map[i]].size <= spec.size)
+            continue;
+        for (int r = 0; r < packet->rowCount(); ++r)
+            if (packet->textLength(r, map[i]) > spec.size)
+                throw EDatabaseError(
+                    QStringLiteral("%1: linha %2: %3")
+                        .arg(m_name)
+                        .arg(r + 1)
+                        .arg(protocol::checkValue(spec, packet->value(r, map[i]))));
+    }
+    std::vector<Record> rows(size_t(packet->rowCount()));
+    for (int r = 0; r < packet->rowCount(); ++r) {
+        rows[size_t(r)].id = r + 1;
+        rows[size_t(r)].source = r;
+    }
+    const QVector<FieldSpec> adopted = adopt ? packet->fields() : QVector<FieldSpec>{};
+    replaceContent(std::move(rows), adopted, std::move(packet), std::move(map));
+}
+
+void TClientDataSet::replaceContent(std::vector<Record> rows, const QVector<FieldSpec>& adopted,
+                                    std::shared_ptr<const protocol::PacketColumns> loaded,
+                                    QVector<int> loadedColumns) {
     setState(DataSetState::Inactive);
-    if (adopt)
-        for (const FieldSpec& definition : packet.fields)
-            m_fields.push_back(std::make_unique<TField>(this, FieldCount(), definition));
+    for (const FieldSpec& definition : adopted)
+        m_fields.push_back(std::make_unique<TField>(this, FieldCount(), definition));
     m_rows = std::move(rows);
+    m_loaded = std::move(loaded);
+    m_loadedColumns = std::move(loadedColumns);
     m_nextId = int(m_rows.size()) + 1;
     m_changeLog.clear();
     m_buffer.clear();
@@ -137,18 +177,38 @@ void TClientDataSet::SetData(const DataPacket& packet) {
     if (!m_rows.empty()) fire(AfterScroll);
 }
 
+QVariant TClientDataSet::recordValue(const Record& rec, int field) const {
+    if (rec.source < 0 || !rec.values.isEmpty()) return rec.values.value(field);
+    return m_loaded->value(rec.source, m_loadedColumns[field]);
+}
+
+Row TClientDataSet::recordValues(const Record& rec) const {
+    if (rec.source < 0 || !rec.values.isEmpty()) return rec.values;
+    Row values(FieldCount());
+    for (int f = 0; f < FieldCount(); ++f)
+        values[f] = m_loaded->value(rec.source, m_loadedColumns[f]);
+    return values;
+}
+
+QVariant TClientDataSet::ValueAt(int recNo, int field) const {
+    if (recNo < 0 || recNo >= RecordCount() || field < 0 || field >= FieldCount()) return {};
+    return recordValue(m_rows[size_t(recNo)], field);
+}
+
 DataPacket TClientDataSet::Data() const {
     DataPacket p;
     for (const auto& f : m_fields)
         p.fields.push_back(f->definition());
     p.rows.reserve(qsizetype(m_rows.size()));
     for (const Record& r : m_rows)
-        p.rows.push_back(r.values);
+        p.rows.push_back(recordValues(r));
     return p;
 }
 
 void TClientDataSet::Close() {
     m_rows.clear();
+    m_loaded.reset();
+    m_loadedColumns.clear();
     m_changeLog.clear();
     m_buffer.clear();
     m_current = -1;
@@ -165,7 +225,7 @@ void TClientDataSet::Edit() {
         return;
     }
     fire(BeforeEdit);
-    m_buffer = m_rows[size_t(m_current)].values;
+    m_buffer = recordValues(m_rows[size_t(m_current)]);
     setState(DataSetState::Edit);
     fire(AfterEdit);
 }
@@ -175,7 +235,7 @@ bool TClientDataSet::Modified() const {
         return std::any_of(m_buffer.begin(), m_buffer.end(),
                            [](const QVariant& v) { return !v.isNull(); });
     if (m_state != DataSetState::Edit) return false;
-    return m_buffer != m_rows[size_t(m_current)].values;
+    return m_buffer != recordValues(m_rows[size_t(m_current)]);
 }
 
 void TClientDataSet::Insert() {
@@ -206,9 +266,10 @@ void TClientDataSet::Post() {
         m_changeLog.push_back(m_rows[size_t(pos)].id);
     } else {
         Record& rec = m_rows[size_t(m_current)];
-        if (m_buffer != rec.values) {
+        const Row current = recordValues(rec);
+        if (m_buffer != current) {
             if (rec.status == Record::Status::Unchanged) {
-                rec.original = rec.values;
+                rec.original = current;
                 rec.status = Record::Status::Modified;
                 m_changeLog.push_back(rec.id);
             }
@@ -327,7 +388,7 @@ void TClientDataSet::MergeChangeLog() {
 QVariant TClientDataSet::valueAt(int field) const {
     if (Editing()) return m_buffer.value(field);
     if (m_current < 0 || !Active()) return {};
-    return m_rows[size_t(m_current)].values.value(field);
+    return recordValue(m_rows[size_t(m_current)], field);
 }
 
 void TClientDataSet::setValueAt(int field, const QVariant& input) {

@@ -4,6 +4,7 @@
 
 #include "DataSetObserver.h"
 #include "Field.h"
+#include "protocol/PacketColumns.h"
 
 #include <QList>
 #include <functional>
@@ -47,8 +48,13 @@ public:
     // Replaces the whole content; a packet that does not fit the fields is refused and the
     // current content kept.
     void SetData(const protocol::DataPacket& packet);
+    // The same from a packet as the connection reads it; its values stay in its columns, shared,
+    // and become value objects only when read.
+    void SetData(std::shared_ptr<const protocol::PacketColumns> packet);
     // The current content, as posted (the edit buffer is not included).
     protocol::DataPacket Data() const;
+    // A field's value in a record as posted (0-based record number); null when out of range.
+    QVariant ValueAt(int recNo, int field) const;
     void Close();
 
     void Edit();
@@ -79,7 +85,8 @@ private:
         protocol::Row values;
         protocol::Row original; // the values as last merged, kept while Modified
         Status status = Status::Unchanged;
-        int id = 0; // names the record in the change log; positions move on an insert
+        int id = 0;      // names the record in the change log; positions move on an insert
+        int source = -1; // its row in the loaded columns, while `values` is empty
     };
 
     QVariant valueAt(int field) const;
@@ -90,11 +97,18 @@ private:
     void moveCursor(int target);
     void notifyRecordChanged();
     void fire(const Event& event);
-    protocol::Row rowFor(const protocol::Row& packetRow, const QVector<int>& map) const;
+    QVector<int> columnsFor(const QVector<protocol::FieldSpec>& packetFields) const;
+    void replaceContent(std::vector<Record> rows, const QVector<protocol::FieldSpec>& adopted,
+                        std::shared_ptr<const protocol::PacketColumns> loaded,
+                        QVector<int> loadedColumns);
+    QVariant recordValue(const Record& rec, int field) const;
+    protocol::Row recordValues(const Record& rec) const;
 
     QString m_name;
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<Record> m_rows;
+    std::shared_ptr<const protocol::PacketColumns> m_loaded;
+    QVector<int> m_loadedColumns; // the loaded column of each field
     std::vector<int> m_changeLog; // ids of the records changed since the last merge, in order
     int m_nextId = 1;
     protocol::Row m_buffer;

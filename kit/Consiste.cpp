@@ -18,14 +18,14 @@ void MensErro(const QString& text, bool stop) {
     if (stop) Abort();
 }
 
-protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/,
-                                     int /*number*/) {
+std::shared_ptr<const protocol::PacketColumns>
+CheckResultColumns(const protocol::Response& result) {
     if (!result.ok) throw EServerError(result.errorMessage, result.errorCode);
     if (result.resultRead) {
         if (!result.packetProblem.isEmpty())
             throw EServerError(QStringLiteral("O servidor devolveu um pacote inválido: %1.")
                                    .arg(result.packetProblem));
-        return result.packet.value_or(protocol::DataPacket{}); // no packet: a write's answer
+        return result.packet; // null: a write's answer
     }
     // A response made by hand rather than read from the wire.
     simdjson::dom::parser parser;
@@ -36,9 +36,15 @@ protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*sh
     simdjson::dom::element fields;
     if (doc.get(object) || object["fields"].get(fields)) return {}; // a write method's answer
     try {
-        return protocol::parsePacket(doc);
+        return std::make_shared<const protocol::PacketColumns>(protocol::parseColumns(doc));
     } catch (const protocol::ProtocolError& e) {
         throw EServerError(
             QStringLiteral("O servidor devolveu um pacote inválido: %1.").arg(e.message()));
     }
+}
+
+protocol::DataPacket CheckResultServ(const protocol::Response& result, bool /*showError*/,
+                                     int /*number*/) {
+    const auto packet = CheckResultColumns(result);
+    return packet ? packet->toPacket() : protocol::DataPacket{};
 }

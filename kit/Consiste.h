@@ -16,3 +16,6 @@ void MensErro(const QString& text, bool stop);
 // The data packet of a server result; raises EServerError with the server's sentence when the
 // result reports a failure. A write method's result gives an empty packet.
 protocol::DataPacket CheckResultServ(const protocol::Response& result, bool showError, int number);
+// The same check, with the packet as it was read (null for a write method's answer), for loading
+// a record set without making a value object per cell.
+std::shared_ptr<const protocol::PacketColumns> CheckResultColumns(const protocol::Response& result);

@@ -67,7 +67,7 @@ void DataSetModel::reset() {
     const int column = m_grid->currentIndex().column();
     beginResetModel();
     const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
-    m_snapshot = ds && ds->Active() ? ds->Data() : protocol::DataPacket();
+    m_rows = ds && ds->Active() ? ds->RecordCount() : 0;
     endResetModel();
     m_grid->syncCurrentRow(column);
 }
@@ -82,16 +82,13 @@ void DataSetModel::linkRecordChanged(TField* field) {
         reset();
         return;
     }
+    // The edited row already shows the record being edited (cellValue); it only repaints.
     const int row = ds->RecNo();
-    const int col = m_snapshot.indexOf(field->FieldName());
-    if (row < m_snapshot.rows.size() && col >= 0) {
-        m_snapshot.rows[row][col] = field->Value();
-        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-    }
+    if (row < m_rows) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 int DataSetModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_snapshot.rows.size());
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int DataSetModel::columnCount(const QModelIndex& parent) const {
@@ -99,13 +96,13 @@ int DataSetModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DataSetModel::cellValue(int row, int column) const {
-    if (row < 0 || row >= m_snapshot.rows.size() || column < 0 || column >= m_grid->Columns.size())
-        return {};
     const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
-    if (ds && ds->Editing() && row == ds->RecNo())
-        if (TField* f = ds->FindField(m_grid->Columns[column].FieldName)) return f->Value();
-    const int col = m_snapshot.indexOf(m_grid->Columns[column].FieldName);
-    return col < 0 ? QVariant() : m_snapshot.rows[row][col];
+    if (!ds || row < 0 || row >= m_rows || column < 0 || column >= m_grid->Columns.size())
+        return {};
+    TField* f = ds->FindField(m_grid->Columns[column].FieldName);
+    if (!f) return {};
+    if (ds->Editing() && row == ds->RecNo()) return f->Value();
+    return ds->ValueAt(row, f->index());
 }
 
 QVariant DataSetModel::data(const QModelIndex& index, int role) const {

@@ -54,7 +54,7 @@ private:
 
     TDBGrid* m_grid;
     TDataSource* m_source = nullptr;
-    protocol::DataPacket m_snapshot; // rows as posted, refreshed on every change
+    int m_rows = 0; // the set's records at the last reset: the view's row count between resets
 };
 
 class TDBGrid : public QTableView {

@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <climits>
+
 namespace protocol {
 
 namespace dom = simdjson::dom;
@@ -117,8 +119,28 @@ struct Where {
     }
 };
 
-QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
-    if (e.is_null()) return {};
+// Characters a UTF-8 text takes in UTF-16: one per sequence, two for those past U+FFFF.
+qsizetype utf16Length(std::string_view utf8) {
+    qsizetype n = 0;
+    for (const char ch : utf8) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if ((byte & 0xC0) != 0x80) ++n; // not a continuation byte
+        if (byte >= 0xF0) ++n;          // a four-byte sequence: a surrogate pair
+    }
+    return n;
+}
+
+// One value of a packet or delta, checked against its field but not yet made into a QVariant.
+struct Cell {
+    enum class Kind { Null, Text, Number, Date } kind = Kind::Null;
+    std::string_view text;
+    double number = 0;
+    QDate date;
+};
+
+Cell readCell(const FieldSpec& field, dom::element e, const Where& at) {
+    Cell cell;
+    if (e.is_null()) return cell;
     switch (field.type) {
     case FieldType::String: {
         std::string_view s;
@@ -129,12 +151,13 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
                 QStringLiteral("%1: o texto do campo %2 tem %3, que não pode ser gravado")
                     .arg(at.text(), field.name, QString::fromUtf8(UnstorableCharacterText)),
                 ProtocolError::Kind::Unstorable);
-        QString text = toQString(s);
-        if (text.size() > field.size)
+        if (qsizetype(s.size()) > field.size && utf16Length(s) > field.size)
             fail(QStringLiteral("%1: o texto do campo %2 passa de %3 caracteres")
                      .arg(at.text(), field.name)
                      .arg(field.size));
-        return text;
+        cell.kind = Cell::Kind::Text;
+        cell.text = s;
+        return cell;
     }
     case FieldType::Float: {
         double d;
@@ -144,7 +167,9 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
             d = static_cast<double>(uint64_t(e));
         else if (e.get(d))
             fail(QStringLiteral("%1: o campo %2 espera um número").arg(at.text(), field.name));
-        return d;
+        cell.kind = Cell::Kind::Number;
+        cell.number = d;
+        return cell;
     }
     case FieldType::Date: {
         std::string_view s;
@@ -155,13 +180,31 @@ QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
         if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !date.isValid())
             fail(QStringLiteral("%1: o campo %2 tem uma data inválida: %3")
                      .arg(at.text(), field.name, toQString(s)));
-        return date;
+        cell.kind = Cell::Kind::Date;
+        cell.date = date;
+        return cell;
     }
+    }
+    return cell;
+}
+
+QVariant parseValue(const FieldSpec& field, dom::element e, const Where& at) {
+    const Cell cell = readCell(field, e, at);
+    switch (cell.kind) {
+    case Cell::Kind::Null:
+        return {};
+    case Cell::Kind::Text:
+        return toQString(cell.text);
+    case Cell::Kind::Number:
+        return cell.number;
+    case Cell::Kind::Date:
+        return cell.date;
     }
     return {};
 }
 
-Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const Where& at) {
+// The values of one row, after checking that it is a list of the right length.
+dom::array rowValues(const QVector<FieldSpec>& fields, dom::element e, const Where& at) {
     dom::array array;
     if (e.get(array)) fail(QStringLiteral("%1 não é uma lista de valores").arg(at.text()));
     if (array.size() != static_cast<size_t>(fields.size()))
@@ -169,11 +212,17 @@ Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const Where& at) 
                  .arg(at.text())
                  .arg(array.size())
                  .arg(fields.size()));
-    Row row;
-    row.reserve(fields.size());
+    return array;
+}
+
+Row parseRow(const QVector<FieldSpec>& fields, dom::element e, const Where& at) {
+    Row row(fields.size());
+    QVariant* out = row.data();
     int i = 0;
-    for (dom::element v : array)
-        row.push_back(parseValue(fields[i++], v, at));
+    for (dom::element v : rowValues(fields, e, at)) {
+        out[i] = parseValue(fields[i], v, at);
+        ++i;
+    }
     return row;
 }
 
@@ -223,18 +272,43 @@ std::string deltaToJson(const Delta& delta) {
     return w.take();
 }
 
-DataPacket parsePacket(dom::element element) {
+PacketColumns parseColumns(dom::element element) {
     dom::object object;
     if (element.get(object)) fail(QStringLiteral("o pacote de dados não é um objeto"));
-    DataPacket packet;
-    packet.fields = parseFields(object);
+    PacketColumns packet(parseFields(object));
+    const QVector<FieldSpec>& fields = packet.fields();
     dom::array rows;
     if (object["rows"].get(rows)) fail(QStringLiteral("pacote sem a lista de linhas"));
-    packet.rows.reserve(static_cast<qsizetype>(rows.size()));
+    packet.reserve(int(std::min<size_t>(rows.size(), size_t(INT_MAX))));
     int n = 0;
-    for (dom::element r : rows)
-        packet.rows.push_back(parseRow(packet.fields, r, Where{"a linha", ++n}));
+    for (dom::element r : rows) {
+        const Where at{"a linha", ++n};
+        int i = 0;
+        for (dom::element v : rowValues(fields, r, at)) {
+            const Cell cell = readCell(fields[i], v, at);
+            switch (cell.kind) {
+            case Cell::Kind::Null:
+                packet.appendNull(i);
+                break;
+            case Cell::Kind::Text:
+                packet.appendText(i, cell.text);
+                break;
+            case Cell::Kind::Number:
+                packet.appendNumber(i, cell.number);
+                break;
+            case Cell::Kind::Date:
+                packet.appendDate(i, cell.date);
+                break;
+            }
+            ++i;
+        }
+        packet.endRow();
+    }
     return packet;
+}
+
+DataPacket parsePacket(dom::element element) {
+    return parseColumns(element).toPacket();
 }
 
 Delta parseDelta(dom::element element) {

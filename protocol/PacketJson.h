@@ -3,6 +3,7 @@
 
 #include "JsonWriter.h"
 #include "Packet.h"
+#include "PacketColumns.h"
 
 #include <simdjson.h>
 #include <stdexcept>
@@ -40,6 +41,7 @@ std::string packetToJson(const DataPacket& packet);
 std::string deltaToJson(const Delta& delta);
 
 // Parsing throws ProtocolError and never returns a partly filled result.
+PacketColumns parseColumns(simdjson::dom::element element);
 DataPacket parsePacket(simdjson::dom::element element);
 Delta parseDelta(simdjson::dom::element element);
 DataPacket packetFromJson(std::string_view json);

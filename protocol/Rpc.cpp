@@ -91,7 +91,7 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
         dom::element fields;
         if (!result.get(resultObject) && !resultObject["fields"].get(fields)) {
             try {
-                r.packet = parsePacket(result);
+                r.packet = std::make_shared<const PacketColumns>(parseColumns(result));
             } catch (const ProtocolError& e) {
                 r.packetProblem = e.message();
             }

@@ -4,6 +4,7 @@
 #include "PacketJson.h"
 
 #include <QByteArray>
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -46,7 +47,7 @@ struct Response {
     std::string resultJson;
     // A result that is a data packet is read here, once: the packet, or why it is not valid.
     bool resultRead = false;
-    std::optional<DataPacket> packet;
+    std::shared_ptr<const PacketColumns> packet;
     QString packetProblem;
 };
 

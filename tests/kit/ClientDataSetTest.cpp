@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST_F(RecordSetTest, SetDataReportsInactiveThenBrowseAndScrollsOnlyWhenNotEmpty) {
+TEST_P(RecordSetTest, SetDataReportsInactiveThenBrowseAndScrollsOnlyWhenNotEmpty) {
     ds.SetData(ThreeRows);
     EXPECT_EQ(log, QStringList({"state:Inactive", "state:Browse", "afterScroll"}));
     EXPECT_EQ(ds.State(), DataSetState::Browse);
@@ -23,7 +23,7 @@ TEST_F(RecordSetTest, SetDataReportsInactiveThenBrowseAndScrollsOnlyWhenNotEmpty
     EXPECT_TRUE(f("NOME").IsNull());
 }
 
-TEST_F(RecordSetTest, SetDataDiscardsTheChangeLogAndReturnsToTheFirstRecord) {
+TEST_P(RecordSetTest, SetDataDiscardsTheChangeLogAndReturnsToTheFirstRecord) {
     load();
     ds.MoveTo(2);
     edit("NOME", QStringLiteral("Carlos"));
@@ -37,7 +37,7 @@ TEST_F(RecordSetTest, SetDataDiscardsTheChangeLogAndReturnsToTheFirstRecord) {
     EXPECT_EQ(f("CODIGO").AsString(), "0001");
 }
 
-TEST_F(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesThePackets) {
+TEST_P(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesThePackets) {
     DataPacket reordered;
     reordered.fields = {
         Specs[3], {QStringLiteral("EXTRA"), FieldType::String, 1}, Specs[2], Specs[1], Specs[0]};
@@ -55,7 +55,7 @@ TEST_F(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesTheP
     EXPECT_EQ(adopting.Data().rows, ThreeRows.rows);
 }
 
-TEST_F(RecordSetTest, EditOnAnEmptySetStartsAnInsertWithoutAfterEdit) {
+TEST_P(RecordSetTest, EditOnAnEmptySetStartsAnInsertWithoutAfterEdit) {
     load(packet({}));
     ds.Edit();
     EXPECT_EQ(log, QStringList({"beforeInsert", "state:Insert", "afterInsert"}));
@@ -68,7 +68,7 @@ TEST_F(RecordSetTest, EditOnAnEmptySetStartsAnInsertWithoutAfterEdit) {
     EXPECT_EQ(ds.State(), DataSetState::Insert);
 }
 
-TEST_F(RecordSetTest, EditOnABrowsedRecordRaisesAfterEditOnceAndNothingWhileEditing) {
+TEST_P(RecordSetTest, EditOnABrowsedRecordRaisesAfterEditOnceAndNothingWhileEditing) {
     load();
     ds.Edit();
     EXPECT_EQ(log, QStringList({"beforeEdit", "state:Edit", "afterEdit"}));
@@ -79,7 +79,7 @@ TEST_F(RecordSetTest, EditOnABrowsedRecordRaisesAfterEditOnceAndNothingWhileEdit
     EXPECT_EQ(f("NOME").AsString(), "Alice");
 }
 
-TEST_F(RecordSetTest, OperationsOnAClosedSetRaise) {
+TEST_P(RecordSetTest, OperationsOnAClosedSetRaise) {
     EXPECT_THROW(ds.Edit(), EDatabaseError);
     EXPECT_THROW(ds.Insert(), EDatabaseError);
     load();
@@ -90,7 +90,7 @@ TEST_F(RecordSetTest, OperationsOnAClosedSetRaise) {
     EXPECT_FALSE(ds.Active());
 }
 
-TEST_F(RecordSetTest, PostAsksControlsFirstAndReportsBrowseBeforeAfterPost) {
+TEST_P(RecordSetTest, PostAsksControlsFirstAndReportsBrowseBeforeAfterPost) {
     load();
     link.field = &f("NOME");
     ds.Edit();
@@ -109,7 +109,7 @@ TEST_F(RecordSetTest, PostAsksControlsFirstAndReportsBrowseBeforeAfterPost) {
     EXPECT_EQ(ds.ChangeCount(), 1);
 }
 
-TEST_F(RecordSetTest, QuietAbortInBeforePostKeepsTheTypedValuesInEdit) {
+TEST_P(RecordSetTest, QuietAbortInBeforePostKeepsTheTypedValuesInEdit) {
     load();
     ds.BeforePost = [](TClientDataSet&) { Abort(); };
     edit("NOME", QStringLiteral("Recusado"));
@@ -128,7 +128,7 @@ TEST_F(RecordSetTest, QuietAbortInBeforePostKeepsTheTypedValuesInEdit) {
     EXPECT_EQ(ds.ChangeCount(), 1);
 }
 
-TEST_F(RecordSetTest, FailureInAfterPostReachesTheCallerWithTheRecordWritten) {
+TEST_P(RecordSetTest, FailureInAfterPostReachesTheCallerWithTheRecordWritten) {
     load();
     ds.AfterPost = [](TClientDataSet&) {
         throw EServerError(QStringLiteral("O registro foi alterado por outro usuário."), -32010);
@@ -146,7 +146,7 @@ TEST_F(RecordSetTest, FailureInAfterPostReachesTheCallerWithTheRecordWritten) {
     EXPECT_EQ(ds.Delta().changes[0].newValues[2], 99.0);
 }
 
-TEST_F(RecordSetTest, PostWithoutAChangedValueLogsNothing) {
+TEST_P(RecordSetTest, PostWithoutAChangedValueLogsNothing) {
     load();
     ds.Edit();
     ds.Post();
@@ -159,7 +159,7 @@ TEST_F(RecordSetTest, PostWithoutAChangedValueLogsNothing) {
 
 // The set shares the rows of a packet in its own field order; editing one must not reach the
 // packet the caller still holds, nor a second set loaded from it.
-TEST_F(RecordSetTest, EditingALoadedRowLeavesThePacketItCameFromAsItWas) {
+TEST_P(RecordSetTest, EditingALoadedRowLeavesThePacketItCameFromAsItWas) {
     const DataPacket sent = ThreeRows;
     load(sent);
     TClientDataSet other;
@@ -172,7 +172,7 @@ TEST_F(RecordSetTest, EditingALoadedRowLeavesThePacketItCameFromAsItWas) {
     EXPECT_EQ(ds.Data().rows[1], row("0002", QStringLiteral("Beatriz"), 0.1, QVariant()));
 }
 
-TEST_F(RecordSetTest, TwoPostsOfOneRecordGiveOneUpdateFromTheLoadedValues) {
+TEST_P(RecordSetTest, TwoPostsOfOneRecordGiveOneUpdateFromTheLoadedValues) {
     load();
     ds.MoveTo(1);
     edit("NOME", QStringLiteral("Beatriz"));
@@ -189,7 +189,7 @@ TEST_F(RecordSetTest, TwoPostsOfOneRecordGiveOneUpdateFromTheLoadedValues) {
               row("0002", QStringLiteral("Bianca"), 0.1, QDate(2026, 3, 1)));
 }
 
-TEST_F(RecordSetTest, ChangingAValueBackRemovesTheRecordFromTheLog) {
+TEST_P(RecordSetTest, ChangingAValueBackRemovesTheRecordFromTheLog) {
     load();
     ds.MoveTo(1);
     edit("NOME", QStringLiteral("Outra"));
@@ -212,7 +212,7 @@ TEST_F(RecordSetTest, ChangingAValueBackRemovesTheRecordFromTheLog) {
     EXPECT_EQ(ds.ChangeCount(), 1);
 }
 
-TEST_F(RecordSetTest, CancelRestoresTheValuesAndReturnsToBrowse) {
+TEST_P(RecordSetTest, CancelRestoresTheValuesAndReturnsToBrowse) {
     load();
     edit("NOME", QStringLiteral("Descartada"));
     log.clear();
@@ -229,7 +229,7 @@ TEST_F(RecordSetTest, CancelRestoresTheValuesAndReturnsToBrowse) {
     EXPECT_EQ(f("CODIGO").AsString(), "0002");
 }
 
-TEST_F(RecordSetTest, CancellingAnInsertOnAnEmptySetLeavesItEmpty) {
+TEST_P(RecordSetTest, CancellingAnInsertOnAnEmptySetLeavesItEmpty) {
     load(packet({}));
     ds.Edit();
     f("CODIGO").SetValue(QStringLiteral("0001"));
@@ -242,7 +242,7 @@ TEST_F(RecordSetTest, CancellingAnInsertOnAnEmptySetLeavesItEmpty) {
     EXPECT_TRUE(f("CODIGO").IsNull());
 }
 
-TEST_F(RecordSetTest, DeltaCarriesUpdatesAndInsertsAndMergeMakesANewBase) {
+TEST_P(RecordSetTest, DeltaCarriesUpdatesAndInsertsAndMergeMakesANewBase) {
     load();
     ds.MoveTo(1);
     edit("NOME", QStringLiteral("Bruna"));
@@ -289,7 +289,7 @@ TEST_F(RecordSetTest, DeltaCarriesUpdatesAndInsertsAndMergeMakesANewBase) {
     EXPECT_EQ(delta.changes[1].oldValues, row("0004", QStringLiteral("Eduarda"), 1e-7, QVariant()));
 }
 
-TEST_F(RecordSetTest, QuietAbortInBeforeInsertRefusesTheNewRecord) {
+TEST_P(RecordSetTest, QuietAbortInBeforeInsertRefusesTheNewRecord) {
     ds.BeforeInsert = [this](TClientDataSet&) {
         log << QStringLiteral("beforeInsert");
         Abort();
@@ -312,3 +312,5 @@ TEST_F(RecordSetTest, QuietAbortInBeforeInsertRefusesTheNewRecord) {
 }
 
 } // namespace
+
+INSTANTIATE_TEST_SUITE_P(Loaded, RecordSetTest, ::testing::Bool(), loadedFrom);

@@ -5,6 +5,7 @@
 #include "ClientDataSet.h"
 #include "DataSource.h"
 #include "QtPrinters.h"
+#include "protocol/PacketJson.h"
 
 #include <gtest/gtest.h>
 
@@ -71,7 +72,9 @@ inline const DataPacket ThreeRows =
             row("0002", QStringLiteral("Bia"), 0.1, QVariant()),
             row("0003", QStringLiteral("Caio"), QVariant(), QDate(2025, 12, 1))});
 
-class RecordSetTest : public ::testing::Test {
+// Every case runs twice: with the packet as built here, and with the same packet as the
+// connection reads it from the wire (kept in columns).
+class RecordSetTest : public ::testing::TestWithParam<bool> {
 protected:
     RecordSetTest() {
         for (const FieldSpec& definition : Specs)
@@ -96,8 +99,15 @@ protected:
     }
 
     void load(const DataPacket& p = ThreeRows) {
-        ds.SetData(p);
+        if (GetParam())
+            ds.SetData(fromWire(p));
+        else
+            ds.SetData(p);
         log.clear();
+    }
+    std::shared_ptr<const protocol::PacketColumns> fromWire(const DataPacket& p) {
+        return std::make_shared<const protocol::PacketColumns>(
+            protocol::parseColumns(parser.parse(protocol::packetToJson(p))));
     }
     TField& f(const char* name) { return ds.FieldByName(QString::fromLatin1(name)); }
     void edit(const char* name, const QVariant& value) {
@@ -113,8 +123,13 @@ protected:
         FAIL() << "no row " << code.toStdString();
     }
 
+    simdjson::dom::parser parser;
     QStringList log;
     TClientDataSet ds{QStringLiteral("cdsTeste")};
     TDataSource src{QStringLiteral("dtsTeste"), &ds};
     RecordingLink link{log};
 };
+
+inline std::string loadedFrom(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "FromTheWire" : "FromAPacket";
+}

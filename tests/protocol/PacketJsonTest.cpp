@@ -172,8 +172,19 @@ TEST(PacketJson, RefusesRowsOfTheWrongLength) {
 
 TEST(PacketJson, RefusesTextLongerThanItsField) {
     expectRefused(onePacket(Text4, R"(["00001"])"), "CDFILIAL|4 caracteres");
-    // Characters, not bytes: four accented letters fit in four.
-    EXPECT_NO_THROW(packetFromJson(onePacket(Text4, R"(["ÇÃÉÍ"])")));
+    // Characters as the desktop counts them (UTF-16 units), not bytes.
+    const struct {
+        const char* row;
+        bool fits;
+    } cases[] = {{R"(["ÇÃÉÍ"])", true}, {R"(["ÇÃÉÍÓ"])", false}, {R"(["😀😀"])", true},
+                 {R"(["😀😀a"])", false}, {R"(["€€€€"])", true},   {R"(["\u00e7\u00e3ab"])", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        if (c.fits)
+            EXPECT_NO_THROW(packetFromJson(onePacket(Text4, c.row)));
+        else
+            expectRefused(onePacket(Text4, c.row), "CDFILIAL|4 caracteres");
+    }
 }
 
 TEST(PacketJson, RefusesBadFieldLists) {

@@ -1,0 +1,49 @@
+#pragma once
+// A data packet as the desktop keeps it: one array per field instead of an object per value.
+// Texts of a field share one buffer; a value becomes a QVariant only when it is read.
+
+#include "Packet.h"
+
+#include <string_view>
+#include <vector>
+
+namespace protocol {
+
+class PacketColumns {
+public:
+    explicit PacketColumns(QVector<FieldSpec> fields = {});
+
+    const QVector<FieldSpec>& fields() const { return m_fields; }
+    int indexOf(const QString& fieldName) const;
+    int rowCount() const { return m_rows; }
+
+    bool isNull(int row, int column) const;
+    // Characters of a text value (0 for a null or another type), without making the value.
+    qsizetype textLength(int row, int column) const;
+    QVariant value(int row, int column) const;
+    Row row(int row) const;
+    DataPacket toPacket() const;
+
+    // Filling, a row at a time: every column gets one value, then endRow().
+    void reserve(int rows);
+    void appendNull(int column);
+    // The text must be valid UTF-8 (as the JSON parser leaves it).
+    void appendText(int column, std::string_view utf8);
+    void appendNumber(int column, double number);
+    void appendDate(int column, QDate date);
+    void endRow() { ++m_rows; }
+
+private:
+    struct Column {
+        QString texts;               // every text of the column, one after the other
+        std::vector<qsizetype> ends; // where each row's text ends in `texts`
+        std::vector<double> numbers; // floats; dates as Julian days
+        std::vector<bool> nulls;
+    };
+
+    QVector<FieldSpec> m_fields;
+    std::vector<Column> m_columns;
+    int m_rows = 0;
+};
+
+} // namespace protocol
