@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QStatusBar>
+#include <utility>
 
 namespace {
 // The hourglass belongs to our busy windows, never to a dialog that waits for the user.
@@ -174,7 +175,29 @@ void DesktopServices::showChildForm(QWidget* form) {
         frame->resize(declared.size() + (frame->size() - frame->contentsRect().size()));
         frame->move(declared.topLeft());
     }
-    frame->show();
-    mdiArea->setActiveSubWindow(frame);
+    // Qt activates a child window halfway through showing it, before the frame itself is shown;
+    // the form's repaint on activation would be followed by a second one of the whole window.
+    // The activation runs once the window is shown, still before its state is restored.
+    ++m_showingDepth;
+    try {
+        frame->show();
+        mdiArea->setActiveSubWindow(frame);
+    } catch (...) {
+        --m_showingDepth;
+        m_pendingActivations.clear();
+        throw;
+    }
+    if (--m_showingDepth == 0) {
+        const QList<QPointer<TfrmPadrao>> pending = std::exchange(m_pendingActivations, {});
+        for (const QPointer<TfrmPadrao>& f : pending)
+            if (f) f->Activate();
+    }
     frame->showNormal();
+}
+
+void DesktopServices::activateForm(TfrmPadrao* form) {
+    if (m_showingDepth > 0)
+        m_pendingActivations << form;
+    else
+        form->Activate();
 }

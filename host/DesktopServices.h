@@ -12,6 +12,7 @@ class QMdiArea;
 class TBusyAnimation;
 class QStatusBar;
 class QMainWindow;
+class TfrmPadrao;
 
 class DesktopServices : public HostServices {
 public:
@@ -35,6 +36,9 @@ public:
     void showStatus(const QString& text) override;
     QWidget* mainForm() override;
     void showChildForm(QWidget* form) override;
+    // Runs the activation of a child form that became the active window; while a child window
+    // is being shown, once that show is over.
+    void activateForm(TfrmPadrao* form);
 
     QString branch;
     QString serverHost = QStringLiteral("127.0.0.1");
@@ -63,4 +67,6 @@ public:
 private:
     int m_busyDepth = 0;
     int m_waitDepth = 0;
+    int m_showingDepth = 0;
+    QList<QPointer<TfrmPadrao>> m_pendingActivations;
 };

@@ -235,7 +235,7 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
         menuBar()->insertAction(m_helpMenu, menu->menuAction()); // "Ajuda" stays last
         m_mergedMenus << menu->menuAction();
     }
-    form->Activate();
+    m_services.activateForm(form);
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -173,6 +173,14 @@ void TfrmPadrao::Activate() {
     Dispatch([this] { FormActivate(); });
 }
 
+void TfrmPadrao::Repaint() {
+    // Qt queues the layout and the repaint of the widgets it has just shown; painting before
+    // those are handled would leave them to lay out and paint the form again in the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+    repaint();
+}
+
 void TfrmPadrao::closeEvent(QCloseEvent* e) {
     CloseAction action = CloseAction::Free;
     if (!Dispatch([&] { FormClose(action); }) || action == CloseAction::None) {

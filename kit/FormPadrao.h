@@ -29,6 +29,9 @@ public:
     void Create();
     // The host calls these when its child window is activated and when it is closed.
     void Activate();
+    // Paints the form now, with everything Qt still has queued for it, so that the event loop
+    // does not paint it a second time.
+    void Repaint();
     // How many activations have run; an activation that did not happen leaves it unchanged.
     int ActivationCount() const { return m_activations; }
     // Whether the form still waits for an activation to finish its set-up (a failed first

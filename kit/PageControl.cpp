@@ -41,10 +41,16 @@ QTabWidget* tabsOf(const QWidget* page, int* index) {
 
 void SetPageEnabled(QWidget* page, bool enabled) {
     int index = -1;
-    if (QTabWidget* tabs = tabsOf(page, &index))
-        tabs->setTabEnabled(index, enabled);
-    else
+    if (QTabWidget* tabs = tabsOf(page, &index)) {
+        // Qt repaints the whole tab bar even when nothing changes; the enabling rules run on
+        // every state change, mostly confirming what is already shown.
+        const int current = tabs->currentIndex();
+        const bool unchanged = tabs->isTabEnabled(index) == enabled &&
+                               !(enabled ? !tabs->isTabVisible(current) : index == current);
+        if (!unchanged) tabs->setTabEnabled(index, enabled);
+    } else {
         page->setEnabled(enabled);
+    }
 }
 
 bool PageEnabled(const QWidget* page) {

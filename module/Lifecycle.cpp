@@ -17,7 +17,7 @@ void TfrmParametros::netParamZOLBeforeConnect(TNetConnection& sender) {
 }
 
 void TfrmParametros::FormActivate() {
-    repaint();
+    Repaint();
     ActiveShowAvi(host().mainForm(), 1);
     try {
         if (Cli_zol00900::boPrimVez) {
