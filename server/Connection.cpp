@@ -1,28 +1,36 @@
 #include "Connection.h"
 
+#include "KeptReplies.h"
 #include "Log.h"
 #include "WorkerPool.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpSocket>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace rhserver {
 
 namespace {
+// Answers the system still holds for a client past which closing resets the connection: a
+// close would wait in line behind them, and a client that does not read would keep it open.
+constexpr int UnreadBound = 64 * 1024;
 // Read from the socket a piece at a time, and only when no whole request is waiting: requests
 // read ahead but not yet answered stay within one line and one piece.
 constexpr qint64 ReadPiece = 256 * 1024;
 } // namespace
 
 Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
-                       const SessionConfig& config, WorkerPool& workers, QString sessionId,
-                       std::function<void()> onClosed)
+                       const SessionConfig& config, WorkerPool& workers, KeptReplies* kept,
+                       QString sessionId, std::function<void()> onClosed)
     : m_socket(socket)
     , m_id(id)
     , m_limits(limits)
     , m_reader(limits.firstLine)
     , m_workers(workers)
+    , m_kept(kept)
     , m_session(std::make_shared<Session>(config, std::move(sessionId)))
     , m_onClosed(std::move(onClosed)) {
     socket->setParent(this);
@@ -38,6 +46,12 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
+        // Not idle while its answers wait for the client to read them: the stall decides.
+        if (m_stall.isActive()) {
+            m_deadline.start(m_session->isOpen() ? m_limits.idleTimeoutMs
+                                                 : m_limits.openDeadlineMs);
+            return;
+        }
         if (m_session->isOpen())
             closeWith(protocol::ErrorCode::InvalidRequest,
                       QStringLiteral("A conexão ficou sem uso por tempo demais e foi encerrada."),
@@ -50,19 +64,36 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     m_deadline.start(limits.openDeadlineMs);
     m_stall.setSingleShot(true);
     connect(&m_stall, &QTimer::timeout, this, [this] {
+        if (m_closing) return;
         logLine(QStringLiteral("conexão %1: o cliente não lê as respostas (%2 bytes pendentes); "
                                "encerrando")
                     .arg(m_id)
                     .arg(m_socket->bytesToWrite()));
-        m_closing = true;
-        m_socket->abort();
-        closed();
+        reset();
     });
 }
 
 Connection::~Connection() {
     if (!m_logged) logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     if (m_onClosed) m_onClosed();
+}
+
+int Connection::unreadInSystem() const {
+    int queued = 0;
+    const int fd = int(m_socket->socketDescriptor());
+    return fd >= 0 && ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
+void Connection::reset() {
+    m_closing = true;
+    // Without lingering, closing discards what the client has not read and resets the
+    // connection; a plain close would leave it open behind that data.
+    if (const int fd = int(m_socket->socketDescriptor()); fd >= 0) {
+        const linger none{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &none, sizeof none);
+    }
+    m_socket->abort();
+    closed();
 }
 
 void Connection::closed() {
@@ -78,19 +109,15 @@ void Connection::closeWith(int code, const QString& message, const QString& logT
     logLine(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
     m_closing = true;
     m_deadline.stop();
-    if (m_socket->bytesToWrite() > m_limits.unsentBound) {
-        m_socket->abort();
-        closed();
+    if (m_socket->bytesToWrite() > m_limits.unsentBound || unreadInSystem() > UnreadBound) {
+        reset();
         return;
     }
     const std::string out = protocol::errorJson("null", code, message);
     m_socket->write(out.data(), qint64(out.size()));
     m_socket->disconnectFromHost();
     // A client that never reads its last answer does not keep the connection.
-    QTimer::singleShot(m_limits.stallTimeoutMs, this, [this] {
-        m_socket->abort();
-        closed();
-    });
+    QTimer::singleShot(m_limits.stallTimeoutMs, this, [this] { reset(); });
 }
 
 void Connection::process() {
@@ -121,15 +148,37 @@ void Connection::process() {
             continue;
         }
         if (line->trimmed().isEmpty()) continue;
+        // A read the network thread has kept the reply of is answered here, without a worker.
+        std::optional<KeptReplies::Request> read;
+        KeptReplies::Stamp stamp;
+        if (m_kept && m_session->isOpen()) {
+            read = m_kept->readRequest(*line, m_session->branch());
+            if (read) {
+                if (const std::string* result = m_kept->find(read->key)) {
+                    sent(protocol::resultJson(read->idJson, *result));
+                    continue;
+                }
+                stamp = m_kept->lastLook();
+            }
+        }
         // One request at a time: the next line waits in the reader until this one is answered.
         m_answering = true;
         // A slow answer is no idleness; before open, though, the deadline keeps running.
         if (m_session->isOpen()) m_deadline.stop();
         QPointer<Connection> self(this);
+        m_session->keepResultsUpTo(read ? KeptReplies::MaxResult : 0);
         // Answers come back through the connections' owner, which outlives the workers.
-        m_workers.submit(m_session, std::move(*line), parent(), [self](std::string out) {
-            if (self) self->answered(out);
-        });
+        m_workers.submit(m_session, std::move(*line), parent(),
+                         [self, read = std::move(read), stamp](std::string out) mutable {
+                             if (!self) return;
+                             if (read && self->m_kept) {
+                                 std::string result = self->m_session->takeKeptResult();
+                                 if (!result.empty())
+                                     self->m_kept->store(stamp, std::move(read->key),
+                                                         std::move(result));
+                             }
+                             self->answered(out);
+                         });
     }
 }
 
@@ -137,12 +186,24 @@ void Connection::answered(const std::string& out) {
     m_answering = false;
     if (m_closing) return;
     logFailure();
-    m_socket->write(out.data(), qint64(out.size()));
+    sent(out);
+    process();
+}
+
+void Connection::sent(const std::string& out) {
+    qint64 done = 0;
+    // Straight to the socket when nothing waits before it: the socket object would write it on
+    // the next turn of the event loop, after waking that loop up for it.
+    if (m_socket->bytesToWrite() == 0) {
+        const ssize_t n = ::send(int(m_socket->socketDescriptor()), out.data(), out.size(),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) done = n;
+    }
+    if (done < qint64(out.size())) m_socket->write(out.data() + done, qint64(out.size()) - done);
     if (m_session->isOpen()) {
         m_reader.setLimit(m_limits.maxMessage);
         m_deadline.start(m_limits.idleTimeoutMs);
     }
-    process();
 }
 
 void Connection::stopTakingRequests() {

@@ -25,13 +25,14 @@ struct ConnectionLimits {
     qint64 unsentBound = 4 * 1024 * 1024;
 };
 
+class KeptReplies;
 class WorkerPool;
 
 class Connection : public QObject {
 public:
     Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
-               const SessionConfig& config, WorkerPool& workers, QString sessionId,
-               std::function<void()> onClosed);
+               const SessionConfig& config, WorkerPool& workers, KeptReplies* kept,
+               QString sessionId, std::function<void()> onClosed);
     ~Connection() override;
 
     // No further request is taken; the one being answered still is.
@@ -43,16 +44,22 @@ public:
 private:
     void process();
     void answered(const std::string& out);
+    void sent(const std::string& out);
     void closed();
+    // Closes at once, discarding what the client has not read.
+    void reset();
     // Answers with an error (id null), then closes: at once when the client does not read.
     void closeWith(int code, const QString& message, const QString& logText);
     void logFailure();
+    // Bytes written to the socket that the client has not taken yet.
+    int unreadInSystem() const;
 
     QTcpSocket* m_socket;
     quint64 m_id;
     const ConnectionLimits& m_limits;
     protocol::LineReader m_reader;
     WorkerPool& m_workers;
+    KeptReplies* m_kept;                // null: every request goes to a worker
     std::shared_ptr<Session> m_session; // shared with the worker answering it
 
     QString m_peer;

@@ -35,6 +35,7 @@ public:
 
     // After a write of this process committed (or may have): every worker's replies are stale.
     static void writeCommitted() { s_writes.fetch_add(1); }
+    static quint64 writesCommitted() { return s_writes.load(); }
 
     // One worker keeps at most this much; past it the cache starts over.
     static constexpr size_t MaxBytes = 32u << 20;

@@ -1,6 +1,7 @@
 #include "RhServer.h"
 
 #include "Connection.h"
+#include "KeptReplies.h"
 #include "Log.h"
 #include "WorkerPool.h"
 
@@ -123,7 +124,8 @@ private:
 class NetHub : public QObject {
 public:
     explicit NetHub(RhServer::Impl& server)
-        : m_server(server) {}
+        : m_server(server)
+        , m_kept(*server.address) {}
 
     ~NetHub() override {
         m_listener.reset();
@@ -144,7 +146,8 @@ public:
         RhServer::Impl& server = m_server;
         auto* connection =
             new Connection(socket, id, server.limits, server.sessionConfig, server.workers,
-                           randomSessionId(), [&server, peer] { server.release(peer); });
+                           m_kept.enabled() ? &m_kept : nullptr, randomSessionId(),
+                           [&server, peer] { server.release(peer); });
         connection->setParent(this);
     }
 
@@ -183,6 +186,7 @@ public:
 private:
     RhServer::Impl& m_server;
     std::unique_ptr<Listener> m_listener;
+    KeptReplies m_kept;
 };
 
 class NetThread : public QThread {

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "Log.h"
+#include "ReplyCache.h"
 
 #include "protocol/JsonCheck.h"
 
@@ -103,6 +104,7 @@ std::string Session::handle(const QByteArray& line, ParamService& service, dom::
 std::string Session::handle(const QByteArray& line) {
     m_lastFailure.clear();
     m_method.clear();
+    m_keptResult.clear();
     // The parser keeps the capacity of its largest document: after a large one it goes back to
     // a small size, so one big message does not cost its memory for the life of the thread.
     struct Shrink {
@@ -297,7 +299,11 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             args.push_back(protocol::toQString(text));
         }
     }
-    return protocol::resultJson(idJson, m_service->call(m_info, *entry, args, appliedJson(args)));
+    std::string result = m_service->call(m_info, *entry, args, appliedJson(args));
+    if (!entry->writes && result.size() <= m_keepUpTo &&
+        ReplyCache::scopeOf(method) != ReplyCache::Scope::None)
+        m_keptResult = result;
+    return protocol::resultJson(idJson, result);
 }
 
 } // namespace rhserver

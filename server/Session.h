@@ -9,6 +9,7 @@
 #include <QHash>
 #include <mutex>
 #include <simdjson.h>
+#include <utility>
 
 namespace rhserver {
 
@@ -54,6 +55,11 @@ public:
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
     bool isOpen() const { return m_open; }
+    const QString& branch() const { return m_info.branch; }
+    // The result of the last request when it was a read whose reply may be kept and not larger
+    // than the bound given to handle; empty otherwise. Taking it leaves it empty.
+    std::string takeKeptResult() { return std::exchange(m_keptResult, {}); }
+    void keepResultsUpTo(size_t bytes) { m_keepUpTo = bytes; }
     void setPeer(const QString& address) { m_peer = address; }
 
 private:
@@ -69,6 +75,8 @@ private:
     QString m_lastFailure;
     QString m_method; // of the request being answered, as the log shows it
     QString m_peer;   // the client's address
+    std::string m_keptResult;
+    size_t m_keepUpTo = 0;
 };
 
 } // namespace rhserver

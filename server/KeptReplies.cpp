@@ -1,0 +1,100 @@
+#include "KeptReplies.h"
+
+#include "ParamService.h"
+#include "ReplyCache.h"
+
+#include "protocol/JsonCheck.h"
+
+#include <sqlite3.h>
+
+namespace rhserver {
+
+namespace dom = simdjson::dom;
+
+namespace {
+// Requests this short are all the calls a kept reply can answer; longer lines go to the workers.
+constexpr qsizetype MaxLine = 4096;
+} // namespace
+
+KeptReplies::KeptReplies(const DbAddress& address) {
+    if (address.engine != Engine::SQLite) return;
+    const QByteArray path = address.path.toUtf8();
+    if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK ||
+        sqlite3_busy_timeout(m_db, 0) != SQLITE_OK ||
+        sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_statement);
+        m_statement = nullptr;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+}
+
+KeptReplies::~KeptReplies() {
+    sqlite3_finalize(m_statement);
+    sqlite3_close(m_db);
+}
+
+bool KeptReplies::look() {
+    if (!m_statement) return false;
+    const int status = sqlite3_step(m_statement);
+    const qint64 version = status == SQLITE_ROW ? sqlite3_column_int64(m_statement, 0) : 0;
+    sqlite3_reset(m_statement);
+    const quint64 writes = ReplyCache::writesCommitted();
+    if (status != SQLITE_ROW) {
+        m_results.clear();
+        m_seen = {};
+        return false;
+    }
+    if (!m_seen.known || version != m_seen.version || writes != m_seen.writes) {
+        m_results.clear();
+        m_seen = {true, version, writes};
+    }
+    return true;
+}
+
+std::optional<KeptReplies::Request> KeptReplies::readRequest(const QByteArray& line,
+                                                             const QString& branch) {
+    if (!m_statement || line.size() > MaxLine) return std::nullopt;
+    dom::element doc;
+    dom::object request;
+    if (m_parser.parse(line.constData(), size_t(line.size())).get(doc) || doc.get(request) ||
+        protocol::duplicatedKey(doc))
+        return std::nullopt;
+    dom::element id, params;
+    std::string_view version, method;
+    if (request["id"].get(id) || !(id.is_string() || id.is_number() || id.is_null()) ||
+        request["jsonrpc"].get(version) || version != "2.0" || request["method"].get(method))
+        return std::nullopt;
+    const MethodSpec* entry = findMethod(method);
+    if (!entry || entry->writes || entry->takesDelta ||
+        ReplyCache::scopeOf(method) == ReplyCache::Scope::None)
+        return std::nullopt;
+    dom::array list;
+    if (request["params"].get(params) || params.get(list) || list.size() != size_t(entry->argc))
+        return std::nullopt;
+    for (dom::element e : list) {
+        std::string_view text;
+        if (e.get(text) || protocol::hasUnstorableCharacter(text)) return std::nullopt;
+    }
+    // JSON never holds a raw newline, so the parts cannot run together.
+    Request r;
+    r.key = std::string(method) + '\n' + simdjson::to_string(list) + '\n' + branch.toStdString();
+    r.idJson = simdjson::to_string(id);
+    return r;
+}
+
+const std::string* KeptReplies::find(const std::string& key) {
+    if (!look()) return nullptr;
+    const auto found = m_results.find(key);
+    return found == m_results.end() ? nullptr : &found->second;
+}
+
+void KeptReplies::store(const Stamp& before, std::string key, std::string result) {
+    if (!before.known || result.size() > MaxResult || !look()) return;
+    if (before.version != m_seen.version || before.writes != m_seen.writes) return;
+    if (m_results.size() >= MaxEntries) m_results.clear();
+    m_results.insert_or_assign(std::move(key), std::move(result));
+}
+
+} // namespace rhserver

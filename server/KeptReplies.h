@@ -1,0 +1,68 @@
+#pragma once
+// Replies of read methods that the network thread answers itself, without handing the call to a
+// storage worker, while nothing has been committed since they were read. SQLite only: whether
+// anything was committed is one look at the database's shared memory, through a connection of
+// the network thread's own that only ever asks that. A look that cannot be had at once (a busy
+// database) sends the call to a worker like any other, so the network thread never waits.
+
+#include "Storage.h"
+
+#include <QByteArray>
+#include <optional>
+#include <simdjson.h>
+#include <string>
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace rhserver {
+
+class KeptReplies {
+public:
+    explicit KeptReplies(const DbAddress& address);
+    ~KeptReplies();
+    KeptReplies(const KeptReplies&) = delete;
+    KeptReplies& operator=(const KeptReplies&) = delete;
+
+    bool enabled() const { return m_statement != nullptr; }
+
+    struct Request {
+        std::string key;
+        std::string idJson;
+    };
+    // A well-formed call of a read method whose reply may be kept, with text arguments only;
+    // anything else (a write, an error to answer, a repeated key) is left to the workers.
+    std::optional<Request> readRequest(const QByteArray& line, const QString& branch);
+
+    // The kept result of that call, when nothing was committed since it was read.
+    const std::string* find(const std::string& key);
+
+    // Taken before a call is handed to a worker; its result is kept only if nothing was committed
+    // from then until it comes back.
+    struct Stamp {
+        bool known = false;
+        qint64 version = 0;
+        quint64 writes = 0;
+    };
+    // What the last look at the database saw (find() makes one).
+    Stamp lastLook() const { return m_seen; }
+    void store(const Stamp& before, std::string key, std::string result);
+
+    // Results larger than this go out as usual and are not kept here.
+    static constexpr size_t MaxResult = 64 * 1024;
+    static constexpr size_t MaxEntries = 1024;
+
+private:
+    // Reads whether anything was committed and drops every result when it was; false when that
+    // cannot be told now.
+    bool look();
+
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_statement = nullptr;
+    simdjson::dom::parser m_parser;
+    std::unordered_map<std::string, std::string> m_results;
+    Stamp m_seen;
+};
+
+} // namespace rhserver
