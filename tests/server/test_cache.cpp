@@ -6,6 +6,7 @@
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include "server/KeptReplies.h"
 #include "server/ReplyCache.h"
 #include "server/Schema.h"
 #include "server/Storage.h"
@@ -272,6 +273,82 @@ TEST(ReplyCacheBounds, KeepsAtMostItsLimitsAndDropsAllAfterAWrite) {
     rhserver::ReplyCache::writeCommitted();
     ASSERT_TRUE(cache.validate());
     EXPECT_EQ(cache.size(), 0u);
+}
+
+// The network thread answers only well-formed reads whose replies may be kept, and keeps a result
+// only when nothing was committed between handing the call to a worker and its answer.
+TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rh.db"));
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error))
+        << error.toStdString();
+    rhserver::KeptReplies kept(
+        *rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error));
+    ASSERT_TRUE(kept.enabled());
+    const QString branch = QStringLiteral("0001");
+
+    const struct {
+        const char* line;
+        bool taken;
+    } lines[] = {
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetGeral","params":["1"]})", true},
+        {R"({"jsonrpc":"2.0","id":"x","method":"GetCargo","params":["01001"]})", true},
+        {R"({"jsonrpc":"2.0","id":7,"method":"SetInsPad","params":["01001","0001"]})", false},
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetHistorico","params":["0001"]})", false},
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetGeral","params":[]})", false},
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetGeral","params":[1]})", false},
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetGeral","params":["1"],"method":"SetGeral"})",
+         false},
+        {R"({"jsonrpc":"2.0","id":7,"method":"GetGeral","params":["\u0000"]})", false},
+        {R"({"jsonrpc":"2.0","method":"GetGeral","params":["1"]})", false},
+        {R"({"jsonrpc":"1.0","id":7,"method":"GetGeral","params":["1"]})", false},
+        {R"({"jsonrpc":"2.0","id":{},"method":"GetGeral","params":["1"]})", false},
+    };
+    for (const auto& l : lines) {
+        SCOPED_TRACE(l.line);
+        EXPECT_EQ(kept.readRequest(QByteArray(l.line), branch).has_value(), l.taken);
+    }
+    const auto read = kept.readRequest(QByteArray(lines[0].line), branch);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->idJson, "7");
+    // The branch is part of the key: another branch's session does not get this one's result.
+    EXPECT_NE(kept.readRequest(QByteArray(lines[0].line), QStringLiteral("0002"))->key, read->key);
+
+    const auto commitElsewhere = [&path] {
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
+            db.setDatabaseName(path);
+            ASSERT_TRUE(db.open());
+            ASSERT_TRUE(QSqlQuery(db).exec(
+                QStringLiteral("UPDATE PARAMRH SET VRCESTABAS = VRCESTABAS + 1")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("w"));
+    };
+    const struct {
+        const char* meanwhile;
+        std::function<void()> happen;
+    } cases[] = {
+        {"nothing", [] {}},
+        {"a commit by another connection", commitElsewhere},
+        {"a write of this process", [] { rhserver::ReplyCache::writeCommitted(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.meanwhile);
+        EXPECT_EQ(kept.find(read->key), nullptr);
+        const auto stamp = kept.lastLook();
+        c.happen();
+        kept.store(stamp, read->key, "{\"kept\":1}");
+        const std::string* found = kept.find(read->key);
+        EXPECT_EQ(found != nullptr, std::string(c.meanwhile) == "nothing");
+        // Kept until the next change, then dropped.
+        if (found) {
+            commitElsewhere();
+            EXPECT_EQ(kept.find(read->key), nullptr);
+        }
+    }
 }
 
 } // namespace
