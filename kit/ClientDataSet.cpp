@@ -70,9 +70,7 @@ QVector<int> TClientDataSet::columnsFor(const QVector<FieldSpec>& packetFields) 
         return map;
     }
     for (const auto& f : m_fields) {
-        int col = -1;
-        for (int i = 0; i < packetFields.size() && col < 0; ++i)
-            if (packetFields[i].name.compare(f->FieldName(), Qt::CaseInsensitive) == 0) col = i;
+        const int col = protocol::fieldIndex(packetFields, f->FieldName());
         if (col < 0)
             throw EDatabaseError(
                 QStringLiteral("%1: o pacote não traz o campo %2").arg(m_name, f->FieldName()));
@@ -91,7 +89,7 @@ void TClientDataSet::SetData(const DataPacket& packet) {
     // the content, so that a packet that does not fit leaves the set as it was.
     const bool adopt = m_fields.empty();
     const QVector<int> map = columnsFor(packet.fields);
-    const QVector<FieldSpec> specs = adopt ? packet.fields : [&] {
+    const QVector<FieldSpec> definitions = adopt ? packet.fields : [&] {
         QVector<FieldSpec> s;
         for (const auto& f : m_fields)
             s.push_back(f->definition());
@@ -112,7 +110,7 @@ void TClientDataSet::SetData(const DataPacket& packet) {
                     .arg(packetRow.size())
                     .arg(packet.fields.size()));
         for (int i = 0; i < map.size(); ++i) {
-            const QString problem = protocol::checkValue(specs[i], packetRow[map[i]]);
+            const QString problem = protocol::checkValue(definitions[i], packetRow[map[i]]);
             if (!problem.isEmpty())
                 throw EDatabaseError(
                     QStringLiteral("%1: linha %2: %3").arg(m_name).arg(line).arg(problem));
@@ -137,16 +135,17 @@ void TClientDataSet::SetData(std::shared_ptr<const protocol::PacketColumns> pack
     // The reader checked every value against the packet's own fields; only a text longer than
     // this set's field allows is left to find.
     for (int i = 0; !adopt && i < map.size(); ++i) {
-        const FieldSpec& spec = m_fields[size_t(i)]->definition();
-        if (spec.type != protocol::FieldType::String || packet->fields()[map[i]].size <= spec.size)
+        const FieldSpec& field = m_fields[size_t(i)]->definition();
+        if (field.type != protocol::FieldType::String ||
+            packet->fields()[map[i]].size <= field.size)
             continue;
         for (int r = 0; r < packet->rowCount(); ++r)
-            if (packet->textLength(r, map[i]) > spec.size)
+            if (packet->textLength(r, map[i]) > field.size)
                 throw EDatabaseError(
                     QStringLiteral("%1: linha %2: %3")
                         .arg(m_name)
                         .arg(r + 1)
-                        .arg(protocol::checkValue(spec, packet->value(r, map[i]))));
+                        .arg(protocol::checkValue(field, packet->value(r, map[i]))));
     }
     std::vector<Record> rows(size_t(packet->rowCount()));
     for (int r = 0; r < packet->rowCount(); ++r) {
@@ -178,12 +177,12 @@ void TClientDataSet::replaceContent(std::vector<Record> rows, const QVector<Fiel
 }
 
 QVariant TClientDataSet::recordValue(const Record& rec, int field) const {
-    if (rec.source < 0 || !rec.values.isEmpty()) return rec.values.value(field);
+    if (rec.ownsValues()) return rec.values.value(field);
     return m_loaded->value(rec.source, m_loadedColumns[field]);
 }
 
 Row TClientDataSet::recordValues(const Record& rec) const {
-    if (rec.source < 0 || !rec.values.isEmpty()) return rec.values;
+    if (rec.ownsValues()) return rec.values;
     Row values(FieldCount());
     for (int f = 0; f < FieldCount(); ++f)
         values[f] = m_loaded->value(rec.source, m_loadedColumns[f]);

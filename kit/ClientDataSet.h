@@ -87,6 +87,7 @@ private:
         Status status = Status::Unchanged;
         int id = 0;      // names the record in the change log; positions move on an insert
         int source = -1; // its row in the loaded columns, while `values` is empty
+        bool ownsValues() const { return source < 0 || !values.isEmpty(); }
     };
 
     QVariant valueAt(int field) const;

@@ -2,19 +2,17 @@
 
 namespace protocol {
 
-namespace {
-int indexIn(const QVector<FieldSpec>& fields, const QString& name) {
+int fieldIndex(const QVector<FieldSpec>& fields, const QString& name) {
     for (int i = 0; i < fields.size(); ++i)
         if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0) return i;
     return -1;
 }
-} // namespace
 
 int DataPacket::indexOf(const QString& fieldName) const {
-    return indexIn(fields, fieldName);
+    return fieldIndex(fields, fieldName);
 }
 int Delta::indexOf(const QString& fieldName) const {
-    return indexIn(fields, fieldName);
+    return fieldIndex(fields, fieldName);
 }
 
 QString typeName(FieldType type) {

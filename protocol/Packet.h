@@ -43,6 +43,8 @@ struct Delta {
 };
 
 QString typeName(FieldType type);
+// The position of the field of that name, matched without regard to case; -1 when absent.
+int fieldIndex(const QVector<FieldSpec>& fields, const QString& name);
 
 // Empty when the value fits the field; otherwise a sentence that says why it does not.
 QString checkValue(const FieldSpec& field, const QVariant& value);

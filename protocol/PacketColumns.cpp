@@ -15,12 +15,6 @@ PacketColumns::PacketColumns(QVector<FieldSpec> fields)
     : m_fields(std::move(fields))
     , m_columns(size_t(m_fields.size())) {}
 
-int PacketColumns::indexOf(const QString& fieldName) const {
-    for (int i = 0; i < m_fields.size(); ++i)
-        if (m_fields[i].name.compare(fieldName, Qt::CaseInsensitive) == 0) return i;
-    return -1;
-}
-
 void PacketColumns::reserve(int rows) {
     for (int c = 0; c < m_fields.size(); ++c) {
         Column& column = m_columns[size_t(c)];
@@ -64,6 +58,10 @@ void PacketColumns::appendDate(int column, QDate date) {
     c.numbers.push_back(double(date.toJulianDay()));
 }
 
+qsizetype PacketColumns::textStart(int row, int column) const {
+    return row == 0 ? 0 : m_columns[size_t(column)].ends[size_t(row) - 1];
+}
+
 bool PacketColumns::isNull(int row, int column) const {
     return m_columns[size_t(column)].nulls[size_t(row)];
 }
@@ -71,8 +69,7 @@ bool PacketColumns::isNull(int row, int column) const {
 qsizetype PacketColumns::textLength(int row, int column) const {
     const Column& c = m_columns[size_t(column)];
     if (m_fields[column].type != FieldType::String || c.nulls[size_t(row)]) return 0;
-    const qsizetype start = row == 0 ? 0 : c.ends[size_t(row) - 1];
-    return c.ends[size_t(row)] - start;
+    return c.ends[size_t(row)] - textStart(row, column);
 }
 
 QVariant PacketColumns::value(int row, int column) const {
@@ -80,7 +77,7 @@ QVariant PacketColumns::value(int row, int column) const {
     if (c.nulls[size_t(row)]) return {};
     switch (m_fields[column].type) {
     case FieldType::String: {
-        const qsizetype start = row == 0 ? 0 : c.ends[size_t(row) - 1];
+        const qsizetype start = textStart(row, column);
         return QString(c.texts.constData() + start, c.ends[size_t(row)] - start);
     }
     case FieldType::Float:

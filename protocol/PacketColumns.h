@@ -14,7 +14,6 @@ public:
     explicit PacketColumns(QVector<FieldSpec> fields = {});
 
     const QVector<FieldSpec>& fields() const { return m_fields; }
-    int indexOf(const QString& fieldName) const;
     int rowCount() const { return m_rows; }
 
     bool isNull(int row, int column) const;
@@ -34,6 +33,9 @@ public:
     void endRow() { ++m_rows; }
 
 private:
+    // Where a row's text starts in its column's buffer.
+    qsizetype textStart(int row, int column) const;
+
     struct Column {
         QString texts;               // every text of the column, one after the other
         std::vector<qsizetype> ends; // where each row's text ends in `texts`

@@ -184,17 +184,15 @@ TEST(ReplyCache, TwoServersOnOneSqliteFileNeverAnswerStale) {
     });
 }
 
-class PostgresCache : public ::testing::Test {
+class PostgresCache : public PostgresTest {
 protected:
     void SetUp() override {
-        url = qEnvironmentVariable("RH_TEST_PG");
-        if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-        ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+        ASSERT_NO_FATAL_FAILURE(PostgresTest::SetUp());
+        if (IsSkipped()) return;
         first.useDatabase(url);
         second.useDatabase(url);
     }
 
-    QString url;
     ServerProcess first, second;
 };
 

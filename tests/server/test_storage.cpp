@@ -243,13 +243,8 @@ template <typename F> bool eventually(F&& condition) {
 }
 
 // The service over the PostgreSQL database RH_TEST_PG names, made over for each test.
-class PostgresService : public ::testing::Test {
+class PostgresService : public PostgresTest {
 protected:
-    void SetUp() override {
-        url = qEnvironmentVariable("RH_TEST_PG");
-        if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-        ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
-    }
     void start(int workers) {
         server = std::make_unique<rhserver::RhServer>(
             rhserver::ServerOptions{url, {}, protocol::DefaultMaxMessage, workers});
@@ -257,7 +252,6 @@ protected:
         ASSERT_TRUE(server->start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
     }
 
-    QString url;
     std::unique_ptr<rhserver::RhServer> server;
 };
 
