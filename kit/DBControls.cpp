@@ -5,7 +5,6 @@
 #include "Exceptions.h"
 #include "Icons.h"
 #include "KeyCodes.h"
-#include "PageControl.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -15,41 +14,11 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QRadioButton>
-#include <QStackedWidget>
-#include <QTabWidget>
 
 bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key) {
     if (!handler || key == keys::None) return true;
     const bool ok = Dispatch([&] { handler(sender, key); });
     return ok && key != keys::None;
-}
-
-namespace {
-int g_quietFocus = 0;
-}
-
-bool focusMovesQuietly() {
-    return g_quietFocus > 0;
-}
-
-void focusIntoView(QWidget* widget) {
-    // Pages of a tab control live in a stacked widget whose parent is the tab control.
-    QList<QPair<QTabWidget*, QWidget*>> pages;
-    for (QWidget* w = widget; w; w = w->parentWidget()) {
-        auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget());
-        if (!stack) continue;
-        if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) pages.prepend({tabs, w});
-    }
-    // Hiding the page that holds the focus moves the focus too: that move is quiet as well.
-    ++g_quietFocus;
-    for (auto [tabs, page] : pages) {
-        if (auto* control = qobject_cast<TPageControl*>(tabs))
-            control->SetActivePage(page);
-        else
-            tabs->setCurrentWidget(page);
-    }
-    widget->setFocus(Qt::OtherFocusReason);
-    --g_quietFocus;
 }
 
 // --- FieldLink -------------------------------------------------------------------------------

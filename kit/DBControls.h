@@ -3,6 +3,7 @@
 // the set into edit before the user changes it.
 
 #include "DataSource.h"
+#include "FocusMoves.h"
 
 #include <QComboBox>
 #include <QDate>
@@ -28,12 +29,6 @@ public:
 
 // Runs a key-press filter through the dispatcher; true when the key may go on.
 bool filterKey(const KeyPressHandler& handler, QWidget* sender, int& key);
-
-// Brings every page that holds the widget to the front (running no page-change event), then
-// focuses it. A check that failed puts the focus on its control this way: the control left and
-// the control entered run no exit or enter events of their own for that move.
-void focusIntoView(QWidget* widget);
-bool focusMovesQuietly();
 
 class FieldLink : public DataLink {
 public:

@@ -4,6 +4,7 @@
 #include "DBControls.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
+#include "FocusMoves.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -215,6 +216,15 @@ void TfrmPadrao::OnEnter(QWidget* control, std::function<void()> handler) {
 }
 
 bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        // Qt tells why before it tells where the focus went (focusChanged).
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && isAncestorOf(w)) {
+            m_focusInWidget = w;
+            m_focusInReason = static_cast<QFocusEvent*>(event)->reason();
+        }
+        return false;
+    }
     if (event->type() != QEvent::KeyPress) return false;
     auto* w = qobject_cast<QWidget*>(watched);
     // Only the first delivery, to the focused control of this form.
@@ -225,6 +235,37 @@ bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
     return key == 0;
 }
 
+void TfrmPadrao::FocusPlaced(QWidget* control, bool pagesChanged) {
+    if (!isAncestorOf(control)) return;
+    m_current = control;
+    if (pagesChanged) PagesBroughtForward();
+}
+
+void TfrmPadrao::FocusSettled(QWidget* now) {
+    focusMoved(now);
+}
+
+void TfrmPadrao::refocus(QWidget* control, Qt::FocusReason reason) {
+    m_refocusing = true;
+    if (control->isVisible())
+        control->setFocus(reason);
+    else
+        focusIntoView(control);
+    m_refocusing = false;
+    m_current = control;
+}
+
+bool TfrmPadrao::focusReturned(QWidget* to) {
+    if (to != m_focusInWidget || m_focusInReason != Qt::ActiveWindowFocusReason) return false;
+    // The user is still where they were, or where a rule put them while a dialog was open.
+    QWidget* stay = m_current;
+    if (stay && stay->isEnabled() && stay->focusPolicy() != Qt::NoFocus && stay->isVisible())
+        refocus(stay, Qt::ActiveWindowFocusReason);
+    else
+        m_current = to;
+    return true;
+}
+
 void TfrmPadrao::focusMoved(QWidget* to) {
     // Focus that goes to a dialog or another window and comes back is no exit.
     if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return;
@@ -232,30 +273,19 @@ void TfrmPadrao::focusMoved(QWidget* to) {
         m_current = to;
         return;
     }
+    if (pagesBeingSelected() || focusReturned(to)) return;
     QWidget* from = m_current;
     m_current = to;
     if (from && !runExitEvents(from, to)) return;
     // An exit handler that put the focus somewhere else decided where the move ends.
-    if (QApplication::focusWidget() != to) return;
-    if (!runEnterEvents(from, to) && from && from->isVisible() && from->isEnabled()) {
-        m_refocusing = true;
-        from->setFocus(Qt::OtherFocusReason);
-        m_refocusing = false;
-        m_current = from;
-    }
+    if (m_current != to) return;
+    if (!runEnterEvents(from, to) && from && from->isEnabled()) refocus(from, Qt::OtherFocusReason);
 }
 
 bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {
     auto refuse = [&] {
         // The focus stays where a handler put it, or goes back to the control being left.
-        if (QApplication::focusWidget() == to) {
-            m_refocusing = true;
-            from->setFocus(Qt::OtherFocusReason);
-            m_refocusing = false;
-            m_current = from;
-        } else if (QWidget* now = QApplication::focusWidget(); now && isAncestorOf(now)) {
-            m_current = now;
-        }
+        if (m_current == to) refocus(from, Qt::OtherFocusReason);
         return false;
     };
     if (auto* commit = dynamic_cast<ExitCommit*>(from))

@@ -45,6 +45,10 @@ public:
     void OnEnter(QWidget* control, std::function<void()> handler);
     // The control that last had the focus inside this form.
     QWidget* ActiveControl() const { return m_current; }
+    // A rule put the focus on the control, bringing its pages forward when pagesChanged.
+    void FocusPlaced(QWidget* control, bool pagesChanged);
+    // Pages were selected and the focus landed on `now`: one move from the control left.
+    void FocusSettled(QWidget* now);
     // Writes the text of the focused bound control into its field, as leaving it would. A text
     // the field cannot take stays in the control, for its own check or the post to report.
     void CommitActiveControl();
@@ -81,6 +85,8 @@ protected:
     virtual void dtsPadraoStateChange() {}
     virtual void mnuFolhaDadosClick() {}
     virtual void mnuFormularioClick() {}
+    // A rule brought pages forward from code; the form brings what mirrors them in step.
+    virtual void PagesBroughtForward() {}
 
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -91,12 +97,17 @@ protected:
 
 private:
     void focusMoved(QWidget* to);
+    // The window became active again and Qt gave the focus to a control of its choosing.
+    bool focusReturned(QWidget* to);
+    void refocus(QWidget* control, Qt::FocusReason reason);
     bool runExitEvents(QWidget* from, QWidget* to);
     // False when a handler refused the entry: the focus then goes back where it came from.
     bool runEnterEvents(QWidget* from, QWidget* to);
 
     QHash<QWidget*, std::function<void()>> m_onExit, m_onEnter;
     QPointer<QWidget> m_current;
+    QPointer<QWidget> m_focusInWidget; // the last control told of a focus-in, and why
+    Qt::FocusReason m_focusInReason = Qt::OtherFocusReason;
     bool m_refocusing = false;
     bool m_destroyed = false;
     int m_activations = 0;

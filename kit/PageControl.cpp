@@ -1,12 +1,28 @@
 #include "PageControl.h"
 
 #include "Dispatch.h"
+#include "FocusMoves.h"
 
 #include <QTabBar>
+
+namespace {
+// A tab bar whose every event that may change the page is one page selection.
+class PageTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    bool event(QEvent* e) override {
+        PageSelection selecting;
+        return QTabBar::event(e);
+    }
+};
+} // namespace
 
 TPageControl::TPageControl(QWidget* parent, const QString& name)
     : QTabWidget(parent) {
     setObjectName(name);
+    setTabBar(new PageTabBar(this));
     setFocusPolicy(Qt::NoFocus);
     tabBar()->setFocusPolicy(Qt::NoFocus);
     connect(this, &QTabWidget::currentChanged, this, [this] {
@@ -22,6 +38,7 @@ QWidget* TPageControl::AddPage(const QString& name, const QString& caption) {
 }
 
 void TPageControl::SetActivePage(QWidget* page) {
+    PageSelection selecting;
     m_settingPage = true;
     setCurrentWidget(page);
     m_settingPage = false;
@@ -47,7 +64,10 @@ void SetPageEnabled(QWidget* page, bool enabled) {
         const int current = tabs->currentIndex();
         const bool unchanged = tabs->isTabEnabled(index) == enabled &&
                                !(enabled ? !tabs->isTabVisible(current) : index == current);
-        if (!unchanged) tabs->setTabEnabled(index, enabled);
+        if (!unchanged) {
+            PageSelection selecting; // disabling the page shown shows another
+            tabs->setTabEnabled(index, enabled);
+        }
     } else {
         page->setEnabled(enabled);
     }

@@ -19,19 +19,29 @@ void TfrmParametros::checkFilialMenus() {
     mnuDIversos->setChecked(pgcFilial->ActivePage() == tshDiversos);
 }
 
-void TfrmParametros::pgcPadraoChange() {
-    TfrmPadrao::pgcPadraoChange();
+void TfrmParametros::checkMenusOfVisiblePage() {
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
         checkGeralMenus();
         mnuAgeFilial->setChecked(false);
         mnuDIversos->setChecked(false);
-        dtsPadraoStateChange();
     } else {
         checkFilialMenus();
         for (QAction* a : {mnuEncargos, mnuCestaBasica, mnuAgenda, mnuFerias, mnuQuestionario})
             a->setChecked(false);
-        dtsFilialStateChange();
     }
+}
+
+void TfrmParametros::pgcPadraoChange() {
+    TfrmPadrao::pgcPadraoChange();
+    checkMenusOfVisiblePage();
+    if (pgcPadrao->ActivePage() == tshFolhaDados)
+        dtsPadraoStateChange();
+    else
+        dtsFilialStateChange();
+}
+
+void TfrmParametros::PagesBroughtForward() {
+    checkMenusOfVisiblePage();
 }
 
 QString TfrmParametros::questionnaireLevelArgument() const {
@@ -58,6 +68,8 @@ void TfrmParametros::pgcFilialChange() {
 }
 
 void TfrmParametros::showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage) {
+    // The focus lands in the chosen page without passing through a control of another.
+    PageSelection selecting;
     pgcPadrao->SetActivePage(mainPage);
     pages->SetActivePage(subPage);
     pgcPadraoChange();

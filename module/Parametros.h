@@ -97,6 +97,7 @@ public:
     void mnuDIversosClick();
     void mnuFolhaDadosClick() override {}
     void mnuFormularioClick() override {}
+    void PagesBroughtForward() override;
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override;
 
     // Edit, Confirm, Cancel and Verify, and their enabling rules.
@@ -213,6 +214,7 @@ private:
     // Selects a main page and a sub-page, then runs both change handlers, as a menu item does.
     void showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage);
     void checkGeralMenus();
+    void checkMenusOfVisiblePage();
     void checkFilialMenus();
     // The branch record's unposted changes may be dropped: asked first when there are any.
     bool mayDropBranchChanges();
