@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the product need. clang brings libFuzzer
-# for the fuzz targets (scripts/fuzz.sh).
+# for the fuzz targets (scripts/fuzz.sh); Xvfb and openbox give the GUI tests a desktop with a
+# window manager (tests/gui/on-desktop.sh).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -14,4 +15,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libsimdjson-dev libgtest-dev libsqlite3-dev libpq-dev \
   postgresql \
   fonts-dejavu-core xauth \
+  xvfb openbox x11-utils \
   qt6-translations-l10n

@@ -1,0 +1,41 @@
+#pragma once
+// Answers the desktop's real message boxes with a key, as a person does once the box is up and
+// active, and keeps what each one said.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+
+class DialogAnswerer : public QObject {
+public:
+    QStringList texts;   // every box answered, in order
+    QList<Qt::Key> keys; // the next answers: Return (OK) or Escape (Cancel); Return when empty
+
+    DialogAnswerer() {
+        connect(&m_poll, &QTimer::timeout, this, [this] { answerOpenBox(); });
+        m_poll.start(10);
+    }
+
+    // The desktop is back to its window: no box open and the window that opened it active.
+    static bool settled(QWidget* window) {
+        return !QApplication::activeModalWidget() && window->isActiveWindow();
+    }
+
+private:
+    void answerOpenBox() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        // A window manager activates a new window a moment after it is mapped.
+        if (QGuiApplication::platformName() != u"offscreen" && !box->isActiveWindow()) return;
+        texts << box->text();
+        QPointer<QWidget> owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+        QTest::keyClick(box->windowHandle(), keys.isEmpty() ? Qt::Key_Return : keys.takeFirst());
+        // Without a window manager nothing gives the activation back: do what one does, once
+        // the box's own event loop has ended.
+        if (QGuiApplication::platformName() == u"offscreen" && owner)
+            QTimer::singleShot(0, owner, [owner] { owner->activateWindow(); });
+    }
+
+    QTimer m_poll;
+};
