@@ -3,6 +3,7 @@
 
 #include "Consiste.h"
 #include "Exceptions.h"
+#include "ModuleState.h"
 #include "Parametros.h"
 
 #include <QTime>
@@ -27,6 +28,7 @@ void TfrmParametros::noteAbsorbedFailure(const QString& what, const std::excepti
 
 void TfrmParametros::sbtAlterarClick() {
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
+        if (!cdsGeral.Active()) return; // it did not load: nothing to edit, nothing locked
         setPageAndItem(tshFormulario, mnuFormulario, false);
         enableGeralSubPages();
         cdsGeral.Edit();
@@ -49,8 +51,13 @@ void TfrmParametros::cdsFilialAfterEdit() {
 }
 
 void TfrmParametros::sbtConfirmarClick() {
-    // The checks read the record: what is typed in the focused control counts too.
+    // The checks read the record: what is typed in the focused control counts too, and a list
+    // the user is in is left before a failing check moves the focus without leaving it.
     CommitActiveControl();
+    if (ActiveControl() == dbgCargo)
+        dbgCargoExit();
+    else if (ActiveControl() == dbgDepto)
+        dbgDeptoExit();
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
         setPageAndItem(tshFormulario, mnuFormulario, true);
         enableGeralSubPages();
@@ -87,8 +94,11 @@ void TfrmParametros::sbtVerificarClick() {
     ActiveShowAvi(host().mainForm(), 1);
     try {
         if (pgcPadrao->ActivePage() == tshFolhaDados) {
-            LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
-                           {QStringLiteral("1")});
+            if (Cli_zol00900::boPrimVez)
+                loadFirstRecords(); // what of the first load failed
+            else
+                LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
+                               {QStringLiteral("1")});
             LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),
                            {questionnaireLevelArgument()});
             dtsPadraoStateChange();

@@ -20,10 +20,11 @@ void TfrmParametros::setCommandStates(bool editOffered, bool verifyOffered, bool
 void TfrmParametros::dtsPadraoStateChange() {
     if (pgcPadrao->ActivePage() != tshFolhaDados) return;
     const bool editing = cdsGeral.Editing();
-    const bool empty = cdsGeral.IsEmpty();
+    const bool empty = !cdsGeral.Active() || cdsGeral.IsEmpty();
     const bool quest = pgcGeral->ActivePage() == tshQuest;
-    setCommandStates(!empty && !editing && !quest, !empty && !editing, editing, tshFormulario,
-                     mnuFormulario);
+    // A general record that failed to load is read again by Verify.
+    const bool verify = (!empty && !editing) || !cdsGeral.Active();
+    setCommandStates(!empty && !editing && !quest, verify, editing, tshFormulario, mnuFormulario);
 }
 
 void TfrmParametros::dtsFilialStateChange() {

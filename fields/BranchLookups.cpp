@@ -29,7 +29,7 @@ void TfrmParametros::dbeDiretorioExit(QWidget*) {
 void TfrmParametros::btpDirFolhaPagClick(QWidget*) {
     // Reloading the branch drops an unposted change: not without asking.
     if (!mayDropBranchChanges()) return;
-    panFilialExit();
+    loadChosenBranch();
     const QString start = dbeDiretorio->text();
     sbtAlterarClick();
     // No branch could be read (no code in the panel, or the read failed): nothing to edit.

@@ -30,17 +30,30 @@ void TfrmParametros::BtnFilialBeforePesq(QWidget*, bool&) {
 }
 
 void TfrmParametros::BtnFilialAfterPesq(QWidget*) {
+    // Picked from outside the panel, no exit of the panel would load it: it loads now.
+    const bool fromOutside = !panFilial->isAncestorOf(ActiveControl());
+    if (fromOutside && !mayDropBranchChanges()) return;
     medCdFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("CDFILIAL")).AsString());
     edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+    if (fromOutside) loadChosenBranch();
 }
 
 bool TfrmParametros::mayDropBranchChanges() {
-    if (!cdsFilial.Editing()) return true;
-    CommitActiveControl();
-    if (!cdsFilial.Modified()) return true;
+    if (cdsFilial.Editing()) CommitActiveControl();
+    // Typed and not posted, or posted and refused by the service: either is lost on a reload.
+    const bool typed = cdsFilial.Editing() && cdsFilial.Modified();
+    const bool unsent = cdsFilial.Active() && cdsFilial.ChangeCount() > 0;
+    if (!typed && !unsent) return true;
     return msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
                                        {ModalResult::Ok, ModalResult::Cancel},
                                        0) == ModalResult::Ok;
+}
+
+void TfrmParametros::showBranchOfRecord() {
+    const QString code = cdsFilial.FieldByName(QStringLiteral("CDFILIAL")).AsString();
+    if (code.isEmpty() || code == medCdFilial->text()) return;
+    medCdFilial->setText(code);
+    edtNmFilial->setText(cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
 
 void TfrmParametros::panFilialEnter(QWidget*) {
@@ -50,6 +63,15 @@ void TfrmParametros::panFilialEnter(QWidget*) {
 }
 
 void TfrmParametros::panFilialExit() {
+    // Kept changes keep their branch: the code shown is the record's again, and nothing loads.
+    if (!mayDropBranchChanges()) {
+        showBranchOfRecord();
+        return;
+    }
+    loadChosenBranch();
+}
+
+void TfrmParametros::loadChosenBranch() {
     ActiveShowAvi(host().mainForm(), 1);
     try {
         if (EmptyString(medCdFilial->text())) {

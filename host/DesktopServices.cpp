@@ -196,8 +196,10 @@ void DesktopServices::showChildForm(QWidget* form) {
 }
 
 void DesktopServices::activateForm(TfrmPadrao* form) {
+    // Shown on the user's request, the window's activation is asked for; going back to a
+    // window already open is not.
     if (m_showingDepth > 0)
         m_pendingActivations << form;
     else
-        form->Activate();
+        form->Activate(false);
 }

@@ -111,7 +111,7 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     // Coming back to the application is an activation for a screen whose set-up is pending.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
         if (s == Qt::ApplicationActive && m_activeForm && m_activeForm->ActivationPending())
-            m_activeForm->Activate();
+            m_activeForm->Activate(false);
     });
     updateBranchButton();
     if (!m_services.settingsPath.isEmpty())

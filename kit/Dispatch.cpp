@@ -6,7 +6,7 @@
 
 #include <QDebug>
 
-bool Dispatch(const std::function<void()>& handler) {
+bool Dispatch(const std::function<void()>& handler, FailureReport report) {
     // A handler waiting for the server is still running: no other may start in between.
     if (CallWaiting()) return false;
     try {
@@ -15,7 +15,9 @@ bool Dispatch(const std::function<void()>& handler) {
     } catch (const EAbort&) {
         return false;
     } catch (const std::exception& e) {
-        if (hasHostServices())
+        if (hasHostServices() && report == FailureReport::Note)
+            host().showStatus(QString::fromUtf8(e.what()));
+        else if (hasHostServices())
             host().handleException(e);
         else
             qWarning("Unhandled failure: %s", e.what());

@@ -4,5 +4,9 @@
 
 #include <functional>
 
+// What becomes of a failure: the host's error handling, or a note in the status bar for work
+// nobody asked for (a retry when the user comes back to the window).
+enum class FailureReport { Handle, Note };
+
 // Runs the handler; returns false when it failed or aborted.
-bool Dispatch(const std::function<void()>& handler);
+bool Dispatch(const std::function<void()>& handler, FailureReport report = FailureReport::Handle);

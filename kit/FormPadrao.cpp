@@ -168,10 +168,10 @@ void TfrmPadrao::Create() {
     Dispatch([this] { FormCreate(); });
 }
 
-void TfrmPadrao::Activate() {
+void TfrmPadrao::Activate(bool asked) {
     if (CallWaiting()) return; // the form is still busy with a call: no activation runs
     ++m_activations;
-    Dispatch([this] { FormActivate(); });
+    Dispatch([this] { FormActivate(); }, asked ? FailureReport::Handle : FailureReport::Note);
 }
 
 void TfrmPadrao::Repaint() {
@@ -183,6 +183,13 @@ void TfrmPadrao::Repaint() {
 }
 
 void TfrmPadrao::closeEvent(QCloseEvent* e) {
+    if (m_longWork > 0) {
+        e->ignore();
+        if (hasHostServices())
+            host().showStatus(
+                QStringLiteral("Aguarde o fim do trabalho em andamento para fechar."));
+        return;
+    }
     CloseAction action = CloseAction::Free;
     if (!Dispatch([&] { FormClose(action); }) || action == CloseAction::None) {
         e->ignore();

@@ -27,8 +27,10 @@ public:
 
     // Runs FormCreate; the host's form-creation service calls it once the object is built.
     void Create();
-    // The host calls these when its child window is activated and when it is closed.
-    void Activate();
+    // The host calls these when its child window is activated and when it is closed. An
+    // activation the user did not ask for (coming back to the window) tells a failure in the
+    // status bar only: the user saw it when they asked.
+    void Activate(bool asked = true);
     // Paints the form now, with everything Qt still has queued for it, so that the event loop
     // does not paint it a second time.
     void Repaint();
@@ -52,6 +54,22 @@ public:
     // Writes the text of the focused bound control into its field, as leaving it would. A text
     // the field cannot take stays in the control, for its own check or the post to report.
     void CommitActiveControl();
+
+    // Work that keeps the event loop turning (a long walk that shows its progress): the form
+    // refuses to close until it ends, as the work still uses it.
+    class LongWork {
+    public:
+        explicit LongWork(TfrmPadrao& form)
+            : m_form(form) {
+            ++m_form.m_longWork;
+        }
+        ~LongWork() { --m_form.m_longWork; }
+        LongWork(const LongWork&) = delete;
+        LongWork& operator=(const LongWork&) = delete;
+
+    private:
+        TfrmPadrao& m_form;
+    };
 
     // Base-form components the screens use.
     QFrame* panMenu;
@@ -111,4 +129,5 @@ private:
     bool m_refocusing = false;
     bool m_destroyed = false;
     int m_activations = 0;
+    int m_longWork = 0;
 };

@@ -50,7 +50,8 @@ QString TfrmParametros::questionnaireLevelArgument() const {
 
 void TfrmParametros::pgcGeralChange() {
     checkGeralMenus();
-    sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest);
+    // A general record that did not load offers nothing to edit.
+    sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest && cdsGeral.Active());
     mnuAlterar->setEnabled(sbtAlterar->isEnabled());
     if (pgcGeral->ActivePage() == tshQuest) {
         LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),

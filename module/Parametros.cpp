@@ -75,10 +75,11 @@ void TfrmParametros::createMenus() {
     mnuAgeFilial->setChecked(true);
     for (QAction* a : {mnuListagem, mnuConfigImpressora, mnuIncluir, mnuExcluir, mnuProcurar})
         a->setEnabled(false);
-    // Nothing is loaded yet: nothing to confirm, cancel or verify until a state change runs
-    // the enabling rules, on the tool bar as in the menu.
-    for (QToolButton* b : {sbtConfirmar, sbtCancelar, sbtVerificar})
+    // Nothing is loaded yet: nothing to edit, confirm, cancel or verify until a state change
+    // runs the enabling rules, on the tool bar as in the menu.
+    for (QToolButton* b : {sbtAlterar, sbtConfirmar, sbtCancelar, sbtVerificar})
         b->setEnabled(false);
+    mnuAlterar->setEnabled(sbtAlterar->isEnabled());
     mnuConfirmar->setEnabled(sbtConfirmar->isEnabled());
     mnuCancelar->setEnabled(sbtCancelar->isEnabled());
     mnuVerificar->setEnabled(sbtVerificar->isEnabled());

@@ -80,6 +80,8 @@ public:
     void FormCreate() override;
     void FormActivate() override;
     bool ActivationPending() const override;
+    // The first load of the branch and general records, or what of it failed before.
+    void loadFirstRecords();
     void FormClose(CloseAction& action) override;
     void FormDestroy() override;
     void netParamZOLBeforeConnect(TNetConnection& sender);
@@ -218,6 +220,10 @@ private:
     void checkFilialMenus();
     // The branch record's unposted changes may be dropped: asked first when there are any.
     bool mayDropBranchChanges();
+    // The branch load of leaving the panel: the code in the panel, read from the service.
+    void loadChosenBranch();
+    // The panel shows the code and name of the branch record held.
+    void showBranchOfRecord();
     // Enables the four record sub-pages of "Geral", each with its menu item.
     void enableGeralSubPages();
     // Tells in the status bar why a command that ends quietly did not do its work.
@@ -231,8 +237,20 @@ private:
     QString indexKindDigit() const;
     void bindQuestionnaireEvents();
     // Questionnaire associations.
+    // A position or department list: its rows, how they are named and read, and its words.
+    struct TickList {
+        TClientDataSet& set;
+        QString codeField, nameField, readMethod, ofOne, ofMany;
+    };
+    TickList positionList();
+    TickList departmentList();
+    // A tick of one row; a failing call ends it and is added to the failures.
+    void positionClick(TColumn& column, QStringList& failures);
     void departmentClick(TColumn& column, QStringList& failures);
-    void showDepartmentFailures(const QStringList& failures);
+    void collectTickFailure(const TickList& list, QStringList& failures,
+                            const std::function<void()>& click);
+    // Tells the failures once and shows the list as the service holds it.
+    void showTickFailures(const TickList& list, const QStringList& failures);
     void invertCheckList(TDBGrid* grid, TClientDataSet& set,
                          const std::function<void(TColumn&)>& click);
     void leaveCheckList(TDBGrid* grid, TClientDataSet& set, const QString& modeField,

@@ -61,52 +61,56 @@ void TfrmParametros::cdsDeptoBeforeInsert() {
 }
 
 void TfrmParametros::dbgCargoCellClick(TColumn& Column) {
+    QStringList failures;
+    positionClick(Column, failures);
+    if (!failures.isEmpty()) showTickFailures(positionList(), failures);
+}
+
+void TfrmParametros::positionClick(TColumn& column, QStringList& failures) {
     // A list left on screen for a questionnaire with blank ticks is closed: nothing to tick.
-    if (Column.FieldName != IDCHECK || !cdsCargo.Active()) return;
-    cdsInspecao.Edit();
-    cdsCargo.Edit();
-    TField& check = cdsCargo.FieldByName(IDCHECK);
-    const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
-    const QString position = cdsCargo.FieldByName(QStringLiteral("CDCARGO")).AsString();
-    if (isUnticked(check.AsString())) {
-        check.SetValue(Ticked);
-        cdsInspecao.FieldByName(IDCARG).SetValue(Ticked);
-        cdsInspecao.FieldByName(IDPADR).SetValue(NotTicked);
-        cdsInspecao.FieldByName(IDDEPT).SetValue(NotTicked);
-        callService(netParamZOL, QStringLiteral("SetInsCarg"), {FiliProc(), code, position});
-        callService(netParamZOL, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
-        callService(netParamZOL, QStringLiteral("SetDelPad"), {code, FiliProc()});
-    } else {
-        callService(netParamZOL, QStringLiteral("SetDelCarg"), {FiliProc(), code, position});
-        callService(netParamZOL, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
-        callService(netParamZOL, QStringLiteral("SetDelPad"), {code, FiliProc()});
-        cdsInspecao.FieldByName(IDDEPT).SetValue(NotTicked);
-        cdsInspecao.FieldByName(IDPADR).SetValue(NotTicked);
-        check.SetValue(NotTicked);
-    }
-    cdsCargo.Post();
-    cdsInspecao.Post();
+    if (column.FieldName != IDCHECK || !cdsCargo.Active()) return;
+    collectTickFailure(positionList(), failures, [&] {
+        cdsInspecao.Edit();
+        cdsCargo.Edit();
+        TField& check = cdsCargo.FieldByName(IDCHECK);
+        const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
+        const QString position = cdsCargo.FieldByName(QStringLiteral("CDCARGO")).AsString();
+        if (isUnticked(check.AsString())) {
+            check.SetValue(Ticked);
+            cdsInspecao.FieldByName(IDCARG).SetValue(Ticked);
+            cdsInspecao.FieldByName(IDPADR).SetValue(NotTicked);
+            cdsInspecao.FieldByName(IDDEPT).SetValue(NotTicked);
+            callService(netParamZOL, QStringLiteral("SetInsCarg"), {FiliProc(), code, position});
+            callService(netParamZOL, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
+            callService(netParamZOL, QStringLiteral("SetDelPad"), {code, FiliProc()});
+        } else {
+            callService(netParamZOL, QStringLiteral("SetDelCarg"), {FiliProc(), code, position});
+            callService(netParamZOL, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
+            callService(netParamZOL, QStringLiteral("SetDelPad"), {code, FiliProc()});
+            cdsInspecao.FieldByName(IDDEPT).SetValue(NotTicked);
+            cdsInspecao.FieldByName(IDPADR).SetValue(NotTicked);
+            check.SetValue(NotTicked);
+        }
+        cdsCargo.Post();
+        cdsInspecao.Post();
+    });
 }
 
 void TfrmParametros::dbgDeptoCellClick(TColumn& Column) {
     QStringList failures;
     departmentClick(Column, failures);
-    if (!failures.isEmpty()) showDepartmentFailures(failures);
+    if (!failures.isEmpty()) showTickFailures(departmentList(), failures);
 }
 
-// A failing call ends the click without passing the failure on; the caller reports what failed.
 void TfrmParametros::departmentClick(TColumn& column, QStringList& failures) {
     ActiveShowAvi(host().mainForm(), 1);
-    QString department;
-    try {
-        if (column.FieldName == IDCHECK && cdsDepto.Active()) {
+    if (column.FieldName == IDCHECK && cdsDepto.Active()) {
+        collectTickFailure(departmentList(), failures, [&] {
             cdsInspecao.Edit();
             cdsDepto.Edit();
             TField& check = cdsDepto.FieldByName(IDCHECK);
             const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
             const QString item = cdsDepto.FieldByName(QStringLiteral("CDDEPTO")).AsString();
-            department = item + QStringLiteral(" - ") +
-                         cdsDepto.FieldByName(QStringLiteral("NMDEPTO")).AsString();
             if (isUnticked(check.AsString())) {
                 cdsInspecao.FieldByName(IDDEPT).SetValue(Ticked);
                 check.SetValue(Ticked);
@@ -125,32 +129,60 @@ void TfrmParametros::departmentClick(TColumn& column, QStringList& failures) {
             }
             cdsDepto.Post();
             cdsInspecao.Post();
-        }
+        });
+    }
+    DeactiveShowAvi();
+}
+
+TfrmParametros::TickList TfrmParametros::positionList() {
+    return {cdsCargo,
+            QStringLiteral("CDCARGO"),
+            QStringLiteral("NMCARGO"),
+            QStringLiteral("GetCargo"),
+            QStringLiteral("do cargo"),
+            QStringLiteral("cargos")};
+}
+
+TfrmParametros::TickList TfrmParametros::departmentList() {
+    return {cdsDepto,
+            QStringLiteral("CDDEPTO"),
+            QStringLiteral("NMDEPTO"),
+            QStringLiteral("GetDepto"),
+            QStringLiteral("do departamento"),
+            QStringLiteral("departamentos")};
+}
+
+// A failing call ends the click without passing the failure on; the caller reports what failed.
+void TfrmParametros::collectTickFailure(const TickList& list, QStringList& failures,
+                                        const std::function<void()>& click) {
+    const QString row = list.set.FieldByName(list.codeField).AsString() + QStringLiteral(" - ") +
+                        list.set.FieldByName(list.nameField).AsString();
+    try {
+        click();
     } catch (const EAbort&) {
         // Refused before any call (an empty list): nothing to report.
     } catch (const std::exception& e) {
         const auto* known = dynamic_cast<const Exception*>(&e);
         const QString why = known ? known->message() : QString::fromUtf8(e.what());
-        failures << (department.isEmpty() ? why : department + QStringLiteral(": ") + why);
+        failures << row + QStringLiteral(": ") + why;
     }
-    DeactiveShowAvi();
 }
 
 // A tick the service did not store must not stay on screen: say so once, and show the list as
 // the service holds it.
-void TfrmParametros::showDepartmentFailures(const QStringList& failures) {
+void TfrmParametros::showTickFailures(const TickList& list, const QStringList& failures) {
     QString text = failures.size() == 1
-                       ? QStringLiteral("Não foi possível gravar a marca do departamento %1")
-                             .arg(failures.first())
-                       : QStringLiteral("Não foi possível gravar a marca de %1 departamentos:\n%2")
+                       ? QStringLiteral("Não foi possível gravar a marca %1 %2")
+                             .arg(list.ofOne, failures.first())
+                       : QStringLiteral("Não foi possível gravar a marca de %1 %2:\n%3")
                              .arg(failures.size())
-                             .arg(failures.join(u'\n'));
-    const int row = cdsDepto.RecNo();
+                             .arg(list.ofMany, failures.join(u'\n'));
+    const int row = list.set.RecNo();
     const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
     ActiveShowAvi(host().mainForm(), 1);
     try {
-        LoadFromServer(netParamZOL, cdsDepto, QStringLiteral("GetDepto"), {code});
-        if (row > 0) cdsDepto.MoveTo(row);
+        LoadFromServer(netParamZOL, list.set, list.readMethod, {code});
+        if (row > 0) list.set.MoveTo(row);
         text += QStringLiteral("\nA lista mostra agora as marcas gravadas no servidor.");
     } catch (const Exception& e) {
         text += QStringLiteral("\nA lista não pôde ser lida novamente: %1").arg(e.message());
@@ -177,7 +209,10 @@ void TfrmParametros::dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift) {
 
 void TfrmParametros::dbgCargoTitleClick(TColumn& Column) {
     if (!isTickColumn(dbgCargo, Column)) return;
-    invertCheckList(dbgCargo, cdsCargo, [this](TColumn& tick) { dbgCargoCellClick(tick); });
+    // Failed rows do not stop the inversion; they are told together at its end.
+    QStringList failures;
+    invertCheckList(dbgCargo, cdsCargo, [&](TColumn& tick) { positionClick(tick, failures); });
+    if (!failures.isEmpty()) showTickFailures(positionList(), failures);
 }
 
 void TfrmParametros::dbgDeptoTitleClick(TColumn& Column) {
@@ -185,7 +220,7 @@ void TfrmParametros::dbgDeptoTitleClick(TColumn& Column) {
     // Failed rows do not stop the inversion; they are told together at its end.
     QStringList failures;
     invertCheckList(dbgDepto, cdsDepto, [&](TColumn& tick) { departmentClick(tick, failures); });
-    if (!failures.isEmpty()) showDepartmentFailures(failures);
+    if (!failures.isEmpty()) showTickFailures(departmentList(), failures);
 }
 
 // Runs the list's click on the tick of every row, first to last, with the grid detached so that
@@ -194,6 +229,8 @@ void TfrmParametros::invertCheckList(TDBGrid* grid, TClientDataSet& set,
                                      const std::function<void(TColumn&)>& click) {
     if (!set.Active()) return;
     WaitCursor wait;
+    // The progress keeps the event loop turning: closing the window must wait for the end.
+    const LongWork working(*this);
     set.First();
     DetachedGrid detached(grid);
     TColumn& tick = grid->Columns[IndiceCol(grid, IDCHECK)];

@@ -136,10 +136,10 @@ private slots:
         QVERIFY(!Cli_zol00900::boPrimVez);
         QVERIFY(!animation()->isVisible());
         QVERIFY(m_desktop->services.shownErrors.isEmpty());
-        // Nothing to confirm, cancel or verify while nothing is loaded.
+        // Nothing to edit, confirm, cancel or verify while nothing is loaded.
         QCOMPARE(
             statesDuring,
-            (QStringList{QStringLiteral("sbtAlterar 1/1"), QStringLiteral("sbtConfirmar 0/0"),
+            (QStringList{QStringLiteral("sbtAlterar 0/0"), QStringLiteral("sbtConfirmar 0/0"),
                          QStringLiteral("sbtCancelar 0/0"), QStringLiteral("sbtVerificar 0/0")}));
         QCOMPARE(
             commandStates(form()),
@@ -165,8 +165,8 @@ private slots:
         QVERIFY(!form()->cdsGeral.Active());
         QCOMPARE(
             commandStates(form()),
-            (QStringList{QStringLiteral("sbtAlterar 1/1"), QStringLiteral("sbtConfirmar 0/0"),
-                         QStringLiteral("sbtCancelar 0/0"), QStringLiteral("sbtVerificar 0/0")}));
+            (QStringList{QStringLiteral("sbtAlterar 0/0"), QStringLiteral("sbtConfirmar 0/0"),
+                         QStringLiteral("sbtCancelar 0/0"), QStringLiteral("sbtVerificar 1/1")}));
         QMdiSubWindow* window = m_window->mdiArea()->activeSubWindow();
         QVERIFY(window);
 

@@ -57,6 +57,8 @@ private slots:
         m_rows.First();
         TPickList list(m_rows, {QStringLiteral("NMFILIAL"), QStringLiteral("CDFILIAL")});
         list.show();
+        // Shown outside a modal loop, the list asks the window manager for the activation.
+        list.activateWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
         auto* filter = list.findChild<QLineEdit*>(QStringLiteral("edtFiltro"));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(filter));

@@ -407,28 +407,32 @@ private slots:
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
-    // The position list passes the failure on and stops there; rows stay in edit.
+    // The position list, like the department list, goes on past a failing row, says so once
+    // and shows what the service holds: a position the service did not tie is not left ticked.
     void failureInThePositionList() {
         failCalls(QStringLiteral("SetInsCarg"), QStringLiteral("0003"));
         failCalls(QStringLiteral("SetDelCarg"), QStringLiteral("0002"));
         TfrmParametros* f = openQuestionnaires();
         clickCell(f->dbgCargo, 2, QStringLiteral("IDCHECK"));
         QCOMPARE(services().shownErrors.size(), 1);
+        QVERIFY(services().shownErrors.last().contains(QStringLiteral("0003 - ")));
         QVERIFY(calls().isEmpty());
-        QCOMPARE(f->cdsCargo.State(), DataSetState::Edit);
-        QCOMPARE(f->cdsInspecao.State(), DataSetState::Edit);
-        QCOMPARE(f->cdsCargo.FieldByName(QStringLiteral("IDCHECK")).AsString(), S);
-        QCOMPARE(storedTicks(QStringLiteral("GetCargo"), QStringLiteral("01001")),
-                 (QStringList{"0001", "0002"}));
+        QCOMPARE(f->cdsCargo.State(), DataSetState::Browse);
+        QCOMPARE(f->cdsCargo.RecNo(), 2);
+        const QStringList before{"0001", "0002"};
+        QCOMPARE(storedTicks(QStringLiteral("GetCargo"), QStringLiteral("01001")), before);
+        QCOMPARE(ticked(f->cdsCargo.Data()), before);
 
-        // An inversion ends at the failing row; rows before it keep their new state.
         clickTitle(f->dbgCargo, QStringLiteral("IDCHECK"));
         QCOMPARE(services().shownErrors.size(), 2);
-        QCOMPARE(calls(), (QStringList{"SetDelCarg 0001 01001 0001", "SetDelTdDep 0001 01001",
-                                       "SetDelPad 01001 0001"}));
-        QCOMPARE(storedTicks(QStringLiteral("GetCargo"), QStringLiteral("01001")),
-                 QStringList{"0002"});
-        QCOMPARE(f->cdsCargo.RecNo(), 1);
+        const QString message = services().shownErrors.last();
+        QVERIFY(message.contains(QStringLiteral("0002 - ")));
+        QVERIFY(message.contains(QStringLiteral("0003 - ")));
+        const QStringList stored = storedTicks(QStringLiteral("GetCargo"), QStringLiteral("01001"));
+        QVERIFY(stored.contains(QStringLiteral("0002")) &&
+                !stored.contains(QStringLiteral("0001")) &&
+                !stored.contains(QStringLiteral("0003")));
+        QCOMPARE(ticked(f->cdsCargo.Data()), stored);
         QCOMPARE(f->dbgCargo->model()->rowCount(), f->cdsCargo.RecordCount());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }

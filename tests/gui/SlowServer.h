@@ -44,6 +44,12 @@ public:
         QMutexLocker lock(&m_mutex);
         m_refused.append({"\"method\":\"" + method + "\"", "\"" + code + "\""});
     }
+    // Requests of the method go through to the service again.
+    void allow(const QByteArray& method) {
+        QMutexLocker lock(&m_mutex);
+        m_refused.removeIf(
+            [&](const auto& r) { return r.first == "\"method\":\"" + method + "\""; });
+    }
     // Every request line the relay passed on to the service, in order.
     QList<QByteArray> seen() {
         QMutexLocker lock(&m_mutex);
