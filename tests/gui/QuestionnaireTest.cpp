@@ -363,7 +363,7 @@ private slots:
             if (!before.contains(row[1].toString())) expected << row[1].toString();
 
         int lowest = total, highest = 0;
-        bool shown = false;
+        bool shown = false, closeTried = false;
         PaintCounter counter;
         QTimer poll;
         poll.setInterval(0);
@@ -372,6 +372,11 @@ private slots:
             if (!progress) return;
             progress->installEventFilter(&counter);
             shown = shown || progress->isVisible();
+            // Closing the window while the walk runs waits for its end.
+            if (shown && !closeTried) {
+                closeTried = true;
+                m_window->mdiArea()->subWindowList().first()->close();
+            }
             lowest = std::min(lowest, progress->value());
             highest = std::max(highest, progress->value());
         });
@@ -380,7 +385,9 @@ private slots:
         clickTitle(list(kind), QStringLiteral("IDCHECK"));
         poll.stop();
 
-        QVERIFY(shown);
+        QVERIFY(shown && closeTried);
+        QCOMPARE(m_window->mdiArea()->subWindowList().size(), 1);
+        QCOMPARE(form(), f);
         QVERIFY(counter.paints > 0);
         QVERIFY(lowest < highest && highest <= total); // seen while it ran, not only at the end
         QCOMPARE(storedTicks(tickMethod(kind), q), expected);
@@ -389,6 +396,24 @@ private slots:
         QCOMPARE(set.RecNo(), total - 1);
         QVERIFY(f->findChild<QProgressDialog*>() == nullptr);
         QVERIFY(services().shownErrors.isEmpty());
+    }
+
+    // Confirm with the focus in a position list left with nothing ticked leaves the list first,
+    // also when a check then fails and moves the focus.
+    void confirmLeavesAnEmptiedListFirst() {
+        sql({"UPDATE PARAMRH SET VRPRAZEFEFUN = -1"});
+        TfrmParametros* f = openQuestionnaires();
+        f->mnuEncargos->trigger();
+        typeInto(f->dbeVrPeEncTemp, QStringLiteral("1"));
+        f->mnuQuestionario->trigger();
+        QCOMPARE(ticked(f->cdsCargo.Data()), (QStringList{"0001", "0002"}));
+        clickCell(f->dbgCargo, 0, QStringLiteral("IDCHECK"));
+        clickCell(f->dbgCargo, 1, QStringLiteral("IDCHECK"));
+        QCOMPARE(focused(), static_cast<QWidget*>(f->dbgCargo));
+        click(f->sbtConfirmar);
+        QCOMPARE(focused(), static_cast<QWidget*>(f->dbeVrPrazEfeFun));
+        QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString(), N);
+        QVERIFY(Cli_zol00900::boCargVazio);
     }
 
     // A list that cannot be loaded is reported once and leaves no busy animation running.
