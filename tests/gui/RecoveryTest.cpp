@@ -143,6 +143,19 @@ private slots:
         QVERIFY(focused() != form()->medCdFilial);
     }
 
+    // A branch that cannot be read when the panel is left is told in the status bar; the focus
+    // goes on where the user sent it.
+    void aFailedBranchLoadDoesNotHoldTheUserInThePanel() {
+        m_relay->refuse("GetFilial", "0002");
+        openScreen();
+        toBranchPage();
+        chooseBranch(QStringLiteral("0002"));
+        QCOMPARE(services().shownErrors, QStringList{});
+        QVERIFY(services().statusNotes.last().startsWith(
+            QStringLiteral("Não foi possível carregar a filial")));
+        QVERIFY(!form()->cdsFilial.Active());
+    }
+
     // A check that brings its sub-page forward brings the menu's check mark with it.
     void aCheckThatShowsItsPageChecksItsMenuItem() {
         execSql(QStringLiteral("UPDATE PARAMRH SET VRPRAZEFEFUN = -1"));
