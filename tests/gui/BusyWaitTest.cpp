@@ -81,7 +81,8 @@ private slots:
                                        &message),
                  qPrintable(message));
         m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
 
     void cleanup() {

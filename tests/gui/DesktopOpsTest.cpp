@@ -40,7 +40,8 @@ private slots:
             if (start == 0) {
                 window.setGeometry(placed);
                 window.show();
-                QVERIFY(QTest::qWaitForWindowExposed(&window));
+                window.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&window));
                 window.findChild<QAction*>(QStringLiteral("mnuSobre"))->trigger();
                 QCOMPARE(desktop.services.shownInformation.size(), 1);
                 const QString about = desktop.services.shownInformation.first();

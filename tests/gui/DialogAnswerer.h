@@ -3,6 +3,7 @@
 // active, and keeps what each one said.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
@@ -26,8 +27,15 @@ private:
     void answerOpenBox() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible()) return;
-        // A window manager activates a new window a moment after it is mapped.
+        // A window manager activates a new window a moment after it is mapped, and finishes its
+        // own work on it a moment later: a person reads the box before answering.
         if (QGuiApplication::platformName() != u"offscreen" && !box->isActiveWindow()) return;
+        if (box != m_seen) {
+            m_seen = box;
+            m_seenFor.start();
+        }
+        if (m_seenFor.elapsed() < ReadingMs) return;
+        m_seen = nullptr;
         texts << box->text();
         QPointer<QWidget> owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
         QTest::keyClick(box->windowHandle(), keys.isEmpty() ? Qt::Key_Return : keys.takeFirst());
@@ -37,5 +45,8 @@ private:
             QTimer::singleShot(0, owner, [owner] { owner->activateWindow(); });
     }
 
+    static constexpr qint64 ReadingMs = 150;
     QTimer m_poll;
+    QPointer<QMessageBox> m_seen;
+    QElapsedTimer m_seenFor;
 };

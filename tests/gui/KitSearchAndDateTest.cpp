@@ -59,7 +59,7 @@ private slots:
         list.show();
         // Shown outside a modal loop, the list asks the window manager for the activation.
         list.activateWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QVERIFY(QTest::qWaitForWindowActive(&list));
         auto* filter = list.findChild<QLineEdit*>(QStringLiteral("edtFiltro"));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(filter));
         // The visible columns, in the order asked, by their labels.
@@ -110,7 +110,8 @@ private slots:
         editor.SetDataField(QStringLiteral("DTBASE"));
         editor.SetDataSource(&source);
         parent.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        parent.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&parent));
         QCOMPARE(editor.text(), QStringLiteral("31/01/2026"));
         QCOMPARE(editor.toolTip(), QStringLiteral("Sábado"));
         QCOMPARE(editor.palette().color(QPalette::Text), QColor(Qt::blue));

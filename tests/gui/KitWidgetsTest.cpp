@@ -77,7 +77,8 @@ private slots:
         m_form->OnEnter(m_panel, [this] { m_events << QStringLiteral("entrou:painel"); });
         m_form->OnEnter(m_outside, [this] { m_events << QStringLiteral("entrou:fora"); });
         m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
         focus(m_code);
         m_events.clear();
     }
@@ -167,7 +168,8 @@ private slots:
                          {QStringLiteral("VALOR"), QStringLiteral("Valor")}});
         grid.SetDataSource(&m_source);
         grid.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        grid.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&grid));
         QCOMPARE(grid.model()->rowCount(), 3);
         m_set.MoveTo(2);
         QCOMPARE(grid.currentIndex().row(), 2);

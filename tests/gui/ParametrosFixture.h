@@ -50,7 +50,8 @@ protected:
                                        &message),
                  qPrintable(message));
         m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
 
     void stopDesktop() {

@@ -68,7 +68,8 @@ class UserFacingTest : public QObject {
                                        &message),
                  qPrintable(message));
         m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
     void stopDesktop() {
         m_window.reset();
