@@ -39,14 +39,7 @@ void TfrmParametros::BtnFilialAfterPesq(QWidget*) {
 }
 
 bool TfrmParametros::mayDropBranchChanges() {
-    if (cdsFilial.Editing()) CommitActiveControl();
-    // Typed and not posted, or posted and refused by the service: either is lost on a reload.
-    const bool typed = cdsFilial.Editing() && cdsFilial.Modified();
-    const bool unsent = cdsFilial.Active() && cdsFilial.ChangeCount() > 0;
-    if (!typed && !unsent) return true;
-    return msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
-                                       {ModalResult::Ok, ModalResult::Cancel},
-                                       0) == ModalResult::Ok;
+    return mayDropChangesOf({&cdsFilial});
 }
 
 void TfrmParametros::showBranchOfRecord() {

@@ -33,7 +33,7 @@ public:
         painter->setBrush(
             option.palette.brush(group, highlighted ? QPalette::Highlight : QPalette::Base));
         m_grid->m_drawingRow = index.row();
-        Dispatch([&] {
+        DispatchDrawing([&] {
             m_grid->OnDrawColumnCell(painter, option.rect, index.column(),
                                      m_grid->Columns[index.column()], state);
         });

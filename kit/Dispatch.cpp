@@ -24,3 +24,11 @@ bool Dispatch(const std::function<void()>& handler, FailureReport report) {
         return false;
     }
 }
+
+void DispatchDrawing(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        qWarning("Failure while drawing: %s", e.what());
+    }
+}

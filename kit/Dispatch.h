@@ -10,3 +10,7 @@ enum class FailureReport { Handle, Note };
 
 // Runs the handler; returns false when it failed or aborted.
 bool Dispatch(const std::function<void()>& handler, FailureReport report = FailureReport::Handle);
+
+// Drawing is no rule of a screen: it runs also while a call waits, so that what is painted then
+// is painted right. A failure in it is logged, never shown in a dialog in the middle of a paint.
+void DispatchDrawing(const std::function<void()>& handler);

@@ -128,7 +128,7 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     dtsPadrao.OnStateChange = [this](TDataSource&) { dtsPadraoStateChange(); };
 
     connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { focusMoved(now); });
+            [this](QWidget* old, QWidget* now) { focusMoved(old, now); });
     qApp->installEventFilter(this);
 }
 
@@ -249,7 +249,7 @@ void TfrmPadrao::FocusPlaced(QWidget* control, bool pagesChanged) {
 }
 
 void TfrmPadrao::FocusSettled(QWidget* now) {
-    focusMoved(now);
+    focusMoved(m_current, now);
 }
 
 void TfrmPadrao::refocus(QWidget* control, Qt::FocusReason reason) {
@@ -262,31 +262,39 @@ void TfrmPadrao::refocus(QWidget* control, Qt::FocusReason reason) {
     m_current = control;
 }
 
-bool TfrmPadrao::focusReturned(QWidget* to) {
-    if (to != m_focusInWidget || m_focusInReason != Qt::ActiveWindowFocusReason) return false;
+bool TfrmPadrao::focusReturned(QWidget* from, QWidget* to) {
+    if (to != m_focusInWidget) return false;
+    // Qt gives the focus back when the window becomes active again, and a child window gives
+    // it back when it is restored or chosen again: only the user's own moves leave a control.
+    const Qt::FocusReason why = m_focusInReason;
+    const bool usersMove = why == Qt::MouseFocusReason || why == Qt::TabFocusReason ||
+                           why == Qt::BacktabFocusReason || why == Qt::ShortcutFocusReason;
+    const bool fromOutside = !from || !isAncestorOf(from);
+    if (why != Qt::ActiveWindowFocusReason && (usersMove || !fromOutside)) return false;
     // The user is still where they were, or where a rule put them while a dialog was open.
     QWidget* stay = m_current;
     if (stay && stay->isEnabled() && stay->focusPolicy() != Qt::NoFocus && stay->isVisible())
-        refocus(stay, Qt::ActiveWindowFocusReason);
+        refocus(stay, why);
     else
         m_current = to;
     return true;
 }
 
-void TfrmPadrao::focusMoved(QWidget* to) {
+void TfrmPadrao::focusMoved(QWidget* from, QWidget* to) {
     // Focus that goes to a dialog or another window and comes back is no exit.
     if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return;
     if (focusMovesQuietly()) {
         m_current = to;
         return;
     }
-    if (pagesBeingSelected() || focusReturned(to)) return;
-    QWidget* from = m_current;
+    // Minimising or hiding the window moves the focus off its controls: the user left nothing.
+    if (!isVisible() || pagesBeingSelected() || focusReturned(from, to)) return;
+    QWidget* left = m_current;
     m_current = to;
-    if (from && !runExitEvents(from, to)) return;
+    if (left && !runExitEvents(left, to)) return;
     // An exit handler that put the focus somewhere else decided where the move ends.
     if (m_current != to) return;
-    if (!runEnterEvents(from, to) && from && from->isEnabled()) refocus(from, Qt::OtherFocusReason);
+    if (!runEnterEvents(left, to) && left && left->isEnabled()) refocus(left, Qt::OtherFocusReason);
 }
 
 bool TfrmPadrao::runExitEvents(QWidget* from, QWidget* to) {

@@ -114,9 +114,10 @@ protected:
                                const QString& iconName);
 
 private:
-    void focusMoved(QWidget* to);
-    // The window became active again and Qt gave the focus to a control of its choosing.
-    bool focusReturned(QWidget* to);
+    void focusMoved(QWidget* from, QWidget* to);
+    // The focus comes back to the form (its window active again, its child window restored or
+    // chosen again) on a control of Qt's choosing: no move of the user's.
+    bool focusReturned(QWidget* from, QWidget* to);
     void refocus(QWidget* control, Qt::FocusReason reason);
     bool runExitEvents(QWidget* from, QWidget* to);
     // False when a handler refused the entry: the focus then goes back where it came from.

@@ -3,6 +3,8 @@
 #include "ModuleState.h"
 #include "Parametros.h"
 
+#include <algorithm>
+
 void TfrmParametros::FormCreate() {
     TfrmPadrao::FormCreate();
     netParamZOL.SetConnected(true);
@@ -45,11 +47,28 @@ void TfrmParametros::loadFirstRecords() {
     Cli_zol00900::boPrimVez = false;
 }
 
+bool TfrmParametros::mayDropChangesOf(const QList<TClientDataSet*>& records) {
+    CommitActiveControl();
+    // Typed and not posted, or posted and refused by the service: either is lost.
+    const bool unsent = std::any_of(records.begin(), records.end(), [](TClientDataSet* r) {
+        return r->Active() && ((r->Editing() && r->Modified()) || r->ChangeCount() > 0);
+    });
+    if (!unsent) return true;
+    return msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
+                                       {ModalResult::Ok, ModalResult::Cancel},
+                                       0) == ModalResult::Ok;
+}
+
 bool TfrmParametros::ActivationPending() const {
     return Cli_zol00900::boPrimVez;
 }
 
 void TfrmParametros::FormClose(CloseAction& action) {
+    // Closing drops what was typed or refused and not yet stored: not without asking.
+    if (!mayDropChangesOf({&cdsGeral, &cdsFilial})) {
+        action = CloseAction::None;
+        return;
+    }
     TfrmPadrao::FormClose(action);
     Cli_zol00900::boIdCriado = false;
 }

@@ -220,6 +220,8 @@ private:
     void checkFilialMenus();
     // The branch record's unposted changes may be dropped: asked first when there are any.
     bool mayDropBranchChanges();
+    // Changes typed or refused in these records may be dropped: asked first when there are any.
+    bool mayDropChangesOf(const QList<TClientDataSet*>& records);
     // The branch load of leaving the panel: the code in the panel, read from the service.
     void loadChosenBranch();
     // The panel shows the code and name of the branch record held.

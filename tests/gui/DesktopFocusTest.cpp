@@ -143,6 +143,55 @@ private slots:
         QCOMPARE(m_answers->texts.size(), 1);
     }
 
+    // Minimising the window with a wrong day typed is no leaving of the field; restored, the
+    // window has the focus back in it.
+    void minimisingIsNotLeavingAField() {
+        openOn("mnuAgeFilial");
+        typeOver(form()->dbeFechamento, QStringLiteral("45"));
+        QMdiSubWindow* frame = windows().first();
+        frame->showMinimized();
+        QTRY_VERIFY(!form()->isVisible());
+        frame->showNormal();
+        QTRY_VERIFY(form()->isVisible());
+        waitUntilSettled();
+        QCOMPARE(m_answers->texts, QStringList{});
+        QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeFechamento));
+        nextKeystrokesLandIn(form()->dbeFechamento);
+    }
+
+    // Closing the screen, or rh, with a change typed asks first; the answer does what it says.
+    void closingWithAChangeAsks_data() {
+        QTest::addColumn<bool>("wholeDesktop");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("screen, Cancel") << false << int(Qt::Key_Escape);
+        QTest::newRow("screen, OK") << false << int(Qt::Key_Return);
+        QTest::newRow("rh, Cancel") << true << int(Qt::Key_Escape);
+    }
+    void closingWithAChangeAsks() {
+        QFETCH(bool, wholeDesktop);
+        QFETCH(int, answer);
+        const bool kept = answer == Qt::Key_Escape;
+        openOn("mnuEncargos");
+        const QString before = stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP");
+        typeOver(form()->dbeVrPeEncTemp, QStringLiteral("7,5"));
+        m_answers->keys << Qt::Key(answer);
+        if (wholeDesktop)
+            m_window->close();
+        else
+            windows().first()->close();
+        waitUntilSettled();
+        QCOMPARE(m_answers->texts,
+                 QStringList{form() ? form()->msgMensagensPadroes.Msg(QStringLiteral("Canc"))
+                                    : msgMensagensPadroes().Msg(QStringLiteral("Canc"))});
+        QCOMPARE(windows().size(), kept ? 1 : 0);
+        QVERIFY(m_window->isVisible());
+        if (kept) {
+            QCOMPARE(form()->cdsGeral.FieldByName(QStringLiteral("VRPEENCTEMP")).AsFloat(), 7.5);
+            QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeVrPeEncTemp));
+        }
+        QCOMPARE(stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP"), before);
+    }
+
     // A stored closing day out of range does not stand between the user and another sub-page.
     void aMenuItemGoesStraightToItsPage() {
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '45'"));

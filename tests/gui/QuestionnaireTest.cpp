@@ -682,6 +682,31 @@ private slots:
         image = positions->viewport()->grab().toImage();
         QCOMPARE(cellProblem(image, first, 'S', highlight(positions)), QString());
     }
+
+    // With a service that answers late the grids are painted while the calls wait: what the
+    // window shows then is boxes, on entering the page and after a tick, not letters.
+    void tickCellsArePaintedAsBoxesWhileCallsWait() {
+        m_relay->delayAnswers(300);
+        TfrmParametros* f = openQuestionnaires();
+        // What the window system shows, not a fresh paint of the widget.
+        const auto shown = [](TDBGrid* grid) {
+            QCoreApplication::processEvents();
+            const QPoint at = grid->viewport()->mapTo(grid->window(), QPoint(0, 0));
+            return grid->screen()
+                ->grabWindow(grid->window()->winId(), at.x(), at.y(), grid->viewport()->width(),
+                             grid->viewport()->height())
+                .toImage();
+        };
+        const auto problem = [&](TDBGrid* grid, int row, const char* field, char kind) {
+            const QRect r = grid->visualRect(cell(grid, row, QString::fromLatin1(field)));
+            return cellProblem(shown(grid), r, kind, grid->palette().color(QPalette::Base));
+        };
+        QCOMPARE(problem(f->dbgQuestCand, 0, "IDDEPT", 'N'), QString());
+        QCOMPARE(problem(f->dbgCargo, 2, "IDCHECK", 'N'), QString());
+        clickCell(f->dbgCargo, 2, QStringLiteral("IDCHECK"));
+        QCOMPARE(f->cdsCargo.FieldByName(QStringLiteral("IDCHECK")).AsString(), S);
+        QCOMPARE(problem(f->dbgCargo, 3, "IDCHECK", 'N'), QString());
+    }
 };
 
 QTEST_MAIN(QuestionnaireTest)

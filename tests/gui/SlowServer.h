@@ -44,6 +44,8 @@ public:
         QMutexLocker lock(&m_mutex);
         m_refused.append({"\"method\":\"" + method + "\"", "\"" + code + "\""});
     }
+    // Every answer reaches the client this much later, as over a slow network.
+    void delayAnswers(int ms) { m_delayMs.store(ms); }
     // Requests of the method go through to the service again.
     void allow(const QByteArray& method) {
         QMutexLocker lock(&m_mutex);
@@ -98,8 +100,13 @@ private:
                 if (!passes(line, client, upstream)) return;
             }
         });
-        QObject::connect(upstream, &QTcpSocket::readyRead, client,
-                         [=] { client->write(upstream->readAll()); });
+        QObject::connect(upstream, &QTcpSocket::readyRead, client, [=, this] {
+            const QByteArray answer = upstream->readAll();
+            if (const int ms = m_delayMs.load(); ms > 0)
+                QTimer::singleShot(ms, client, [client, answer] { client->write(answer); });
+            else
+                client->write(answer);
+        });
         QObject::connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::close);
         QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
     }
@@ -142,6 +149,7 @@ private:
     std::atomic<bool> m_holding{false};
     std::atomic<bool> m_releaseAsked{false};
     std::atomic<bool> m_dropAsked{false};
+    std::atomic<int> m_delayMs{0};
     QMutex m_mutex;
     QByteArray m_method;
     Mode m_mode = Mode::Hold;
