@@ -95,15 +95,17 @@ ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
     return results.value(box.clickedButton(), ModalResult::Cancel);
 }
 
-bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFields) {
+bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFields,
+                              const QString& title) {
     const DialogPointer pointer;
     if (unattended) {
+        pickTitles << title;
         const int row = pickAnswer ? pickAnswer(rows) : -1;
         if (row < 0) return false;
         rows.MoveTo(row);
         return true;
     }
-    TPickList list(rows, visibleFields, mainForm());
+    TPickList list(rows, visibleFields, title, mainForm());
     if (list.exec() != QDialog::Accepted || list.PickedRecord() < 0) return false;
     rows.MoveTo(list.PickedRecord());
     return true;

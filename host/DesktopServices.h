@@ -27,7 +27,8 @@ public:
     void showInformation(const QString& title, const QString& text);
     ModalResult ask(const QString& text, MsgDlgType kind,
                     const QList<ModalResult>& buttons) override;
-    bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) override;
+    bool pickRow(TClientDataSet& rows, const QStringList& visibleFields,
+                 const QString& title) override;
     QString selectDirectory(const QString& start) override;
     void busyStart() override;
     void busyStop() override;
@@ -60,6 +61,7 @@ public:
     QStringList shownInformation;
     QList<ModalResult> answers;                     // next answers to questions; OK when empty
     std::function<int(TClientDataSet&)> pickAnswer; // row to pick, or -1
+    QStringList pickTitles;                         // the title of every pick list offered
     QString directoryAnswer;
     QStringList directoryStarts; // where each directory dialog started
     int busyDepth() const { return m_busyDepth; }

@@ -179,7 +179,8 @@ void MainWindow::chooseBranch() {
     while (q.next())
         packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
     branches.SetData(packet);
-    if (!m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}))
+    if (!m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")},
+                            QStringLiteral("Trocar filial: pesquisa de filiais")))
         return;
     setBranch(branches.FieldByName(QStringLiteral("CDFILIAL")).AsString(),
               branches.FieldByName(QStringLiteral("NMFILIAL")).AsString());

@@ -5,6 +5,7 @@
 #include "HostServices.h"
 #include "Icons.h"
 
+#include <QLineEdit>
 #include <QStyle>
 
 TBtnPesquisa::TBtnPesquisa(QWidget* parent, const QString& name)
@@ -29,5 +30,18 @@ void TBtnPesquisa::Pesquisar() {
     QStringList visible;
     for (int i = 0; i < rows->FieldCount(); ++i)
         if (rows->Fields(i).Visible) visible << rows->Fields(i).FieldName();
-    if (host().pickRow(*rows, visible) && OnAfterPesq) OnAfterPesq();
+    openOnTheValueShown(*rows, visible);
+    if (host().pickRow(*rows, visible, Caption) && OnAfterPesq) OnAfterPesq();
+}
+
+void TBtnPesquisa::openOnTheValueShown(TClientDataSet& rows, const QStringList& visible) {
+    auto* edit = qobject_cast<QLineEdit*>(Associate);
+    const QString shown = edit ? edit->text().trimmed() : QString();
+    if (shown.isEmpty()) return;
+    for (int r = 0; r < rows.RecordCount(); ++r) {
+        rows.MoveTo(r);
+        for (const QString& field : visible)
+            if (rows.FieldByName(field).AsString().trimmed() == shown) return;
+    }
+    rows.First();
 }

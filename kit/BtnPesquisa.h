@@ -15,10 +15,15 @@ public:
     QWidget* Associate = nullptr;
     TDataSource* DataSource = nullptr; // none: the button is a plain button (OnClick)
     QString EmptyError;
+    QString Caption = QStringLiteral("Pesquisa"); // the pick list's title: what is searched
     std::function<void(bool& flag)> OnBeforePesq;
     std::function<void()> OnAfterPesq;
     std::function<void()> OnClick;
 
     // What a click does; also callable from code.
     void Pesquisar();
+
+private:
+    // The list opens on the row whose code or name the associated edit shows.
+    void openOnTheValueShown(TClientDataSet& rows, const QStringList& visible);
 };

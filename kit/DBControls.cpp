@@ -254,12 +254,27 @@ void TDBDateEditPlus::showCalendar() {
     calendar->setAttribute(Qt::WA_DeleteOnClose);
     calendar->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
     if (GetDate().isValid()) calendar->setSelectedDate(GetDate());
-    connect(calendar, &QCalendarWidget::activated, this, [this, calendar](QDate date) {
+    // One click on a day picks it, as a person expects of a calendar; Enter does too.
+    const auto pick = [this, calendar](QDate date) {
         calendar->close();
         SetDate(date);
-    });
+    };
+    connect(calendar, &QCalendarWidget::activated, this, pick);
+    connect(calendar, &QCalendarWidget::clicked, this, pick);
     calendar->move(mapToGlobal(QPoint(0, height())));
     calendar->show();
+    calendar->setFocus(Qt::PopupFocusReason);
+}
+
+void TDBDateEditPlus::keyPressEvent(QKeyEvent* e) {
+    // The keys of Qt's own date editors open the calendar.
+    const bool altDown = e->key() == Qt::Key_Down && (e->modifiers() & Qt::AltModifier);
+    if (altDown || (e->key() == Qt::Key_F4 && e->modifiers() == Qt::NoModifier)) {
+        e->accept();
+        showCalendar();
+        return;
+    }
+    TDBEdit::keyPressEvent(e);
 }
 
 // --- TDBRadioGroup ---------------------------------------------------------------------------

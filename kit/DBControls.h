@@ -121,6 +121,7 @@ public:
 protected:
     QString textForField() const override;
     bool acceptsChar(int key) const override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void showCalendar();

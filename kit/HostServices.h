@@ -28,8 +28,10 @@ public:
     virtual void showError(const QString& text) = 0;
     virtual ModalResult ask(const QString& text, MsgDlgType kind,
                             const QList<ModalResult>& buttons) = 0;
-    // Offers the rows of a record set; positions it on the pick and returns true, or false.
-    virtual bool pickRow(TClientDataSet& rows, const QStringList& visibleFields) = 0;
+    // Offers the rows of a record set under the title, opening on its current row; positions
+    // it on the pick and returns true, or false.
+    virtual bool pickRow(TClientDataSet& rows, const QStringList& visibleFields,
+                         const QString& title) = 0;
     // The chosen directory, or an empty text when the user cancels.
     virtual QString selectDirectory(const QString& start) = 0;
 

@@ -12,14 +12,15 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-TPickList::TPickList(const TClientDataSet& rows, const QStringList& visibleFields, QWidget* parent)
+TPickList::TPickList(const TClientDataSet& rows, const QStringList& visibleFields,
+                     const QString& title, QWidget* parent)
     : QDialog(parent)
     , m_filter(new QLineEdit(this))
     , m_table(new QTableView(this))
     , m_model(new QStandardItemModel(this))
     , m_proxy(new QSortFilterProxyModel(this)) {
     setObjectName(QStringLiteral("dlgPesquisa"));
-    setWindowTitle(QStringLiteral("Pesquisa"));
+    setWindowTitle(title.isEmpty() ? QStringLiteral("Pesquisa") : title);
     m_filter->setObjectName(QStringLiteral("edtFiltro"));
     m_filter->setPlaceholderText(QStringLiteral("Digite para filtrar"));
     m_table->setObjectName(QStringLiteral("tabelaPesquisa"));
@@ -49,7 +50,8 @@ TPickList::TPickList(const TClientDataSet& rows, const QStringList& visibleField
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+    fitColumns();
     m_table->setTabKeyNavigation(false);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -75,6 +77,24 @@ TPickList::TPickList(const TClientDataSet& rows, const QStringList& visibleField
         m_proxy->mapFromSource(m_model->index(std::max(0, rows.RecNo()), 0));
     if (current.isValid()) m_table->selectRow(current.row());
     m_filter->setFocus();
+}
+
+void TPickList::fitColumns() {
+    // Each column as wide as its texts; the one with the longest texts (the name) takes the rest.
+    QHeaderView* header = m_table->horizontalHeader();
+    int widest = 0;
+    qsizetype widestLength = -1;
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+        qsizetype length = 0;
+        for (int r = 0; r < m_model->rowCount(); ++r)
+            length = std::max(length, m_model->item(r, c)->text().size());
+        if (length > widestLength) {
+            widestLength = length;
+            widest = c;
+        }
+    }
+    if (m_model->columnCount() > 0) header->setSectionResizeMode(widest, QHeaderView::Stretch);
 }
 
 void TPickList::selectFirstRow() {

@@ -15,7 +15,7 @@ class QTableView;
 class TPickList : public QDialog {
     Q_OBJECT
 public:
-    TPickList(const TClientDataSet& rows, const QStringList& visibleFields,
+    TPickList(const TClientDataSet& rows, const QStringList& visibleFields, const QString& title,
               QWidget* parent = nullptr);
     // The record number of the row picked, or -1.
     int PickedRecord() const;
@@ -25,6 +25,7 @@ protected:
 
 private:
     void selectFirstRow();
+    void fitColumns();
     QLineEdit* m_filter;
     QTableView* m_table;
     QStandardItemModel* m_model;

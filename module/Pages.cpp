@@ -144,6 +144,7 @@ void TfrmParametros::createGeralPage() {
     BtnIndice = new TBtnPesquisa(grbCestaBasica, QStringLiteral("BtnIndice"));
     BtnIndice->Associate = dbeCdIndiceCb;
     BtnIndice->EmptyError = QStringLiteral("Não há índice financeiro cadastrado.");
+    BtnIndice->Caption = QStringLiteral("Pesquisa de índices financeiros");
     dbeNmIndice = new TDBEdit(grbCestaBasica, QStringLiteral("dbeNmIndice"));
     dbeNmIndice->setEnabled(false);
     indiceRow->addWidget(dbeCdIndiceCb);
@@ -273,6 +274,7 @@ void TfrmParametros::createFilialPage() {
     BtnFilial = new TBtnPesquisa(panFilial, QStringLiteral("BtnFilial"));
     BtnFilial->Associate = medCdFilial;
     BtnFilial->EmptyError = QStringLiteral("Não há filial cadastrada.");
+    BtnFilial->Caption = QStringLiteral("Pesquisa de filiais");
     edtNmFilial = new TEdit(panFilial, QStringLiteral("edtNmFilial"));
     edtNmFilial->setText(QStringLiteral("edtNmFilial"));
     edtNmFilial->setEnabled(false);
@@ -317,6 +319,7 @@ void TfrmParametros::createFilialPage() {
     btnConvMedi = new TBtnPesquisa(grbDiversos, QStringLiteral("btnConvMedi"));
     btnConvMedi->Associate = dbeMediConv;
     btnConvMedi->EmptyError = QStringLiteral("Não há convênio médico cadastrado.");
+    btnConvMedi->Caption = QStringLiteral("Pesquisa de convênios médicos");
     dbeNmConvenioMedico = new TDBEdit(grbDiversos, QStringLiteral("dbeNmConvenioMedico"));
     dbeNmConvenioMedico->setEnabled(false);
     planRow->addWidget(dbeMediConv);

@@ -55,7 +55,8 @@ private slots:
         QFETCH(QList<int>, keys);
         QFETCH(int, picked);
         m_rows.First();
-        TPickList list(m_rows, {QStringLiteral("NMFILIAL"), QStringLiteral("CDFILIAL")});
+        TPickList list(m_rows, {QStringLiteral("NMFILIAL"), QStringLiteral("CDFILIAL")},
+                       QStringLiteral("Pesquisa de filiais"));
         list.show();
         // Shown outside a modal loop, the list asks the window manager for the activation.
         list.activateWindow();
@@ -68,11 +69,38 @@ private slots:
         QCOMPARE(table->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Nome"));
         QCOMPARE(table->model()->headerData(1, Qt::Horizontal).toString(),
                  QStringLiteral("Código"));
+        QCOMPARE(list.windowTitle(), QStringLiteral("Pesquisa de filiais"));
+        // The code as wide as its texts, the name taking the rest, on one line.
+        QCOMPARE(table->horizontalHeader()->sectionResizeMode(1), QHeaderView::ResizeToContents);
+        QCOMPARE(table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
+        QVERIFY(table->horizontalHeader()->sectionSize(0) >
+                table->horizontalHeader()->sectionSize(1));
+        QVERIFY(!table->wordWrap());
         QTest::keyClicks(filter, typed);
         for (int key : keys)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
         const bool accepted = list.result() == QDialog::Accepted;
         QCOMPARE(accepted ? list.PickedRecord() : -1, picked);
+    }
+
+    // The list opens on the row of the code the edit beside the button shows.
+    void theListOpensOnTheValueShown() {
+        QWidget parent;
+        QLineEdit code(&parent);
+        TBtnPesquisa button(&parent, QStringLiteral("btnTeste"));
+        TDataSource source(QStringLiteral("dtsTeste"), &m_rows);
+        button.DataSource = &source;
+        button.Associate = &code;
+        button.Caption = QStringLiteral("Pesquisa de filiais");
+        m_host.pick = -1;
+        for (const auto& [shown, row] : QList<QPair<QString, int>>{
+                 {QStringLiteral("0003"), 2}, {QStringLiteral("9999"), 0}, {QString(), 0}}) {
+            m_rows.First();
+            code.setText(shown);
+            button.Pesquisar();
+            QCOMPARE(m_host.openedOn, row);
+        }
+        QCOMPARE(m_host.pickedTitle, QStringLiteral("Pesquisa de filiais"));
     }
 
     void failedBeforeSearchKeepsTheListClosed() {
@@ -116,15 +144,29 @@ private slots:
         QCOMPARE(editor.toolTip(), QStringLiteral("Sábado"));
         QCOMPARE(editor.palette().color(QPalette::Text), QColor(Qt::blue));
 
-        // The calendar's pick starts editing and stores the day alone.
-        editor.findChild<QAction*>(QStringLiteral("dbdTesteCalendario"))->trigger();
+        // Alt+Down (or F4) opens the calendar, as Qt's date editors do; one click on a day picks
+        // it, starts editing and stores the day alone.
+        editor.setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&editor));
+        QTest::keyClick(&editor, Qt::Key_Down, Qt::AltModifier);
         auto* calendar = editor.findChild<QCalendarWidget*>(QStringLiteral("dbdTestePopup"));
-        QVERIFY(calendar);
-        emit calendar->activated(QDate(2026, 2, 2));
+        QVERIFY(calendar && calendar->isVisible());
+        auto* days = calendar->findChild<QTableView*>();
+        QModelIndex fifteenth;
+        for (int row = 1; row < days->model()->rowCount() && !fifteenth.isValid(); ++row)
+            for (int column = 0; column < days->model()->columnCount(); ++column)
+                if (days->model()->index(row, column).data().toInt() == 15)
+                    fifteenth = days->model()->index(row, column);
+        QVERIFY(fifteenth.isValid());
+        QTest::mouseClick(days->viewport(), Qt::LeftButton, {},
+                          days->visualRect(fifteenth).center());
+        QTRY_VERIFY(!calendar->isVisible());
         QCOMPARE(dates.State(), DataSetState::Edit);
-        QCOMPARE(editor.toolTip(), QStringLiteral("Segunda"));
+        QCOMPARE(editor.toolTip(), QStringLiteral("Quinta"));
         editor.UpdateRecord();
-        QCOMPARE(dates.FieldByName(QStringLiteral("DTBASE")).Value(), QVariant(QDate(2026, 2, 2)));
+        QCOMPARE(dates.FieldByName(QStringLiteral("DTBASE")).Value(), QVariant(QDate(2026, 1, 15)));
+        QTest::keyClick(&editor, Qt::Key_F4);
+        QTRY_VERIFY(editor.findChild<QCalendarWidget*>(QStringLiteral("dbdTestePopup")));
 
         // A text that is no date: the message, and a quiet abort.
         editor.setText(QStringLiteral("30022026"));

@@ -40,8 +40,12 @@ public:
     }
     int pick = -1;          // the row a pick list picks; -1 closes it without a pick
     QStringList pickedFrom; // the visible fields each pick list offered
-    bool pickRow(TClientDataSet& rows, const QStringList& visible) override {
+    QString pickedTitle;    // and the title of the last one
+    int openedOn = -1;      // the row the last one opened on
+    bool pickRow(TClientDataSet& rows, const QStringList& visible, const QString& title) override {
         pickedFrom = visible;
+        pickedTitle = title;
+        openedOn = rows.RecNo();
         if (pick < 0) return false;
         rows.MoveTo(pick);
         return true;

@@ -31,7 +31,7 @@ public:
     ModalResult ask(const QString&, MsgDlgType, const QList<ModalResult>&) override {
         return ModalResult::Ok;
     }
-    bool pickRow(TClientDataSet&, const QStringList&) override { return false; }
+    bool pickRow(TClientDataSet&, const QStringList&, const QString&) override { return false; }
     QString selectDirectory(const QString&) override { return {}; }
     void busyStart() override {}
     void busyStop() override {}
