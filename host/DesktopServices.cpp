@@ -3,12 +3,12 @@
 #include "BusyAnimation.h"
 #include "ClientDataSet.h"
 #include "Exceptions.h"
+#include "FolderDialog.h"
 #include "FormPadrao.h"
 #include "PickList.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QFileDialog>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -51,6 +51,15 @@ int DesktopServices::codePictureLevels(int pictureType) {
     return int(q.value(0).toString().split(u'.', Qt::SkipEmptyParts).size());
 }
 
+namespace {
+// A message waits for an answer: nothing to minimise or maximise.
+void showBox(QMessageBox& box) {
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
+    box.exec();
+}
+} // namespace
+
 void DesktopServices::showError(const QString& text) {
     const DialogPointer pointer;
     if (unattended) {
@@ -60,7 +69,7 @@ void DesktopServices::showError(const QString& text) {
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok,
                     mainForm());
-    box.exec();
+    showBox(box);
 }
 
 void DesktopServices::showInformation(const QString& title, const QString& text) {
@@ -69,7 +78,9 @@ void DesktopServices::showInformation(const QString& title, const QString& text)
         return;
     }
     const DialogPointer pointer;
-    QMessageBox::about(mainForm(), title, text);
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, mainForm());
+    box.setIconPixmap(QApplication::windowIcon().pixmap(64));
+    showBox(box);
 }
 
 ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
@@ -91,7 +102,7 @@ ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
                                                                         : QMessageBox::RejectRole;
         results.insert(box.addButton(caption, role), r);
     }
-    box.exec();
+    showBox(box);
     return results.value(box.clickedButton(), ModalResult::Cancel);
 }
 
@@ -117,8 +128,7 @@ QString DesktopServices::selectDirectory(const QString& start) {
         directoryStarts << start;
         return directoryAnswer;
     }
-    return QFileDialog::getExistingDirectory(mainForm(), QStringLiteral("Selecionar diretório"),
-                                             start);
+    return chooseFolder(mainForm(), QStringLiteral("Selecionar diretório"), start);
 }
 
 void DesktopServices::busyStart() {

@@ -5,6 +5,14 @@
 #include "DialogAnswerer.h"
 #include "ParametrosFixture.h"
 
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QTreeView>
+
+// The machine speaks no Portuguese here: what the screen shows must be Brazilian all the same.
+static const bool machineLocaleIsC = qputenv("LC_ALL", "C");
+
 class DesktopFocusTest : public ParametrosFixture {
     Q_OBJECT
 
@@ -190,6 +198,44 @@ private slots:
             QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeVrPeEncTemp));
         }
         QCOMPARE(stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP"), before);
+    }
+
+    // The folder dialog speaks the application's language and shows its dates, whatever the
+    // machine's locale; so do the screen's numbers.
+    void theFolderDialogIsBrazilian() {
+        QVERIFY(machineLocaleIsC);
+        execSql(QStringLiteral("UPDATE PARAMFILIAL SET NMDIRPONTO = '%1'").arg(m_dir.path()));
+        QDir(m_dir.path()).mkdir(QStringLiteral("folha"));
+        openOn("mnuEncargos");
+        QVERIFY(form()->dbeVrPeEncEfet->text().contains(u','));
+        form()->mnuDIversos->trigger();
+        QStringList seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible()) return;
+            auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+            QAbstractItemModel* rows = view ? view->model() : nullptr;
+            if (!rows || rows->rowCount(view->rootIndex()) == 0) return; // still reading
+            seen << dialog->windowTitle();
+            const QString dateHeader = rows->headerData(3, Qt::Horizontal).toString();
+            seen << dateHeader;
+            const QModelIndex folder = rows->index(0, 0, view->rootIndex());
+            seen << folder.siblingAtColumn(2).data().toString();
+            seen << (QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d$"))
+                             .match(folder.siblingAtColumn(3).data().toString())
+                             .hasMatch()
+                         ? QStringLiteral("data brasileira")
+                         : folder.siblingAtColumn(3).data().toString());
+            const bool headerFits = view->header()->sectionSize(3) >=
+                                    view->header()->fontMetrics().horizontalAdvance(dateHeader);
+            seen << (headerFits ? QStringLiteral("cabe") : QStringLiteral("cortado"));
+            dialog->reject();
+        });
+        poll.start(20);
+        click(form()->btpDirFolhaPag);
+        QCOMPARE(seen, (QStringList{"Selecionar diretório", "Data de modificação", "Pasta",
+                                    "data brasileira", "cabe"}));
     }
 
     // A stored closing day out of range does not stand between the user and another sub-page.

@@ -37,6 +37,9 @@ protected:
         QVERIFY(m_dir.isValid());
         m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
         QFile::remove(m_dbPath);
+        // In Brazilian Portuguese, as rh's start makes it.
+        static const bool portuguese = installPortuguese();
+        QVERIFY2(portuguese, "Qt's Brazilian Portuguese translations are missing");
         m_desktop = std::make_unique<Desktop>();
         QString message;
         QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
