@@ -134,3 +134,23 @@ void TfrmParametros::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
         }
     }
 }
+
+bool TfrmParametros::focusNextPrevChild(bool next) {
+    // The branch code takes no focus when a page is shown (entering it closes the branch
+    // record), but it is the first Tab stop of "Filial": after the last field of the sub-page
+    // shown and before its first.
+    if (pgcPadrao->ActivePage() == tshFormulario) {
+        const bool agenda = pgcFilial->ActivePage() == tshAgeFilial;
+        QWidget* first = agenda ? static_cast<QWidget*>(dbeFechamento) : dbeDiretorio;
+        QWidget* last = agenda ? static_cast<QWidget*>(dbdUltiFecha) : dbeMediConv;
+        QWidget* now = QApplication::focusWidget();
+        QWidget* to = now == medCdFilial             ? (next ? first : last)
+                      : now == (next ? last : first) ? medCdFilial
+                                                     : nullptr;
+        if (to && to->isEnabled()) {
+            to->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return TfrmPadrao::focusNextPrevChild(next);
+}

@@ -101,6 +101,7 @@ public:
     void mnuFormularioClick() override {}
     void PagesBroughtForward() override;
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override;
+    bool focusNextPrevChild(bool next) override;
 
     // Edit, Confirm, Cancel and Verify, and their enabling rules.
     void sbtAlterarClick() override;

@@ -238,6 +238,33 @@ private slots:
                                     "data brasileira", "cabe"}));
     }
 
+    // The branch code is the first Tab stop of "Filial": reached from either sub-page by Tab
+    // after its last field, and by Shift+Tab from its first.
+    void theBranchCodeIsReachedWithTheKeyboard_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Agenda, Tab") << "mnuAgeFilial"
+                                     << "dbdUltiFecha" << int(Qt::Key_Tab);
+        QTest::newRow("Agenda, Shift+Tab") << "mnuAgeFilial"
+                                           << "dbeFechamento" << int(Qt::Key_Backtab);
+        QTest::newRow("Diversos, Tab") << "mnuDIversos"
+                                       << "dbeMediConv" << int(Qt::Key_Tab);
+        QTest::newRow("Diversos, Shift+Tab") << "mnuDIversos"
+                                             << "dbeDiretorio" << int(Qt::Key_Backtab);
+    }
+    void theBranchCodeIsReachedWithTheKeyboard() {
+        QFETCH(QString, page);
+        QFETCH(QString, from);
+        QFETCH(int, key);
+        openOn(qPrintable(page));
+        clickInto(edit(from));
+        QTRY_COMPARE(focused(), static_cast<QWidget*>(edit(from)));
+        QTest::keyClick(m_window->windowHandle(), Qt::Key(key));
+        QTRY_COMPARE(focused(), static_cast<QWidget*>(form()->medCdFilial));
+        QCOMPARE(m_answers->texts, QStringList{});
+    }
+
     // A stored closing day out of range does not stand between the user and another sub-page.
     void aMenuItemGoesStraightToItsPage() {
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '45'"));
