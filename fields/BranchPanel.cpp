@@ -22,6 +22,15 @@ void TfrmParametros::medCdFilialExit(QWidget*) {
     edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
 
+QString TfrmParametros::branchName(const QString& code) {
+    qryPesqFilial.Close();
+    qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).SetAsString(code);
+    qryPesqFilial.ParamByName(QStringLiteral("TCDFILIAL")).Clear();
+    qryPesqFilial.Open();
+    if (qryPesqFilial.IsEmpty()) return {};
+    return qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString();
+}
+
 void TfrmParametros::BtnFilialBeforePesq(QWidget*, bool&) {
     qryPesqFilial.Close();
     qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).Clear();

@@ -33,7 +33,19 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     createFilters();
     createList();
     layout->addLayout(m_filters);
+    m_stale = new QLabel(
+        QStringLiteral("A lista mostra o filtro anterior: clique em Atualizar para ver o novo."),
+        this);
+    m_stale->setObjectName(QStringLiteral("lblFiltroAlterado"));
+    m_stale->hide();
+    layout->addWidget(m_stale);
     layout->addWidget(m_list, 1);
+    // A changed filter marks the list as not of it until it is read again.
+    const auto filterChanged = [this] { showListIsOfTheFilter(false); };
+    connect(m_branch, &QComboBox::currentIndexChanged, this, filterChanged);
+    connect(m_period, &QCheckBox::toggled, this, filterChanged);
+    connect(m_from, &QDateEdit::dateChanged, this, filterChanged);
+    connect(m_to, &QDateEdit::dateChanged, this, filterChanged);
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
     bottom->addWidget(m_older);
@@ -104,6 +116,11 @@ void HistoryWindow::createList() {
     m_list->setColumnWidth(3, 200);
 }
 
+void HistoryWindow::showListIsOfTheFilter(bool current) {
+    m_stale->setVisible(!current);
+    m_list->setEnabled(current);
+}
+
 void HistoryWindow::refresh() {
     load(0);
 }
@@ -131,7 +148,10 @@ void HistoryWindow::load(qint64 before) {
     const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
     const QVector<HistoryEntry> entries = decodeHistory(packet);
     // Only now: a refused filter or a failed call leaves the list as it was.
-    if (before == 0) m_list->clear();
+    if (before == 0) {
+        m_list->clear();
+        showListIsOfTheFilter(true);
+    }
     for (const HistoryEntry& e : entries) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));

@@ -11,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QHBoxLayout;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 
@@ -28,6 +29,8 @@ private:
     void createFilters();
     void createList();
     void load(qint64 before);
+    // Greys the list and says so while it is not of the filters shown.
+    void showListIsOfTheFilter(bool current);
 
     DesktopServices& m_services;
     TNetConnection m_connection;
@@ -39,5 +42,6 @@ private:
     QPushButton* m_refresh = nullptr;
     QPushButton* m_older = nullptr;
     QTreeWidget* m_list = nullptr;
+    QLabel* m_stale = nullptr;
     qint64 m_oldest = 0;
 };

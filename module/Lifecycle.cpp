@@ -41,7 +41,10 @@ void TfrmParametros::loadFirstRecords() {
     if (!cdsFilial.Active() && medCdFilial->text().isEmpty()) {
         LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {FiliProc()});
         medCdFilial->setText(FiliProc());
-        edtNmFilial->setText(cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+        // A branch without parameters still has its name, in the branch table.
+        edtNmFilial->setText(cdsFilial.IsEmpty()
+                                 ? branchName(FiliProc())
+                                 : cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
     }
     LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"), {QStringLiteral("1")});
     Cli_zol00900::boPrimVez = false;

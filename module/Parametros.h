@@ -227,6 +227,8 @@ private:
     void loadChosenBranch();
     // The panel shows the code and name of the branch record held.
     void showBranchOfRecord();
+    // The branch's name in the branch table; empty when there is no such branch.
+    QString branchName(const QString& code);
     // Enables the four record sub-pages of "Geral", each with its menu item.
     void enableGeralSubPages();
     // Tells in the status bar why a command that ends quietly did not do its work.

@@ -96,6 +96,12 @@ private slots:
         services().branch = QStringLiteral("0004");
         openScreen();
         clickTab(form()->pgcPadrao, 1);
+        // No parameters yet, but a name in the branch table.
+        const QString name =
+            sqlColumn(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = '0004'"))
+                .value(0);
+        QVERIFY(!name.isEmpty());
+        QCOMPARE(form()->edtNmFilial->text(), name);
         click(form()->sbtAlterar);
         QCOMPARE(form()->cdsFilial.State(), DataSetState::Insert);
         set(form()->cdsFilial, "DIFECHRH", QStringLiteral("05"));

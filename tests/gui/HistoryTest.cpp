@@ -93,8 +93,12 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(branch, Qt::Key_Down);
         QCOMPARE(branch->currentData().toString(), QStringLiteral("0003"));
+        // Until it is read again, the list says it is not of the filter shown.
+        auto* stale = history()->findChild<QLabel*>(QStringLiteral("lblFiltroAlterado"));
+        QVERIFY(stale->isVisible() && !list()->isEnabled());
         refresh();
         QTRY_COMPARE(column(2), QStringList{QStringLiteral("SetInsPad")});
+        QVERIFY(!stale->isVisible() && list()->isEnabled());
 
         // Every branch, the last month: the old row goes.
         QTest::keyClick(branch, Qt::Key_Home);
