@@ -176,9 +176,13 @@ void MainWindow::chooseBranch() {
     QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
     if (!q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
         throw EDatabaseError(QStringLiteral("Não foi possível ler as filiais."));
-    while (q.next())
+    int current = 0; // the list opens on the branch in use
+    while (q.next()) {
+        if (q.value(0).toString() == m_services.branch) current = int(packet.rows.size());
         packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
+    }
     branches.SetData(packet);
+    if (current > 0) branches.MoveTo(current);
     if (!m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")},
                             QStringLiteral("Trocar filial: pesquisa de filiais")))
         return;

@@ -275,13 +275,18 @@ private slots:
     }
 
     void branchIsChosenInTheStatusBar() {
-        m_desktop->services.pickAnswer = [](TClientDataSet& rows) {
+        int openedOn = -1;
+        m_desktop->services.pickAnswer = [&](TClientDataSet& rows) {
+            openedOn = rows.RecNo();
             return rows.RecordCount() > 1 ? 1 : -1;
         };
         auto* button = m_window->findChild<QToolButton*>(QStringLiteral("btnTrocarFilial"));
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0002"));
+        QCOMPARE(m_desktop->services.pickTitles,
+                 QStringList{QStringLiteral("Trocar filial: pesquisa de filiais")});
+        QCOMPARE(openedOn, 0); // on 0001, the branch in use
         auto* label = m_window->findChild<QLabel*>(QStringLiteral("lblFilialAtual"));
         QVERIFY(label->text().startsWith(QStringLiteral("Filial: 0002 - ")));
         openScreen();
@@ -295,6 +300,8 @@ private slots:
         QVERIFY(m_desktop->services.shownErrors.isEmpty());
         windows().first()->close();
         QTRY_VERIFY(button->isEnabled());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(openedOn, 1); // on 0002 now
     }
 
     void busyAnimationNestsAndAnExtraStopDoesNoHarm() {
