@@ -12,18 +12,22 @@ bool parseTokenFile(const QString& text, QVector<AccessToken>* tokens, QString* 
     tokens->clear();
     static const QRegularExpression blanks(QStringLiteral("[ \t]+"));
     static const QRegularExpression validName(QStringLiteral("^[A-Za-z0-9._@-]{1,60}$"));
-    const QString whole = text.trimmed();
-    if (!whole.isEmpty() && !whole.contains(QRegularExpression(QStringLiteral("\\s")))) {
-        tokens->push_back({QStringLiteral("admin"), Role::Admin, whole});
+    // Comments and blank lines go first: a file of comments alone holds no token.
+    QVector<QPair<int, QString>> lines; // line number, text
+    const QStringList all = text.split(u'\n');
+    for (int n = 0; n < all.size(); ++n) {
+        const QString line = all[n].trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#')) lines.push_back({n + 1, line});
+    }
+    // A single word alone is the one admin token of earlier versions.
+    if (lines.size() == 1 && !lines[0].second.contains(blanks)) {
+        tokens->push_back({QStringLiteral("admin"), Role::Admin, lines[0].second});
         return true;
     }
-    const QStringList lines = text.split(u'\n');
-    for (int n = 0; n < lines.size(); ++n) {
-        const QString line = lines[n].trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
+    for (const auto& [number, line] : lines) {
         const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
         const auto wrong = [&](const QString& why) {
-            *error = QStringLiteral("linha %1 do arquivo de token: %2").arg(n + 1).arg(why);
+            *error = QStringLiteral("linha %1 do arquivo de token: %2").arg(number).arg(why);
             return false;
         };
         if (words.size() != 3) return wrong(QStringLiteral("cada linha deve ter NOME PAPEL TOKEN"));

@@ -47,6 +47,8 @@ TEST_F(Roles, TokenFilesTheServerTakesOrRefusesWithTheLine) {
         {"gestor admin a\ngestor leitura b\n", false, "já foi usado"},
         {"gestor admin a\noutro leitura a\n", false, "repete"},
         {"# só comentários\n\n", false, "nenhum token"},
+        {"#preencher\n", false, "nenhum token"}, // a comment is never a token
+        {"# o token do rh\n\nsegredo-antigo\n", true, ""},
         {"nome/errado admin a\n", false, "linha 1"},
     };
     for (const Case& c : cases) {
