@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <functional>
+#include <utility>
 
 namespace rhserver {
 
@@ -369,12 +370,40 @@ public:
                     if (!problem.isEmpty()) refuse(problem);
                 }
             }
+        // The audit says what was written: not the names of other tables shown beside it.
+        const std::string written = "[" + protocol::deltaToJson(storedPart(delta, target)) + "]";
+        struct Restore {
+            std::string_view& args;
+            std::string_view asReceived;
+            ~Restore() { args = asReceived; }
+        } restore{paramsJson, std::exchange(paramsJson, written)};
         write(method, [&] {
             bool changed = false;
             for (const DeltaChange& change : delta.changes)
                 changed = applyChange(table, delta, target, keyField, change) || changed;
             return changed;
         });
+    }
+
+    // The fields of the delta that have a column here (target not -1), with their values.
+    static Delta storedPart(const Delta& delta, const QVector<int>& target) {
+        Delta part;
+        QVector<int> kept;
+        for (int i = 0; i < delta.fields.size(); ++i)
+            if (target[i] >= 0) {
+                part.fields << delta.fields[i];
+                kept << i;
+            }
+        for (const DeltaChange& change : delta.changes) {
+            DeltaChange c;
+            c.op = change.op;
+            for (int i : kept) {
+                if (!change.oldValues.isEmpty()) c.oldValues << change.oldValues[i];
+                c.newValues << change.newValues[i];
+            }
+            part.changes << c;
+        }
+        return part;
     }
 
     static QString insertedMeanwhile() {

@@ -121,4 +121,19 @@ TEST_F(Audit, RowHoldsTheArgumentsAsApplied) {
               QStringLiteral("9.5"));
 }
 
+// Names of other tables shown beside the record (the index's here) are not written, and the row
+// does not claim they were.
+TEST_F(Audit, RowHoldsOnlyWhatWasWritten) {
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    const std::string shown =
+        R"("fields":[{"name":"CDPARAMRH","type":"string","size":1},{"name":"VRPEDESCVT","type":"float"},{"name":"NMINDICE","type":"string","size":30}])";
+    const Response r = c.request(setGeral(
+        "{" + shown + R"(,"changes":[{"op":"update","old":["1",6,"A"],"new":["1",9,"B"]}]})"));
+    ASSERT_TRUE(r.ok) << r.errorMessage.toStdString();
+    const QVector<AuditRow> rows = auditRows(server.dbPath());
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].arguments.toStdString(), "[{" + fields + R"(,"changes":[)" + change + "]}]");
+}
+
 } // namespace
