@@ -125,6 +125,7 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
         if (!waitFor(Wait::Written, int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
             transportFailure(SocketFailureText(m_socket->error()));
     }
+    QString closingWord;
     for (;;) {
         while (auto line = m_reader.takeLine()) {
             // The parser keeps the capacity of its largest document; after a large reply it goes
@@ -142,6 +143,8 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
                 protocol::Response r = protocol::parseResponse(
                     std::string_view(line->constData(), size_t(line->size())), *m_parser);
                 if (r.id == id) return r;
+                // The server's reason for closing the connection, told before it closes it.
+                if (!r.hasId && !r.ok) closingWord = r.errorMessage;
             } catch (const protocol::ProtocolError& e) {
                 transportFailure(e.message());
             }
@@ -152,7 +155,9 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
         if (m_socket->bytesAvailable() == 0 && !waitFor(Wait::Readable, int(left))) {
             transportFailure(m_socket->state() == QAbstractSocket::ConnectedState
                                  ? QStringLiteral("o servidor não respondeu a tempo")
-                                 : QStringLiteral("a conexão foi encerrada pelo servidor"));
+                             : closingWord.isEmpty()
+                                 ? QStringLiteral("a conexão foi encerrada pelo servidor")
+                                 : closingWord);
         }
         m_reader.append(m_socket->readAll());
     }

@@ -80,7 +80,10 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
         throw ProtocolError(QStringLiteral("resposta do servidor inválida"));
     Response r;
     int64_t id = 0;
-    if (!object["id"].get(id)) r.id = id;
+    if (!object["id"].get(id)) {
+        r.id = id;
+        r.hasId = true;
+    }
     dom::element result, error;
     if (!object["result"].get(result)) {
         r.ok = true;

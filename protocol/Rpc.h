@@ -41,6 +41,7 @@ std::string openRequestJson(std::int64_t id, const OpenParams& params);
 // What a call brought back: a result (kept as its JSON text) or an error.
 struct Response {
     std::int64_t id = 0;
+    bool hasId = false; // false: the id was null or missing, as a server closing a connection says
     bool ok = false;
     int errorCode = 0;
     QString errorMessage;

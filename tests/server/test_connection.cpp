@@ -171,6 +171,23 @@ TEST(Connection, ALostConnectionIsMadeAgainForTheNextCall) {
 
 // A connection the server closed while the desktop sat idle (its idle timeout, or a server that
 // stopped and came back on the same port) serves the very next call, without an error first.
+// A server that closes the connection says why first, on a line with no id: the user reads that.
+TEST(Connection, TheServersReasonForClosingReachesTheUser) {
+    RecordingHost host;
+    ServerProcess server;
+    ASSERT_TRUE(server.initDemo());
+    ASSERT_TRUE(server.start({QStringLiteral("--max-message"), QStringLiteral("4096")}));
+    Connection c(server.port());
+    try {
+        CheckResultServ(c.net.AppServer().call(QStringLiteral("GetFilial"), {QString(8000, u'0')}),
+                        true, 0);
+        FAIL() << "a message over the limit must fail";
+    } catch (const EServerError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("passa do limite de 4096 bytes")))
+            << e.message().toStdString();
+    }
+}
+
 TEST(Connection, ASessionClosedByTheServerMeanwhileServesTheNextCall) {
     RecordingHost host;
     for (const bool restart : {true, false}) {
