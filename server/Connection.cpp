@@ -187,6 +187,14 @@ void Connection::answered(const std::string& out) {
     if (m_closing) return;
     logFailure();
     sent(out);
+    if (m_session->endsAfterAnswer()) {
+        // A wrong token gets one answer per connection.
+        m_closing = true;
+        m_deadline.stop();
+        m_socket->disconnectFromHost();
+        QTimer::singleShot(m_limits.stallTimeoutMs, this, [this] { reset(); });
+        return;
+    }
     process();
 }
 

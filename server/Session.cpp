@@ -44,30 +44,16 @@ bool sameSecret(std::string_view given, const QByteArray& secret) {
 
 } // namespace
 
-bool AuthThrottle::paused(const QString& peer) {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_entries.find(peer);
-    if (it == m_entries.end()) return false;
-    if (it->last.elapsed() >= PauseMs) {
-        m_entries.erase(it);
-        return false;
-    }
-    return it->failures >= MaxFailures;
-}
-
-void AuthThrottle::failed(const QString& peer) {
+bool AuthThrottle::failed(const QString& peer) {
     std::lock_guard lock(m_mutex);
     // Many addresses at once: forget them all rather than grow without bound.
     if (m_entries.size() > 10000) m_entries.clear();
     Entry& e = m_entries[peer];
+    // Failures expire with time alone; nobody's success forgets them.
     if (e.last.isValid() && e.last.elapsed() >= PauseMs) e.failures = 0;
     ++e.failures;
     e.last.start();
-}
-
-void AuthThrottle::succeeded(const QString& peer) {
-    std::lock_guard lock(m_mutex);
-    m_entries.remove(peer);
+    return e.failures <= MaxFailures;
 }
 
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
@@ -185,22 +171,24 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             return fail(idJson, ErrorCode::InvalidParams,
                         QStringLiteral("O token de acesso deve ser um texto."));
         if (!m_config.tokens.isEmpty()) {
-            AuthThrottle* throttle = m_config.throttle;
-            if (throttle && throttle->paused(m_peer))
-                return fail(idJson, ErrorCode::NotAuthorised,
-                            QStringLiteral("Acesso não autorizado: tentativas demais com um token "
-                                           "errado; aguarde alguns segundos."));
             // Every token is compared, so the time taken does not tell which one came close.
             const AccessToken* match = nullptr;
             for (const AccessToken& t : m_config.tokens)
                 if (hasToken && sameSecret(token, t.secret.toUtf8()) && !match) match = &t;
+            // A right token is never refused: behind a balancer every desktop shares an address,
+            // and anyone's wrong guesses would lock them all out. A wrong one ends the connection,
+            // so each guess costs a connection, and guesses from a busy address are refused.
             if (!match) {
-                if (throttle) throttle->failed(m_peer);
+                m_endAfterAnswer = true;
+                AuthThrottle* throttle = m_config.throttle;
+                if (throttle && !throttle->failed(m_peer))
+                    return fail(idJson, ErrorCode::NotAuthorised,
+                                QStringLiteral("Acesso não autorizado: tentativas demais com um "
+                                               "token errado; aguarde alguns segundos."));
                 return fail(idJson, ErrorCode::NotAuthorised,
                             QStringLiteral("Acesso não autorizado: o token de acesso não confere "
                                            "com o do servidor."));
             }
-            if (throttle) throttle->succeeded(m_peer);
             m_info.tokenName = match->name;
             m_info.readOnly = match->role == Role::Reader;
         }

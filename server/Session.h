@@ -13,16 +13,15 @@
 
 namespace rhserver {
 
-// Failed token checks by client address: after a few in a row, opens from that address are
-// refused unchecked until some seconds have passed, so guessing is slow whatever the connection.
+// Wrong tokens by client address: after a few within some seconds, the wrong ones from that
+// address are told to wait until some seconds pass with none. Right tokens are never held back.
 class AuthThrottle {
 public:
     static constexpr int MaxFailures = 5;
     static constexpr qint64 PauseMs = 10000;
 
-    bool paused(const QString& peer);
-    void failed(const QString& peer);
-    void succeeded(const QString& peer);
+    // Counts a wrong token; false once the address has had too many of them lately.
+    bool failed(const QString& peer);
 
 private:
     struct Entry {
@@ -55,6 +54,8 @@ public:
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
     bool isOpen() const { return m_open; }
+    // A failed open: the connection ends once its answer is sent.
+    bool endsAfterAnswer() const { return m_endAfterAnswer; }
     const QString& branch() const { return m_info.branch; }
     // The result of the last request when it was a read whose reply may be kept and not larger
     // than the bound given to handle; empty otherwise. Taking it leaves it empty.
@@ -72,6 +73,7 @@ private:
     simdjson::dom::parser* m_parser;
     SessionInfo m_info;
     bool m_open = false;
+    bool m_endAfterAnswer = false;
     QString m_lastFailure;
     QString m_method; // of the request being answered, as the log shows it
     QString m_peer;   // the client's address

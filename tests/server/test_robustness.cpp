@@ -401,11 +401,14 @@ TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
     token.close();
     token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     startServer({QStringLiteral("--token-file"), token.fileName()});
+    // A failed open ends its connection.
+    for (const QString& wrong : {QString(), QStringLiteral("segredo-12")}) {
+        LineClient guess(server.port());
+        EXPECT_TRUE(guess.call(QStringLiteral("ping"), {}).ok);
+        EXPECT_EQ(guess.open(QStringLiteral("0001"), wrong).errorCode, ErrorCode::NotAuthorised);
+        EXPECT_TRUE(guess.waitClosed(5000));
+    }
     LineClient c(server.port());
-    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
-    EXPECT_EQ(c.open(QStringLiteral("0001")).errorCode, ErrorCode::NotAuthorised);
-    EXPECT_EQ(c.open(QStringLiteral("0001"), QStringLiteral("segredo-12")).errorCode,
-              ErrorCode::NotAuthorised);
     EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
               ErrorCode::NotOpen);
     EXPECT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-123")).ok);

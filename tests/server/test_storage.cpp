@@ -168,8 +168,8 @@ TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
     EXPECT_FALSE(clash.start(QHostAddress::LocalHost, first.port(), &error));
     EXPECT_FALSE(error.isEmpty());
 
-    LineClient a(first.port()), b(second.port());
-    EXPECT_EQ(a.open().errorCode, ErrorCode::NotAuthorised);
+    LineClient refused(first.port()), a(first.port()), b(second.port());
+    EXPECT_EQ(refused.open().errorCode, ErrorCode::NotAuthorised);
     ASSERT_TRUE(a.open(QStringLiteral("0001"), QStringLiteral("chave")).ok);
     ASSERT_TRUE(b.open(QStringLiteral("0002")).ok);
     ASSERT_TRUE(a.call(QStringLiteral("SetInsCarg"),
