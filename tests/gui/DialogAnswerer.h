@@ -41,12 +41,20 @@ private:
         QPointer<QWidget> owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
         QTest::keyClick(box->windowHandle(), keys.isEmpty() ? Qt::Key_Return : keys.takeFirst());
         // Without a window manager nothing gives the activation back: do what one does, once
-        // the box's own event loop has ended.
-        if (QGuiApplication::platformName() == u"offscreen" && owner)
+        // the box's own event loop has ended. A window manager on a loaded machine may drop it:
+        // then the person clicks the window, which asks the manager for it the same way.
+        if (!owner) return;
+        if (QGuiApplication::platformName() == u"offscreen")
             QTimer::singleShot(0, owner, [owner] { owner->activateWindow(); });
+        else
+            QTimer::singleShot(GiveBackMs, owner, [owner] {
+                if (!QApplication::activeModalWidget() && !owner->isActiveWindow())
+                    owner->activateWindow();
+            });
     }
 
-    static constexpr qint64 ReadingMs = 150;
+    static constexpr qint64 ReadingMs = 300;
+    static constexpr int GiveBackMs = 1000;
     QTimer m_poll;
     QPointer<QMessageBox> m_seen;
     QElapsedTimer m_seenFor;
