@@ -24,7 +24,10 @@ bool parseTokenFile(const QString& text, QVector<AccessToken>* tokens, QString* 
         tokens->push_back({QStringLiteral("admin"), Role::Admin, lines[0].second});
         return true;
     }
-    for (const auto& [number, line] : lines) {
+    for (const auto& entry : lines) {
+        // Plain names: a lambda below takes them, which clang refuses for structured bindings.
+        const int number = entry.first;
+        const QString& line = entry.second;
         const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
         const auto wrong = [&](const QString& why) {
             *error = QStringLiteral("linha %1 do arquivo de token: %2").arg(number).arg(why);
