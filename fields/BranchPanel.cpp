@@ -11,23 +11,23 @@ void TfrmParametros::medCdFilialChange() {
 void TfrmParametros::medCdFilialExit(QWidget*) {
     if (EmptyString(medCdFilial->text())) return;
     medCdFilial->setText(Ajusta(medCdFilial->text(), 4));
-    qryPesqFilial.Close();
-    qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).SetAsString(medCdFilial->text());
-    qryPesqFilial.ParamByName(QStringLiteral("TCDFILIAL")).Clear();
-    qryPesqFilial.Open();
-    if (qryPesqFilial.IsEmpty()) {
+    if (!openBranchQuery(medCdFilial->text())) {
         focusIntoView(medCdFilial);
         MensErro(msgPadrao.Msg(QStringLiteral("COD_NC")), true);
     }
     edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
 
-QString TfrmParametros::branchName(const QString& code) {
+bool TfrmParametros::openBranchQuery(const QString& code) {
     qryPesqFilial.Close();
     qryPesqFilial.ParamByName(QStringLiteral("CDFILIAL")).SetAsString(code);
     qryPesqFilial.ParamByName(QStringLiteral("TCDFILIAL")).Clear();
     qryPesqFilial.Open();
-    if (qryPesqFilial.IsEmpty()) return {};
+    return !qryPesqFilial.IsEmpty();
+}
+
+QString TfrmParametros::branchName(const QString& code) {
+    if (!openBranchQuery(code)) return {};
     return qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString();
 }
 

@@ -15,12 +15,12 @@ bool Dispatch(const std::function<void()>& handler, FailureReport report) {
     } catch (const EAbort&) {
         return false;
     } catch (const std::exception& e) {
-        if (hasHostServices() && report == FailureReport::Note)
-            host().showStatus(QString::fromUtf8(e.what()));
-        else if (hasHostServices())
-            host().handleException(e);
-        else
+        if (!hasHostServices())
             qWarning("Unhandled failure: %s", e.what());
+        else if (report == FailureReport::Note)
+            host().showStatus(QString::fromUtf8(e.what()));
+        else
+            host().handleException(e);
         return false;
     }
 }

@@ -3,18 +3,30 @@
 #include "Dispatch.h"
 #include "FocusMoves.h"
 
+#include <QEvent>
 #include <QTabBar>
 
 namespace {
-// A tab bar whose every event that may change the page is one page selection.
+// A tab bar whose every input that may change the page is one page selection; painting and
+// hovering, the bulk of its events, pass straight on.
 class PageTabBar : public QTabBar {
 public:
     using QTabBar::QTabBar;
 
 protected:
     bool event(QEvent* e) override {
-        PageSelection selecting;
-        return QTabBar::event(e);
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+        case QEvent::Shortcut: {
+            PageSelection selecting;
+            return QTabBar::event(e);
+        }
+        default:
+            return QTabBar::event(e);
+        }
     }
 };
 } // namespace

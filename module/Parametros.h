@@ -227,6 +227,8 @@ private:
     void loadChosenBranch();
     // The panel shows the code and name of the branch record held.
     void showBranchOfRecord();
+    // Opens qryPesqFilial on the branch of that code; false when there is none.
+    bool openBranchQuery(const QString& code);
     // The branch's name in the branch table; empty when there is no such branch.
     QString branchName(const QString& code);
     // Enables the four record sub-pages of "Geral", each with its menu item.

@@ -11,7 +11,7 @@
 #include <QTreeView>
 
 // The machine speaks no Portuguese here: what the screen shows must be Brazilian all the same.
-static const bool machineLocaleIsC = qputenv("LC_ALL", "C");
+[[maybe_unused]] static const bool machineLocaleIsC = qputenv("LC_ALL", "C");
 
 class DesktopFocusTest : public ParametrosFixture {
     Q_OBJECT
@@ -203,7 +203,6 @@ private slots:
     // The folder dialog speaks the application's language and shows its dates, whatever the
     // machine's locale; so do the screen's numbers.
     void theFolderDialogIsBrazilian() {
-        QVERIFY(machineLocaleIsC);
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET NMDIRPONTO = '%1'").arg(m_dir.path()));
         QDir(m_dir.path()).mkdir(QStringLiteral("folha"));
         openOn("mnuEncargos");
