@@ -110,6 +110,13 @@ const Reference filialRef = {"SELECT 1 FROM FILIAL WHERE CDFILIAL = ?",
                              "A filial %1 não está cadastrada."};
 const Reference inspecaoRef = {"SELECT 1 FROM INSPECAO WHERE CDINSPECAO = ?",
                                "O questionário %1 não está cadastrado."};
+// The same, holding the questionnaire's row until commit (PostgreSQL): its ties are written one
+// transaction at a time. At READ COMMITTED a delete-all does not see an insert not yet
+// committed, so the insert would stay while the audit lists it before the delete-all. NO KEY
+// leaves the key share that the ties' foreign keys take free.
+const Reference inspecaoLockedRef = {
+    "SELECT 1 FROM INSPECAO WHERE CDINSPECAO = ? FOR NO KEY UPDATE",
+    "O questionário %1 não está cadastrado."};
 const Reference cargoRef = {"SELECT 1 FROM CARGO WHERE CDCARGO = ?",
                             "O cargo %1 não está cadastrado."};
 const Reference deptoRef = {"SELECT 1 FROM DEPTO WHERE CDDEPTO = ?",
@@ -291,7 +298,7 @@ public:
         const QString item = rule.itemArg >= 0 ? arg(rule.itemArg) : QString();
         write(method, [&] {
             require(filialRef, branch);
-            require(inspecaoRef, inspecao);
+            require(s.engine() == Engine::PostgreSQL ? inspecaoLockedRef : inspecaoRef, inspecao);
             if (rule.itemArg >= 0) require(rule.kind == TieKind::Cargo ? cargoRef : deptoRef, item);
             const char* sql = nullptr;
             switch (rule.kind) {

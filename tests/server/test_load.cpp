@@ -9,6 +9,8 @@
 #include "server/Schema.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -18,6 +20,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 
 using namespace testing_rh;
 using protocol::Delta;
@@ -27,35 +31,57 @@ namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
 
+// The tie methods: the table each writes and where its branch, questionnaire and item are.
+struct TieCall {
+    const char* method;
+    const char* table;
+    bool insert;
+    int branch, inspecao, item; // item -1: every tie of the questionnaire
+};
+const TieCall tieCalls[] = {
+    {"SetInsCarg", "INSPCARGO", true, 0, 1, 2},     {"SetDelCarg", "INSPCARGO", false, 0, 1, 2},
+    {"SetInsDep", "INSPDEPTO", true, 1, 0, 2},      {"SetDelDep", "INSPDEPTO", false, 1, 0, 2},
+    {"SetDelTdCarg", "INSPCARGO", false, 0, 1, -1}, {"SetDelTdDep", "INSPDEPTO", false, 0, 1, -1},
+};
+
 // What the audit says happened, applied to plain values.
 struct Model {
-    QSet<QString> ties; // "questionnaire/position" of branch 0004
+    QSet<QString> ties; // "TABLE questionnaire/item" of branch 0004
     double cesta = 0;
 
     void replay(const AuditRow& row) {
+        const QJsonArray args = QJsonDocument::fromJson(row.arguments.toUtf8()).array();
         if (row.method == QLatin1String("SetGeral")) {
-            const QString args = row.arguments;
-            const Delta d = protocol::deltaFromJson(args.mid(1, args.size() - 2).toStdString());
+            const QString text = row.arguments;
+            const Delta d = protocol::deltaFromJson(text.mid(1, text.size() - 2).toStdString());
             const int field = d.indexOf(QStringLiteral("VRCESTABAS"));
             ASSERT_GE(field, 0);
             for (const DeltaChange& c : d.changes) {
                 // An applied update found the value it read.
-                EXPECT_EQ(c.oldValues[field].toDouble(), cesta) << args.toStdString();
+                EXPECT_EQ(c.oldValues[field].toDouble(), cesta) << text.toStdString();
                 cesta = c.newValues[field].toDouble();
             }
             return;
         }
-        const QString args = row.arguments;
-        const QStringList parts = args.mid(2, args.size() - 4).split(QStringLiteral("\",\""));
-        ASSERT_EQ(parts.size(), 3) << args.toStdString();
-        const QString tie = parts[1] + u'/' + parts[2];
-        if (row.method == QLatin1String("SetInsCarg")) {
-            EXPECT_FALSE(ties.contains(tie)) << "a tie inserted twice: " << tie.toStdString();
-            ties.insert(tie);
-        } else {
-            EXPECT_TRUE(ties.contains(tie)) << "a missing tie deleted: " << tie.toStdString();
-            ties.remove(tie);
+        const auto call = std::find_if(std::begin(tieCalls), std::end(tieCalls),
+                                       [&](const TieCall& c) { return row.method == c.method; });
+        ASSERT_NE(call, std::end(tieCalls)) << row.method.toStdString();
+        const QString prefix =
+            QString::fromLatin1(call->table) + u' ' + args[call->inspecao].toString() + u'/';
+        if (call->item < 0) {
+            // A delete-all that removed nothing would have left no row.
+            const qsizetype before = ties.size();
+            ties.removeIf([&](const QString& t) { return t.startsWith(prefix); });
+            EXPECT_LT(ties.size(), before) << "nothing to delete: " << prefix.toStdString();
+            return;
         }
+        const QString tie = prefix + args[call->item].toString();
+        EXPECT_NE(ties.contains(tie), call->insert)
+            << row.method.toStdString() << ' ' << tie.toStdString();
+        if (call->insert)
+            ties.insert(tie);
+        else
+            ties.remove(tie);
     }
 };
 
@@ -64,11 +90,34 @@ struct Reader {
     std::function<QVector<AuditRow>()> audit;
     std::function<QString(const QString&)> value;
     const char* joined; // the engine's aggregate that joins texts with commas
+
+    // The ties of branch 0004 as the model names them, sorted.
+    QStringList ties() const {
+        QStringList all;
+        for (const char* table : {"INSPCARGO", "INSPDEPTO"}) {
+            const QString item = QLatin1String(table) == QLatin1String("INSPCARGO")
+                                     ? QStringLiteral("CDCARGO")
+                                     : QStringLiteral("CDDEPTO");
+            const QString concat =
+                QStringLiteral("'%1 ' || CDINSPECAO || '/' || %2").arg(QLatin1String(table), item);
+            all += value(QStringLiteral("SELECT %1 FROM %2 WHERE CDFILIAL = '0004'")
+                             .arg(QString::fromLatin1(joined).arg(concat), QLatin1String(table)))
+                       .split(u',', Qt::SkipEmptyParts);
+        }
+        all.sort();
+        return all;
+    }
+    QStringList replayed(const Model& model) const {
+        QStringList out(model.ties.begin(), model.ties.end());
+        out.sort();
+        return out;
+    }
 };
 
 void runLoad(ServerProcess& first, ServerProcess& second, const Reader& db) {
     ASSERT_TRUE(first.start()) << first.log().toStdString();
     ASSERT_TRUE(second.start()) << second.log().toStdString();
+    const QStringList tiesBefore = db.ties();
 
     // RH_LOAD_CLIENTS and RH_LOAD_ROUNDS make it a longer run by hand (the figures it prints).
     const int Clients = qEnvironmentVariableIntValue("RH_LOAD_CLIENTS") > 0
@@ -151,6 +200,7 @@ void runLoad(ServerProcess& first, ServerProcess& second, const Reader& db) {
     // The audit, replayed from the demo data, gives the stored data; each accepted delta is in it
     // once, no refused one is.
     Model model;
+    model.ties = QSet<QString>(tiesBefore.begin(), tiesBefore.end());
     model.cesta = geral.rows[0][cestaField].toDouble();
     const QVector<AuditRow> rows = db.audit();
     QHash<double, int> logged;
@@ -165,14 +215,7 @@ void runLoad(ServerProcess& first, ServerProcess& second, const Reader& db) {
     EXPECT_EQ(
         db.value(QStringLiteral("SELECT VRCESTABAS FROM PARAMRH WHERE CDPARAMRH = '1'")).toDouble(),
         model.cesta);
-    QStringList stored = db.value(QStringLiteral("SELECT %1 FROM INSPCARGO WHERE CDFILIAL = '0004'")
-                                      .arg(QString::fromLatin1(db.joined).arg(
-                                          QStringLiteral("CDINSPECAO || '/' || CDCARGO"))))
-                             .split(u',', Qt::SkipEmptyParts);
-    QStringList expected(model.ties.begin(), model.ties.end());
-    stored.sort();
-    expected.sort();
-    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(db.ties(), db.replayed(model));
 
     std::sort(latenciesUs.begin(), latenciesUs.end());
     std::printf("carga: %d chamadas em %lld ms (%lld/s), p99 de uma rodada %lld us\n",
@@ -181,27 +224,16 @@ void runLoad(ServerProcess& first, ServerProcess& second, const Reader& db) {
                 static_cast<long long>(latenciesUs[latenciesUs.size() * 99 / 100]));
 }
 
-TEST(Load, TwoServersOnOneSqliteFileKeepEveryAcknowledgedChangeOnce) {
-    ServerProcess first, second;
-    QString out;
-    ASSERT_TRUE(first.initDemo(&out)) << out.toStdString();
-    second.shareDatabase(first.dbPath());
-    const QString path = first.dbPath();
-    runLoad(first, second,
-            {[path] { return auditRows(path); },
-             [path](const QString& sql) { return storedValue(path, sql); }, "GROUP_CONCAT(%1)"});
-    EXPECT_EQ(storedValue(path, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
-}
-
-TEST(Load, TwoServersOnOnePostgreSqlDatabaseKeepEveryAcknowledgedChangeOnce) {
-    const QString url = qEnvironmentVariable("RH_TEST_PG");
-    if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
-    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+// The reads of a test on the PostgreSQL database, made over first; null without RH_TEST_PG.
+std::optional<Reader> postgresReader(QString* url) {
+    *url = qEnvironmentVariable("RH_TEST_PG");
+    if (url->isEmpty()) return std::nullopt;
+    resetPostgres(*url);
     QString error;
-    const auto address = rhserver::DbAddress::parse(url, &error);
-    ASSERT_TRUE(address) << error.toStdString();
+    const auto address = rhserver::DbAddress::parse(*url, &error);
+    EXPECT_TRUE(address) << error.toStdString();
     auto reader = std::make_shared<rhserver::Storage>(*address);
-    ASSERT_TRUE(reader->open(&error)) << error.toStdString();
+    EXPECT_TRUE(reader->open(&error)) << error.toStdString();
     const auto rows = [reader](const QString& sql) {
         QSqlQuery q(reader->db());
         EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
@@ -214,23 +246,106 @@ TEST(Load, TwoServersOnOnePostgreSqlDatabaseKeepEveryAcknowledgedChangeOnce) {
         }
         return out;
     };
+    return Reader{[rows] {
+                      QVector<AuditRow> audit;
+                      for (const QStringList& r : rows(QStringLiteral(
+                               "SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
+                               "DSARGUMENTOS FROM RHAUDITORIA ORDER BY NRAUDITORIA")))
+                          audit.push_back({r[0], r[1], r[2], r[3], r[4]});
+                      return audit;
+                  },
+                  [rows](const QString& sql) {
+                      const auto r = rows(sql);
+                      return r.isEmpty() ? QString() : r[0].value(0);
+                  },
+                  "STRING_AGG(%1, ',')"};
+}
+
+Reader sqliteReader(const QString& path) {
+    return {[path] { return auditRows(path); },
+            [path](const QString& sql) { return storedValue(path, sql); }, "GROUP_CONCAT(%1)"};
+}
+
+// An insert racing a delete-all of the same questionnaire from two connections, over and over:
+// whichever takes effect first, the audit replayed in its own order gives what is stored.
+void raceTiesWithDeleteAll(ServerProcess& server, const Reader& db) {
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient inserting(server.port()), deleting(server.port());
+    const QString branch = QStringLiteral("0004"), inspecao = QStringLiteral("01002");
+    ASSERT_TRUE(inserting.open(branch).ok);
+    ASSERT_TRUE(deleting.open(branch).ok);
+    Model model;
+    const QStringList before = db.ties();
+    model.ties = QSet<QString>(before.begin(), before.end());
+    const auto ok = [](const std::optional<QByteArray>& line) {
+        const Response r = parse(line);
+        EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
+    };
+    qsizetype replayed = 0;
+    for (int i = 0; i < 300; ++i) {
+        const bool cargo = i % 2 == 0;
+        const auto code = [&](int n) {
+            return QStringLiteral("%1").arg(n, cargo ? 4 : 3, 10, QChar(u'0'));
+        };
+        const auto insert = [&](const QString& item) -> QVector<protocol::Argument> {
+            if (cargo) return {branch, inspecao, item};
+            return {inspecao, branch, item};
+        };
+        const QString insertMethod =
+            cargo ? QStringLiteral("SetInsCarg") : QStringLiteral("SetInsDep");
+        // A tie for the delete-all to remove, so that it always leaves an audit row.
+        ASSERT_TRUE(inserting.call(insertMethod, insert(code(cargo ? 20 : 10))).ok);
+        inserting.send(QByteArray::fromStdString(
+            protocol::requestJson(i, insertMethod, insert(code(i / 2 % 9 + 1)))));
+        // The delete-all follows at a varying distance, to meet the insert at each of its steps.
+        std::this_thread::sleep_for(std::chrono::microseconds(i % 16 * 40));
+        deleting.send(QByteArray::fromStdString(protocol::requestJson(
+            i, cargo ? QStringLiteral("SetDelTdCarg") : QStringLiteral("SetDelTdDep"),
+            {branch, inspecao})));
+        ok(inserting.readLine());
+        ok(deleting.readLine());
+        // Checked after each race: a tie left behind is gone after the next delete-all.
+        const QVector<AuditRow> rows = db.audit();
+        for (; replayed < rows.size(); ++replayed)
+            ASSERT_NO_FATAL_FAILURE(model.replay(rows[replayed]));
+        ASSERT_EQ(db.ties(), db.replayed(model)) << "corrida " << i;
+    }
+}
+
+TEST(Load, TieRacesReplayToWhatIsStoredOnSqlite) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    raceTiesWithDeleteAll(server, sqliteReader(server.dbPath()));
+}
+
+TEST(Load, TieRacesReplayToWhatIsStoredOnPostgreSql) {
+    QString url;
+    const std::optional<Reader> db = postgresReader(&url);
+    if (!db) GTEST_SKIP() << "RH_TEST_PG não definido";
+    ServerProcess server;
+    server.useDatabase(url);
+    raceTiesWithDeleteAll(server, *db);
+}
+
+TEST(Load, TwoServersOnOneSqliteFileKeepEveryAcknowledgedChangeOnce) {
+    ServerProcess first, second;
+    QString out;
+    ASSERT_TRUE(first.initDemo(&out)) << out.toStdString();
+    second.shareDatabase(first.dbPath());
+    runLoad(first, second, sqliteReader(first.dbPath()));
+    EXPECT_EQ(storedValue(first.dbPath(), QStringLiteral("PRAGMA integrity_check")),
+              QStringLiteral("ok"));
+}
+
+TEST(Load, TwoServersOnOnePostgreSqlDatabaseKeepEveryAcknowledgedChangeOnce) {
+    QString url;
+    const std::optional<Reader> db = postgresReader(&url);
+    if (!db) GTEST_SKIP() << "RH_TEST_PG não definido";
     ServerProcess first, second;
     first.useDatabase(url);
     second.useDatabase(url);
-    runLoad(first, second,
-            {[rows] {
-                 QVector<AuditRow> audit;
-                 for (const QStringList& r :
-                      rows(QStringLiteral("SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
-                                          "DSARGUMENTOS FROM RHAUDITORIA ORDER BY NRAUDITORIA")))
-                     audit.push_back({r[0], r[1], r[2], r[3], r[4]});
-                 return audit;
-             },
-             [rows](const QString& sql) {
-                 const auto r = rows(sql);
-                 return r.isEmpty() ? QString() : r[0].value(0);
-             },
-             "STRING_AGG(%1, ',')"});
+    runLoad(first, second, *db);
 }
 
 } // namespace
