@@ -111,6 +111,12 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
         const QJsonArray arguments = QJsonDocument::fromJson(row[args].toString().toUtf8()).array();
         if (e.refused) {
             e.changes << QStringLiteral("recusado: o token só pode consultar");
+            // Rows are kept for one refusal a minute per token; the rest went to the server's log.
+            const int unrecorded = arguments.at(0).toObject().value(u"naoRegistradas").toInt();
+            if (unrecorded > 0)
+                e.changes << QStringLiteral("mais %1 recusa(s) anterior(es) deste token estão só "
+                                            "no registro do servidor")
+                                 .arg(unrecorded);
         } else if (e.method == QLatin1String("SetGeral") ||
                    e.method == QLatin1String("SetFilial")) {
             decodeDelta(e.method, arguments.at(0).toObject(), &e);

@@ -247,8 +247,7 @@ public:
 
     // Runs a write and its audit row in one transaction; nothing stays when either fails. The body
     // tells whether it changed anything: a write that changes nothing leaves no audit row.
-    // refused: the row only records a call the session's role did not allow.
-    void write(std::string_view method, const std::function<bool()>& body, bool refused = false) {
+    void write(std::string_view method, const std::function<bool()>& body) {
         s.begin();
         bool committing = false;
         try {
@@ -256,7 +255,7 @@ public:
                 s.rollback();
                 return;
             }
-            audit(method, refused);
+            audit(method, false);
             s.announceChange();
             committing = true;
             s.commit();
@@ -265,6 +264,18 @@ public:
             s.rollback();
             // A failed commit may still have reached the disk: kept replies are not trusted.
             if (committing) ReplyCache::writeCommitted();
+            throw;
+        }
+    }
+
+    // The audit row alone, of a call the role did not allow: the data is as it was.
+    void recordRefusal(std::string_view method) {
+        s.begin();
+        try {
+            audit(method, true);
+            s.commit();
+        } catch (...) {
+            s.rollback();
             throw;
         }
     }
@@ -601,15 +612,18 @@ const MethodSpec* findMethod(std::string_view name) {
     return nullptr;
 }
 
-void ParamService::auditRefusal(const SessionInfo& session, const MethodSpec& method,
-                                std::string_view paramsJson) {
-    // A reader may not fill the audit with large refused payloads: their size is kept instead.
-    constexpr size_t Kept = 64 * 1024;
-    const std::string omitted = "[\"(" + std::to_string(paramsJson.size()) + " bytes omitidos)\"]";
+void ParamService::auditRefusal(const SessionInfo& session, const MethodSpec& method, size_t bytes,
+                                qint64 unrecorded) {
+    protocol::JsonWriter w;
+    w.beginObject();
+    w.key("bytes");
+    w.integer(std::int64_t(bytes));
+    w.key("naoRegistradas");
+    w.integer(unrecorded);
+    w.endObject();
+    const std::string arguments = "[" + w.take() + "]";
     m_storage.heal();
-    Methods(m_storage, session, paramsJson.size() <= Kept ? paramsJson : omitted)
-        .write(
-            method.name, [] { return true; }, true);
+    Methods(m_storage, session, arguments).recordRefusal(method.name);
 }
 
 void ParamService::ping() {

@@ -43,9 +43,11 @@ public:
     std::string call(const SessionInfo& session, const MethodSpec& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
 
-    // Records a call the session's role does not allow; nothing else is stored.
-    void auditRefusal(const SessionInfo& session, const MethodSpec& method,
-                      std::string_view paramsJson);
+    // Records a call the session's role does not allow: the method, who and the size of its
+    // arguments, with how many of the token's refusals before it went unrecorded. Not a change of
+    // the data: nobody is told, no kept reply is dropped.
+    void auditRefusal(const SessionInfo& session, const MethodSpec& method, size_t bytes,
+                      qint64 unrecorded);
 
     // The readiness check: throws unless the database takes a write now.
     void ping();

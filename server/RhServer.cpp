@@ -73,6 +73,7 @@ struct RhServer::Impl {
     std::atomic<quint64> nextConnection{0};
     quint16 port = 0;
     AuthThrottle throttle;
+    RefusalLimit refusals;
     std::mutex countMutex;
     int connections = 0;
     QHash<QString, int> perPeer;
@@ -253,6 +254,7 @@ RhServer::RhServer(ServerOptions options)
         d->sessionConfig.tokens.push_back({QStringLiteral("admin"), Role::Admin, d->options.token});
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
     d->sessionConfig.throttle = &d->throttle;
+    d->sessionConfig.refusals = &d->refusals;
     ConnectionLimits& limits = d->limits;
     limits.maxMessage = d->options.maxMessage;
     limits.firstLine = std::min<qsizetype>(limits.firstLine, d->options.maxMessage);

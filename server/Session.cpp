@@ -56,6 +56,18 @@ bool AuthThrottle::failed(const QString& peer) {
     return e.failures <= MaxFailures;
 }
 
+bool RefusalLimit::mayRecord(const QString& token, qint64* skipped) {
+    std::lock_guard lock(m_mutex);
+    Entry& e = m_entries[token];
+    if (e.last.isValid() && e.last.elapsed() < WindowMs) {
+        ++e.skipped;
+        return false;
+    }
+    e.last.start();
+    *skipped = std::exchange(e.skipped, 0);
+    return true;
+}
+
 Session::Session(const SessionConfig& config, ParamService& service, dom::parser& parser,
                  QString sessionId)
     : m_config(config)
@@ -226,7 +238,16 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             idJson, ErrorCode::MethodNotFound,
             QStringLiteral("O método \"%1\" não existe no servidor.").arg(methodText(method)));
     if (m_info.readOnly && entry->writes) {
-        m_service->auditRefusal(m_info, *entry, hasParams ? simdjson::to_string(params) : "[]");
+        // Refused before the arguments are read: only their size is told.
+        const size_t bytes = hasParams ? simdjson::to_string(params).size() : 0;
+        qint64 skipped = 0;
+        if (!m_config.refusals || m_config.refusals->mayRecord(m_info.tokenName, &skipped))
+            m_service->auditRefusal(m_info, *entry, bytes, skipped);
+        logRefusal(QStringLiteral("escrita recusada: o token %1 (leitura), de %2, chamou %3 com "
+                                  "%4 bytes de argumentos")
+                       .arg(m_info.tokenName, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
+                            methodText(method))
+                       .arg(bytes));
         return fail(idJson, ErrorCode::NotAuthorised,
                     QStringLiteral("Acesso não autorizado: o token %1 é só de leitura e não pode "
                                    "chamar %2.")

@@ -32,10 +32,30 @@ private:
     QHash<QString, Entry> m_entries;
 };
 
+// Writes a reading token tried: the first of each token in a minute gets an audit row (method,
+// size, who, never the arguments); the others reach only the log, which is rate-limited too.
+// Tokens are few, so the rows are bounded whatever a reader sends.
+class RefusalLimit {
+public:
+    static constexpr qint64 WindowMs = 60000;
+
+    // Whether this refusal by the token gets an audit row; counts the ones that do not.
+    bool mayRecord(const QString& token, qint64* skipped);
+
+private:
+    struct Entry {
+        QElapsedTimer last;
+        qint64 skipped = 0;
+    };
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_entries;
+};
+
 struct SessionConfig {
     QVector<AccessToken> tokens; // empty: no token required
     QString serverVersion;
     AuthThrottle* throttle = nullptr;
+    RefusalLimit* refusals = nullptr;
 };
 
 class Session {

@@ -170,6 +170,13 @@ private slots:
             << R"(["01002","0001"])" << QString()
             << QStringList{QStringLiteral("recusado: o token só pode consultar")}
             << QStringLiteral("S");
+        QTest::newRow("a refusal counts the token's unrecorded ones before it")
+            << "SetInsPad"
+            << R"([{"bytes":61440,"naoRegistradas":12}])" << QString()
+            << QStringList{QStringLiteral("recusado: o token só pode consultar"),
+                           QStringLiteral("mais 12 recusa(s) anterior(es) deste token estão só no "
+                                          "registro do servidor")}
+            << QStringLiteral("S");
     }
     void decodingOfStoredChanges() {
         QFETCH(QString, refused);

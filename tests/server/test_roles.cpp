@@ -1,9 +1,13 @@
 // Named tokens with roles: which token files a server takes, what a reading token may do, and the
 // audit naming every caller; then the history method that reads the audit back.
 
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include "server/Storage.h"
+
 #include <QFile>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -17,21 +21,23 @@ const char* const namedTokens = "# quem pode abrir sessões\n"
                                 "gestor   admin    seg-gestor-1\n"
                                 "consulta\tleitura\tseg-consulta-1\n";
 
+// Writes the token file (owner only) and starts the server with it.
+bool startWithTokens(ServerProcess& server, const QByteArray& text) {
+    QFile file(server.path(QStringLiteral("tokens")));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return server.start({QStringLiteral("--token-file"), file.fileName()});
+}
+
 class Roles : public ::testing::Test {
 protected:
     void SetUp() override {
         QString out;
         ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
     }
-    // Writes the token file (owner only) and starts the server with it.
-    bool startWith(const QByteArray& text) {
-        QFile file(server.path(QStringLiteral("tokens")));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-        file.close();
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        return server.start({QStringLiteral("--token-file"), file.fileName()});
-    }
+    bool startWith(const QByteArray& text) { return startWithTokens(server, text); }
     ServerProcess server;
 };
 
@@ -77,7 +83,7 @@ TEST_F(Roles, AnOldOneTokenFileIsAnAdminNamedAdmin) {
     EXPECT_EQ(rows[0].refused, QStringLiteral("N"));
 }
 
-TEST_F(Roles, AReadingTokenReadsButEveryWriteIsRefusedAndAudited) {
+TEST_F(Roles, AReadingTokenReadsButEveryWriteIsRefused) {
     ASSERT_TRUE(startWith(namedTokens)) << server.log().toStdString();
     LineClient reader(server.port());
     ASSERT_TRUE(reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1")).ok);
@@ -112,19 +118,21 @@ TEST_F(Roles, AReadingTokenReadsButEveryWriteIsRefusedAndAudited) {
             << r.errorMessage.toStdString();
     }
     EXPECT_EQ(dumpStoredData(server.dbPath()), before);
+    // The first refusal of the minute is audited, by its size; the others are in the log.
     QVector<AuditRow> rows = auditRows(server.dbPath());
-    ASSERT_EQ(rows.size(), std::size(writes));
-    for (int i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].method, QString::fromLatin1(writes[i].method));
-        EXPECT_EQ(rows[i].token, QStringLiteral("consulta"));
-        EXPECT_EQ(rows[i].refused, QStringLiteral("S"));
-    }
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].method, QStringLiteral("SetGeral"));
+    EXPECT_EQ(rows[0].token, QStringLiteral("consulta"));
+    EXPECT_EQ(rows[0].refused, QStringLiteral("S"));
+    EXPECT_FALSE(rows[0].arguments.contains(QStringLiteral("QTDIASFERIPG")));
+    EXPECT_TRUE(server.log().contains(QStringLiteral("o token consulta (leitura)")));
+    EXPECT_TRUE(server.log().contains(QStringLiteral("chamou SetDelTdDep")));
     // The same write with the admin token goes through and names it.
     LineClient admin(server.port());
     ASSERT_TRUE(admin.open(QStringLiteral("0001"), QStringLiteral("seg-gestor-1")).ok);
     ASSERT_TRUE(admin.call(QStringLiteral("SetGeral"), {delta}).ok);
     rows = auditRows(server.dbPath());
-    ASSERT_EQ(rows.size(), std::size(writes) + 1);
+    ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows.back().token, QStringLiteral("gestor"));
     EXPECT_EQ(rows.back().refused, QStringLiteral("N"));
     EXPECT_EQ(storedValue(server.dbPath(), QStringLiteral("SELECT QTDIASFERIPG FROM PARAMRH")),
@@ -189,6 +197,51 @@ TEST_F(Roles, HistoryIsNewestFirstFilteredAndPaged) {
                         {QString(), QString(), QString(), QStringLiteral("-1")})
                   .errorCode,
               ErrorCode::InvalidParams);
+}
+
+// A reader sending large refused writes as fast as it can: one small audit row a minute, and no
+// change of the data for other connections to learn of, on either engine.
+void refusalsStayBounded(ServerProcess& server, const QString& dbUrl) {
+    ASSERT_TRUE(startWithTokens(server, namedTokens)) << server.log().toStdString();
+    QString error;
+    const auto address = rhserver::DbAddress::parse(dbUrl, &error);
+    ASSERT_TRUE(address) << error.toStdString();
+    rhserver::Storage watcher(*address);
+    ASSERT_TRUE(watcher.open(&error)) << error.toStdString();
+    LineClient reader(server.port());
+    ASSERT_TRUE(reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1")).ok);
+    const QString large(60 * 1024, u'x');
+    const auto refuse = [&] {
+        EXPECT_EQ(
+            reader.call(QStringLiteral("SetInsPad"), {large, QStringLiteral("0001")}).errorCode,
+            ErrorCode::NotAuthorised);
+    };
+    refuse();
+    watcher.changedElsewhere(); // the one audit row, and what came before watching
+    for (int i = 0; i < 200; ++i)
+        refuse();
+    EXPECT_EQ(watcher.changedElsewhere(), std::optional<bool>(false));
+    QSqlQuery q(watcher.db());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT COUNT(*), MAX(LENGTH(DSARGUMENTOS)) FROM RHAUDITORIA "
+                                      "WHERE IDRECUSADO = 'S'")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 1);
+    EXPECT_LT(q.value(1).toInt(), 100);
+}
+
+TEST(Refusals, AReaderCannotFillTheAuditOnSqlite) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    refusalsStayBounded(server, server.dbUrl());
+}
+
+class PostgresRefusals : public PostgresTest {};
+
+TEST_F(PostgresRefusals, AReaderCannotFillTheAuditOnPostgreSql) {
+    ServerProcess server;
+    server.useDatabase(url);
+    refusalsStayBounded(server, url);
 }
 
 } // namespace
