@@ -67,6 +67,25 @@ private:
     std::atomic<StorageWorker*> m_worker{nullptr};
 };
 
+namespace {
+// Calls of the health check are this short; longer lines are never taken for one.
+constexpr qsizetype HealthCheckLine = 4096;
+
+// The health check's calls go to the kept worker: ping, and the open of a session not open yet
+// (one per connection, and cheap). Taken from the parsed method, so that no argument can send a
+// slow call there.
+bool isHealthCheckCall(const QByteArray& line, bool sessionOpen) {
+    if (line.size() > HealthCheckLine) return false;
+    thread_local simdjson::dom::parser parser;
+    simdjson::dom::object request;
+    std::string_view method;
+    if (parser.parse(line.constData(), size_t(line.size())).get(request) ||
+        request["method"].get(method))
+        return false;
+    return method == "ping" || (method == "open" && !sessionOpen);
+}
+} // namespace
+
 WorkerPool::WorkerPool() = default;
 
 WorkerPool::~WorkerPool() {
@@ -116,10 +135,8 @@ WorkerThread* WorkerPool::leastLoaded() {
 
 void WorkerPool::submit(const std::shared_ptr<Session>& session, QByteArray line, QObject* replyTo,
                         std::function<void(std::string)> answered) {
-    // A quick look is enough: a line taken for a ping that is not one is still answered right
-    // on the kept worker, only without its head start.
-    const bool ping = line.contains("\"ping\"");
-    StorageWorker* worker = ping ? m_threads.back()->worker() : leastLoaded()->worker();
+    StorageWorker* worker = isHealthCheckCall(line, session->isOpen()) ? m_threads.back()->worker()
+                                                                       : leastLoaded()->worker();
     ++worker->load;
     ++m_pending;
     QMetaObject::invokeMethod(

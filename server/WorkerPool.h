@@ -1,8 +1,8 @@
 #pragma once
 // The threads that touch the database: each has its own connection to it and runs one request
-// at a time. A request goes to the worker with the least work waiting, and `ping` to a worker
-// kept for it, so that neither a slow write nor a locked database holds up other clients or
-// the health check.
+// at a time. A request goes to the worker with the least work waiting, and the health check's
+// calls (`ping`, and the `open` before it) to a worker kept for them, so that neither a slow
+// write nor a locked database holds up other clients or the health check.
 
 #include "ParamService.h"
 #include "Storage.h"
@@ -45,7 +45,7 @@ public:
 private:
     WorkerThread* leastLoaded();
 
-    std::vector<std::unique_ptr<WorkerThread>> m_threads; // the last one answers `ping`
+    std::vector<std::unique_ptr<WorkerThread>> m_threads; // the last one: the health check's
     std::atomic<int> m_pending{0};
     std::atomic<unsigned> m_next{0};
 };

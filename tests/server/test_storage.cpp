@@ -152,6 +152,53 @@ TEST(Storage, AWriteWaitingOnALockedDatabaseHoldsUpNoOtherClient) {
     EXPECT_TRUE(health.call(QStringLiteral("ping"), {}).ok);
 }
 
+// Every general worker waits on a locked file, and one more write names "ping" in its arguments:
+// the health check, its open included, still gets its answers at once from the kept worker.
+TEST(Storage, TheHealthCheckWaitsBehindNoWork) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    ASSERT_TRUE(server.start({QStringLiteral("--workers"), QStringLiteral("2")}))
+        << server.log().toStdString();
+    std::vector<std::unique_ptr<LineClient>> writers;
+    for (int i = 0; i < 3; ++i) {
+        writers.push_back(std::make_unique<LineClient>(server.port()));
+        ASSERT_TRUE(writers.back()->open().ok);
+    }
+    QSqlDatabase lock =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+    lock.setDatabaseName(server.dbPath());
+    ASSERT_TRUE(lock.open());
+    {
+        QSqlQuery q(lock);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        const char* const inspecoes[] = {"01002", "01003", "ping"};
+        for (size_t i = 0; i < writers.size(); ++i)
+            writers[i]->send(QByteArray::fromStdString(protocol::requestJson(
+                int(i), QStringLiteral("SetInsPad"),
+                {QString::fromLatin1(inspecoes[i]), QStringLiteral("0001")})));
+        QThread::msleep(200); // handed to the workers, now waiting on the lock
+        LineClient health(server.port());
+        health.send(R"({"jsonrpc":"2.0","id":1,"method":"open","params":{"object":")" +
+                    QByteArray(protocol::ServerObjectName) + R"(","branch":"0003"}})" + '\n');
+        // Well inside the ten seconds a write waits for the lock.
+        const auto opened = health.readLine(3000);
+        ASSERT_TRUE(opened) << "the open waited behind the writes";
+        EXPECT_TRUE(parse(*opened).ok) << opened->toStdString();
+        health.send(
+            QByteArray::fromStdString(protocol::requestJson(2, QStringLiteral("ping"), {})));
+        const auto pinged = health.readLine(3000);
+        ASSERT_TRUE(pinged) << "the ping waited behind the writes";
+        EXPECT_EQ(parse(*pinged).errorCode, ErrorCode::StorageFailure);
+        ASSERT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
+    }
+    lock.close();
+    lock = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    for (auto& w : writers)
+        EXPECT_TRUE(w->readLine());
+}
+
 // The desktop host starts the service in-process and calls it with blocking sockets from the
 // same thread: the service must answer from threads of its own.
 TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
