@@ -37,7 +37,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     socket->setReadBufferSize(1024 * 1024);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
     m_session->setPeer(socket->peerAddress().toString());
-    logLine(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
+    logClientEvent(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
         if (m_socket->bytesToWrite() <= m_limits.unsentBound) m_stall.stop();
@@ -65,16 +65,18 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     m_stall.setSingleShot(true);
     connect(&m_stall, &QTimer::timeout, this, [this] {
         if (m_closing) return;
-        logLine(QStringLiteral("conexão %1: o cliente não lê as respostas (%2 bytes pendentes); "
-                               "encerrando")
-                    .arg(m_id)
-                    .arg(m_socket->bytesToWrite()));
+        logClientEvent(
+            QStringLiteral("conexão %1: o cliente não lê as respostas (%2 bytes pendentes); "
+                           "encerrando")
+                .arg(m_id)
+                .arg(m_socket->bytesToWrite()));
         reset();
     });
 }
 
 Connection::~Connection() {
-    if (!m_logged) logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+    if (!m_logged)
+        logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     if (m_onClosed) m_onClosed();
 }
 
@@ -100,13 +102,13 @@ void Connection::closed() {
     if (m_logged) return;
     m_logged = true;
     m_closing = true;
-    logLine(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+    logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     deleteLater();
 }
 
 void Connection::closeWith(int code, const QString& message, const QString& logText) {
     if (m_closing) return;
-    logLine(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
+    logClientEvent(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
     m_closing = true;
     m_deadline.stop();
     if (m_socket->bytesToWrite() > m_limits.unsentBound || unreadInSystem() > UnreadBound) {
@@ -234,7 +236,7 @@ void Connection::flushAndClose(int timeoutMs) {
 
 void Connection::logFailure() {
     if (!m_session->lastFailure().isEmpty())
-        logRefusal(
+        logClientEvent(
             QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session->lastFailure()));
 }
 

@@ -9,7 +9,7 @@ namespace rhserver {
 
 namespace {
 
-constexpr int RefusalsPerSecond = 50;
+constexpr int ClientEventsPerSecond = 50;
 
 QString escaped(const QString& line) {
     QString out;
@@ -49,7 +49,7 @@ void logLine(const QString& line) {
     write(line);
 }
 
-void logRefusal(const QString& line) {
+void logClientEvent(const QString& line) {
     static std::mutex windowMutex;
     static QElapsedTimer window;
     static int written = 0;
@@ -63,14 +63,15 @@ void logRefusal(const QString& line) {
             before = omitted;
             omitted = 0;
         }
-        if (written >= RefusalsPerSecond) {
+        if (written >= ClientEventsPerSecond) {
             ++omitted;
             return;
         }
         ++written;
     }
     if (before > 0)
-        write(QStringLiteral("%1 linhas de requisições recusadas omitidas no último segundo")
+        write(QStringLiteral(
+                  "%1 linhas de conexões e requisições recusadas omitidas no último segundo")
                   .arg(before));
     write(line);
 }

@@ -11,8 +11,9 @@ constexpr int MaxLogLine = 1000;
 
 void logLine(const QString& line);
 
-// For events any client can cause at will (refused requests): at most a few dozen lines a
-// second for the whole process; the lines left out are counted in the next one written.
-void logRefusal(const QString& line);
+// For events any client can cause at will (connections made and ended, refused requests): at
+// most a few dozen lines a second for the whole process; the lines left out are counted in the
+// next one written.
+void logClientEvent(const QString& line);
 
 } // namespace rhserver

@@ -111,7 +111,7 @@ private:
         const int descriptor = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
         if (descriptor >= 0) refuseDescriptor(descriptor, outOfDescriptorsText());
         m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        logLine(
+        logClientEvent(
             QStringLiteral("conexão recusada: o processo atingiu o limite de arquivos abertos"));
         resumeAccepting();
     }
@@ -137,7 +137,8 @@ public:
     void adopt(qintptr descriptor, quint64 id, const QString& peer) {
         auto* socket = new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
-            logLine(QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
+            logClientEvent(
+                QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
             delete socket;
             ::close(int(descriptor));
             m_server.release(peer);
@@ -219,9 +220,9 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
     // Refusing here keeps room for the database's own files and keeps accept from failing.
     if (descriptorLimit > 0 && quint64(descriptor) + DescriptorReserve >= descriptorLimit) {
         refuseDescriptor(int(descriptor), outOfDescriptorsText());
-        logLine(QStringLiteral("conexão de %1 recusada: o processo está perto do limite de "
-                               "arquivos abertos")
-                    .arg(peer));
+        logClientEvent(QStringLiteral("conexão de %1 recusada: o processo está perto do limite de "
+                                      "arquivos abertos")
+                           .arg(peer));
         return;
     }
     {
@@ -236,7 +237,7 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
                      : QStringLiteral("Este endereço atingiu o limite de %1 conexões com o "
                                       "servidor; tente de novo em instantes.")
                            .arg(options.maxConnectionsPerPeer));
-            logLine(QStringLiteral("conexão de %1 recusada: limite de conexões").arg(peer));
+            logClientEvent(QStringLiteral("conexão de %1 recusada: limite de conexões").arg(peer));
             return;
         }
         ++connections;

@@ -243,11 +243,12 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         qint64 skipped = 0;
         if (!m_config.refusals || m_config.refusals->mayRecord(m_info.tokenName, &skipped))
             m_service->auditRefusal(m_info, *entry, bytes, skipped);
-        logRefusal(QStringLiteral("escrita recusada: o token %1 (leitura), de %2, chamou %3 com "
-                                  "%4 bytes de argumentos")
-                       .arg(m_info.tokenName, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
-                            methodText(method))
-                       .arg(bytes));
+        logClientEvent(
+            QStringLiteral("escrita recusada: o token %1 (leitura), de %2, chamou %3 com "
+                           "%4 bytes de argumentos")
+                .arg(m_info.tokenName, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
+                     methodText(method))
+                .arg(bytes));
         return fail(idJson, ErrorCode::NotAuthorised,
                     QStringLiteral("Acesso não autorizado: o token %1 é só de leitura e não pode "
                                    "chamar %2.")

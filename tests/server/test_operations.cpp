@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace testing_rh;
@@ -115,29 +116,58 @@ TEST_F(Operations, ClientTextCannotForgeOrStretchLogLines) {
     EXPECT_TRUE(write[0].contains(QStringLiteral("-32011"))) << write[0].toStdString();
 }
 
-// A flood of refused requests writes a few dozen lines a second, and says how many it left out.
-TEST_F(Operations, RefusedRequestsAreLoggedAtABoundedRate) {
+// A flood of refused requests, or of connections that send nothing, writes a few dozen lines a
+// second, and says how many it left out.
+TEST_F(Operations, ClientFloodsAreLoggedAtABoundedRate) {
     ASSERT_TRUE(server.start()) << server.log().toStdString();
+    const auto bounded = [&](const QString& marker, const std::function<void()>& flood,
+                             const std::function<void()>& oneMore) {
+        QElapsedTimer clock;
+        clock.start();
+        const qsizetype before = server.log().size();
+        flood();
+        const qint64 seconds = clock.elapsed() / 1000 + 2;
+        // The next event after the second is over reports the count left out.
+        QElapsedTimer wait;
+        wait.start();
+        while (!server.log().mid(before).contains(QStringLiteral("omitidas")) &&
+               wait.elapsed() < 10000)
+            oneMore();
+        const QStringList lines = server.log().mid(before).split(u'\n', Qt::SkipEmptyParts);
+        EXPECT_LE(lines.filter(marker).size(), 50 * (seconds + 10));
+        EXPECT_EQ(lines.filter(QStringLiteral("omitidas")).size(), 1) << server.log().toStdString();
+    };
     LineClient c(server.port());
-    QByteArray flood;
-    for (int i = 0; i < 3000; ++i)
-        flood += R"({"jsonrpc":"2.0","id":1,"method":"GetGeral","params":["1"]})"
-                 "\n";
-    QElapsedTimer clock;
-    clock.start();
-    c.send(flood);
-    for (int i = 0; i < 3000; ++i)
-        ASSERT_TRUE(c.readLine()) << i;
-    const qint64 seconds = clock.elapsed() / 1000 + 2;
-    // The next refusal after the second is over reports the count left out.
-    QElapsedTimer wait;
-    wait.start();
-    while (!server.log().contains(QStringLiteral("omitidas")) && wait.elapsed() < 10000)
-        EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
-                  ErrorCode::NotOpen);
-    const QStringList lines = server.log().split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_LE(lines.filter(QStringLiteral("erro -32002")).size(), 50 * (seconds + 10));
-    EXPECT_EQ(lines.filter(QStringLiteral("omitidas")).size(), 1) << server.log().toStdString();
+    bounded(
+        QStringLiteral("erro -32002"),
+        [&] {
+            QByteArray flood;
+            for (int i = 0; i < 3000; ++i)
+                flood += R"({"jsonrpc":"2.0","id":1,"method":"GetGeral","params":["1"]})"
+                         "\n";
+            c.send(flood);
+            for (int i = 0; i < 3000; ++i)
+                ASSERT_TRUE(c.readLine()) << i;
+        },
+        [&] {
+            EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
+                      ErrorCode::NotOpen);
+        });
+    const auto connectAndLeave = [&] {
+        LineClient empty(server.port());
+        ASSERT_TRUE(empty.connected());
+        empty.close();
+    };
+    bounded(
+        QStringLiteral("conexão"),
+        [&] {
+            for (int i = 0; i < 1500; ++i)
+                connectAndLeave();
+        },
+        [&] {
+            connectAndLeave();
+            QThread::msleep(10);
+        });
 }
 
 // Each wrong token costs a connection, and after a few the wrong ones from the address are told
