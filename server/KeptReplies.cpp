@@ -43,11 +43,13 @@ bool KeptReplies::look() {
     const quint64 writes = ReplyCache::writesCommitted();
     if (status != SQLITE_ROW) {
         m_results.clear();
+        m_bytes = 0;
         m_seen = {};
         return false;
     }
     if (!m_seen.known || version != m_seen.version || writes != m_seen.writes) {
         m_results.clear();
+        m_bytes = 0;
         m_seen = {true, version, writes};
     }
     return true;
@@ -93,8 +95,12 @@ const std::string* KeptReplies::find(const std::string& key) {
 void KeptReplies::store(const Stamp& before, std::string key, std::string result) {
     if (!before.known || result.size() > MaxResult || !look()) return;
     if (before.version != m_seen.version || before.writes != m_seen.writes) return;
-    if (m_results.size() >= MaxEntries) m_results.clear();
-    m_results.insert_or_assign(std::move(key), std::move(result));
+    const size_t cost = key.size() + result.size();
+    if (m_results.size() >= MaxEntries || m_bytes + cost > MaxBytes) {
+        m_results.clear();
+        m_bytes = 0;
+    }
+    if (m_results.try_emplace(std::move(key), std::move(result)).second) m_bytes += cost;
 }
 
 } // namespace rhserver

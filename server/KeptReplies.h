@@ -52,6 +52,9 @@ public:
     // Results larger than this go out as usual and are not kept here.
     static constexpr size_t MaxResult = 64 * 1024;
     static constexpr size_t MaxEntries = 1024;
+    // What it keeps in all; past it, it starts over.
+    static constexpr size_t MaxBytes = 16u << 20;
+    size_t bytes() const { return m_bytes; }
 
 private:
     // Reads whether anything was committed and drops every result when it was; false when that
@@ -62,6 +65,7 @@ private:
     sqlite3_stmt* m_statement = nullptr;
     simdjson::dom::parser m_parser;
     std::unordered_map<std::string, std::string> m_results;
+    size_t m_bytes = 0; // of keys and results kept
     Stamp m_seen;
 };
 

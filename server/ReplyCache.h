@@ -38,7 +38,7 @@ public:
     static quint64 writesCommitted() { return s_writes.load(); }
 
     // One worker keeps at most this much; past it the cache starts over.
-    static constexpr size_t MaxBytes = 32u << 20;
+    static constexpr size_t MaxBytes = 16u << 20;
     static constexpr size_t MaxEntries = 4096;
 
 private:

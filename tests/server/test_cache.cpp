@@ -347,6 +347,15 @@ TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
             EXPECT_EQ(kept.find(read->key), nullptr);
         }
     }
+
+    // Results of the largest size kept, under distinct keys, stay within the byte bound.
+    const std::string large(rhserver::KeptReplies::MaxResult, 'r');
+    for (int i = 0; i < 1000; ++i) {
+        const auto stamp = kept.lastLook();
+        kept.store(stamp, "GetCargo\n[\"" + std::to_string(i) + "\"]", large);
+        ASSERT_LE(kept.bytes(), rhserver::KeptReplies::MaxBytes);
+        EXPECT_NE(kept.find("GetCargo\n[\"" + std::to_string(i) + "\"]"), nullptr);
+    }
 }
 
 } // namespace
