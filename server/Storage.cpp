@@ -251,19 +251,41 @@ void Storage::announceChange() {
 }
 
 void Storage::checkWritable() {
-    const bool sqlite = m_address.engine == Engine::SQLite;
-    if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
+    if (m_address.engine == Engine::PostgreSQL) {
+        // Without writing: a write, even rolled back, would use a transaction id on every health
+        // check. A standby or a read-only database is told apart, and a lock that would hold up
+        // a write is waited for at most a second.
+        try {
+            begin();
+            execDirect(QStringLiteral("SET LOCAL lock_timeout = '1s'"));
+            QSqlQuery q(m_db);
+            if (!q.exec(QStringLiteral("SELECT pg_is_in_recovery() OR "
+                                       "current_setting('transaction_read_only') = 'on'")) ||
+                !q.next())
+                fail(QStringLiteral("verificar se o banco aceita gravações"), q.lastError().text());
+            if (q.value(0).toBool())
+                fail(QStringLiteral("verificar se o banco aceita gravações"),
+                     QStringLiteral("o banco está só para leitura"));
+            q.finish();
+            execDirect(QStringLiteral("LOCK TABLE RHVERSAO IN ROW EXCLUSIVE MODE"));
+            rollback();
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        return;
+    }
+    execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
     try {
         begin();
-        if (!sqlite) execDirect(QStringLiteral("SET LOCAL lock_timeout = '1s'"));
         execDirect(QStringLiteral("UPDATE RHVERSAO SET DTAPLICACAO = DTAPLICACAO"));
         rollback();
     } catch (...) {
         rollback();
-        if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
+        execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
         throw;
     }
-    if (sqlite) execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
+    execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
 }
 
 QSqlQuery& Storage::query(const char* sql) {

@@ -412,6 +412,45 @@ TEST_F(PostgresService, LockHeldElsewhereIsWaitedForABoundedTime) {
     EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
 }
 
+// The readiness check writes nothing: a thousand pings use no transaction id, and a database
+// made read-only is not ready.
+TEST_F(PostgresService, PingUsesNoTransactionIdAndSeesAReadOnlyDatabase) {
+    ASSERT_NO_FATAL_FAILURE(start(1));
+    LineClient health(server->port());
+    ASSERT_TRUE(health.open().ok);
+    PgSide side(url);
+    const auto nextId = [&] {
+        return side.value(QStringLiteral("SELECT txid_snapshot_xmax(txid_current_snapshot())"))
+            .toLongLong();
+    };
+    const qint64 before = nextId();
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(health.call(QStringLiteral("ping"), {}).ok);
+    EXPECT_LT(nextId() - before, 10);
+
+    const QString database = side.value(QStringLiteral("SELECT current_database()"));
+    // Made writable again whatever happens below: the tests after this one share the database.
+    struct ReadOnlyWhileInScope {
+        PgSide& side;
+        QString database;
+        ReadOnlyWhileInScope(PgSide& s, QString d)
+            : side(s)
+            , database(std::move(d)) {
+            side.value(QStringLiteral("ALTER DATABASE %1 SET default_transaction_read_only = on")
+                           .arg(database));
+        }
+        ~ReadOnlyWhileInScope() {
+            side.value(QStringLiteral("ALTER DATABASE %1 RESET default_transaction_read_only")
+                           .arg(database));
+        }
+    } readOnly(side, database);
+    // A new service: the setting holds for connections made from now on.
+    ASSERT_NO_FATAL_FAILURE(start(1));
+    LineClient later(server->port());
+    ASSERT_TRUE(later.open().ok);
+    EXPECT_EQ(later.call(QStringLiteral("ping"), {}).errorCode, ErrorCode::StorageFailure);
+}
+
 // Two servers inserting the same new record: the one that loses gets the conflict code, as on
 // SQLite, not a storage failure.
 TEST_F(PostgresService, ConcurrentInsertIsAConflict) {
