@@ -1,5 +1,6 @@
 // GetGeral calls per second against rhserver over one connection and over several at once.
-// Starts the service in-process on a temporary SQLite file unless --server names a running one.
+// Starts the service in-process on a temporary SQLite file unless --server names a running one;
+// then, in-process only, the time of one write with SQLite's synchronous FULL and NORMAL.
 
 #include "server/RhServer.h"
 #include "server/Schema.h"
@@ -21,8 +22,10 @@ struct Result {
     std::vector<qint64> latenciesNs;
 };
 
-// One blocking client that calls GetGeral("1") until the time is up.
-Result hammer(const QString& host, quint16 port, int milliseconds) {
+// One blocking client that makes the calls, in turn, until the time is up.
+Result hammer(const QString& host, quint16 port, int milliseconds,
+              const std::vector<std::string>& calls = {
+                  protocol::requestJson(2, QStringLiteral("GetGeral"), {QStringLiteral("1")})}) {
     Result result;
     QTcpSocket socket;
     socket.connectToHost(host, port);
@@ -46,13 +49,11 @@ Result hammer(const QString& host, quint16 port, int milliseconds) {
     if (!exchange(protocol::openRequestJson(
             1, {QString::fromLatin1(protocol::ServerObjectName), QStringLiteral("0001"), {}})))
         return result;
-    const std::string call =
-        protocol::requestJson(2, QStringLiteral("GetGeral"), {QStringLiteral("1")});
     QElapsedTimer clock, one;
     clock.start();
     while (clock.elapsed() < milliseconds) {
         one.start();
-        if (!exchange(call)) break;
+        if (!exchange(calls[result.calls % calls.size()])) break;
         result.latenciesNs.push_back(one.nsecsElapsed());
         ++result.calls;
     }
@@ -120,5 +121,29 @@ int main(int argc, char** argv) {
         t.join();
     const QByteArray label = QStringLiteral("GetGeral, %1 conexões").arg(connections).toUtf8();
     report(label.constData(), results, ms);
+    if (!external.isEmpty()) return 0;
+    // A standard questionnaire marked and unmarked in turn: every call commits one write.
+    const std::vector<std::string> writes = {
+        protocol::requestJson(3, QStringLiteral("SetInsPad"),
+                              {QStringLiteral("01002"), QStringLiteral("0001")}),
+        protocol::requestJson(4, QStringLiteral("SetDelPad"),
+                              {QStringLiteral("01002"), QStringLiteral("0001")})};
+    for (const bool full : {true, false}) {
+        server.reset();
+        rhserver::ServerOptions options{QStringLiteral("sqlite:") +
+                                            dir.filePath(QStringLiteral("bench.db")),
+                                        {},
+                                        protocol::DefaultMaxMessage,
+                                        0};
+        options.sqliteFullSync = full;
+        server = std::make_unique<rhserver::RhServer>(options);
+        QString error;
+        if (!server->start(QHostAddress::LocalHost, 0, &error)) {
+            std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+            return 1;
+        }
+        report(full ? "escrita, synchronous=FULL" : "escrita, synchronous=NORMAL",
+               {hammer(host, server->port(), ms, writes)}, ms);
+    }
     return 0;
 }

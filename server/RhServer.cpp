@@ -277,6 +277,7 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
     }
     d->address = DbAddress::parse(d->options.db, error);
     if (!d->address) return false;
+    d->address->fullSync = d->options.sqliteFullSync;
     rlimit files{};
     d->descriptorLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
                              ? quint64(files.rlim_cur)

@@ -25,6 +25,7 @@ struct ServerOptions {
     int maxConnections = 1000;        // per server; more are answered with an error and closed
     int maxConnectionsPerPeer = 128;  // per client address, likewise
     QVector<AccessToken> tokens = {}; // none here nor above: open needs no token
+    bool sqliteFullSync = true;       // false: acknowledged writes survive a crash, not a power cut
 };
 
 class RhServer {

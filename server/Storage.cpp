@@ -142,7 +142,8 @@ bool Storage::connect(QString* error) {
         if (m_address.engine == Engine::SQLite) {
             // WAL lets readers run beside the one writer; the busy timeout makes writers queue.
             execDirect(QStringLiteral("PRAGMA journal_mode=WAL"));
-            execDirect(QStringLiteral("PRAGMA synchronous=NORMAL"));
+            execDirect(m_address.fullSync ? QStringLiteral("PRAGMA synchronous=FULL")
+                                          : QStringLiteral("PRAGMA synchronous=NORMAL"));
             execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
             execDirect(QStringLiteral("PRAGMA foreign_keys=ON"));
         } else {

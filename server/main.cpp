@@ -23,7 +23,7 @@ namespace {
 const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
     "              [--max-message BYTES] [--workers N] [--open-timeout S] [--idle-timeout S]\n"
-    "              [--max-connections N] [--max-per-peer N]\n"
+    "              [--max-connections N] [--max-per-peer N] [--sqlite-sync full|normal]\n"
     "       rhserver --db sqlite:CAMINHO --backup ARQUIVO\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
@@ -46,6 +46,9 @@ const char* const usage =
     "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 28800)\n"
     "  --max-connections N   conexões ao mesmo tempo (padrão 1000)\n"
     "  --max-per-peer N      conexões ao mesmo tempo de um mesmo endereço (padrão 128)\n"
+    "  --sqlite-sync MODO    full (padrão): cada gravação confirmada já está no disco e resiste\n"
+    "                        a uma queda de energia; normal: resiste só à queda do processo,\n"
+    "                        com gravações mais rápidas\n"
     "  --help                mostra esta ajuda\n"
     "  --version             mostra a versão\n";
 
@@ -140,6 +143,11 @@ int main(int argc, char** argv) {
         } else if (a == QLatin1String("--max-per-peer")) {
             if (!count(i, 1, 1000000, &options.maxConnectionsPerPeer))
                 return failWith(QStringLiteral("--max-per-peer precisa de um número positivo."));
+        } else if (a == QLatin1String("--sqlite-sync")) {
+            QString mode;
+            if (!value(&mode) || (mode != QLatin1String("full") && mode != QLatin1String("normal")))
+                return failWith(QStringLiteral("--sqlite-sync precisa de full ou normal."));
+            options.sqliteFullSync = mode == QLatin1String("full");
         } else if (a == QLatin1String("--init")) {
             init = true;
         } else if (a == QLatin1String("--demo")) {

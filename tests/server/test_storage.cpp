@@ -199,6 +199,33 @@ TEST(Storage, TheHealthCheckWaitsBehindNoWork) {
         EXPECT_TRUE(w->readLine());
 }
 
+// An acknowledged write survives a power cut (synchronous=FULL) unless the operator chooses
+// otherwise with --sqlite-sync normal.
+TEST(Storage, SqliteCommitsReachTheDiskUnlessChosenOtherwise) {
+    ServerProcess files;
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(files.dbUrl(), true, &error)) << error.toStdString();
+    for (const auto& [fullSync, pragma] : {std::pair{true, "2"}, std::pair{false, "1"}}) {
+        auto address = *rhserver::DbAddress::parse(files.dbUrl(), &error);
+        if (!fullSync) address.fullSync = false; // the first row checks the default
+        rhserver::Storage storage(address);
+        ASSERT_TRUE(storage.open(&error)) << error.toStdString();
+        QSqlQuery q(storage.db());
+        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA synchronous")) && q.next());
+        EXPECT_EQ(q.value(0).toString(), QLatin1String(pragma)) << fullSync;
+    }
+    QString out;
+    EXPECT_EQ(ServerProcess::runToEnd({QStringLiteral("--db"), files.dbUrl(),
+                                       QStringLiteral("--sqlite-sync"), QStringLiteral("sempre")},
+                                      &out),
+              2);
+    EXPECT_TRUE(out.contains(QStringLiteral("full ou normal"))) << out.toStdString();
+    ServerProcess server;
+    server.shareDatabase(files.dbPath());
+    EXPECT_TRUE(server.start({QStringLiteral("--sqlite-sync"), QStringLiteral("normal")}))
+        << server.log().toStdString();
+}
+
 // The desktop host starts the service in-process and calls it with blocking sockets from the
 // same thread: the service must answer from threads of its own.
 TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
