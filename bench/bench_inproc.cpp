@@ -2,6 +2,7 @@
 // same row read with the SQLite C API, in interleaved rounds on one SQLite file.
 // Prints "inproc_ours_us X" and "inproc_sqlite_us Y" (medians of the rounds' means).
 
+#include "contract/Methods.h"
 #include "server/ParamService.h"
 #include "server/Schema.h"
 #include "server/Session.h"
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     const rhserver::SessionConfig config{{}, QStringLiteral("bench")};
     rhserver::Session session(config, service, parser, QStringLiteral("bench"));
     const std::string open = protocol::openRequestJson(
-        1, {QString::fromLatin1(protocol::ServerObjectName), QStringLiteral("0001"), {}});
+        1, {QString(contract::ServerObjectName), QStringLiteral("0001"), {}});
     session.handle(QByteArray::fromStdString(open.substr(0, open.size() - 1)));
     std::string request =
         protocol::requestJson(2, QStringLiteral("GetGeral"), {QStringLiteral("1")});

@@ -13,6 +13,7 @@
 #include "MainWindow.h"
 #include "ModuleState.h"
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 #include "server/RhServer.h"
 #include "server/Schema.h"
@@ -174,7 +175,7 @@ int invert(MainWindow& window, Desktop& desktop, quint16 port, int rounds) {
     }
     PlainClient client(port);
     const std::string open = protocol::openRequestJson(
-        1, {QString::fromLatin1(protocol::ServerObjectName), QStringLiteral("0001"), {}});
+        1, {QString(contract::ServerObjectName), QStringLiteral("0001"), {}});
     if (!client.ok() || client.call(open).find("\"result\"") == std::string::npos) return 1;
     // A click on the title of the tick column, as the user makes it.
     QHeaderView* header = form->dbgCargo->horizontalHeader();

@@ -2,6 +2,7 @@
 // Starts the service in-process on a temporary SQLite file unless --server names a running one;
 // then, in-process only, the time of one write with SQLite's synchronous FULL and NORMAL.
 
+#include "contract/Methods.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
@@ -47,7 +48,7 @@ Result hammer(const QString& host, quint16 port, int milliseconds,
         }
     };
     if (!exchange(protocol::openRequestJson(
-            1, {QString::fromLatin1(protocol::ServerObjectName), QStringLiteral("0001"), {}})))
+            1, {QString(contract::ServerObjectName), QStringLiteral("0001"), {}})))
         return result;
     QElapsedTimer clock, one;
     clock.start();

@@ -1,88 +1,89 @@
 #include "DataSets.h"
 
+#include "contract/Layouts.h"
+
+#include <QHash>
+
 using protocol::FieldSpec;
-using protocol::FieldType;
 
 namespace data {
 
 namespace {
-FieldSpec text(const char* name, int size) {
-    return {QString::fromLatin1(name), FieldType::String, size};
-}
-FieldSpec number(const char* name) {
-    return {QString::fromLatin1(name), FieldType::Float, 0};
-}
-FieldSpec date(const char* name) {
-    return {QString::fromLatin1(name), FieldType::Date, 0};
-}
+
+// How the screen shows a field: its label and, for some numbers, their formats. Fields not named
+// here keep their own name as label.
+struct Shown {
+    QString label;
+    void (*format)(TField&) = nullptr;
+};
 
 void percent(TField& f) {
     f.DisplayFormat = QStringLiteral("#,##0.00 %");
     f.EditFormat = QStringLiteral("#,##0.00");
 }
+void money(TField& f) {
+    f.DisplayFormat = f.EditFormat = QStringLiteral("#,##0.00");
+}
+
+// The record set's fields are the layout's, in its order.
+void define(TClientDataSet& ds, const contract::Layout& layout,
+            const QHash<QString, Shown>& shown = {}) {
+    for (const FieldSpec& spec : layout.fields) {
+        const auto how = shown.constFind(spec.name);
+        if (how == shown.constEnd()) {
+            ds.AddField(spec);
+            continue;
+        }
+        TField& field = ds.AddField(spec, how->label);
+        if (how->format) how->format(field);
+    }
+}
+
 } // namespace
 
 void defineGeral(TClientDataSet& ds) {
-    ds.AddField(text("CDPARAMRH", 1));
-    ds.AddField(number("VRPRAZEFEFUN"),
-                QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)"));
-    percent(ds.AddField(number("VRPEENCEFET"), QStringLiteral("Encargos com Efetivos")));
-    percent(ds.AddField(number("VRPEENCTEMP"), QStringLiteral("Encargos com Temporários")));
-    percent(
-        ds.AddField(number("VRPEDESCVT"), QStringLiteral("Desconto Máximo de Vale Transporte")));
-    ds.AddField(text("IDTPINDCB", 1));
-    ds.AddField(text("CDINDICECB", 4));
-    ds.AddField(date("DTBASECB"));
-    TField& cesta = ds.AddField(number("VRCESTABAS"), QStringLiteral("Valor"));
-    cesta.DisplayFormat = cesta.EditFormat = QStringLiteral("#,##0.00");
-    ds.AddField(text("NMINDICE", 30), QStringLiteral("Índice Financeiro"));
-    ds.AddField(text("IDTPFERIASPG", 1));
-    ds.AddField(number("QTDIASFERIPG"));
+    define(ds, contract::geral(),
+           {{QStringLiteral("VRPRAZEFEFUN"),
+             {QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)")}},
+            {QStringLiteral("VRPEENCEFET"), {QStringLiteral("Encargos com Efetivos"), percent}},
+            {QStringLiteral("VRPEENCTEMP"), {QStringLiteral("Encargos com Temporários"), percent}},
+            {QStringLiteral("VRPEDESCVT"),
+             {QStringLiteral("Desconto Máximo de Vale Transporte"), percent}},
+            {QStringLiteral("VRCESTABAS"), {QStringLiteral("Valor"), money}},
+            {QStringLiteral("NMINDICE"), {QStringLiteral("Índice Financeiro")}}});
 }
 
 void defineFilial(TClientDataSet& ds) {
-    ds.AddField(text("CDFILIAL", 4));
-    ds.AddField(text("NMFILIAL", 30));
-    ds.AddField(text("DIFECHRH", 2));
-    ds.AddField(date("DTULTFECHRH"));
-    ds.AddField(number("VRTOLEAPON"));
-    ds.AddField(text("NMDIRPONTO", 100));
-    ds.AddField(text("CDCONMEDDEF", 2));
-    ds.AddField(text("NMCONVMEDI", 30));
-    ds.AddField(text("IDTPHORARIO", 1));
-    ds.AddField(text("IDTIPOAPON", 2));
-    ds.AddField(text("IDUTRELOGIO", 1));
-    ds.AddField(text("IDSAIEVEN", 1));
-    ds.AddField(text("VRFATCOMP", 2));
-    ds.AddField(text("IDSAID1", 1));
-    ds.AddField(text("IDENTRAD2", 1));
-    ds.AddField(text("IDSAID2", 1));
-    ds.AddField(text("IDENTRAD1", 1));
+    define(ds, contract::filial());
 }
 
 void defineInspecao(TClientDataSet& ds) {
-    ds.AddField(text("CDINSPECAO", 10), QStringLiteral("Código"));
-    ds.AddField(text("NMINSPECAO", 200), QStringLiteral("Nome"));
-    ds.AddField(text("IDCARG", 1), QStringLiteral("Q. Cargo"));
-    ds.AddField(text("IDDEPT", 1), QStringLiteral("Q. Depto."));
-    ds.AddField(text("IDPADR", 1), QStringLiteral("Q. Padrão"));
+    define(ds, contract::inspecao(),
+           {{QStringLiteral("CDINSPECAO"), {QStringLiteral("Código")}},
+            {QStringLiteral("NMINSPECAO"), {QStringLiteral("Nome")}},
+            {QStringLiteral("IDCARG"), {QStringLiteral("Q. Cargo")}},
+            {QStringLiteral("IDDEPT"), {QStringLiteral("Q. Depto.")}},
+            {QStringLiteral("IDPADR"), {QStringLiteral("Q. Padrão")}}});
 }
 
 void defineCargo(TClientDataSet& ds) {
-    ds.AddField(text("IDCHECK", 1), QStringLiteral("4"));
-    ds.AddField(text("CDCARGO", 4), QStringLiteral("Código"));
-    ds.AddField(text("NMCARGO", 30), QStringLiteral("Cargo"));
+    define(ds, contract::cargo(),
+           {{QStringLiteral("IDCHECK"), {QStringLiteral("4")}},
+            {QStringLiteral("CDCARGO"), {QStringLiteral("Código")}},
+            {QStringLiteral("NMCARGO"), {QStringLiteral("Cargo")}}});
 }
 
 void defineDepto(TClientDataSet& ds) {
-    ds.AddField(text("IDCHECK", 1), QStringLiteral("4"));
-    ds.AddField(text("CDDEPTO", 3), QStringLiteral("Código"));
-    ds.AddField(text("NMDEPTO", 30), QStringLiteral("Departamento"));
+    define(ds, contract::depto(),
+           {{QStringLiteral("IDCHECK"), {QStringLiteral("4")}},
+            {QStringLiteral("CDDEPTO"), {QStringLiteral("Código")}},
+            {QStringLiteral("NMDEPTO"), {QStringLiteral("Departamento")}}});
 }
 
 void defineVdConv(TClientDataSet& ds) {
-    ds.AddField(text("CDCONVMEDI", 2), QStringLiteral("Código"));
-    ds.AddField(text("NMCONVMEDI", 30), QStringLiteral("Nome"));
+    define(ds, contract::convMedico(),
+           {{QStringLiteral("CDCONVMEDI"), {QStringLiteral("Código")}},
+            {QStringLiteral("NMCONVMEDI"), {QStringLiteral("Nome")}}});
 }
 
 } // namespace data

@@ -2,7 +2,9 @@
 // transfer of the change to the service, and the pages given back on a cancel.
 
 #include "Consiste.h"
+
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 void TfrmParametros::sendPendingChanges(TClientDataSet& records, const QString& method) {
     ActiveShowAvi(host().mainForm(), 1);
@@ -26,7 +28,7 @@ void TfrmParametros::cdsGeralBeforePost() {
 }
 
 void TfrmParametros::cdsGeralAfterPost() {
-    sendPendingChanges(cdsGeral, QStringLiteral("SetGeral"));
+    sendPendingChanges(cdsGeral, contract::method::SetGeral);
 }
 
 void TfrmParametros::cdsFilialBeforePost() {
@@ -42,7 +44,7 @@ void TfrmParametros::cdsFilialBeforePost() {
 }
 
 void TfrmParametros::cdsFilialAfterPost() {
-    sendPendingChanges(cdsFilial, QStringLiteral("SetFilial"));
+    sendPendingChanges(cdsFilial, contract::method::SetFilial);
 }
 
 void TfrmParametros::cdsGeralBeforeCancel() {

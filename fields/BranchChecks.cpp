@@ -1,8 +1,10 @@
 // Checks of the branch record that run when their field is left, on Confirm and before a post.
 
 #include "Consiste.h"
+
 #include "Formats.h"
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -32,7 +34,7 @@ void TfrmParametros::dbeMediConvExit(QWidget*) {
     if (!cdsFilial.Editing()) return;
     if (EmptyString(dbeMediConv->text())) return;
     dbeMediConv->setText(Ajusta(dbeMediConv->text(), 2));
-    LoadFromServer(netParamZOL, cdsVdConv, QStringLiteral("GetConvMed"),
+    LoadFromServer(netParamZOL, cdsVdConv, contract::method::GetConvMed,
                    {dbeMediConv->text(), QString()});
     if (cdsVdConv.IsEmpty()) {
         focusIntoView(dbeMediConv);

@@ -1,13 +1,15 @@
 // The medical plan lookup and the payroll directory of the branch record.
 
 #include "Consiste.h"
+
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 void TfrmParametros::btnConvMediBeforePesq(QWidget*, bool&) {
     ActiveShowAvi(host().mainForm(), 1);
     try {
         cdsVdConv.Close();
-        LoadFromServer(netParamZOL, cdsVdConv, QStringLiteral("GetConvMed"),
+        LoadFromServer(netParamZOL, cdsVdConv, contract::method::GetConvMed,
                        {QString(), QStringLiteral("T")});
     } catch (...) {
         DeactiveShowAvi();

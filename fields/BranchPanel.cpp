@@ -1,8 +1,10 @@
 // The branch panel: code and name of the branch whose parameters are shown, and loading them.
 
 #include "Consiste.h"
+
 #include "Exceptions.h"
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 void TfrmParametros::medCdFilialChange() {
     edtNmFilial->clear();
@@ -80,7 +82,7 @@ void TfrmParametros::loadChosenBranch() {
             focusIntoView(medCdFilial);
             MensErro(msgPadrao.Msg(QStringLiteral("FILIAL_DEVE")), true);
         }
-        LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {medCdFilial->text()});
+        LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {medCdFilial->text()});
     } catch (const std::exception& e) {
         // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch.
         DeactiveShowAvi();

@@ -99,7 +99,7 @@ QString defaultModulesDir(const QString& programDir) {
 }
 
 bool openSharedDatabase(const QString& db, QString* message) {
-    const QString name = QStringLiteral("dtmDBGeral");
+    const QString name = SharedDatabaseConnection;
     if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
     QSqlDatabase database;
     if (db.startsWith(u"sqlite:")) {

@@ -14,12 +14,16 @@ class QStatusBar;
 class QMainWindow;
 class TfrmPadrao;
 
+// The Qt connection of the shared read-only database the screens' lookups read.
+inline constexpr QLatin1String SharedDatabaseConnection{"dtmDBGeral"};
+
 class DesktopServices : public HostServices {
 public:
     QString FiliProc() override { return branch; }
     QString WebURL() override { return serverHost; }
     int WebPort() override { return serverPort; }
     QString serverToken() override { return token; }
+    QString databaseConnection() override { return SharedDatabaseConnection; }
     int codePictureLevels(int pictureType) override;
 
     void showError(const QString& text) override;

@@ -1,5 +1,8 @@
 #include "HistoryDecode.h"
 
+#include "contract/Layouts.h"
+#include "contract/Methods.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,26 +10,21 @@
 
 namespace {
 
-// Names of other tables shown on the screen's records; the service never writes them.
-const QStringList displayOnly = {QStringLiteral("NMINDICE"), QStringLiteral("NMFILIAL"),
-                                 QStringLiteral("NMCONVMEDI")};
-
-struct TieCall {
-    const char* method;
-    int branch, questionnaire, item; // positions in the arguments; -1: none
-    const char* itemLabel;
+// The tie methods in words: what the item is and what the call did to it.
+struct TieWords {
+    QLatin1String method;
     const char* done;
 };
-
-const TieCall tieCalls[] = {
-    {"SetInsCarg", 0, 1, 2, "cargo", "cargo %1 vinculado"},
-    {"SetDelCarg", 0, 1, 2, "cargo", "vínculo do cargo %1 excluído"},
-    {"SetInsDep", 1, 0, 2, "departamento", "departamento %1 vinculado"},
-    {"SetDelDep", 1, 0, 2, "departamento", "vínculo do departamento %1 excluído"},
-    {"SetDelTdCarg", 0, 1, -1, nullptr, "todos os cargos desvinculados"},
-    {"SetDelTdDep", 0, 1, -1, nullptr, "todos os departamentos desvinculados"},
-    {"SetInsPad", 1, 0, -1, nullptr, "marcado como padrão"},
-    {"SetDelPad", 1, 0, -1, nullptr, "deixou de ser padrão"},
+namespace m = contract::method;
+const TieWords tieWords[] = {
+    {m::SetInsCarg, "cargo %1 vinculado"},
+    {m::SetDelCarg, "vínculo do cargo %1 excluído"},
+    {m::SetInsDep, "departamento %1 vinculado"},
+    {m::SetDelDep, "vínculo do departamento %1 excluído"},
+    {m::SetDelTdCarg, "todos os cargos desvinculados"},
+    {m::SetDelTdDep, "todos os departamentos desvinculados"},
+    {m::SetInsPad, "marcado como padrão"},
+    {m::SetDelPad, "deixou de ser padrão"},
 };
 
 QVariant jsonValue(const QJsonValue& v) {
@@ -35,16 +33,16 @@ QVariant jsonValue(const QJsonValue& v) {
     return v.toString();
 }
 
-void decodeDelta(const QString& method, const QJsonObject& delta, HistoryEntry* e) {
+void decodeDelta(const contract::Method& method, const QJsonObject& delta, HistoryEntry* e) {
     const QJsonArray fields = delta.value(QLatin1String("fields")).toArray();
     QStringList names, types;
     for (const QJsonValue& f : fields) {
         names << f.toObject().value(QLatin1String("name")).toString();
         types << f.toObject().value(QLatin1String("type")).toString();
     }
-    const bool geral = method == QLatin1String("SetGeral");
-    const qsizetype key =
-        names.indexOf(geral ? QStringLiteral("CDPARAMRH") : QStringLiteral("CDFILIAL"));
+    const bool geral = method.record == contract::Record::Geral;
+    const contract::Layout& layout = geral ? contract::geral() : contract::filial();
+    const qsizetype key = names.indexOf(QLatin1String(layout.key));
     for (const QJsonValue& c : delta.value(QLatin1String("changes")).toArray()) {
         const QJsonObject change = c.toObject();
         const bool insert = change.value(QLatin1String("op")).toString() == QLatin1String("insert");
@@ -55,7 +53,7 @@ void decodeDelta(const QString& method, const QJsonObject& delta, HistoryEntry* 
                               : QStringLiteral("Filial %1")
                                     .arg((insert ? newValues : oldValues).at(key).toString());
         for (qsizetype i = 0; i < names.size(); ++i) {
-            if (i == key || displayOnly.contains(names[i])) continue;
+            if (i == key || layout.isDisplayOnly(names[i])) continue;
             QVariant before = insert ? QVariant() : jsonValue(oldValues.at(i));
             QVariant after = jsonValue(newValues.at(i));
             if (types[i] == QLatin1String("date")) {
@@ -70,12 +68,13 @@ void decodeDelta(const QString& method, const QJsonObject& delta, HistoryEntry* 
     if (e->record.isEmpty()) e->record = geral ? QStringLiteral("Parâmetros gerais") : QString();
 }
 
-void decodeTie(const TieCall& call, const QJsonArray& args, HistoryEntry* e) {
+void decodeTie(const contract::Tie& tie, const char* words, const QJsonArray& args,
+               HistoryEntry* e) {
     const auto arg = [&](int i) { return i >= 0 ? args.at(i).toString() : QString(); };
     e->record =
-        QStringLiteral("Filial %1, questionário %2").arg(arg(call.branch), arg(call.questionnaire));
-    const QString done = QString::fromUtf8(call.done);
-    e->changes << (call.item >= 0 ? done.arg(arg(call.item)) : done);
+        QStringLiteral("Filial %1, questionário %2").arg(arg(tie.branchArg), arg(tie.inspecaoArg));
+    const QString done = QString::fromUtf8(words);
+    e->changes << (tie.itemArg >= 0 ? done.arg(arg(tie.itemArg)) : done);
 }
 
 } // namespace
@@ -117,12 +116,11 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
                 e.changes << QStringLiteral("mais %1 recusa(s) anterior(es) deste token estão só "
                                             "no registro do servidor")
                                  .arg(unrecorded);
-        } else if (e.method == QLatin1String("SetGeral") ||
-                   e.method == QLatin1String("SetFilial")) {
-            decodeDelta(e.method, arguments.at(0).toObject(), &e);
-        } else {
-            for (const TieCall& call : tieCalls)
-                if (e.method == QLatin1String(call.method)) decodeTie(call, arguments, &e);
+        } else if (const contract::Method* called = contract::findMethod(e.method.toStdString())) {
+            if (called->record != contract::Record::None)
+                decodeDelta(*called, arguments.at(0).toObject(), &e);
+            for (const TieWords& words : tieWords)
+                if (called->name == words.method) decodeTie(called->tie, words.done, arguments, &e);
         }
         entries.push_back(std::move(e));
     }

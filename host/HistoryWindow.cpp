@@ -1,11 +1,12 @@
 #include "HistoryWindow.h"
+#include "contract/Methods.h"
 
 #include "DesktopServices.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "HistoryDecode.h"
 
-#include "server/History.h"
+#include "contract/Layouts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +25,7 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     , m_services(services) {
     setObjectName(QStringLiteral("frmHistorico"));
     setWindowTitle(QStringLiteral("Histórico de alterações"));
-    m_connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    m_connection.ServerName = QString(contract::ServerObjectName);
     m_connection.BeforeConnect = [this](TNetConnection& c) {
         c.Host = m_services.WebURL();
         c.Port = m_services.WebPort();
@@ -142,7 +143,7 @@ void HistoryWindow::load(qint64 before) {
     }
     if (!m_connection.Connected()) m_connection.SetConnected(true);
     const protocol::Response r = m_connection.AppServer().call(
-        QStringLiteral("GetHistorico"), {m_branch->currentData().toString(), from, to,
+        contract::method::GetHistorico, {m_branch->currentData().toString(), from, to,
                                          before > 0 ? QString::number(before) : QString()});
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
     const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
@@ -163,5 +164,5 @@ void HistoryWindow::load(qint64 before) {
         m_oldest = e.number;
     }
     // A full page means older rows may follow.
-    m_older->setEnabled(entries.size() >= rhserver::HistoryPageRows);
+    m_older->setEnabled(entries.size() >= contract::HistoryPageRows);
 }

@@ -5,6 +5,7 @@
 #include "Desktop.h"
 #include "MainWindow.h"
 #include "NetConnection.h"
+#include "contract/Methods.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,13 +20,13 @@ namespace {
 // A few changes for the history page, made through the service as the screen makes them.
 bool makeSampleChanges(DesktopServices& services, QString* message) {
     TNetConnection connection;
-    connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    connection.ServerName = QString(contract::ServerObjectName);
     connection.Host = services.serverHost;
     connection.Port = services.serverPort;
     try {
         connection.SetConnected(true);
         protocol::Response r =
-            connection.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")});
+            connection.AppServer().call(contract::method::GetGeral, {QStringLiteral("1")});
         const protocol::DataPacket geral = protocol::packetFromJson(r.resultJson);
         protocol::Delta delta;
         delta.fields = geral.fields;
@@ -33,9 +34,9 @@ bool makeSampleChanges(DesktopServices& services, QString* message) {
         delta.changes[0].newValues[geral.indexOf(QStringLiteral("VRPEENCTEMP"))] = 7.5;
         delta.changes[0].newValues[geral.indexOf(QStringLiteral("QTDIASFERIPG"))] = 25.0;
         for (const auto& [method, args] : QList<QPair<QString, QVector<protocol::Argument>>>{
-                 {QStringLiteral("SetGeral"), {delta}},
-                 {QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")}},
-                 {QStringLiteral("SetInsCarg"),
+                 {contract::method::SetGeral, {delta}},
+                 {contract::method::SetInsPad, {QStringLiteral("01002"), QStringLiteral("0001")}},
+                 {contract::method::SetInsCarg,
                   {QStringLiteral("0001"), QStringLiteral("01002"), QStringLiteral("0003")}}}) {
             r = connection.AppServer().call(method, args);
             if (!r.ok) {

@@ -51,8 +51,9 @@ public:
     virtual QWidget* mainForm() { return nullptr; }
     // Adds the form as a child window the first time, then shows, activates and restores it.
     virtual void showChildForm(QWidget* /*form*/) {}
-    // Name of the host's shared read-only database connection (QSqlDatabase::database).
-    virtual QString databaseConnection() { return QStringLiteral("dtmDBGeral"); }
+    // Name of the host's shared read-only database connection (QSqlDatabase::database); Qt's
+    // default connection unless the host names its own.
+    virtual QString databaseConnection() { return QStringLiteral("qt_sql_default_connection"); }
 };
 
 HostServices& host();

@@ -1,7 +1,9 @@
 // Creation, first-activation load, close and destruction of the form.
 
 #include "ModuleState.h"
+
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 #include <algorithm>
 
@@ -39,14 +41,14 @@ void TfrmParametros::loadFirstRecords() {
     // A retry reads only what did not load: never over a branch being edited, nor over a
     // branch the user chose meanwhile.
     if (!cdsFilial.Active() && medCdFilial->text().isEmpty()) {
-        LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"), {FiliProc()});
+        LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {FiliProc()});
         medCdFilial->setText(FiliProc());
         // A branch without parameters still has its name, in the branch table.
         edtNmFilial->setText(cdsFilial.IsEmpty()
                                  ? branchName(FiliProc())
                                  : cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
     }
-    LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"), {QStringLiteral("1")});
+    LoadFromServer(netParamZOL, cdsGeral, contract::method::GetGeral, {QStringLiteral("1")});
     Cli_zol00900::boPrimVez = false;
 }
 

@@ -1,6 +1,7 @@
 // The form object: its components, bindings and life from creation to release.
 
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 #include "Dispatch.h"
 
@@ -22,7 +23,7 @@ TfrmParametros::TfrmParametros(QWidget* parent)
     for (QToolButton* b : {sbtImprimir, sbtIncluir, sbtExcluir, sbtProcurar})
         b->setEnabled(false);
 
-    netParamZOL.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    netParamZOL.ServerName = QString(contract::ServerObjectName);
     netParamZOL.ThrowException = false;
     netParamZOL.BeforeConnect = [this](TNetConnection& c) { netParamZOLBeforeConnect(c); };
 

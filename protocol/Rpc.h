@@ -24,7 +24,6 @@ constexpr int StorageFailure = -32000;
 } // namespace ErrorCode
 
 constexpr qsizetype DefaultMaxMessage = 16 * 1024 * 1024;
-constexpr const char* ServerObjectName = "ZOL00900.rdmParametrosZOL";
 
 // One positional argument of a call: a text or a delta.
 using Argument = std::variant<QString, Delta>;

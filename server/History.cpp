@@ -1,5 +1,7 @@
 #include "History.h"
 
+#include "contract/Layouts.h"
+
 #include <QDateTime>
 
 namespace rhserver {
@@ -8,9 +10,6 @@ namespace {
 
 using protocol::FieldSpec;
 using protocol::FieldType;
-
-// The most a packet's text field may declare; larger arguments (rare) are told by their size.
-constexpr int ArgumentsSize = 1'000'000;
 
 // Stored instants are UTC with milliseconds, so a bound in the same form compares as text.
 QString instant(const QString& text, const char* what) {
@@ -24,15 +23,6 @@ QString instant(const QString& text, const char* what) {
                                .arg(QLatin1String(what), text.left(40))};
     return t.toUTC().toString(Qt::ISODateWithMs);
 }
-
-const QVector<FieldSpec> historyFields = {
-    {QStringLiteral("NRAUDITORIA"), FieldType::Float, 0},
-    {QStringLiteral("DTAUDITORIA"), FieldType::String, 30},
-    {QStringLiteral("CDFILIAL"), FieldType::String, 4},
-    {QStringLiteral("NMTOKEN"), FieldType::String, 60},
-    {QStringLiteral("NMMETODO"), FieldType::String, 30},
-    {QStringLiteral("IDRECUSADO"), FieldType::String, 1},
-    {QStringLiteral("DSARGUMENTOS"), FieldType::String, ArgumentsSize}};
 
 } // namespace
 
@@ -49,11 +39,18 @@ std::string historyJson(Storage& s, const HistoryQuery& query) {
                                               "histórico para continuar, ou um texto vazio.")};
     }
     // An empty argument matches every row, so one prepared statement serves every filter.
-    QSqlQuery& q =
-        s.query("SELECT NRAUDITORIA, DTAUDITORIA, CDFILIAL, NMTOKEN, NMMETODO, IDRECUSADO, "
-                "DSARGUMENTOS FROM RHAUDITORIA WHERE (? = '' OR CDFILIAL = ?) "
-                "AND (? = '' OR DTAUDITORIA >= ?) AND (? = '' OR DTAUDITORIA < ?) "
-                "AND (? = 0 OR NRAUDITORIA < ?) ORDER BY NRAUDITORIA DESC LIMIT ?");
+    const contract::Layout& layout = contract::history();
+    static const QByteArray sql = [&layout] {
+        QStringList columns;
+        for (const FieldSpec& f : layout.fields)
+            columns << f.name;
+        return (QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) +
+                QStringLiteral(" FROM RHAUDITORIA WHERE (? = '' OR CDFILIAL = ?) "
+                               "AND (? = '' OR DTAUDITORIA >= ?) AND (? = '' OR DTAUDITORIA < ?) "
+                               "AND (? = 0 OR NRAUDITORIA < ?) ORDER BY NRAUDITORIA DESC LIMIT ?"))
+            .toUtf8();
+    }();
+    QSqlQuery& q = s.query(sql.constData());
     q.bindValue(0, query.branch);
     q.bindValue(1, query.branch);
     q.bindValue(2, from);
@@ -62,16 +59,18 @@ std::string historyJson(Storage& s, const HistoryQuery& query) {
     q.bindValue(5, to);
     q.bindValue(6, before);
     q.bindValue(7, before);
-    q.bindValue(8, HistoryPageRows);
+    q.bindValue(8, contract::HistoryPageRows);
     s.exec(q);
     protocol::DataPacket packet;
-    packet.fields = historyFields;
+    packet.fields = layout.fields;
+    // The arguments come last; larger ones than their field declares (rare) are told by size.
+    const int argumentsSize = layout.fields.last().size;
     while (q.next()) {
         protocol::Row row;
-        for (int i = 0; i < historyFields.size(); ++i)
-            row.push_back(Storage::read(historyFields[i], q.value(i)));
+        for (int i = 0; i < layout.fields.size(); ++i)
+            row.push_back(Storage::read(layout.fields[i], q.value(i)));
         QVariant& arguments = row.back();
-        if (arguments.toString().size() > ArgumentsSize)
+        if (arguments.toString().size() > argumentsSize)
             arguments =
                 QStringLiteral("[\"(%1 caracteres omitidos)\"]").arg(arguments.toString().size());
         packet.rows.push_back(std::move(row));

@@ -16,9 +16,6 @@ struct HistoryQuery {
     QString before; // audit number; only older rows, for the next page; empty: the newest
 };
 
-// At most this many rows per call; the client pages with before.
-constexpr int HistoryPageRows = 200;
-
 // Throws ServiceError (-32602) for a bound or number it cannot read.
 std::string historyJson(Storage& storage, const HistoryQuery& query);
 

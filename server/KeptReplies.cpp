@@ -68,10 +68,8 @@ std::optional<KeptReplies::Request> KeptReplies::readRequest(const QByteArray& l
     if (request["id"].get(id) || !(id.is_string() || id.is_number() || id.is_null()) ||
         request["jsonrpc"].get(version) || version != "2.0" || request["method"].get(method))
         return std::nullopt;
-    const MethodSpec* entry = findMethod(method);
-    if (!entry || entry->writes || entry->takesDelta ||
-        ReplyCache::scopeOf(method) == ReplyCache::Scope::None)
-        return std::nullopt;
+    const contract::Method* entry = contract::findMethod(method);
+    if (!entry || entry->takesDelta || !ReplyCache::keeps(*entry)) return std::nullopt;
     dom::array list;
     if (request["params"].get(params) || params.get(list) || list.size() != size_t(entry->argc))
         return std::nullopt;

@@ -1,11 +1,12 @@
 #pragma once
-// The server object "ZOL00900.rdmParametrosZOL": the sixteen methods of the parameters service
-// over one storage connection. Arguments arrive checked for number and kind; every result is
+// The server object of the parameters service: its methods (contract/Methods.h) over one
+// storage connection. Arguments arrive checked for number and kind; every result is
 // JSON text, and every failure a ServiceError.
 
 #include "ReplyCache.h"
 #include "Storage.h"
 
+#include "contract/Methods.h"
 #include "protocol/Rpc.h"
 
 #include <string>
@@ -22,17 +23,6 @@ struct SessionInfo {
     bool readOnly = false; // the token's role allows only the methods that do not write
 };
 
-// A method as the session checks its call; the service's table adds the handler.
-struct MethodSpec {
-    std::string_view name;
-    int argc;
-    bool takesDelta; // its one argument is a delta object; otherwise all arguments are texts
-    bool writes;     // changes stored data and leaves an audit row when it does
-};
-
-// The method of that name, or null; what it returns points into the service's own table.
-const MethodSpec* findMethod(std::string_view name);
-
 class ParamService {
 public:
     explicit ParamService(Storage& storage)
@@ -40,13 +30,13 @@ public:
         , m_cache(storage) {}
 
     // paramsJson is the arguments as applied, written again from what was parsed, for the audit.
-    std::string call(const SessionInfo& session, const MethodSpec& method,
+    std::string call(const SessionInfo& session, const contract::Method& method,
                      const QVector<protocol::Argument>& args, std::string_view paramsJson);
 
     // Records a call the session's role does not allow: the method, who and the size of its
     // arguments, with how many of the token's refusals before it went unrecorded. Not a change of
     // the data: nobody is told, no kept reply is dropped.
-    void auditRefusal(const SessionInfo& session, const MethodSpec& method, size_t bytes,
+    void auditRefusal(const SessionInfo& session, const contract::Method& method, size_t bytes,
                       qint64 unrecorded);
 
     // The readiness check: throws unless the database takes a write now.

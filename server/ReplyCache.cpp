@@ -6,23 +6,18 @@ namespace rhserver {
 
 std::atomic<quint64> ReplyCache::s_writes{0};
 
-ReplyCache::Scope ReplyCache::scopeOf(std::string_view method) {
-    // Only methods whose reply is a function of the stored data and the arguments; the
-    // questionnaire lists also carry the flags of the session's branch.
-    if (method == "GetGeral" || method == "GetFilial" || method == "GetConvMed")
-        return Scope::Shared;
-    if (method == "GetInspecao" || method == "GetCargo" || method == "GetDepto")
-        return Scope::PerBranch;
-    return Scope::None;
+bool ReplyCache::keeps(const contract::Method& method) {
+    // Only reads whose reply is a function of the stored data, the arguments and the branch.
+    return !method.writes && method.cache != contract::Cache::None;
 }
 
-std::string ReplyCache::key(std::string_view method, std::string_view argsJson, Scope scope,
+std::string ReplyCache::key(const contract::Method& method, std::string_view argsJson,
                             const QString& branch) {
     // The arguments are JSON, which never holds a raw newline: the parts cannot run together.
     std::string k;
-    k.reserve(method.size() + argsJson.size() + 8);
-    k.append(method).append(1, '\n').append(argsJson);
-    if (scope == Scope::PerBranch) k.append(1, '\n').append(branch.toStdString());
+    k.reserve(size_t(method.name.size()) + argsJson.size() + 8);
+    k.append(method.view()).append(1, '\n').append(argsJson);
+    if (method.cache == contract::Cache::PerBranch) k.append(1, '\n').append(branch.toStdString());
     return k;
 }
 

@@ -4,6 +4,8 @@
 // (SQLite's data_version, a PostgreSQL notification sent in the writer's transaction), and when
 // the worker's database connection was opened again or cannot be asked.
 
+#include "contract/Methods.h"
+
 #include <QString>
 #include <atomic>
 #include <string>
@@ -16,11 +18,11 @@ class Storage;
 
 class ReplyCache {
 public:
-    // Whether a method's reply may be kept, and whether it depends on the session's branch.
-    enum class Scope { None, Shared, PerBranch };
-    static Scope scopeOf(std::string_view method);
+    // Whether a method's reply may be kept: the one place that decides, for the workers and
+    // for the network thread.
+    static bool keeps(const contract::Method& method);
     // The key of a call: the method, its arguments as applied and, where it matters, the branch.
-    static std::string key(std::string_view method, std::string_view argsJson, Scope scope,
+    static std::string key(const contract::Method& method, std::string_view argsJson,
                            const QString& branch);
 
     explicit ReplyCache(Storage& storage)

@@ -160,6 +160,63 @@ std::string Session::handle(const QByteArray& line) {
     }
 }
 
+std::string Session::openSession(std::string_view idJson, dom::element params, bool hasParams) {
+    dom::object p;
+    std::string_view object, branch, token;
+    if (!hasParams || params.get(p) || p["object"].get(object) || p["branch"].get(branch))
+        return fail(
+            idJson, ErrorCode::InvalidParams,
+            QStringLiteral("O método open espera um objeto com os textos object e branch."));
+    dom::element tokenElement;
+    const bool hasToken = !p["token"].get(tokenElement);
+    if (hasToken && tokenElement.get(token))
+        return fail(idJson, ErrorCode::InvalidParams,
+                    QStringLiteral("O token de acesso deve ser um texto."));
+    if (!m_config.tokens.isEmpty()) {
+        // Every token is compared, so the time taken does not tell which one came close.
+        const AccessToken* match = nullptr;
+        for (const AccessToken& t : m_config.tokens)
+            if (hasToken && sameSecret(token, t.secret.toUtf8()) && !match) match = &t;
+        // A right token is never refused: behind a balancer every desktop shares an address,
+        // and anyone's wrong guesses would lock them all out. A wrong one ends the connection,
+        // so each guess costs a connection, and guesses from a busy address are refused.
+        if (!match) {
+            m_endAfterAnswer = true;
+            AuthThrottle* throttle = m_config.throttle;
+            if (throttle && !throttle->failed(m_peer))
+                return fail(idJson, ErrorCode::NotAuthorised,
+                            QStringLiteral("Acesso não autorizado: tentativas demais com um "
+                                           "token errado; aguarde alguns segundos."));
+            return fail(idJson, ErrorCode::NotAuthorised,
+                        QStringLiteral("Acesso não autorizado: o token de acesso não confere "
+                                       "com o do servidor."));
+        }
+        m_info.tokenName = match->name;
+        m_info.readOnly = match->role == Role::Reader;
+    }
+    if (QLatin1String(object.data(), qsizetype(object.size())) != contract::ServerObjectName)
+        return fail(idJson, ErrorCode::UnknownObject,
+                    QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")
+                        .arg(methodText(object)));
+    if (protocol::hasUnstorableCharacter(branch))
+        return fail(idJson, ErrorCode::InvalidParams,
+                    QStringLiteral("O código da filial tem %1.")
+                        .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
+    const QString code = protocol::toQString(branch);
+    if (!m_service->branchExists(code))
+        return fail(idJson, ErrorCode::Refused,
+                    QStringLiteral("A filial \"%1\" não está cadastrada; a conexão não foi aberta.")
+                        .arg(code.left(40)));
+    m_info.branch = code;
+    m_open = true;
+    protocol::JsonWriter w;
+    w.beginObject();
+    w.key("session");
+    w.string(m_info.sessionId);
+    w.endObject();
+    return protocol::resultJson(idJson, w.text());
+}
+
 std::string Session::dispatch(std::string_view idJson, std::string_view method, dom::element params,
                               bool hasParams) {
     if (method == "ping") {
@@ -170,69 +227,13 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                                                 m_config.serverVersion.toStdString() +
                                                 R"(","database":"ok"})");
     }
-    if (method == "open") {
-        dom::object p;
-        std::string_view object, branch, token;
-        if (!hasParams || params.get(p) || p["object"].get(object) || p["branch"].get(branch))
-            return fail(
-                idJson, ErrorCode::InvalidParams,
-                QStringLiteral("O método open espera um objeto com os textos object e branch."));
-        dom::element tokenElement;
-        const bool hasToken = !p["token"].get(tokenElement);
-        if (hasToken && tokenElement.get(token))
-            return fail(idJson, ErrorCode::InvalidParams,
-                        QStringLiteral("O token de acesso deve ser um texto."));
-        if (!m_config.tokens.isEmpty()) {
-            // Every token is compared, so the time taken does not tell which one came close.
-            const AccessToken* match = nullptr;
-            for (const AccessToken& t : m_config.tokens)
-                if (hasToken && sameSecret(token, t.secret.toUtf8()) && !match) match = &t;
-            // A right token is never refused: behind a balancer every desktop shares an address,
-            // and anyone's wrong guesses would lock them all out. A wrong one ends the connection,
-            // so each guess costs a connection, and guesses from a busy address are refused.
-            if (!match) {
-                m_endAfterAnswer = true;
-                AuthThrottle* throttle = m_config.throttle;
-                if (throttle && !throttle->failed(m_peer))
-                    return fail(idJson, ErrorCode::NotAuthorised,
-                                QStringLiteral("Acesso não autorizado: tentativas demais com um "
-                                               "token errado; aguarde alguns segundos."));
-                return fail(idJson, ErrorCode::NotAuthorised,
-                            QStringLiteral("Acesso não autorizado: o token de acesso não confere "
-                                           "com o do servidor."));
-            }
-            m_info.tokenName = match->name;
-            m_info.readOnly = match->role == Role::Reader;
-        }
-        if (object != protocol::ServerObjectName)
-            return fail(idJson, ErrorCode::UnknownObject,
-                        QStringLiteral("O objeto de servidor \"%1\" não existe neste servidor.")
-                            .arg(methodText(object)));
-        if (protocol::hasUnstorableCharacter(branch))
-            return fail(idJson, ErrorCode::InvalidParams,
-                        QStringLiteral("O código da filial tem %1.")
-                            .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
-        const QString code = protocol::toQString(branch);
-        if (!m_service->branchExists(code))
-            return fail(
-                idJson, ErrorCode::Refused,
-                QStringLiteral("A filial \"%1\" não está cadastrada; a conexão não foi aberta.")
-                    .arg(code.left(40)));
-        m_info.branch = code;
-        m_open = true;
-        protocol::JsonWriter w;
-        w.beginObject();
-        w.key("session");
-        w.string(m_info.sessionId);
-        w.endObject();
-        return protocol::resultJson(idJson, w.text());
-    }
+    if (method == "open") return openSession(idJson, params, hasParams);
     // Before open every other name gets the same answer, so the method list is not told.
     if (!m_open)
         return fail(idJson, ErrorCode::NotOpen,
                     QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
                         .arg(methodText(method)));
-    const MethodSpec* entry = findMethod(method);
+    const contract::Method* entry = contract::findMethod(method);
     if (!entry)
         return fail(
             idJson, ErrorCode::MethodNotFound,
@@ -254,20 +255,31 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                                    "chamar %2.")
                         .arg(m_info.tokenName, methodText(method)));
     }
+    QVector<protocol::Argument> args;
+    if (std::string refused = readArguments(idJson, method, *entry, params, hasParams, args);
+        !refused.empty())
+        return refused;
+    std::string result = m_service->call(m_info, *entry, args, appliedJson(args));
+    if (result.size() <= m_keepUpTo && ReplyCache::keeps(*entry)) m_keptResult = result;
+    return protocol::resultJson(idJson, result);
+}
+
+std::string Session::readArguments(std::string_view idJson, std::string_view method,
+                                   const contract::Method& entry, dom::element params,
+                                   bool hasParams, QVector<protocol::Argument>& args) {
     dom::array list;
     if (hasParams && params.get(list))
         return fail(
             idJson, ErrorCode::InvalidParams,
             QStringLiteral("Os argumentos de %1 devem vir numa lista.").arg(methodText(method)));
     const int count = hasParams ? int(list.size()) : 0;
-    if (count != entry->argc)
+    if (count != entry.argc)
         return fail(idJson, ErrorCode::InvalidParams,
                     QStringLiteral("O método %1 espera %2 argumento(s), mas recebeu %3.")
                         .arg(methodText(method))
-                        .arg(entry->argc)
+                        .arg(entry.argc)
                         .arg(count));
-    QVector<protocol::Argument> args;
-    if (entry->takesDelta) {
+    if (entry.takesDelta) {
         dom::element delta = list.at(0);
         dom::object o;
         dom::array fields, changes;
@@ -309,11 +321,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
             args.push_back(protocol::toQString(text));
         }
     }
-    std::string result = m_service->call(m_info, *entry, args, appliedJson(args));
-    if (!entry->writes && result.size() <= m_keepUpTo &&
-        ReplyCache::scopeOf(method) != ReplyCache::Scope::None)
-        m_keptResult = result;
-    return protocol::resultJson(idJson, result);
+    return {};
 }
 
 } // namespace rhserver

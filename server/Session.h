@@ -86,6 +86,12 @@ public:
 private:
     std::string dispatch(std::string_view idJson, std::string_view method,
                          simdjson::dom::element params, bool hasParams);
+    // Checks the token, the object and the branch; the session is open once this answers a result.
+    std::string openSession(std::string_view idJson, simdjson::dom::element params, bool hasParams);
+    // Reads the arguments as the method takes them; the error to answer, or empty when read.
+    std::string readArguments(std::string_view idJson, std::string_view method,
+                              const contract::Method& entry, simdjson::dom::element params,
+                              bool hasParams, QVector<protocol::Argument>& args);
     std::string fail(std::string_view idJson, int code, const QString& message);
 
     const SessionConfig& m_config;

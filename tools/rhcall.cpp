@@ -1,5 +1,6 @@
 // rhcall: opens a connection to rhserver, calls one method and prints its JSON result.
 
+#include "contract/Methods.h"
 #include "protocol/Rpc.h"
 
 #include <QCoreApplication>
@@ -105,7 +106,10 @@ protocol::Delta readDelta(const QString& path) {
 }
 
 std::string request(std::int64_t id, const QString& method, const QStringList& args) {
-    const bool delta = method == QLatin1String("SetGeral") || method == QLatin1String("SetFilial");
+    const QByteArray name = method.toLatin1();
+    const contract::Method* known =
+        contract::findMethod(std::string_view(name.constData(), size_t(name.size())));
+    const bool delta = known && known->takesDelta;
     QVector<protocol::Argument> params;
     for (const QString& a : args) {
         if (delta)
@@ -175,9 +179,7 @@ int main(int argc, char** argv) {
         QString error;
         if (!client.connectTo(server.left(colon), quint16(port), &error)) return failCall(error, 2);
         const protocol::Response opened = client.exchange(
-            protocol::openRequestJson(
-                1, {QString::fromLatin1(protocol::ServerObjectName), branch, token}),
-            1);
+            protocol::openRequestJson(1, {QString(contract::ServerObjectName), branch, token}), 1);
         if (!opened.ok)
             return fail(
                 QStringLiteral("%1 (código %2)").arg(opened.errorMessage).arg(opened.errorCode), 1);

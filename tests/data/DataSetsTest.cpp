@@ -7,98 +7,35 @@
 
 #include <gtest/gtest.h>
 
-using protocol::FieldType;
-
 namespace {
 
-QStringList names(const TClientDataSet& ds) {
-    QStringList out;
-    for (int i = 0; i < ds.FieldCount(); ++i)
-        out << ds.Fields(i).FieldName();
-    return out;
-}
-
-void expectField(const TClientDataSet& ds, const char* name, FieldType type, int size = 0) {
-    const TField* f = ds.FindField(QString::fromLatin1(name));
-    ASSERT_NE(f, nullptr) << name;
-    EXPECT_EQ(f->DataType(), type) << name;
-    if (type == FieldType::String) {
-        EXPECT_EQ(f->Size(), size) << name;
-    }
-}
-
-TEST(DataSets, GeneralRecord) {
-    TClientDataSet ds;
-    data::defineGeral(ds);
-    EXPECT_EQ(names(ds), QStringList({"CDPARAMRH", "VRPRAZEFEFUN", "VRPEENCEFET", "VRPEENCTEMP",
-                                      "VRPEDESCVT", "IDTPINDCB", "CDINDICECB", "DTBASECB",
-                                      "VRCESTABAS", "NMINDICE", "IDTPFERIASPG", "QTDIASFERIPG"}));
-    expectField(ds, "CDPARAMRH", FieldType::String, 1);
-    expectField(ds, "VRPRAZEFEFUN", FieldType::Float);
-    expectField(ds, "CDINDICECB", FieldType::String, 4);
-    expectField(ds, "DTBASECB", FieldType::Date);
-    expectField(ds, "NMINDICE", FieldType::String, 30);
-    expectField(ds, "QTDIASFERIPG", FieldType::Float);
-    for (const char* percent : {"VRPEENCEFET", "VRPEENCTEMP", "VRPEDESCVT"}) {
-        const TField& f = ds.FieldByName(QString::fromLatin1(percent));
-        EXPECT_EQ(f.DataType(), FieldType::Float) << percent;
-        EXPECT_EQ(f.DisplayFormat, "#,##0.00 %") << percent;
-        EXPECT_EQ(f.EditFormat, "#,##0.00") << percent;
-    }
-    EXPECT_EQ(ds.FieldByName("VRCESTABAS").DisplayFormat, "#,##0.00");
-    EXPECT_EQ(ds.FieldByName("VRCESTABAS").EditFormat, "#,##0.00");
-    EXPECT_TRUE(ds.FieldByName("VRPRAZEFEFUN").DisplayFormat.isEmpty());
-    EXPECT_EQ(ds.FieldByName("VRPEENCTEMP").DisplayLabel, "Encargos com Temporários");
-    EXPECT_EQ(ds.FieldByName("NMINDICE").DisplayLabel, "Índice Financeiro");
-}
-
-TEST(DataSets, BranchRecord) {
-    TClientDataSet ds;
-    data::defineFilial(ds);
-    EXPECT_EQ(
-        names(ds),
-        QStringList({"CDFILIAL", "NMFILIAL", "DIFECHRH", "DTULTFECHRH", "VRTOLEAPON", "NMDIRPONTO",
-                     "CDCONMEDDEF", "NMCONVMEDI", "IDTPHORARIO", "IDTIPOAPON", "IDUTRELOGIO",
-                     "IDSAIEVEN", "VRFATCOMP", "IDSAID1", "IDENTRAD2", "IDSAID2", "IDENTRAD1"}));
-    expectField(ds, "CDFILIAL", FieldType::String, 4);
-    expectField(ds, "DIFECHRH", FieldType::String, 2);
-    expectField(ds, "DTULTFECHRH", FieldType::Date);
-    expectField(ds, "VRTOLEAPON", FieldType::Float);
-    expectField(ds, "NMDIRPONTO", FieldType::String, 100);
-    expectField(ds, "VRFATCOMP", FieldType::String, 2);
-    expectField(ds, "IDTIPOAPON", FieldType::String, 2);
-    for (int i = 0; i < ds.FieldCount(); ++i) {
-        EXPECT_TRUE(ds.Fields(i).DisplayLabel.isEmpty()) << i;
-        EXPECT_TRUE(ds.Fields(i).DisplayFormat.isEmpty()) << i;
-    }
-}
-
-TEST(DataSets, QuestionnaireSets) {
-    TClientDataSet inspecao, cargo, depto, conv;
+// The record sets hold the contract's layouts (checked against the service's packets in the
+// service tests); here, what the screen adds to them: labels and formats.
+TEST(DataSets, LabelsAndFormatsTheScreenAdds) {
+    TClientDataSet geral, filial, inspecao, cargo, depto;
+    data::defineGeral(geral);
+    data::defineFilial(filial);
     data::defineInspecao(inspecao);
     data::defineCargo(cargo);
     data::defineDepto(depto);
-    data::defineVdConv(conv);
-    EXPECT_EQ(names(inspecao),
-              QStringList({"CDINSPECAO", "NMINSPECAO", "IDCARG", "IDDEPT", "IDPADR"}));
-    expectField(inspecao, "CDINSPECAO", FieldType::String, 10);
-    expectField(inspecao, "NMINSPECAO", FieldType::String, 200);
-    expectField(inspecao, "IDPADR", FieldType::String, 1);
-    EXPECT_EQ(inspecao.FieldByName("IDDEPT").DisplayLabel, "Q. Depto.");
-
-    EXPECT_EQ(names(cargo), QStringList({"IDCHECK", "CDCARGO", "NMCARGO"}));
-    expectField(cargo, "CDCARGO", FieldType::String, 4);
-    EXPECT_EQ(names(depto), QStringList({"IDCHECK", "CDDEPTO", "NMDEPTO"}));
-    expectField(depto, "CDDEPTO", FieldType::String, 3);
-    for (TClientDataSet* ds : {&cargo, &depto}) {
-        expectField(*ds, "IDCHECK", FieldType::String, 1);
-        EXPECT_EQ(ds->FieldByName("IDCHECK").DisplayLabel, "4"); // a check mark in the symbol font
+    for (const char* percent : {"VRPEENCEFET", "VRPEENCTEMP", "VRPEDESCVT"}) {
+        const TField& f = geral.FieldByName(QString::fromLatin1(percent));
+        EXPECT_EQ(f.DisplayFormat, "#,##0.00 %") << percent;
+        EXPECT_EQ(f.EditFormat, "#,##0.00") << percent;
     }
+    EXPECT_EQ(geral.FieldByName("VRCESTABAS").DisplayFormat, "#,##0.00");
+    EXPECT_EQ(geral.FieldByName("VRCESTABAS").EditFormat, "#,##0.00");
+    EXPECT_TRUE(geral.FieldByName("VRPRAZEFEFUN").DisplayFormat.isEmpty());
+    EXPECT_EQ(geral.FieldByName("VRPEENCTEMP").DisplayLabel, "Encargos com Temporários");
+    EXPECT_EQ(geral.FieldByName("NMINDICE").DisplayLabel, "Índice Financeiro");
+    for (int i = 0; i < filial.FieldCount(); ++i) {
+        EXPECT_TRUE(filial.Fields(i).DisplayLabel.isEmpty()) << i;
+        EXPECT_TRUE(filial.Fields(i).DisplayFormat.isEmpty()) << i;
+    }
+    EXPECT_EQ(inspecao.FieldByName("IDDEPT").DisplayLabel, "Q. Depto.");
+    for (TClientDataSet* ds : {&cargo, &depto})
+        EXPECT_EQ(ds->FieldByName("IDCHECK").DisplayLabel, "4"); // a check mark in the symbol font
     EXPECT_EQ(depto.FieldByName("NMDEPTO").DisplayLabel, "Departamento");
-
-    EXPECT_EQ(names(conv), QStringList({"CDCONVMEDI", "NMCONVMEDI"}));
-    expectField(conv, "CDCONVMEDI", FieldType::String, 2);
-    expectField(conv, "NMCONVMEDI", FieldType::String, 30);
 }
 
 TEST(DataSets, GeneralRecordFromTheServerShowsItsPercentages) {

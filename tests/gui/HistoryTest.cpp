@@ -4,6 +4,7 @@
 #include "HistoryDecode.h"
 #include "HistoryWindow.h"
 #include "ParametrosFixture.h"
+#include "contract/Methods.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -52,7 +53,7 @@ private slots:
         services().branch = QStringLiteral("0003");
         {
             TNetConnection other;
-            other.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+            other.ServerName = QString(contract::ServerObjectName);
             other.Host = services().serverHost;
             other.Port = services().serverPort;
             other.SetConnected(true);

@@ -8,6 +8,7 @@
 #include "Parametros.h"
 #include "ServiceCalls.h"
 #include "SlowServer.h"
+#include "contract/Methods.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -103,7 +104,7 @@ protected:
     // Reads through the service, on a connection of its own, as another desktop would.
     QString stored(const QString& method, const QString& key, const char* field) {
         TNetConnection connection;
-        connection.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+        connection.ServerName = QString(contract::ServerObjectName);
         connection.Host = services().serverHost;
         connection.Port = services().serverPort;
         connection.SetConnected(true);

@@ -17,7 +17,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         auto db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dtmDBGeral"));
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE")); // the host's default connection
         db.setDatabaseName(dir.filePath(QStringLiteral("ref.db")));
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
@@ -39,7 +39,9 @@ protected:
         query.Query.AddField({QStringLiteral("CDINDICE"), FieldType::String, 4});
         query.Query.AddField({QStringLiteral("VALOR"), FieldType::Float, 0});
     }
-    void TearDown() override { QSqlDatabase::removeDatabase(QStringLiteral("dtmDBGeral")); }
+    void TearDown() override {
+        QSqlDatabase::removeDatabase(QString::fromLatin1(QSqlDatabase::defaultConnection));
+    }
 
     QStringList codes() {
         QStringList out;

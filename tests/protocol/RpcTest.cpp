@@ -55,9 +55,9 @@ TEST(Rpc, RequestLinesCarryTextAndDeltaArguments) {
 TEST(Rpc, OpenRequestSendsTheTokenOnlyWhenThereIsOne) {
     dom::parser parser;
     const dom::element plain =
-        parseLine(parser, openRequestJson(1, {QString::fromLatin1(ServerObjectName), "0001", {}}));
+        parseLine(parser, openRequestJson(1, {QStringLiteral("Modulo.Objeto"), "0001", {}}));
     EXPECT_EQ(text(plain["method"]), "open");
-    EXPECT_EQ(text(plain["params"]["object"]), "ZOL00900.rdmParametrosZOL");
+    EXPECT_EQ(text(plain["params"]["object"]), "Modulo.Objeto");
     EXPECT_EQ(text(plain["params"]["branch"]), "0001");
     EXPECT_EQ(plain["params"]["token"].error(), simdjson::NO_SUCH_FIELD);
 

@@ -2,6 +2,7 @@
 // A real rhserver process on loopback over a real SQLite file made for the test, and a raw
 // line client to talk to it byte by byte.
 
+#include "contract/Methods.h"
 #include "protocol/Rpc.h"
 
 #include <QProcess>
@@ -84,9 +85,9 @@ public:
     protocol::Response request(const std::string& line);
     protocol::Response call(const QString& method, const QVector<protocol::Argument>& args);
     protocol::Response callRaw(const QString& method, const std::string& paramsJson);
-    protocol::Response
-    open(const QString& branch = QStringLiteral("0001"), const QString& token = {},
-         const QString& object = QString::fromLatin1(protocol::ServerObjectName));
+    protocol::Response open(const QString& branch = QStringLiteral("0001"),
+                            const QString& token = {},
+                            const QString& object = QString(contract::ServerObjectName));
 
 private:
     QTcpSocket m_socket;

@@ -2,6 +2,7 @@
 // peer that never answers. Calls block, never hang, and a lost connection is made again.
 
 #include "ServerHarness.h"
+#include "contract/Methods.h"
 
 #include "../kit/RecordingHost.h"
 #include "Consiste.h"
@@ -31,7 +32,7 @@ struct Connection {
     TNetConnection net;
     int beforeConnect = 0;
     explicit Connection(quint16 port) {
-        net.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+        net.ServerName = QString(contract::ServerObjectName);
         net.BeforeConnect = [this, port](TNetConnection& c) {
             ++beforeConnect;
             c.Host = QStringLiteral("127.0.0.1");
@@ -147,7 +148,7 @@ TEST(Connection, ALostConnectionIsMadeAgainForTheNextCall) {
     ASSERT_TRUE(first.start());
     quint16 port = first.port();
     TNetConnection net;
-    net.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+    net.ServerName = QString(contract::ServerObjectName);
     net.BeforeConnect = [&port](TNetConnection& c) {
         c.Host = QStringLiteral("127.0.0.1");
         c.Port = port;

@@ -4,6 +4,10 @@
 
 #include "ClientDataSet.h"
 #include "DataSets.h"
+#include "contract/Layouts.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -69,33 +73,86 @@ protected:
     std::unique_ptr<LineClient> client;
 };
 
-// Every packet must load into the screen's own record set definitions, field for field.
-TEST_F(ServiceMethods, PacketsCarryExactlyTheFieldsOfTheScreensRecordSets) {
+// Every packet carries the contract's layout, field for field, and loads into the screen's own
+// record set, which is built from the same layout.
+TEST_F(ServiceMethods, PacketsCarryTheContractsLayoutsAsTheScreensRecordSetsDo) {
     struct Case {
         QString method;
         QStringList args;
+        const contract::Layout& layout;
         void (*define)(TClientDataSet&);
     };
     const Case cases[] = {
-        {QStringLiteral("GetGeral"), {QStringLiteral("1")}, data::defineGeral},
-        {QStringLiteral("GetFilial"), {QStringLiteral("0001")}, data::defineFilial},
-        {QStringLiteral("GetFilial"), {QStringLiteral("0004")}, data::defineFilial},
-        {QStringLiteral("GetInspecao"), {QStringLiteral("1")}, data::defineInspecao},
-        {QStringLiteral("GetCargo"), {QStringLiteral("01001")}, data::defineCargo},
-        {QStringLiteral("GetDepto"), {QStringLiteral("01002")}, data::defineDepto},
-        {QStringLiteral("GetConvMed"), {QString(), QStringLiteral("T")}, data::defineVdConv},
+        {QStringLiteral("GetGeral"), {QStringLiteral("1")}, contract::geral(), data::defineGeral},
+        {QStringLiteral("GetFilial"),
+         {QStringLiteral("0001")},
+         contract::filial(),
+         data::defineFilial},
+        {QStringLiteral("GetFilial"),
+         {QStringLiteral("0004")},
+         contract::filial(),
+         data::defineFilial},
+        {QStringLiteral("GetInspecao"),
+         {QStringLiteral("1")},
+         contract::inspecao(),
+         data::defineInspecao},
+        {QStringLiteral("GetCargo"),
+         {QStringLiteral("01001")},
+         contract::cargo(),
+         data::defineCargo},
+        {QStringLiteral("GetDepto"),
+         {QStringLiteral("01002")},
+         contract::depto(),
+         data::defineDepto},
+        {QStringLiteral("GetConvMed"),
+         {QString(), QStringLiteral("T")},
+         contract::convMedico(),
+         data::defineVdConv},
+        {QStringLiteral("GetHistorico"),
+         {QString(), QString(), QString(), QString()},
+         contract::history(),
+         nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method.toStdString());
         const protocol::DataPacket p = packetOf(call(c.method, c.args));
-        TClientDataSet expected;
-        c.define(expected);
-        ASSERT_EQ(p.fields.size(), expected.FieldCount());
-        for (int i = 0; i < expected.FieldCount(); ++i)
-            EXPECT_EQ(p.fields[i], expected.Fields(i).definition()) << i;
-        EXPECT_NO_THROW(expected.SetData(p));
-        EXPECT_EQ(expected.RecordCount(), p.rows.size());
+        EXPECT_EQ(p.fields, c.layout.fields);
+        if (!c.define) continue;
+        TClientDataSet screen;
+        c.define(screen);
+        ASSERT_EQ(p.fields.size(), screen.FieldCount());
+        for (int i = 0; i < screen.FieldCount(); ++i)
+            EXPECT_EQ(p.fields[i], screen.Fields(i).definition()) << i;
+        EXPECT_NO_THROW(screen.SetData(p));
+        EXPECT_EQ(screen.RecordCount(), p.rows.size());
     }
+}
+
+// The two records' own fields are columns of their tables, declared as the layout says: a text
+// as VARCHAR of its size, a number as DOUBLE PRECISION, a date as DATE.
+TEST_F(ServiceMethods, StoredFieldsAreDeclaredAsTheContractSays) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("ddl"));
+    db.setDatabaseName(server.dbPath());
+    ASSERT_TRUE(db.open());
+    for (const contract::Layout* layout : {&contract::geral(), &contract::filial()}) {
+        SCOPED_TRACE(layout->table);
+        QHash<QString, QString> declared;
+        QSqlQuery q(db);
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(layout->table))));
+        while (q.next())
+            declared.insert(q.value(1).toString(), q.value(2).toString());
+        for (const protocol::FieldSpec& f : layout->storedFields()) {
+            const QString expected =
+                f.type == protocol::FieldType::String  ? QStringLiteral("VARCHAR(%1)").arg(f.size)
+                : f.type == protocol::FieldType::Float ? QStringLiteral("DOUBLE PRECISION")
+                                                       : QStringLiteral("DATE");
+            EXPECT_EQ(declared.value(f.name), expected) << f.name.toStdString();
+        }
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("ddl"));
 }
 
 TEST_F(ServiceMethods, GeneralAndBranchRecordsJoinTheirDisplayNames) {

@@ -3,6 +3,7 @@
 // whole and every acknowledged write kept.
 
 #include "ServerHarness.h"
+#include "contract/Methods.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -196,7 +197,7 @@ TEST(Shutdown, SigtermUnderWriteLoadCutsNoReplyAndKeepsEveryAcknowledgedWrite) {
     for (int i = 0; i < branches.size(); ++i) {
         clients.push_back(std::make_unique<RawClient>(server.port()));
         clients.back()->send(protocol::openRequestJson(
-            1, {QString::fromLatin1(protocol::ServerObjectName), branches[i], QString()}));
+            1, {QString(contract::ServerObjectName), branches[i], QString()}));
         for (int step = 1; step <= Pipelined; ++step) {
             protocol::Delta d;
             d.fields = {shape.fields[key], shape.fields[folder]};

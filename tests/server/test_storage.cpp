@@ -2,6 +2,7 @@
 
 #include "PgTesting.h"
 #include "ServerHarness.h"
+#include "contract/Methods.h"
 
 #include "server/RhServer.h"
 #include "server/Schema.h"
@@ -180,7 +181,8 @@ TEST(Storage, TheHealthCheckWaitsBehindNoWork) {
         QThread::msleep(200); // handed to the workers, now waiting on the lock
         LineClient health(server.port());
         health.send(R"({"jsonrpc":"2.0","id":1,"method":"open","params":{"object":")" +
-                    QByteArray(protocol::ServerObjectName) + R"(","branch":"0003"}})" + '\n');
+                    QByteArray(contract::ServerObjectName.data()) + R"(","branch":"0003"}})" +
+                    '\n');
         // Well inside the ten seconds a write waits for the lock.
         const auto opened = health.readLine(3000);
         ASSERT_TRUE(opened) << "the open waited behind the writes";

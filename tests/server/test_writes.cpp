@@ -1,6 +1,7 @@
 // Deltas from the screen's own client (TNetConnection + TClientDataSet) and the audit trail.
 
 #include "ServerHarness.h"
+#include "contract/Methods.h"
 
 #include "ClientDataSet.h"
 #include "Consiste.h"
@@ -45,7 +46,7 @@ struct Screen {
     TClientDataSet cds;
 
     Screen(quint16 port, void (*define)(TClientDataSet&)) {
-        net.ServerName = QString::fromLatin1(protocol::ServerObjectName);
+        net.ServerName = QString(contract::ServerObjectName);
         net.Host = QStringLiteral("127.0.0.1");
         net.Port = port;
         net.ThrowException = true;

@@ -1,0 +1,115 @@
+#include "Methods.h"
+
+#include "Schema.h"
+
+namespace rhserver {
+
+namespace ErrorCode = protocol::ErrorCode;
+
+namespace {
+
+// The select list of an editable record: its own columns from its table (P), in the layout's
+// order, and the names shown beside it from the tables they belong to.
+QByteArray recordSelect(const contract::Layout& layout, const QHash<QString, QString>& shownFrom,
+                        const char* fromAndWhere) {
+    QStringList columns;
+    for (const protocol::FieldSpec& f : layout.fields)
+        columns << (layout.isDisplayOnly(f.name) ? shownFrom.value(f.name)
+                                                 : QStringLiteral("P.") + f.name);
+    return (QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) + u' ' +
+            QLatin1String(fromAndWhere))
+        .toUtf8();
+}
+
+} // namespace
+
+std::string Methods::getGeral(const QString& key) {
+    static const QByteArray sql = recordSelect(
+        contract::geral(), {{QStringLiteral("NMINDICE"), QStringLiteral("I.NMINDICE")}},
+        "FROM PARAMRH P LEFT JOIN INDICE I ON I.CDINDICE = P.CDINDICECB "
+        "WHERE P.CDPARAMRH = ?");
+    QSqlQuery& q = s.query(sql.constData());
+    q.bindValue(0, key);
+    return packetJson(s, q, contract::geral().fields);
+}
+
+std::string Methods::getFilial(const QString& branch) {
+    static const QByteArray sql =
+        recordSelect(contract::filial(),
+                     {{QStringLiteral("NMFILIAL"), QStringLiteral("F.NMFILIAL")},
+                      {QStringLiteral("NMCONVMEDI"), QStringLiteral("C.NMCONVMEDI")}},
+                     "FROM PARAMFILIAL P JOIN FILIAL F ON F.CDFILIAL = P.CDFILIAL "
+                     "LEFT JOIN CONVMEDI C ON C.CDCONVMEDI = P.CDCONMEDDEF WHERE P.CDFILIAL = ?");
+    QSqlQuery& q = s.query(sql.constData());
+    q.bindValue(0, branch);
+    return packetJson(s, q, contract::filial().fields);
+}
+
+std::string Methods::getConvMed(const QString& code, const QString& all) {
+    if (all == QLatin1String("T")) {
+        QSqlQuery& q = s.query("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI ORDER BY CDCONVMEDI");
+        return packetJson(s, q, contract::convMedico().fields);
+    }
+    QSqlQuery& q = s.query("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI WHERE CDCONVMEDI = ?");
+    q.bindValue(0, code);
+    return packetJson(s, q, contract::convMedico().fields);
+}
+
+std::string Methods::getInspecao(const QString& levelText) {
+    bool ok = false;
+    const int level = levelText.trimmed().toInt(&ok);
+    if (!ok)
+        throw ServiceError{ErrorCode::InvalidParams,
+                           QStringLiteral("GetInspecao espera o número de um nível da máscara de "
+                                          "questionários, mas recebeu %1.")
+                               .arg(shown(levelText))};
+    QSqlQuery& pict = s.query("SELECT DSMASCARA FROM CODPICT WHERE CDTPPICT = ?");
+    pict.bindValue(0, QuestionnairePicture);
+    s.exec(pict);
+    const QString mask = pict.next() ? pict.value(0).toString() : QString();
+    pict.finish();
+    const QVector<int> lengths = levelLengths(mask);
+    if (lengths.isEmpty())
+        refuse(
+            QStringLiteral("A máscara de código dos questionários (tipo %1) não está cadastrada.")
+                .arg(QuestionnairePicture));
+    // A level outside the mask matches no code: the list is simply empty.
+    const int length = level >= 0 && level < lengths.size() ? lengths[level] : -1;
+    QSqlQuery& q = s.query("SELECT I.CDINSPECAO, I.NMINSPECAO, "
+                           "CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
+                           "T.CDINSPECAO = I.CDINSPECAO) "
+                           "THEN 'S' ELSE 'N' END, "
+                           "CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
+                           "T.CDINSPECAO = I.CDINSPECAO) "
+                           "THEN 'S' ELSE 'N' END, "
+                           "CASE WHEN EXISTS (SELECT 1 FROM INSPPADRAO T WHERE T.CDFILIAL = ? AND "
+                           "T.CDINSPECAO = I.CDINSPECAO) "
+                           "THEN 'S' ELSE 'N' END "
+                           "FROM INSPECAO I WHERE LENGTH(I.CDINSPECAO) = ? ORDER BY I.CDINSPECAO");
+    q.bindValue(0, session.branch);
+    q.bindValue(1, session.branch);
+    q.bindValue(2, session.branch);
+    q.bindValue(3, length);
+    return packetJson(s, q, contract::inspecao().fields);
+}
+
+std::string Methods::getCargo(const QString& inspecao) {
+    QSqlQuery& q =
+        s.query("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
+                "T.CDINSPECAO = ? AND T.CDCARGO = C.CDCARGO) THEN 'S' ELSE 'N' END, C.CDCARGO, "
+                "C.NMCARGO FROM CARGO C ORDER BY C.CDCARGO");
+    q.bindValue(0, session.branch);
+    q.bindValue(1, inspecao);
+    return packetJson(s, q, contract::cargo().fields);
+}
+
+std::string Methods::getDepto(const QString& inspecao) {
+    QSqlQuery& q =
+        s.query("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
+                "T.CDINSPECAO = ? AND T.CDDEPTO = D.CDDEPTO) THEN 'S' ELSE 'N' END, D.CDDEPTO, "
+                "D.NMDEPTO FROM DEPTO D ORDER BY D.CDDEPTO");
+    q.bindValue(0, session.branch);
+    q.bindValue(1, inspecao);
+    return packetJson(s, q, contract::depto().fields);
+}
+} // namespace rhserver
