@@ -1,8 +1,29 @@
 #include "AccessTokens.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace rhserver {
+
+bool readTokenFile(const QString& path, QVector<AccessToken>* tokens, QString* error) {
+    const QFileInfo info(path);
+    if (info.exists() &&
+        (info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther))) {
+        *error = QStringLiteral("o arquivo de token %1 pode ser lido ou alterado por outros "
+                                "usuários; restrinja-o com chmod 600 %1.")
+                     .arg(path);
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("não foi possível ler o arquivo de token %1.").arg(path);
+        return false;
+    }
+    if (parseTokenFile(QString::fromUtf8(file.readAll()), tokens, error)) return true;
+    *error = QStringLiteral("%1 (%2).").arg(*error, path);
+    return false;
+}
 
 QString roleName(Role role) {
     return role == Role::Admin ? QStringLiteral("admin") : QStringLiteral("leitura");

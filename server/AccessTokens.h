@@ -19,6 +19,9 @@ struct AccessToken {
 // holding one word alone is a single admin token named "admin". False with the reason otherwise.
 bool parseTokenFile(const QString& text, QVector<AccessToken>* tokens, QString* error);
 
+// The same, read from a file only its owner may read and write; false with the reason otherwise.
+bool readTokenFile(const QString& path, QVector<AccessToken>* tokens, QString* error);
+
 QString roleName(Role role);
 
 } // namespace rhserver

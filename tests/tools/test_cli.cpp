@@ -4,9 +4,12 @@
 
 #include "ServerHarness.h"
 
+#include "server/CommandLine.h"
+
 #include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -132,5 +135,57 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CliCase>& info) {
         return std::string(info.param.program) + "_" + std::to_string(info.index);
     });
+
+// What rhserver makes of its arguments before it opens anything: the options it serves with, or
+// the one line that says what is wrong.
+TEST(ServerCommandLine, ReadsWhatItServesAndRefusesTheRestWithOneLine) {
+    using rhserver::CommandLine;
+    struct Case {
+        QStringList args;
+        const char* error; // null: accepted
+        std::function<bool(const CommandLine&)> holds = {};
+    };
+    const Case cases[] = {
+        {{"--db", "sqlite:x"},
+         nullptr,
+         [](const CommandLine& l) {
+             return l.port == 7400 && l.address.isLoopback() && !l.listenGiven &&
+                    l.options.sqliteFullSync && l.options.db == QLatin1String("sqlite:x");
+         }},
+        {{"--db=sqlite:x", "--workers", "3", "--listen", "0.0.0.0:9000", "--sqlite-sync", "normal",
+          "--idle-timeout", "60"},
+         nullptr,
+         [](const CommandLine& l) {
+             return l.options.workers == 3 && l.port == 9000 && l.listenGiven &&
+                    !l.options.sqliteFullSync && l.options.idleTimeoutSeconds == 60;
+         }},
+        {{"--help", "--sem-isso-nao"}, "opção desconhecida: --sem-isso-nao"},
+        {{"--help"}, nullptr, [](const CommandLine& l) { return l.help; }},
+        {{}, "informe o banco de dados com --db"},
+        {{"--db"}, "--db precisa do endereço do banco."},
+        {{"--db", "x", "--workers"}, "--workers precisa de um número entre 1 e 64."},
+        {{"--db", "x", "--workers", "0"}, "--workers precisa de um número entre 1 e 64."},
+        {{"--db", "x", "--max-message", "10"}, "mínimo 64"},
+        {{"--db", "x", "--listen", "localhost:80"}, "--listen espera HOST:PORTA"},
+        {{"--db", "x", "--listen", "127.0.0.1:70000"}, "--listen espera HOST:PORTA"},
+        {{"--db", "x", "--demo"}, "--demo só vale junto com --init."},
+        {{"--db", "x", "--backup", "b", "--init"}, "--backup não se combina"},
+        {{"--db", "x", "--sqlite-sync", "sempre"}, "full ou normal"},
+        {{"--db", "x", "sobrando"}, "opção desconhecida: sobrando"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        CommandLine line;
+        QString error;
+        const bool accepted = rhserver::parseCommandLine(
+            QStringList{QStringLiteral("rhserver")} + c.args, &line, &error);
+        EXPECT_EQ(accepted, c.error == nullptr) << error.toStdString();
+        if (c.error) {
+            EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
+        } else if (accepted && c.holds) {
+            EXPECT_TRUE(c.holds(line));
+        }
+    }
+}
 
 } // namespace
