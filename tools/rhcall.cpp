@@ -1,5 +1,7 @@
 // rhcall: opens a connection to rhserver, calls one method and prints its JSON result.
 
+#include "CallLine.h"
+
 #include "contract/Methods.h"
 #include "protocol/Rpc.h"
 
@@ -124,46 +126,24 @@ std::string request(std::int64_t id, const QString& method, const QStringList& a
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    QString server = QStringLiteral("127.0.0.1:7400"), branch = QStringLiteral("0001"), tokenFile;
-    int i = 1;
-    for (; i < args.size() && args[i].startsWith(QLatin1String("--")); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help")) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (a == QLatin1String("--version")) {
-            std::fputs("rhcall " RH_VERSION "\n", stdout);
-            return 0;
-        }
-        const bool known = a == QLatin1String("--server") || a == QLatin1String("--branch") ||
-                           a == QLatin1String("--token-file");
-        if (!known)
-            return fail(QStringLiteral("opção desconhecida: %1; veja rhcall --help").arg(a));
-        if (i + 1 >= args.size())
-            return fail(QStringLiteral("a opção %1 precisa de um valor").arg(a));
-        if (a == QLatin1String("--server"))
-            server = args[++i];
-        else if (a == QLatin1String("--branch"))
-            branch = args[++i];
-        else
-            tokenFile = args[++i];
+    CallLine line;
+    QString problem;
+    if (!parseCallLine(app.arguments(), &line, &problem)) return fail(problem);
+    if (line.help) {
+        std::fputs(usage, stdout);
+        return 0;
     }
-    if (i >= args.size())
-        return fail(QStringLiteral("informe o método a chamar; veja rhcall --help"));
-    const QString method = args[i];
-    const QStringList params = args.mid(i + 1);
+    if (line.version) {
+        std::fputs("rhcall " RH_VERSION "\n", stdout);
+        return 0;
+    }
+    const QString &method = line.method, &tokenFile = line.tokenFile;
+    const QStringList& params = line.arguments;
     // A health check answers 0 or 1 only: anything that keeps the service from being ready is 1.
-    const bool health = method == QLatin1String("ping") && params.isEmpty();
+    const bool health = line.isHealthCheck();
     const auto failCall = [&](const QString& message, int code) {
         return fail(message, health ? 1 : code);
     };
-    const qsizetype colon = server.lastIndexOf(u':');
-    bool portOk = false;
-    const uint port = colon > 0 ? server.mid(colon + 1).toUInt(&portOk) : 0;
-    if (!portOk || port == 0 || port > 65535)
-        return fail(QStringLiteral("--server espera HOST:PORTA, por exemplo 127.0.0.1:7400"));
     QString token;
     if (!tokenFile.isEmpty()) {
         QFile file(tokenFile);
@@ -177,9 +157,10 @@ int main(int argc, char** argv) {
         const std::string call = request(2, method, params);
         Client client;
         QString error;
-        if (!client.connectTo(server.left(colon), quint16(port), &error)) return failCall(error, 2);
+        if (!client.connectTo(line.host, line.port, &error)) return failCall(error, 2);
         const protocol::Response opened = client.exchange(
-            protocol::openRequestJson(1, {QString(contract::ServerObjectName), branch, token}), 1);
+            protocol::openRequestJson(1, {QString(contract::ServerObjectName), line.branch, token}),
+            1);
         if (!opened.ok)
             return fail(
                 QStringLiteral("%1 (código %2)").arg(opened.errorMessage).arg(opened.errorCode), 1);

@@ -4,6 +4,7 @@
 
 #include "ServerHarness.h"
 
+#include "CallLine.h"
 #include "server/CommandLine.h"
 
 #include <QFile>
@@ -179,6 +180,47 @@ TEST(ServerCommandLine, ReadsWhatItServesAndRefusesTheRestWithOneLine) {
         QString error;
         const bool accepted = rhserver::parseCommandLine(
             QStringList{QStringLiteral("rhserver")} + c.args, &line, &error);
+        EXPECT_EQ(accepted, c.error == nullptr) << error.toStdString();
+        if (c.error) {
+            EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
+        } else if (accepted && c.holds) {
+            EXPECT_TRUE(c.holds(line));
+        }
+    }
+}
+
+// rhcall: options first, then the method; what follows the method is its arguments, dashes and
+// all.
+TEST(CallCommandLine, OptionsThenTheMethodAndItsArguments) {
+    struct Case {
+        QStringList args;
+        const char* error; // null: accepted
+        std::function<bool(const CallLine&)> holds = {};
+    };
+    const Case cases[] = {
+        {{"ping"},
+         nullptr,
+         [](const CallLine& l) {
+             return l.isHealthCheck() && l.port == 7400 && l.branch == QLatin1String("0001");
+         }},
+        {{"--server", "10.0.0.2:7500", "--branch", "0002", "GetCargo", "--01002"},
+         nullptr,
+         [](const CallLine& l) {
+             return l.host == QLatin1String("10.0.0.2") && l.port == 7500 &&
+                    l.arguments == QStringList{QStringLiteral("--01002")} && !l.isHealthCheck();
+         }},
+        {{"--version"}, nullptr, [](const CallLine& l) { return l.version; }},
+        {{}, "informe o método"},
+        {{"--server", "sem-porta", "ping"}, "--server espera HOST:PORTA"},
+        {{"--outra", "ping"}, "opção desconhecida: --outra"},
+        {{"--branch"}, "precisa de um valor"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        CallLine line;
+        QString error;
+        const bool accepted =
+            parseCallLine(QStringList{QStringLiteral("rhcall")} + c.args, &line, &error);
         EXPECT_EQ(accepted, c.error == nullptr) << error.toStdString();
         if (c.error) {
             EXPECT_TRUE(error.contains(QString::fromUtf8(c.error))) << error.toStdString();
