@@ -1,7 +1,7 @@
 // The six record sets' definitions, and what the screen shows once a server packet is loaded.
 
 #include "DataSets.h"
-#include "../kit/QtPrinters.h"
+#include "QtPrinters.h"
 #include "Exceptions.h"
 #include "protocol/PacketJson.h"
 

@@ -1,6 +1,6 @@
 // The kit's pick list and date editor with real keys and clicks.
 
-#include "../kit/RecordingHost.h"
+#include "RecordingHost.h"
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "Exceptions.h"

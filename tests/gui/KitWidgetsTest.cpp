@@ -1,7 +1,7 @@
 // The visual kit with real key and mouse events: focus exit and enter events of controls and
 // containers, key-press filters, bound edits and the record-set grid.
 
-#include "../kit/RecordingHost.h"
+#include "RecordingHost.h"
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "DBGrid.h"

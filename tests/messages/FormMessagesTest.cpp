@@ -1,8 +1,8 @@
 // The form's message table and the keyed look-up and question of the message component.
 
 #include "FormMessages.h"
-#include "../kit/QtPrinters.h"
-#include "../kit/RecordingHost.h"
+#include "QtPrinters.h"
+#include "RecordingHost.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Data packets and deltas through their JSON text and back, and the packets that are refused.
 
 #include "protocol/PacketJson.h"
-#include "../kit/QtPrinters.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 

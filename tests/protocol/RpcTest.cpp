@@ -1,7 +1,7 @@
 // Request and response lines, and the framing that splits the byte stream into them.
 
 #include "protocol/Rpc.h"
-#include "../kit/QtPrinters.h"
+#include "QtPrinters.h"
 
 #include <gtest/gtest.h>
 

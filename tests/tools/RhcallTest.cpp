@@ -1,7 +1,7 @@
 // rhcall against a real rhserver: results on stdout with exit 0, the server's sentence on stderr
 // with a non-zero exit otherwise.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -17,12 +17,11 @@ struct CallRun {
     QString out, err;
 };
 
-class RhCall : public ::testing::Test {
+class RhCall : public DemoServerTest {
 protected:
     void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-        ASSERT_TRUE(server.start()) << server.log().toStdString();
+        ASSERT_NO_FATAL_FAILURE(DemoServerTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(serve());
     }
     CallRun rhcall(const QStringList& args, const QByteArray& input = {}) {
         QProcess p;
@@ -38,7 +37,6 @@ protected:
                 QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};
     }
-    ServerProcess server;
 };
 
 TEST_F(RhCall, PrintsTheResultOfACall) {

@@ -1,6 +1,6 @@
 // The read methods and the questionnaire ties, called with the catalogue's argument orders.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include "ClientDataSet.h"
 #include "DataSets.h"
@@ -18,12 +18,11 @@ namespace {
 
 const int Refused = protocol::ErrorCode::Refused;
 
-class ServiceMethods : public ::testing::Test {
+class ServiceMethods : public DemoServerTest {
 protected:
     void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-        ASSERT_TRUE(server.start()) << server.log().toStdString();
+        ASSERT_NO_FATAL_FAILURE(DemoServerTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(serve());
         client = std::make_unique<LineClient>(server.port());
         ASSERT_TRUE(client->open(QStringLiteral("0001")).ok);
     }
@@ -69,7 +68,6 @@ protected:
         return out;
     }
 
-    ServerProcess server;
     std::unique_ptr<LineClient> client;
 };
 

@@ -1,8 +1,8 @@
 // Named tokens with roles: which token files a server takes, what a reading token may do, and the
 // audit naming every caller; then the history method that reads the audit back.
 
+#include "DemoServer.h"
 #include "PgTesting.h"
-#include "ServerHarness.h"
 
 #include "server/Storage.h"
 
@@ -31,14 +31,9 @@ bool startWithTokens(ServerProcess& server, const QByteArray& text) {
     return server.start({QStringLiteral("--token-file"), file.fileName()});
 }
 
-class Roles : public ::testing::Test {
+class Roles : public DemoServerTest {
 protected:
-    void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-    }
     bool startWith(const QByteArray& text) { return startWithTokens(server, text); }
-    ServerProcess server;
 };
 
 TEST_F(Roles, TokenFilesTheServerTakesOrRefusesWithTheLine) {

@@ -6,6 +6,7 @@
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include "contract/Methods.h"
 #include "server/Schema.h"
 
 #include <QElapsedTimer>
@@ -31,19 +32,6 @@ namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
 
-// The tie methods: the table each writes and where its branch, questionnaire and item are.
-struct TieCall {
-    const char* method;
-    const char* table;
-    bool insert;
-    int branch, inspecao, item; // item -1: every tie of the questionnaire
-};
-const TieCall tieCalls[] = {
-    {"SetInsCarg", "INSPCARGO", true, 0, 1, 2},     {"SetDelCarg", "INSPCARGO", false, 0, 1, 2},
-    {"SetInsDep", "INSPDEPTO", true, 1, 0, 2},      {"SetDelDep", "INSPDEPTO", false, 1, 0, 2},
-    {"SetDelTdCarg", "INSPCARGO", false, 0, 1, -1}, {"SetDelTdDep", "INSPDEPTO", false, 0, 1, -1},
-};
-
 // What the audit says happened, applied to plain values.
 struct Model {
     QSet<QString> ties; // "TABLE questionnaire/item" of branch 0004
@@ -63,22 +51,25 @@ struct Model {
             }
             return;
         }
-        const auto call = std::find_if(std::begin(tieCalls), std::end(tieCalls),
-                                       [&](const TieCall& c) { return row.method == c.method; });
-        ASSERT_NE(call, std::end(tieCalls)) << row.method.toStdString();
-        const QString prefix =
-            QString::fromLatin1(call->table) + u' ' + args[call->inspecao].toString() + u'/';
-        if (call->item < 0) {
+        const contract::Method* method = contract::findMethod(row.method.toStdString());
+        ASSERT_TRUE(method && method->tie.table != contract::Tie::Table::None)
+            << row.method.toStdString();
+        const contract::Tie& call = method->tie;
+        const QString table = call.table == contract::Tie::Table::Cargo
+                                  ? QStringLiteral("INSPCARGO")
+                                  : QStringLiteral("INSPDEPTO");
+        const QString prefix = table + u' ' + args[call.inspecaoArg].toString() + u'/';
+        if (call.itemArg < 0) {
             // A delete-all that removed nothing would have left no row.
             const qsizetype before = ties.size();
             ties.removeIf([&](const QString& t) { return t.startsWith(prefix); });
             EXPECT_LT(ties.size(), before) << "nothing to delete: " << prefix.toStdString();
             return;
         }
-        const QString tie = prefix + args[call->item].toString();
-        EXPECT_NE(ties.contains(tie), call->insert)
+        const QString tie = prefix + args[call.itemArg].toString();
+        EXPECT_NE(ties.contains(tie), call.insert)
             << row.method.toStdString() << ' ' << tie.toStdString();
-        if (call->insert)
+        if (call.insert)
             ties.insert(tie);
         else
             ties.remove(tie);

@@ -2,7 +2,7 @@
 // ways are refused, writes that change nothing leave no row, and a row holds the arguments as the
 // service understood them.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,13 @@ namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
 
-class Audit : public ::testing::Test {
+class Audit : public DemoServerTest {
 protected:
     void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-        ASSERT_TRUE(server.start()) << server.log().toStdString();
+        ASSERT_NO_FATAL_FAILURE(DemoServerTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(serve());
         before = dumpStoredData(server.dbPath());
     }
-    ServerProcess server;
     QString before;
 };
 

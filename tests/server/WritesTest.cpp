@@ -1,6 +1,6 @@
 // Deltas from the screen's own client (TNetConnection + TClientDataSet) and the audit trail.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 #include "contract/Methods.h"
 
 #include "ClientDataSet.h"
@@ -65,12 +65,11 @@ struct Screen {
     }
 };
 
-class ServiceWrites : public ::testing::Test {
+class ServiceWrites : public DemoServerTest {
 protected:
     void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-        ASSERT_TRUE(server.start()) << server.log().toStdString();
+        ASSERT_NO_FATAL_FAILURE(DemoServerTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(serve());
         setHostServices(&host);
     }
     void TearDown() override { setHostServices(nullptr); }
@@ -85,7 +84,6 @@ protected:
         return p.rows.isEmpty() ? QVariant() : p.rows[0][p.indexOf(field)];
     }
 
-    ServerProcess server;
     TestHost host;
 };
 

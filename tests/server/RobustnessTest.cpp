@@ -1,7 +1,7 @@
 // Bad, hostile, huge, half-sent and stalled input: each gets its answer, stored data stays as it
 // was, and the server goes on serving.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,12 +13,8 @@ namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
 
-class Robustness : public ::testing::Test {
+class Robustness : public DemoServerTest {
 protected:
-    void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-    }
     void startServer(const QStringList& extra = {}) {
         ASSERT_TRUE(server.start(extra)) << server.log().toStdString();
         before = dumpStoredData(server.dbPath());
@@ -33,7 +29,6 @@ protected:
         EXPECT_EQ(dumpStoredData(server.dbPath()), before);
     }
 
-    ServerProcess server;
     QString before;
 };
 

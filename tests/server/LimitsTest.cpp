@@ -2,7 +2,7 @@
 // answers it never reads, and connections per address. Each case runs a real rhserver on loopback
 // and measures its memory from /proc.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +21,8 @@ constexpr bool MeasuresMemory = false;
 constexpr bool MeasuresMemory = true;
 #endif
 
-class Limits : public ::testing::Test {
+class Limits : public DemoServerTest {
 protected:
-    void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-    }
     void startServer(const QStringList& extra = {}) {
         ASSERT_TRUE(server.start(extra)) << server.log().toStdString();
         baseline = server.residentKiB();
@@ -40,7 +36,6 @@ protected:
     // Memory grown since start, in MiB.
     qint64 grownMiB() const { return (server.residentKiB() - baseline) / 1024; }
 
-    ServerProcess server;
     qint64 baseline = 0;
 };
 

@@ -4,10 +4,10 @@
 #include "ServerHarness.h"
 #include "contract/Methods.h"
 
-#include "../kit/RecordingHost.h"
 #include "Consiste.h"
 #include "Exceptions.h"
 #include "NetConnection.h"
+#include "RecordingHost.h"
 
 #include <QElapsedTimer>
 #include <QSqlDatabase>

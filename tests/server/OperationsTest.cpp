@@ -1,7 +1,7 @@
 // What an operator relies on: file modes, the token file, where the service may listen, a log
 // that clients cannot forge or flood, slowed token guesses, and an orderly end on signals.
 
-#include "ServerHarness.h"
+#include "DemoServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,13 +34,8 @@ QString writeToken(ServerProcess& server, QFileDevice::Permissions permissions) 
     return token.fileName();
 }
 
-class Operations : public ::testing::Test {
+class Operations : public DemoServerTest {
 protected:
-    void SetUp() override {
-        QString out;
-        ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-    }
-    ServerProcess server;
 };
 
 TEST_F(Operations, DatabaseFilesAreTheOwnersAlone) {
