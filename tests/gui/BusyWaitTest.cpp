@@ -3,11 +3,7 @@
 // before, during and after the first load, and a failed first load can be retried.
 
 #include "BusyAnimation.h"
-#include "Desktop.h"
-#include "MainWindow.h"
-#include "ModuleState.h"
-#include "Parametros.h"
-#include "SlowServer.h"
+#include "ParametrosFixture.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -51,50 +47,18 @@ QStringList commandStates(TfrmParametros* f) {
 }
 } // namespace
 
-class BusyWaitTest : public QObject {
+class BusyWaitTest : public ParametrosFixture {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<Desktop> m_desktop;
-    std::unique_ptr<MainWindow> m_window;
-    std::unique_ptr<SlowServer> m_slow;
-
-    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
-    void openScreen() { m_window->parametersAction()->trigger(); }
     TBusyAnimation* animation() const { return m_window->findChild<TBusyAnimation*>(); }
 
 private slots:
-    void init() {
-        QVERIFY(m_dir.isValid());
-        m_desktop = std::make_unique<Desktop>();
-        QString message;
-        QVERIFY2(m_desktop->startUnattended(
-                     m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction())),
-                     &message),
-                 qPrintable(message));
-        // The screen reaches the service through the late-answering relay.
-        m_slow = std::make_unique<SlowServer>(quint16(m_desktop->services.serverPort));
-        m_desktop->services.serverPort = m_slow->port();
-        m_window = std::make_unique<MainWindow>(m_desktop->services);
-        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
-                                           QStringLiteral("/../modules"),
-                                       &message),
-                 qPrintable(message));
-        m_window->show();
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-
-    void cleanup() {
-        m_window.reset();
-        m_slow.reset();
-        m_desktop.reset();
-        setHostServices(nullptr);
-        QCOMPARE(QApplication::overrideCursor(), nullptr);
-    }
+    // The screen reaches the service through the late-answering relay.
+    void init() { startDesktop(true); }
+    void cleanup() { stopDesktop(); }
 
     void windowAnimatesButTakesNoInputWhileACallWaits() {
-        m_slow->gate("GetGeral", SlowServer::Mode::Hold);
+        m_relay->gate("GetGeral", SlowServer::Mode::Hold);
         InputRecorder recorder;
         int ticks = 0;
         QSet<int> frames;
@@ -105,7 +69,7 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
             TfrmParametros* f = form();
-            if (!m_slow->holding() || !f) return;
+            if (!m_relay->holding() || !f) return;
             if (ticks++ == 0) {
                 statesDuring = commandStates(f);
                 pointer = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
@@ -121,7 +85,7 @@ private slots:
             }
             animationShown = animationShown && animation()->isVisible();
             frames.insert(animation()->Frame());
-            if (frames.size() >= 3) m_slow->release();
+            if (frames.size() >= 3) m_relay->release();
         });
         watch.start(5);
         openScreen();
@@ -152,7 +116,7 @@ private slots:
     }
 
     void failedFirstLoadIsRetriedThroughTheMenuItem() {
-        m_slow->gate("GetGeral", SlowServer::Mode::Drop);
+        m_relay->gate("GetGeral", SlowServer::Mode::Drop);
         openScreen();
         DesktopServices& s = m_desktop->services;
         QCOMPARE(s.shownErrors.size(), 1);
@@ -184,14 +148,14 @@ private slots:
                          QStringLiteral("sbtCancelar 0/0"), QStringLiteral("sbtVerificar 1/1")}));
 
         // Loaded: asking again loads nothing more.
-        m_slow->gate("GetFilial", SlowServer::Mode::Drop);
+        m_relay->gate("GetFilial", SlowServer::Mode::Drop);
         openScreen();
         QCOMPARE(s.shownErrors.size(), 1);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
     void failedFirstLoadIsRetriedWhenTheApplicationIsActiveAgain() {
-        m_slow->gate("GetGeral", SlowServer::Mode::Drop);
+        m_relay->gate("GetGeral", SlowServer::Mode::Drop);
         openScreen();
         QCOMPARE(m_desktop->services.shownErrors.size(), 1);
         QVERIFY(Cli_zol00900::boPrimVez);
