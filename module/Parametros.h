@@ -3,6 +3,7 @@
 
 #include "ADOIBQuery.h"
 #include "BtnPesquisa.h"
+#include "CheckList.h"
 #include "DBControls.h"
 #include "DBGrid.h"
 #include "DBNotice.h"
@@ -243,24 +244,10 @@ private:
     // The index kind as the index table stores it: "1" percentage, "2" value, "0" none chosen.
     QString indexKindDigit() const;
     void bindQuestionnaireEvents();
-    // Questionnaire associations.
-    // A position or department list: its rows, how they are named and read, and its words.
-    struct TickList {
-        TClientDataSet& set;
-        QString codeField, nameField, readMethod, ofOne, ofMany;
-    };
-    TickList positionList();
-    TickList departmentList();
-    // A tick of one row; a failing call ends it and is added to the failures.
-    void positionClick(TColumn& column, QStringList& failures);
-    void departmentClick(TColumn& column, QStringList& failures);
-    void collectTickFailure(const TickList& list, QStringList& failures,
-                            const std::function<void()>& click);
-    // Tells the failures once and shows the list as the service holds it.
-    void showTickFailures(const TickList& list, const QStringList& failures);
-    void invertCheckList(TDBGrid* grid, TClientDataSet& set,
-                         const std::function<void(TColumn&)>& click);
-    void leaveCheckList(TDBGrid* grid, TClientDataSet& set, const QString& modeField,
-                        bool& emptyFlag);
+    // The position and department lists: one class, told apart by these.
+    static TCheckList::Kind positionList();
+    static TCheckList::Kind departmentList();
     void paintTickCell(QPainter* canvas, const QRect& rect, const QVariant& value) const;
+    TCheckList positions{positionList(), cdsCargo, cdsInspecao, netParamZOL, *this};
+    TCheckList departments{departmentList(), cdsDepto, cdsInspecao, netParamZOL, *this};
 };

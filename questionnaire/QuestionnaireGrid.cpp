@@ -10,6 +10,8 @@
 using namespace questionnaire;
 
 void TfrmParametros::bindQuestionnaireEvents() {
+    positions.attach(dbgCargo);
+    departments.attach(dbgDepto);
     cdsInspecao.BeforeScroll = [this](TClientDataSet&) { cdsInspecaoBeforeScroll(); };
     cdsInspecao.BeforeInsert = [this](TClientDataSet&) { cdsInspecaoBeforeInsert(); };
     cdsCargo.BeforeInsert = [this](TClientDataSet&) { cdsCargoBeforeInsert(); };
