@@ -1,55 +1,101 @@
-// The position and department lists of the current questionnaire: which one is loaded and shown,
-// what tells the two apart, and their events.
+// Which list of the current questionnaire is loaded and shown, moving between the questionnaires
+// and that list, what tells the position list from the department list, and their events.
+
+#include "Questionario.h"
 
 #include "ModuleState.h"
-#include "Parametros.h"
+#include "ServiceCalls.h"
 #include "TickFields.h"
+
+#include <QApplication>
 
 using namespace questionnaire;
 
-void TfrmParametros::cdsInspecaoAfterScroll() {
+void TQuestionario::loadQuestionnaires() {
+    LoadFromServer(m_connection, cdsInspecao, QStringLiteral("GetInspecao"),
+                   {questionnaireLevelArgument()});
+}
+
+QString TQuestionario::questionnaireLevelArgument() const {
+    return QString::number(DBPictObj(12).GetTtNiveis() - 1);
+}
+
+void TQuestionario::pageShown() {
+    loadQuestionnaires();
+    dbgQuestCand->setFocus(Qt::OtherFocusReason);
+    cdsInspecaoAfterScroll();
+}
+
+void TQuestionario::cdsInspecaoAfterScroll() {
     const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
-    const QString byPosition = cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString();
-    const QString byDepartment = cdsInspecao.FieldByName(QStringLiteral("IDDEPT")).AsString();
-    const QString standard = cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
-    auto load = [&](TClientDataSet& target, const QString& method) {
-        ActiveShowAvi(host().mainForm(), 1);
-        try {
-            LoadFromServer(netParamZOL, target, method, {code});
-        } catch (...) {
-            DeactiveShowAvi();
-            throw;
-        }
-        DeactiveShowAvi();
-    };
-    if (byPosition == u"S") {
-        load(cdsCargo, QStringLiteral("GetCargo"));
-        dbgCargo->show();
-        dbgDepto->hide();
+    const QString byPosition = cdsInspecao.FieldByName(IDCARG).AsString();
+    const QString byDepartment = cdsInspecao.FieldByName(IDDEPT).AsString();
+    const QString standard = cdsInspecao.FieldByName(IDPADR).AsString();
+    if (byPosition == Ticked) {
+        m_positions.load(code);
+        showOnlyList(dbgCargo);
     } else {
         cdsCargo.Close();
     }
-    if (byDepartment == u"S") {
-        load(cdsDepto, QStringLiteral("GetDepto"));
-        dbgCargo->hide();
-        dbgDepto->show();
+    if (byDepartment == Ticked) {
+        m_departments.load(code);
+        showOnlyList(dbgDepto);
     } else {
         cdsDepto.Close();
     }
     // Only exact "N" values hide the lists; blank flags leave them as they were.
-    if (standard == u"S" || (byPosition == u"N" && byDepartment == u"N")) {
-        dbgCargo->hide();
-        dbgDepto->hide();
-    }
+    if (standard == Ticked || (byPosition == NotTicked && byDepartment == NotTicked))
+        showOnlyList(nullptr);
+}
+
+void TQuestionario::showOnlyList(const TDBGrid* list) {
+    dbgCargo->setVisible(list == dbgCargo);
+    dbgDepto->setVisible(list == dbgDepto);
 }
 
 // Leaving the panel of the two lists brings the lower area back in line with the current
 // questionnaire's mode, which leaving a list may just have dropped.
-void TfrmParametros::panDepCargExit() {
+void TQuestionario::panDepCargExit() {
     cdsInspecaoAfterScroll();
 }
 
-TCheckList::Kind TfrmParametros::positionList() {
+void TQuestionario::leaveFocusedList(QWidget* focused) {
+    if (focused == dbgCargo)
+        dbgCargoExit();
+    else if (focused == dbgDepto)
+        dbgDeptoExit();
+}
+
+void TQuestionario::formKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    const TCheckList* shown = nullptr;
+    if (cdsInspecao.FieldByName(IDCARG).AsString() == Ticked)
+        shown = &m_positions;
+    else if (cdsInspecao.FieldByName(IDDEPT).AsString() == Ticked)
+        shown = &m_departments;
+    else
+        return;
+    TDBGrid* list = shown->grid();
+    const bool alt = shift & Qt::AltModifier;
+    QWidget* focused = QApplication::focusWidget();
+    if (m_pages->ActivePage() == m_page && !cdsInspecao.Editing() && focused == dbgQuestCand) {
+        if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+            list->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+        }
+    }
+    if (focused == list && !shown->rows().Editing() && !cdsInspecao.Editing()) {
+        if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+            dbgQuestCand->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+        }
+    }
+}
+
+TCheckList::Kind TQuestionario::positionList() {
     using Call = TCheckList::TieCall;
     return {IDCARG,
             QStringLiteral("CDCARGO"),
@@ -67,7 +113,7 @@ TCheckList::Kind TfrmParametros::positionList() {
             Cli_zol00900::boCargVazio};
 }
 
-TCheckList::Kind TfrmParametros::departmentList() {
+TCheckList::Kind TQuestionario::departmentList() {
     using Call = TCheckList::TieCall;
     return {IDDEPT,
             QStringLiteral("CDDEPTO"),
@@ -85,45 +131,45 @@ TCheckList::Kind TfrmParametros::departmentList() {
             Cli_zol00900::boDepVazio};
 }
 
-void TfrmParametros::cdsCargoBeforeInsert() {
-    positions.beforeInsert();
+void TQuestionario::cdsCargoBeforeInsert() {
+    m_positions.beforeInsert();
 }
-void TfrmParametros::cdsDeptoBeforeInsert() {
-    departments.beforeInsert();
+void TQuestionario::cdsDeptoBeforeInsert() {
+    m_departments.beforeInsert();
 }
-void TfrmParametros::dbgCargoCellClick(TColumn& Column) {
-    positions.cellClick(Column);
+void TQuestionario::dbgCargoCellClick(TColumn& Column) {
+    m_positions.cellClick(Column);
 }
-void TfrmParametros::dbgDeptoCellClick(TColumn& Column) {
-    departments.cellClick(Column);
+void TQuestionario::dbgDeptoCellClick(TColumn& Column) {
+    m_departments.cellClick(Column);
 }
-void TfrmParametros::dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift) {
-    positions.keyDown(key, shift);
+void TQuestionario::dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    m_positions.keyDown(key, shift);
 }
-void TfrmParametros::dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift) {
-    departments.keyDown(key, shift);
+void TQuestionario::dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    m_departments.keyDown(key, shift);
 }
-void TfrmParametros::dbgCargoTitleClick(TColumn& Column) {
-    positions.titleClick(Column);
+void TQuestionario::dbgCargoTitleClick(TColumn& Column) {
+    m_positions.titleClick(Column);
 }
-void TfrmParametros::dbgDeptoTitleClick(TColumn& Column) {
-    departments.titleClick(Column);
+void TQuestionario::dbgDeptoTitleClick(TColumn& Column) {
+    m_departments.titleClick(Column);
 }
-void TfrmParametros::dbgCargoExit() {
-    positions.exit();
+void TQuestionario::dbgCargoExit() {
+    m_positions.exit();
 }
-void TfrmParametros::dbgDeptoExit() {
-    departments.exit();
+void TQuestionario::dbgDeptoExit() {
+    m_departments.exit();
 }
-void TfrmParametros::dbgCargoEnter() {
-    positions.enter();
+void TQuestionario::dbgCargoEnter() {
+    m_positions.enter();
 }
-void TfrmParametros::dbgDeptoEnter() {
-    departments.enter();
+void TQuestionario::dbgDeptoEnter() {
+    m_departments.enter();
 }
-void TfrmParametros::dbgCargoColEnter() {
-    positions.colEnter();
+void TQuestionario::dbgCargoColEnter() {
+    m_positions.colEnter();
 }
-void TfrmParametros::dbgDeptoColEnter() {
-    departments.colEnter();
+void TQuestionario::dbgDeptoColEnter() {
+    m_departments.colEnter();
 }
