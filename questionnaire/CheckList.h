@@ -28,7 +28,8 @@ public:
         QString readMethod;
         // In the order the service receives them.
         QList<TieCall> tickCalls, untickCalls;
-        // The department list has always shown the busy animation while a tick's calls wait.
+        // Whether a tick shows the busy animation while its calls wait: the department list's
+        // does, the position list's does not.
         bool busyWhileTicking;
         QString ofOne, ofMany;
         // Left with nothing ticked: the next tick of the mode in the questionnaire grid only
@@ -47,7 +48,6 @@ public:
     void attach(TDBGrid* grid) { m_grid = grid; }
     TDBGrid* grid() const { return m_grid; }
     TClientDataSet& rows() const { return m_rows; }
-    const QString& modeField() const { return m_kind.modeField; }
 
     // Reads the list of the questionnaire, with the busy animation.
     void load(const QString& questionnaire);
