@@ -89,9 +89,9 @@ TfrmParametros* openPositionList(MainWindow& window, const std::function<void()>
     if (opened) opened();
     TfrmParametros* form = Cli_zol00900::frmParametros;
     form->mnuQuestionario->trigger();
-    const protocol::DataPacket p = form->cdsInspecao.Data();
+    const protocol::DataPacket p = form->questionario.cdsInspecao.Data();
     for (int i = 0; i < p.rows.size(); ++i)
-        if (p.rows[i][0].toString() == Questionnaire) form->cdsInspecao.MoveTo(i);
+        if (p.rows[i][0].toString() == Questionnaire) form->questionario.cdsInspecao.MoveTo(i);
     QCoreApplication::processEvents();
     return form;
 }
@@ -169,8 +169,9 @@ bool invertPlainly(PlainClient& client, const QString& branch) {
 
 int invert(MainWindow& window, Desktop& desktop, quint16 port, int rounds) {
     TfrmParametros* form = openPositionList(window);
-    if (form->cdsCargo.RecordCount() != 2000) {
-        fprintf(stderr, "a lista de cargos tem %d linhas\n", form->cdsCargo.RecordCount());
+    if (form->questionario.cdsCargo.RecordCount() != 2000) {
+        fprintf(stderr, "a lista de cargos tem %d linhas\n",
+                form->questionario.cdsCargo.RecordCount());
         return 1;
     }
     PlainClient client(port);
@@ -178,11 +179,11 @@ int invert(MainWindow& window, Desktop& desktop, quint16 port, int rounds) {
         1, {QString(contract::ServerObjectName), QStringLiteral("0001"), {}});
     if (!client.ok() || client.call(open).find("\"result\"") == std::string::npos) return 1;
     // A click on the title of the tick column, as the user makes it.
-    QHeaderView* header = form->dbgCargo->horizontalHeader();
-    const int section = IndiceCol(form->dbgCargo, QStringLiteral("IDCHECK"));
+    QHeaderView* header = form->questionario.dbgCargo->horizontalHeader();
+    const int section = IndiceCol(form->questionario.dbgCargo, QStringLiteral("IDCHECK"));
     const QPoint title(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
                        header->height() / 2);
-    const int row = form->cdsInspecao.RecNo();
+    const int row = form->questionario.cdsInspecao.RecNo();
     std::vector<double> ours, plain;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
@@ -196,8 +197,8 @@ int invert(MainWindow& window, Desktop& desktop, quint16 port, int rounds) {
         }
         plain.push_back(double(t.nsecsElapsed()) / 1e6);
         // The screen shows what the plain loop stored before it inverts again.
-        form->cdsInspecao.MoveTo(row == 0 ? 1 : 0);
-        form->cdsInspecao.MoveTo(row);
+        form->questionario.cdsInspecao.MoveTo(row == 0 ? 1 : 0);
+        form->questionario.cdsInspecao.MoveTo(row);
         QCoreApplication::processEvents();
     }
     printf("invert_ours_ms %.1f\ninvert_plain_ms %.1f\ninvert_errors %lld\n", median(ours),
@@ -276,7 +277,7 @@ int main(int argc, char** argv) {
             screen = residentMb();
             screenHeld = mallocHeldMb();
         });
-        const int rows = form->cdsCargo.RecordCount();
+        const int rows = form->questionario.cdsCargo.RecordCount();
         QCoreApplication::processEvents();
         printf("memory_idle_mb %.1f\nmemory_list_mb %.1f\nmemory_idle_malloc_mb %.1f\n"
                "memory_list_malloc_mb %.1f\nmemory_screen_mb %.1f\n"

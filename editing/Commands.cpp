@@ -54,10 +54,7 @@ void TfrmParametros::sbtConfirmarClick() {
     // The checks read the record: what is typed in the focused control counts too, and a list
     // the user is in is left before a failing check moves the focus without leaving it.
     CommitActiveControl();
-    if (ActiveControl() == dbgCargo)
-        dbgCargoExit();
-    else if (ActiveControl() == dbgDepto)
-        dbgDeptoExit();
+    questionario.leaveFocusedList(ActiveControl());
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
         setPageAndItem(tshFormulario, mnuFormulario, true);
         enableGeralSubPages();
@@ -99,10 +96,9 @@ void TfrmParametros::sbtVerificarClick() {
             else
                 LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
                                {QStringLiteral("1")});
-            LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),
-                           {questionnaireLevelArgument()});
+            questionario.loadQuestionnaires();
             dtsPadraoStateChange();
-            cdsInspecaoAfterScroll();
+            questionario.cdsInspecaoAfterScroll();
         } else {
             LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"),
                            {medCdFilial->text()});

@@ -44,21 +44,12 @@ void TfrmParametros::PagesBroughtForward() {
     checkMenusOfVisiblePage();
 }
 
-QString TfrmParametros::questionnaireLevelArgument() const {
-    return QString::number(DBPictObj(12).GetTtNiveis() - 1);
-}
-
 void TfrmParametros::pgcGeralChange() {
     checkGeralMenus();
     // A general record that did not load offers nothing to edit.
     sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest && cdsGeral.Active());
     mnuAlterar->setEnabled(sbtAlterar->isEnabled());
-    if (pgcGeral->ActivePage() == tshQuest) {
-        LoadFromServer(netParamZOL, cdsInspecao, QStringLiteral("GetInspecao"),
-                       {questionnaireLevelArgument()});
-        dbgQuestCand->setFocus(Qt::OtherFocusReason);
-        cdsInspecaoAfterScroll();
-    }
+    if (pgcGeral->ActivePage() == tshQuest) questionario.pageShown();
 }
 
 void TfrmParametros::pgcFilialChange() {
@@ -104,35 +95,7 @@ void TfrmParametros::mnuDIversosClick() {
 
 void TfrmParametros::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
     TfrmPadrao::FormKeyDown(key, shift);
-    TDBGrid* list = nullptr;
-    TClientDataSet* listSet = nullptr;
-    if (cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString() == u"S") {
-        list = dbgCargo;
-        listSet = &cdsCargo;
-    } else if (cdsInspecao.FieldByName(QStringLiteral("IDDEPT")).AsString() == u"S") {
-        list = dbgDepto;
-        listSet = &cdsDepto;
-    } else {
-        return;
-    }
-    const bool alt = shift & Qt::AltModifier;
-    QWidget* focused = QApplication::focusWidget();
-    if (pgcGeral->ActivePage() == tshQuest && !cdsInspecao.Editing() && focused == dbgQuestCand) {
-        if (alt && key == Qt::Key_PageDown) {
-            key = 0;
-            list->setFocus(Qt::OtherFocusReason);
-        } else if (alt && key == Qt::Key_PageUp) {
-            key = 0;
-        }
-    }
-    if (focused == list && !listSet->Editing() && !cdsInspecao.Editing()) {
-        if (alt && key == Qt::Key_PageUp) {
-            key = 0;
-            dbgQuestCand->setFocus(Qt::OtherFocusReason);
-        } else if (alt && key == Qt::Key_PageDown) {
-            key = 0;
-        }
-    }
+    questionario.formKeyDown(key, shift);
 }
 
 bool TfrmParametros::focusNextPrevChild(bool next) {

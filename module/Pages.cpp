@@ -5,7 +5,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QPainter>
+#include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -51,41 +51,9 @@ QGroupBox* subPageGroup(QWidget* page, const QString& stem, const QString& group
     return group;
 }
 
-QPixmap tickPicture(bool checked, bool disabled) {
-    // Olive background is the transparent colour of these pictures.
-    QPixmap pm(16, 16);
-    pm.fill(QColor(128, 128, 0));
-    QPainter p(&pm);
-    p.fillRect(QRect(2, 2, 10, 10), disabled ? QColor(192, 192, 192) : Qt::white);
-    p.setPen(Qt::black);
-    p.drawLine(2, 2, 11, 2);
-    p.drawLine(2, 2, 2, 11);
-    p.setPen(QColor(192, 192, 192));
-    p.drawLine(13, 1, 13, 13);
-    p.drawLine(1, 13, 13, 13);
-    if (checked) {
-        p.setPen(QPen(Qt::black, 1.5));
-        p.drawLine(4, 6, 6, 10);
-        p.drawLine(6, 10, 10, 4);
-    }
-    return pm;
-}
-
-QLabel* hiddenPicture(QWidget* parent, const QString& name, const QPixmap& pixmap) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setPixmap(pixmap);
-    l->setFixedSize(16, 16);
-    l->hide();
-    return l;
-}
-
 } // namespace
 
 void TfrmParametros::createPages() {
-    imgCheck = hiddenPicture(panMenu, QStringLiteral("imgCheck"), tickPicture(true, false));
-    imgUncheck = hiddenPicture(panMenu, QStringLiteral("imgUncheck"), tickPicture(false, false));
-    imgDesCheck = hiddenPicture(panMenu, QStringLiteral("imgDesCheck"), tickPicture(false, true));
     dbgPadrao->hide();
     panDbgPadrao->hide();
     scbFolhaDados->hide();
@@ -189,72 +157,7 @@ void TfrmParametros::createGeralPage() {
         dbeQtDias);
     setTabOrder(dbeQtDias, dcbFerias);
 
-    createQuestionarioPage();
-}
-
-void TfrmParametros::createQuestionarioPage() {
-    auto* pageLayout = new QVBoxLayout(tshQuest);
-    pageLayout->setContentsMargins(0, 0, 0, 0);
-    auto* quest = new QFrame(tshQuest);
-    quest->setObjectName(QStringLiteral("panQuest"));
-    quest->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    quest->setLineWidth(2);
-    panQuest = quest;
-    pageLayout->addWidget(panQuest);
-    auto* questLayout = new QVBoxLayout(panQuest);
-    questLayout->setContentsMargins(2, 2, 2, 2);
-    scbQuest = new QScrollArea(panQuest);
-    scbQuest->setObjectName(QStringLiteral("scbQuest"));
-    scbQuest->setFocusPolicy(Qt::NoFocus);
-    scbQuest->setFrameShape(QFrame::NoFrame);
-    scbQuest->setWidgetResizable(true);
-    questLayout->addWidget(scbQuest);
-
-    splPar = new QSplitter(Qt::Vertical);
-    splPar->setObjectName(QStringLiteral("splPar"));
-    splPar->setHandleWidth(2);
-    splPar->setChildrenCollapsible(false);
-    scbQuest->setWidget(splPar);
-
-    panQuesCand = namedWidget(splPar, QStringLiteral("panQuesCand"));
-    auto* candLayout = new QVBoxLayout(panQuesCand);
-    candLayout->setContentsMargins(1, 1, 1, 1);
-    dbgQuestCand = new TDBGrid(panQuesCand, QStringLiteral("dbgQuestCand"));
-    dbgQuestCand->setFrameShape(QFrame::NoFrame);
-    candLayout->addWidget(dbgQuestCand);
-
-    pan = namedWidget(splPar, QStringLiteral("pan"));
-    auto* panLayout = new QVBoxLayout(pan);
-    panLayout->setContentsMargins(0, 0, 0, 0);
-    panLayout->setSpacing(0);
-    auto* separator = new QFrame(pan);
-    separator->setObjectName(QStringLiteral("panSeparador"));
-    separator->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    separator->setFixedHeight(8);
-    panSeparador = separator;
-    panLayout->addWidget(panSeparador);
-    panDepCarg = namedWidget(pan, QStringLiteral("panDepCarg"));
-    panLayout->addWidget(panDepCarg, 1);
-    auto* listLayout = new QVBoxLayout(panDepCarg);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    dbgCargo = new TDBGrid(panDepCarg, QStringLiteral("dbgCargo"));
-    dbgDepto = new TDBGrid(panDepCarg, QStringLiteral("dbgDepto"));
-    for (TDBGrid* g : {dbgCargo, dbgDepto}) {
-        g->setFrameShape(QFrame::NoFrame);
-        g->InPlaceEditing = false;
-        g->AlwaysShowSelection = false;
-        listLayout->addWidget(g);
-        g->hide();
-    }
-    splPar->setSizes({81, 200});
-    // A taller window gives its room to the lists; the questionnaire panel keeps its height.
-    splPar->setStretchFactor(0, 0);
-    splPar->setStretchFactor(1, 1);
-
-    QPalette tip = dbgQuestCand->palette();
-    tip.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
-    for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto})
-        g->setPalette(tip);
+    questionario.createQuestionarioPage(pgcGeral, tshQuest);
 }
 
 void TfrmParametros::createFilialPage() {

@@ -9,7 +9,6 @@
 #include "FormMessages.h"
 #include "LookupQueries.h"
 #include "ModuleState.h"
-#include <QHeaderView>
 
 TfrmParametros::TfrmParametros(QWidget* parent)
     : TfrmPadrao(parent) {
@@ -29,15 +28,9 @@ TfrmParametros::TfrmParametros(QWidget* parent)
 
     data::defineGeral(cdsGeral);
     data::defineFilial(cdsFilial);
-    data::defineInspecao(cdsInspecao);
-    data::defineCargo(cdsCargo);
-    data::defineDepto(cdsDepto);
     data::defineVdConv(cdsVdConv);
     dtsPadrao.SetDataSet(&cdsGeral);
     dtsFilial.SetDataSet(&cdsFilial);
-    dtsInspecao.SetDataSet(&cdsInspecao);
-    dtsCargo.SetDataSet(&cdsCargo);
-    dtsDepto.SetDataSet(&cdsDepto);
     dtsVdConv.SetDataSet(&cdsVdConv);
     data::defineQryPesqIndice(qryPesqIndice);
     data::defineQryVdIndice(qryVdIndice);
@@ -121,22 +114,6 @@ void TfrmParametros::bindFields() {
         d->SaveTime = false;
         d->NomeSemana = weekdays;
     }
-
-    dbgQuestCand->SetColumns({{QStringLiteral("CDINSPECAO"), QStringLiteral("Código"), 66, true},
-                              {QStringLiteral("NMINSPECAO"), QStringLiteral("Nome"), 183, true},
-                              {QStringLiteral("IDCARG"), QStringLiteral("Q. Cargo"), 47, false},
-                              {QStringLiteral("IDDEPT"), QStringLiteral("Q. Depto."), -1, false},
-                              {QStringLiteral("IDPADR"), QStringLiteral("Q. Padrão"), 54, false}});
-    dbgQuestCand->SetDataSource(&dtsInspecao);
-    TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 16, false};
-    tick.TitleColor = palette().color(QPalette::Button);
-    dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
-    dbgCargo->SetDataSource(&dtsCargo);
-    dbgDepto->SetColumns(
-        {tick, {QStringLiteral("NMDEPTO"), QStringLiteral("Departamento"), -1, true}});
-    dbgDepto->SetDataSource(&dtsDepto);
-    for (TDBGrid* g : {dbgCargo, dbgDepto})
-        g->horizontalHeader()->setStretchLastSection(true);
 }
 
 void TfrmParametros::bindEvents() {
@@ -158,6 +135,4 @@ void TfrmParametros::bindEvents() {
     dtsFilial.OnStateChange = [this](TDataSource&) { dtsFilialStateChange(); };
     bindEditingRules();
     bindFieldRules();
-    cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
-    bindQuestionnaireEvents();
 }

@@ -8,13 +8,10 @@
 #include "DBNotice.h"
 #include "FormPadrao.h"
 #include "NetConnection.h"
+#include "Questionario.h"
 #include "ServiceCalls.h"
 
-#include <QLabel>
-#include <QSplitter>
-
 class QGroupBox;
-class QScrollArea;
 
 class TfrmParametros : public TfrmPadrao {
     Q_OBJECT
@@ -26,14 +23,10 @@ public:
     TNetConnection netParamZOL;
     TClientDataSet cdsGeral{QStringLiteral("cdsGeral")};
     TClientDataSet cdsFilial{QStringLiteral("cdsFilial")};
-    TClientDataSet cdsInspecao{QStringLiteral("cdsInspecao")};
-    TClientDataSet cdsCargo{QStringLiteral("cdsCargo")};
-    TClientDataSet cdsDepto{QStringLiteral("cdsDepto")};
+    // The "Questionário" sub-page, its record sets and its rules.
+    TQuestionario questionario{*this, netParamZOL};
     TClientDataSet cdsVdConv{QStringLiteral("cdsVdConv")};
     TDataSource dtsFilial{QStringLiteral("dtsFilial")};
-    TDataSource dtsInspecao{QStringLiteral("dtsInspecao")};
-    TDataSource dtsCargo{QStringLiteral("dtsCargo")};
-    TDataSource dtsDepto{QStringLiteral("dtsDepto")};
     TDataSource dtsVdConv{QStringLiteral("dtsVdConv")};
     TDataSource dtsPesqIndice{QStringLiteral("dtsPesqIndice")};
     TDataSource dtsPesqFilial{QStringLiteral("dtsPesqFilial")};
@@ -41,9 +34,6 @@ public:
     TADOIBQuery qryPesqIndice{QStringLiteral("qryPesqIndice")};
     TADOIBQuery qryVdIndice{QStringLiteral("qryVdIndice")};
     TADOIBQuery qryPesqFilial{QStringLiteral("qryPesqFilial")};
-
-    // Pictures that paint the tick cells.
-    QLabel *imgCheck, *imgUncheck, *imgDesCheck;
 
     // "Geral" page.
     TPageControl* pgcGeral;
@@ -55,10 +45,6 @@ public:
     TBtnPesquisa* BtnIndice;
     TDBDateEditPlus* dbdDtBaseCB;
     TDBComboBox* dcbFerias;
-    QWidget *panQuest, *panQuesCand, *pan, *panSeparador, *panDepCarg;
-    QScrollArea* scbQuest;
-    QSplitter* splPar;
-    TDBGrid *dbgQuestCand, *dbgCargo, *dbgDepto;
 
     // "Filial" page.
     QWidget* panFilial;
@@ -159,37 +145,6 @@ public:
     void dbeFechamentoExit(QWidget* sender);
     void Vd_Diretorio();
 
-    // ---- Questionnaire associations: the grid, the check lists and the tick painting ----
-    void cdsInspecaoAfterScroll();
-    void cdsInspecaoBeforeScroll();
-    void cdsInspecaoBeforeInsert();
-    void cdsCargoBeforeInsert();
-    void cdsDeptoBeforeInsert();
-    void panDepCargExit();
-    void dbgQuestCandCellClick(TColumn& Column);
-    void dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift);
-    void dbgQuestCandColEnter();
-    void dbgQuestCandEnter();
-    void dbgCargoCellClick(TColumn& Column);
-    void dbgDeptoCellClick(TColumn& Column);
-    void dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift);
-    void dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift);
-    void dbgCargoTitleClick(TColumn& Column);
-    void dbgDeptoTitleClick(TColumn& Column);
-    void dbgCargoExit();
-    void dbgDeptoExit();
-    void dbgCargoEnter();
-    void dbgDeptoEnter();
-    void dbgCargoColEnter();
-    void dbgDeptoColEnter();
-    void dbgQuestCandDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol,
-                                    TColumn& Column, const QStyleOptionViewItem& State);
-    void dbgCargoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
-                                const QStyleOptionViewItem& State);
-    void dbgDeptoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
-                                const QStyleOptionViewItem& State);
-    // ---- end of the questionnaire associations ----
-
     // Branch selection.
     void medCdFilialChange();
     void medCdFilialExit(QWidget* sender);
@@ -207,7 +162,6 @@ public:
 private:
     void createPages();
     void createGeralPage();
-    void createQuestionarioPage();
     void createFilialPage();
     void createMenus();
     void bindFields();
@@ -239,28 +193,6 @@ private:
     void setPageAndItem(QWidget* page, QAction* item, bool enabled);
     // Sends the record set's pending changes with the write method; merges them once accepted.
     void sendPendingChanges(TClientDataSet& records, const QString& method);
-    QString questionnaireLevelArgument() const;
     // The index kind as the index table stores it: "1" percentage, "2" value, "0" none chosen.
     QString indexKindDigit() const;
-    void bindQuestionnaireEvents();
-    // Questionnaire associations.
-    // A position or department list: its rows, how they are named and read, and its words.
-    struct TickList {
-        TClientDataSet& set;
-        QString codeField, nameField, readMethod, ofOne, ofMany;
-    };
-    TickList positionList();
-    TickList departmentList();
-    // A tick of one row; a failing call ends it and is added to the failures.
-    void positionClick(TColumn& column, QStringList& failures);
-    void departmentClick(TColumn& column, QStringList& failures);
-    void collectTickFailure(const TickList& list, QStringList& failures,
-                            const std::function<void()>& click);
-    // Tells the failures once and shows the list as the service holds it.
-    void showTickFailures(const TickList& list, const QStringList& failures);
-    void invertCheckList(TDBGrid* grid, TClientDataSet& set,
-                         const std::function<void(TColumn&)>& click);
-    void leaveCheckList(TDBGrid* grid, TClientDataSet& set, const QString& modeField,
-                        bool& emptyFlag);
-    void paintTickCell(QPainter* canvas, const QRect& rect, const QVariant& value) const;
 };

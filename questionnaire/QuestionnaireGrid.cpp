@@ -1,69 +1,25 @@
 // The questionnaire grid: three mutually exclusive tick columns, each tick sent to the service at
-// once, and the events that tie the grid to its check lists.
+// once, and the list each tick brings up.
+
+#include "Questionario.h"
 
 #include "ModuleState.h"
-#include "Parametros.h"
 #include "TickFields.h"
 
 #include "Exceptions.h"
 
 using namespace questionnaire;
 
-void TfrmParametros::bindQuestionnaireEvents() {
-    cdsInspecao.BeforeScroll = [this](TClientDataSet&) { cdsInspecaoBeforeScroll(); };
-    cdsInspecao.BeforeInsert = [this](TClientDataSet&) { cdsInspecaoBeforeInsert(); };
-    cdsCargo.BeforeInsert = [this](TClientDataSet&) { cdsCargoBeforeInsert(); };
-    cdsDepto.BeforeInsert = [this](TClientDataSet&) { cdsDeptoBeforeInsert(); };
-    OnExit(panDepCarg, [this] { panDepCargExit(); });
-
-    dbgQuestCand->OnCellClick = [this](TColumn& c) { dbgQuestCandCellClick(c); };
-    dbgQuestCand->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
-        dbgQuestCandKeyDown(key, shift);
-    };
-    dbgQuestCand->OnColEnter = [this] { dbgQuestCandColEnter(); };
-    OnEnter(dbgQuestCand, [this] { dbgQuestCandEnter(); });
-    dbgQuestCand->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
-                                            TColumn& column, const QStyleOptionViewItem& state) {
-        dbgQuestCandDrawColumnCell(canvas, rect, col, column, state);
-    };
-
-    dbgCargo->OnCellClick = [this](TColumn& c) { dbgCargoCellClick(c); };
-    dbgCargo->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
-        dbgCargoKeyDown(key, shift);
-    };
-    dbgCargo->OnTitleClick = [this](TColumn& c) { dbgCargoTitleClick(c); };
-    dbgCargo->OnColEnter = [this] { dbgCargoColEnter(); };
-    OnEnter(dbgCargo, [this] { dbgCargoEnter(); });
-    OnExit(dbgCargo, [this] { dbgCargoExit(); });
-    dbgCargo->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
-                                        TColumn& column, const QStyleOptionViewItem& state) {
-        dbgCargoDrawColumnCell(canvas, rect, col, column, state);
-    };
-
-    dbgDepto->OnCellClick = [this](TColumn& c) { dbgDeptoCellClick(c); };
-    dbgDepto->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
-        dbgDeptoKeyDown(key, shift);
-    };
-    dbgDepto->OnTitleClick = [this](TColumn& c) { dbgDeptoTitleClick(c); };
-    dbgDepto->OnColEnter = [this] { dbgDeptoColEnter(); };
-    OnEnter(dbgDepto, [this] { dbgDeptoEnter(); });
-    OnExit(dbgDepto, [this] { dbgDeptoExit(); });
-    dbgDepto->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
-                                        TColumn& column, const QStyleOptionViewItem& state) {
-        dbgDeptoDrawColumnCell(canvas, rect, col, column, state);
-    };
-}
-
-void TfrmParametros::cdsInspecaoBeforeScroll() {
+void TQuestionario::cdsInspecaoBeforeScroll() {
     Cli_zol00900::boCargVazio = false;
     Cli_zol00900::boDepVazio = false;
 }
 
-void TfrmParametros::cdsInspecaoBeforeInsert() {
+void TQuestionario::cdsInspecaoBeforeInsert() {
     Abort();
 }
 
-void TfrmParametros::dbgQuestCandCellClick(TColumn& Column) {
+void TQuestionario::dbgQuestCandCellClick(TColumn& Column) {
     const QString field = Column.FieldName;
     try {
         if (field == IDCARG || field == IDDEPT || field == IDPADR) {
@@ -94,34 +50,30 @@ void TfrmParametros::dbgQuestCandCellClick(TColumn& Column) {
 
             const bool busy = field == IDPADR;
             if (busy) ActiveShowAvi(host().mainForm(), 1);
-            callService(netParamZOL, QStringLiteral("SetDelTdCarg"), {FiliProc(), code});
-            callService(netParamZOL, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
-            callService(netParamZOL,
+            callService(m_connection, QStringLiteral("SetDelTdCarg"), {FiliProc(), code});
+            callService(m_connection, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
+            callService(m_connection,
                         field == IDPADR && ticking ? QStringLiteral("SetInsPad")
                                                    : QStringLiteral("SetDelPad"),
                         {code, FiliProc()});
             if (busy) DeactiveShowAvi();
 
             if (field == IDPADR) {
-                dbgCargo->hide();
-                dbgDepto->hide();
+                showOnlyList(nullptr);
                 cdsInspecao.Post();
             } else if (field == IDCARG && byPosition.AsString() == Ticked) {
-                dbgCargo->show();
-                dbgDepto->hide();
+                showOnlyList(dbgCargo);
                 cdsInspecao.Post();
                 cdsInspecaoAfterScroll();
                 dbgCargo->setFocus(Qt::OtherFocusReason);
             } else if (field == IDDEPT && byDepartment.AsString() == Ticked) {
-                dbgCargo->hide();
-                dbgDepto->show();
+                showOnlyList(dbgDepto);
                 cdsInspecao.Post();
                 cdsInspecaoAfterScroll();
                 dbgDepto->setFocus(Qt::OtherFocusReason);
             } else {
                 // An untick: the row stays in edit until a later tick or a move posts it.
-                dbgCargo->hide();
-                dbgDepto->hide();
+                showOnlyList(nullptr);
             }
         }
     } catch (...) {
@@ -132,7 +84,7 @@ void TfrmParametros::dbgQuestCandCellClick(TColumn& Column) {
     Cli_zol00900::boDepVazio = false;
 }
 
-void TfrmParametros::dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift) {
+void TQuestionario::dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift) {
     for (const QString& field : {IDCARG, IDDEPT, IDPADR}) {
         const TField* current = dbgQuestCand->SelectedField();
         if (current && current->FieldName() == field && key == Qt::Key_Space &&
@@ -143,13 +95,13 @@ void TfrmParametros::dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift) 
     if (key == Qt::Key_Delete && (shift & Qt::ControlModifier)) key = 0;
 }
 
-void TfrmParametros::dbgQuestCandColEnter() {
+void TQuestionario::dbgQuestCandColEnter() {
     const TField* current = dbgQuestCand->SelectedField();
     const QString field = current ? current->FieldName() : QString();
     // Tick cells change only by click or Space, never through an editor.
     dbgQuestCand->InPlaceEditing = field != IDCARG && field != IDDEPT && field != IDPADR;
 }
 
-void TfrmParametros::dbgQuestCandEnter() {
+void TQuestionario::dbgQuestCandEnter() {
     dbgQuestCandColEnter();
 }

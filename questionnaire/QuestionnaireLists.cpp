@@ -1,45 +1,175 @@
-// Loading the position or department list of the current questionnaire.
+// Which list of the current questionnaire is loaded and shown, moving between the questionnaires
+// and that list, what tells the position list from the department list, and their events.
 
-#include "Parametros.h"
+#include "Questionario.h"
 
-void TfrmParametros::cdsInspecaoAfterScroll() {
+#include "ModuleState.h"
+#include "ServiceCalls.h"
+#include "TickFields.h"
+
+#include <QApplication>
+
+using namespace questionnaire;
+
+void TQuestionario::loadQuestionnaires() {
+    LoadFromServer(m_connection, cdsInspecao, QStringLiteral("GetInspecao"),
+                   {questionnaireLevelArgument()});
+}
+
+QString TQuestionario::questionnaireLevelArgument() const {
+    return QString::number(DBPictObj(12).GetTtNiveis() - 1);
+}
+
+void TQuestionario::pageShown() {
+    loadQuestionnaires();
+    dbgQuestCand->setFocus(Qt::OtherFocusReason);
+    cdsInspecaoAfterScroll();
+}
+
+void TQuestionario::cdsInspecaoAfterScroll() {
     const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
-    const QString byPosition = cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString();
-    const QString byDepartment = cdsInspecao.FieldByName(QStringLiteral("IDDEPT")).AsString();
-    const QString standard = cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
-    auto load = [&](TClientDataSet& target, const QString& method) {
-        ActiveShowAvi(host().mainForm(), 1);
-        try {
-            LoadFromServer(netParamZOL, target, method, {code});
-        } catch (...) {
-            DeactiveShowAvi();
-            throw;
-        }
-        DeactiveShowAvi();
-    };
-    if (byPosition == u"S") {
-        load(cdsCargo, QStringLiteral("GetCargo"));
-        dbgCargo->show();
-        dbgDepto->hide();
+    const QString byPosition = cdsInspecao.FieldByName(IDCARG).AsString();
+    const QString byDepartment = cdsInspecao.FieldByName(IDDEPT).AsString();
+    const QString standard = cdsInspecao.FieldByName(IDPADR).AsString();
+    if (byPosition == Ticked) {
+        m_positions.load(code);
+        showOnlyList(dbgCargo);
     } else {
         cdsCargo.Close();
     }
-    if (byDepartment == u"S") {
-        load(cdsDepto, QStringLiteral("GetDepto"));
-        dbgCargo->hide();
-        dbgDepto->show();
+    if (byDepartment == Ticked) {
+        m_departments.load(code);
+        showOnlyList(dbgDepto);
     } else {
         cdsDepto.Close();
     }
     // Only exact "N" values hide the lists; blank flags leave them as they were.
-    if (standard == u"S" || (byPosition == u"N" && byDepartment == u"N")) {
-        dbgCargo->hide();
-        dbgDepto->hide();
-    }
+    if (standard == Ticked || (byPosition == NotTicked && byDepartment == NotTicked))
+        showOnlyList(nullptr);
+}
+
+void TQuestionario::showOnlyList(const TDBGrid* list) {
+    dbgCargo->setVisible(list == dbgCargo);
+    dbgDepto->setVisible(list == dbgDepto);
 }
 
 // Leaving the panel of the two lists brings the lower area back in line with the current
 // questionnaire's mode, which leaving a list may just have dropped.
-void TfrmParametros::panDepCargExit() {
+void TQuestionario::panDepCargExit() {
     cdsInspecaoAfterScroll();
+}
+
+void TQuestionario::leaveFocusedList(QWidget* focused) {
+    if (focused == dbgCargo)
+        dbgCargoExit();
+    else if (focused == dbgDepto)
+        dbgDeptoExit();
+}
+
+void TQuestionario::formKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    const TCheckList* shown = nullptr;
+    if (cdsInspecao.FieldByName(IDCARG).AsString() == Ticked)
+        shown = &m_positions;
+    else if (cdsInspecao.FieldByName(IDDEPT).AsString() == Ticked)
+        shown = &m_departments;
+    else
+        return;
+    TDBGrid* list = shown->grid();
+    const bool alt = shift & Qt::AltModifier;
+    QWidget* focused = QApplication::focusWidget();
+    if (m_pages->ActivePage() == m_page && !cdsInspecao.Editing() && focused == dbgQuestCand) {
+        if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+            list->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+        }
+    }
+    if (focused == list && !shown->rows().Editing() && !cdsInspecao.Editing()) {
+        if (alt && key == Qt::Key_PageUp) {
+            key = 0;
+            dbgQuestCand->setFocus(Qt::OtherFocusReason);
+        } else if (alt && key == Qt::Key_PageDown) {
+            key = 0;
+        }
+    }
+}
+
+TCheckList::Kind TQuestionario::positionList() {
+    using Call = TCheckList::TieCall;
+    return {IDCARG,
+            QStringLiteral("CDCARGO"),
+            QStringLiteral("NMCARGO"),
+            QStringLiteral("GetCargo"),
+            {{QStringLiteral("SetInsCarg"), {Call::Branch, Call::Questionnaire, Call::Row}},
+             {QStringLiteral("SetDelTdDep"), {Call::Branch, Call::Questionnaire}},
+             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            {{QStringLiteral("SetDelCarg"), {Call::Branch, Call::Questionnaire, Call::Row}},
+             {QStringLiteral("SetDelTdDep"), {Call::Branch, Call::Questionnaire}},
+             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            /*busyWhileTicking=*/false,
+            QStringLiteral("do cargo"),
+            QStringLiteral("cargos"),
+            Cli_zol00900::boCargVazio};
+}
+
+TCheckList::Kind TQuestionario::departmentList() {
+    using Call = TCheckList::TieCall;
+    return {IDDEPT,
+            QStringLiteral("CDDEPTO"),
+            QStringLiteral("NMDEPTO"),
+            QStringLiteral("GetDepto"),
+            {{QStringLiteral("SetDelTdCarg"), {Call::Branch, Call::Questionnaire}},
+             {QStringLiteral("SetInsDep"), {Call::Questionnaire, Call::Branch, Call::Row}},
+             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            {{QStringLiteral("SetDelTdCarg"), {Call::Branch, Call::Questionnaire}},
+             {QStringLiteral("SetDelDep"), {Call::Questionnaire, Call::Branch, Call::Row}},
+             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            /*busyWhileTicking=*/true,
+            QStringLiteral("do departamento"),
+            QStringLiteral("departamentos"),
+            Cli_zol00900::boDepVazio};
+}
+
+void TQuestionario::cdsCargoBeforeInsert() {
+    m_positions.beforeInsert();
+}
+void TQuestionario::cdsDeptoBeforeInsert() {
+    m_departments.beforeInsert();
+}
+void TQuestionario::dbgCargoCellClick(TColumn& Column) {
+    m_positions.cellClick(Column);
+}
+void TQuestionario::dbgDeptoCellClick(TColumn& Column) {
+    m_departments.cellClick(Column);
+}
+void TQuestionario::dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    m_positions.keyDown(key, shift);
+}
+void TQuestionario::dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    m_departments.keyDown(key, shift);
+}
+void TQuestionario::dbgCargoTitleClick(TColumn& Column) {
+    m_positions.titleClick(Column);
+}
+void TQuestionario::dbgDeptoTitleClick(TColumn& Column) {
+    m_departments.titleClick(Column);
+}
+void TQuestionario::dbgCargoExit() {
+    m_positions.exit();
+}
+void TQuestionario::dbgDeptoExit() {
+    m_departments.exit();
+}
+void TQuestionario::dbgCargoEnter() {
+    m_positions.enter();
+}
+void TQuestionario::dbgDeptoEnter() {
+    m_departments.enter();
+}
+void TQuestionario::dbgCargoColEnter() {
+    m_positions.colEnter();
+}
+void TQuestionario::dbgDeptoColEnter() {
+    m_departments.colEnter();
 }

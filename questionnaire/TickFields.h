@@ -1,8 +1,9 @@
 #pragma once
-// What the questionnaire rules share: the tick fields' names and values, and the service's
-// association calls, whose results are checked and dropped.
+// What the questionnaire rules share: the tick fields' names and values, the service's
+// association calls, whose results are checked and dropped, and the busy animation they show.
 
 #include "Consiste.h"
+#include "HostServices.h"
 #include "NetConnection.h"
 
 namespace questionnaire {
@@ -23,5 +24,14 @@ inline void callService(TNetConnection& connection, const QString& method,
                         const QVector<protocol::Argument>& args) {
     CheckResultServ(connection.AppServer().call(method, args), true, 0);
 }
+
+// The host's busy animation while it lives, however the work ends.
+class BusyShown {
+public:
+    BusyShown() { ActiveShowAvi(host().mainForm(), 1); }
+    ~BusyShown() { DeactiveShowAvi(); }
+    BusyShown(const BusyShown&) = delete;
+    BusyShown& operator=(const BusyShown&) = delete;
+};
 
 } // namespace questionnaire

@@ -266,7 +266,7 @@ private slots:
         execSql(QStringLiteral("UPDATE PARAMRH SET VRPRAZEFEFUN = 45"));
         click(f->sbtVerificar);
         QCOMPARE(f->cdsGeral.FieldByName(QStringLiteral("VRPRAZEFEFUN")).AsFloat(), 45.0);
-        QVERIFY(f->cdsInspecao.Active());
+        QVERIFY(f->questionario.cdsInspecao.Active());
         QCOMPARE(services().busyDepth(), 0);
 
         // A failing questionnaire read keeps the general record already re-read, without a

@@ -144,10 +144,14 @@ private slots:
             QVERIFY(!a->isChecked());
         QVERIFY(!f->sbtAlterar->isEnabled());
         QVERIFY(!f->mnuAlterar->isEnabled());
-        QVERIFY(f->cdsInspecao.RecordCount() > 0);
+        QVERIFY(f->questionario.cdsInspecao.RecordCount() > 0);
         // The level sent is the last one of the code picture: questionnaires, not their groups.
-        for (f->cdsInspecao.First(); !f->cdsInspecao.Eof(); f->cdsInspecao.Next())
-            QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString().size(), 5);
+        for (f->questionario.cdsInspecao.First(); !f->questionario.cdsInspecao.Eof();
+             f->questionario.cdsInspecao.Next())
+            QCOMPARE(f->questionario.cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO"))
+                         .AsString()
+                         .size(),
+                     5);
 
         f->mnuEncargos->trigger();
         QVERIFY(f->sbtAlterar->isEnabled());
@@ -162,10 +166,12 @@ private slots:
         openScreen();
         TfrmParametros* f = form();
         clickTab(f->pgcGeral, 4);
-        const int rows = f->cdsInspecao.RecordCount();
+        const int rows = f->questionario.cdsInspecao.RecordCount();
         QVERIFY(rows > 0);
-        const QString code = f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
-        const QString before = f->cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
+        const QString code =
+            f->questionario.cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
+        const QString before =
+            f->questionario.cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString();
         execSql(before == u"S"
                     ? QStringLiteral("DELETE FROM INSPPADRAO WHERE CDINSPECAO = '%1'").arg(code)
                     : QStringLiteral(
@@ -173,17 +179,17 @@ private slots:
                           .arg(code));
         clickTab(f->pgcGeral, 0);
         clickTab(f->pgcGeral, 4);
-        f->cdsInspecao.First();
-        QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString(),
+        f->questionario.cdsInspecao.First();
+        QCOMPARE(f->questionario.cdsInspecao.FieldByName(QStringLiteral("IDPADR")).AsString(),
                  before == u"S" ? QStringLiteral("N") : QStringLiteral("S"));
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->questionario.dbgQuestCand));
     }
 
     void failedQuestionnaireFetchKeepsTheListAndThePage() {
         openScreen();
         TfrmParametros* f = form();
         f->mnuQuestionario->trigger();
-        const int rows = f->cdsInspecao.RecordCount();
+        const int rows = f->questionario.cdsInspecao.RecordCount();
         QVERIFY(rows > 0);
         f->mnuEncargos->trigger();
         execSql(QStringLiteral("ALTER TABLE INSPECAO RENAME TO INSPECAO_FORA"));
@@ -192,7 +198,7 @@ private slots:
         QCOMPARE(f->pgcGeral->ActivePage(), f->tshQuest);
         QVERIFY(f->mnuQuestionario->isChecked());
         QVERIFY(!f->sbtAlterar->isEnabled());
-        QCOMPARE(f->cdsInspecao.RecordCount(), rows);
+        QCOMPARE(f->questionario.cdsInspecao.RecordCount(), rows);
         execSql(QStringLiteral("ALTER TABLE INSPECAO_FORA RENAME TO INSPECAO"));
     }
 
@@ -209,29 +215,32 @@ private slots:
         f->mnuQuestionario->trigger();
         // A questionnaire by position.
         int row = -1;
-        for (int i = 0; i < f->cdsInspecao.RecordCount() && row < 0; ++i) {
-            f->cdsInspecao.MoveTo(i);
-            if (f->cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString() == u"S") row = i;
+        for (int i = 0; i < f->questionario.cdsInspecao.RecordCount() && row < 0; ++i) {
+            f->questionario.cdsInspecao.MoveTo(i);
+            if (f->questionario.cdsInspecao.FieldByName(QStringLiteral("IDCARG")).AsString() ==
+                u"S")
+                row = i;
         }
         QVERIFY2(row >= 0, "the demo data has a questionnaire by position");
-        QTRY_VERIFY(f->dbgCargo->isVisible());
-        f->dbgQuestCand->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
-        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageUp, Qt::AltModifier);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
-        QCOMPARE(f->cdsInspecao.RecNo(), row); // swallowed: the grid did not move
-        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageDown, Qt::AltModifier);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgCargo));
-        QTest::keyClick(f->dbgCargo, Qt::Key_PageDown, Qt::AltModifier);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgCargo));
-        QTest::keyClick(f->dbgCargo, Qt::Key_PageUp, Qt::AltModifier);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->dbgQuestCand));
+        QTRY_VERIFY(f->questionario.dbgCargo->isVisible());
+        f->questionario.dbgQuestCand->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     static_cast<QWidget*>(f->questionario.dbgQuestCand));
+        QTest::keyClick(f->questionario.dbgQuestCand, Qt::Key_PageUp, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->questionario.dbgQuestCand));
+        QCOMPARE(f->questionario.cdsInspecao.RecNo(), row); // swallowed: the grid did not move
+        QTest::keyClick(f->questionario.dbgQuestCand, Qt::Key_PageDown, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->questionario.dbgCargo));
+        QTest::keyClick(f->questionario.dbgCargo, Qt::Key_PageDown, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->questionario.dbgCargo));
+        QTest::keyClick(f->questionario.dbgCargo, Qt::Key_PageUp, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->questionario.dbgQuestCand));
 
         // Without Alt, Page Down moves within the grid as usual.
-        f->cdsInspecao.First();
-        f->dbgQuestCand->setFocus();
-        QTest::keyClick(f->dbgQuestCand, Qt::Key_PageDown);
-        QVERIFY(f->cdsInspecao.RecNo() > 0);
+        f->questionario.cdsInspecao.First();
+        f->questionario.dbgQuestCand->setFocus();
+        QTest::keyClick(f->questionario.dbgQuestCand, Qt::Key_PageDown);
+        QVERIFY(f->questionario.cdsInspecao.RecNo() > 0);
     }
 
     void typingIntoABrowsedRecordStartsEditingAndLocksTheOtherPage() {

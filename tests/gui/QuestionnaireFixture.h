@@ -84,7 +84,7 @@ protected:
     QString shownFlags() const {
         QString out;
         for (const char* f : {"IDCARG", "IDDEPT", "IDPADR"})
-            out += form()->cdsInspecao.FieldByName(QString::fromLatin1(f)).AsString();
+            out += form()->questionario.cdsInspecao.FieldByName(QString::fromLatin1(f)).AsString();
         return out;
     }
 
@@ -118,9 +118,9 @@ protected:
     }
     void goTo(const QString& questionnaire) {
         TfrmParametros* f = form();
-        clickCell(f->dbgQuestCand, rowOf(f->cdsInspecao, questionnaire),
+        clickCell(f->questionario.dbgQuestCand, rowOf(f->questionario.cdsInspecao, questionnaire),
                   QStringLiteral("CDINSPECAO"));
-        QCOMPARE(f->cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString(),
+        QCOMPARE(f->questionario.cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString(),
                  questionnaire);
     }
     void focus(QWidget* w) {
@@ -128,10 +128,10 @@ protected:
         QTRY_COMPARE(QApplication::focusWidget(), w);
     }
     TDBGrid* list(const QString& kind) const {
-        return kind == u"cargo" ? form()->dbgCargo : form()->dbgDepto;
+        return kind == u"cargo" ? form()->questionario.dbgCargo : form()->questionario.dbgDepto;
     }
     TClientDataSet& listSet(const QString& kind) const {
-        return kind == u"cargo" ? form()->cdsCargo : form()->cdsDepto;
+        return kind == u"cargo" ? form()->questionario.cdsCargo : form()->questionario.cdsDepto;
     }
     static QString tickMethod(const QString& kind) {
         return kind == u"cargo" ? QStringLiteral("GetCargo") : QStringLiteral("GetDepto");

@@ -225,7 +225,7 @@ private slots:
     void questionnaireTitlesFitAndTheUpperPanelKeepsItsHeight() {
         openScreen();
         form()->mnuQuestionario->trigger();
-        TDBGrid* grid = form()->dbgQuestCand;
+        TDBGrid* grid = form()->questionario.dbgQuestCand;
         QTRY_VERIFY(grid->isVisible());
         auto checkTitles = [grid] {
             QHeaderView* header = grid->horizontalHeader();
@@ -244,12 +244,12 @@ private slots:
         grid->horizontalHeader()->setFont(larger);
         checkTitles();
 
-        const int upper = form()->panQuesCand->height();
-        const int lists = form()->pan->height();
+        const int upper = form()->questionario.panQuesCand->height();
+        const int lists = form()->questionario.pan->height();
         QMdiSubWindow* window = windows().first();
         window->resize(window->width(), window->height() + 150);
-        QTRY_VERIFY(form()->pan->height() > lists);
-        QCOMPARE(form()->panQuesCand->height(), upper);
+        QTRY_VERIFY(form()->questionario.pan->height() > lists);
+        QCOMPARE(form()->questionario.panQuesCand->height(), upper);
 
         QVERIFY(form()->grbDiretorio->font().bold());
         QVERIFY(!form()->dbeDiretorio->font().bold());

@@ -1,0 +1,169 @@
+// The questionnaire page: its record sets, its controls top to bottom, their columns and the
+// events that tie them to the rules.
+
+#include "Questionario.h"
+
+#include "DataSets.h"
+
+#include <QHeaderView>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+QWidget* namedWidget(QWidget* parent, const QString& name) {
+    auto* w = new QWidget(parent);
+    w->setObjectName(name);
+    return w;
+}
+
+} // namespace
+
+TQuestionario::TQuestionario(TfrmPadrao& form, TNetConnection& connection)
+    : m_form(form)
+    , m_connection(connection) {
+    setObjectName(QStringLiteral("questionario"));
+    data::defineInspecao(cdsInspecao);
+    data::defineCargo(cdsCargo);
+    data::defineDepto(cdsDepto);
+    dtsInspecao.SetDataSet(&cdsInspecao);
+    dtsCargo.SetDataSet(&cdsCargo);
+    dtsDepto.SetDataSet(&cdsDepto);
+}
+
+void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
+    m_pages = pages;
+    m_page = page;
+    createTickPictures();
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    auto* quest = new QFrame(page);
+    quest->setObjectName(QStringLiteral("panQuest"));
+    quest->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    quest->setLineWidth(2);
+    panQuest = quest;
+    pageLayout->addWidget(panQuest);
+    auto* questLayout = new QVBoxLayout(panQuest);
+    questLayout->setContentsMargins(2, 2, 2, 2);
+    scbQuest = new QScrollArea(panQuest);
+    scbQuest->setObjectName(QStringLiteral("scbQuest"));
+    scbQuest->setFocusPolicy(Qt::NoFocus);
+    scbQuest->setFrameShape(QFrame::NoFrame);
+    scbQuest->setWidgetResizable(true);
+    questLayout->addWidget(scbQuest);
+
+    splPar = new QSplitter(Qt::Vertical);
+    splPar->setObjectName(QStringLiteral("splPar"));
+    splPar->setHandleWidth(2);
+    splPar->setChildrenCollapsible(false);
+    scbQuest->setWidget(splPar);
+
+    panQuesCand = namedWidget(splPar, QStringLiteral("panQuesCand"));
+    auto* candLayout = new QVBoxLayout(panQuesCand);
+    candLayout->setContentsMargins(1, 1, 1, 1);
+    dbgQuestCand = new TDBGrid(panQuesCand, QStringLiteral("dbgQuestCand"));
+    dbgQuestCand->setFrameShape(QFrame::NoFrame);
+    candLayout->addWidget(dbgQuestCand);
+
+    pan = namedWidget(splPar, QStringLiteral("pan"));
+    auto* panLayout = new QVBoxLayout(pan);
+    panLayout->setContentsMargins(0, 0, 0, 0);
+    panLayout->setSpacing(0);
+    auto* separator = new QFrame(pan);
+    separator->setObjectName(QStringLiteral("panSeparador"));
+    separator->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    separator->setFixedHeight(8);
+    panSeparador = separator;
+    panLayout->addWidget(panSeparador);
+    panDepCarg = namedWidget(pan, QStringLiteral("panDepCarg"));
+    panLayout->addWidget(panDepCarg, 1);
+    auto* listLayout = new QVBoxLayout(panDepCarg);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    dbgCargo = new TDBGrid(panDepCarg, QStringLiteral("dbgCargo"));
+    dbgDepto = new TDBGrid(panDepCarg, QStringLiteral("dbgDepto"));
+    for (TDBGrid* g : {dbgCargo, dbgDepto}) {
+        g->setFrameShape(QFrame::NoFrame);
+        g->InPlaceEditing = false;
+        g->AlwaysShowSelection = false;
+        listLayout->addWidget(g);
+        g->hide();
+    }
+    splPar->setSizes({81, 200});
+    // A taller window gives its room to the lists; the questionnaire panel keeps its height.
+    splPar->setStretchFactor(0, 0);
+    splPar->setStretchFactor(1, 1);
+
+    QPalette tip = dbgQuestCand->palette();
+    tip.setColor(QPalette::Base, m_form.palette().color(QPalette::ToolTipBase));
+    for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto})
+        g->setPalette(tip);
+
+    m_positions.attach(dbgCargo);
+    m_departments.attach(dbgDepto);
+    bindColumns();
+    bindQuestionnaireEvents();
+}
+
+void TQuestionario::bindColumns() {
+    dbgQuestCand->SetColumns({{QStringLiteral("CDINSPECAO"), QStringLiteral("Código"), 66, true},
+                              {QStringLiteral("NMINSPECAO"), QStringLiteral("Nome"), 183, true},
+                              {QStringLiteral("IDCARG"), QStringLiteral("Q. Cargo"), 47, false},
+                              {QStringLiteral("IDDEPT"), QStringLiteral("Q. Depto."), -1, false},
+                              {QStringLiteral("IDPADR"), QStringLiteral("Q. Padrão"), 54, false}});
+    dbgQuestCand->SetDataSource(&dtsInspecao);
+    TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 16, false};
+    tick.TitleColor = m_form.palette().color(QPalette::Button);
+    dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
+    dbgCargo->SetDataSource(&dtsCargo);
+    dbgDepto->SetColumns(
+        {tick, {QStringLiteral("NMDEPTO"), QStringLiteral("Departamento"), -1, true}});
+    dbgDepto->SetDataSource(&dtsDepto);
+    for (TDBGrid* g : {dbgCargo, dbgDepto})
+        g->horizontalHeader()->setStretchLastSection(true);
+}
+
+void TQuestionario::bindQuestionnaireEvents() {
+    cdsInspecao.AfterScroll = [this](TClientDataSet&) { cdsInspecaoAfterScroll(); };
+    cdsInspecao.BeforeScroll = [this](TClientDataSet&) { cdsInspecaoBeforeScroll(); };
+    cdsInspecao.BeforeInsert = [this](TClientDataSet&) { cdsInspecaoBeforeInsert(); };
+    cdsCargo.BeforeInsert = [this](TClientDataSet&) { cdsCargoBeforeInsert(); };
+    cdsDepto.BeforeInsert = [this](TClientDataSet&) { cdsDeptoBeforeInsert(); };
+    m_form.OnExit(panDepCarg, [this] { panDepCargExit(); });
+
+    dbgQuestCand->OnCellClick = [this](TColumn& c) { dbgQuestCandCellClick(c); };
+    dbgQuestCand->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
+        dbgQuestCandKeyDown(key, shift);
+    };
+    dbgQuestCand->OnColEnter = [this] { dbgQuestCandColEnter(); };
+    m_form.OnEnter(dbgQuestCand, [this] { dbgQuestCandEnter(); });
+    dbgQuestCand->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
+                                            TColumn& column, const QStyleOptionViewItem& state) {
+        dbgQuestCandDrawColumnCell(canvas, rect, col, column, state);
+    };
+
+    dbgCargo->OnCellClick = [this](TColumn& c) { dbgCargoCellClick(c); };
+    dbgCargo->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
+        dbgCargoKeyDown(key, shift);
+    };
+    dbgCargo->OnTitleClick = [this](TColumn& c) { dbgCargoTitleClick(c); };
+    dbgCargo->OnColEnter = [this] { dbgCargoColEnter(); };
+    m_form.OnEnter(dbgCargo, [this] { dbgCargoEnter(); });
+    m_form.OnExit(dbgCargo, [this] { dbgCargoExit(); });
+    dbgCargo->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
+                                        TColumn& column, const QStyleOptionViewItem& state) {
+        dbgCargoDrawColumnCell(canvas, rect, col, column, state);
+    };
+
+    dbgDepto->OnCellClick = [this](TColumn& c) { dbgDeptoCellClick(c); };
+    dbgDepto->OnKeyDown = [this](int& key, Qt::KeyboardModifiers shift) {
+        dbgDeptoKeyDown(key, shift);
+    };
+    dbgDepto->OnTitleClick = [this](TColumn& c) { dbgDeptoTitleClick(c); };
+    dbgDepto->OnColEnter = [this] { dbgDeptoColEnter(); };
+    m_form.OnEnter(dbgDepto, [this] { dbgDeptoEnter(); });
+    m_form.OnExit(dbgDepto, [this] { dbgDeptoExit(); });
+    dbgDepto->OnDrawColumnCell = [this](QPainter* canvas, const QRect& rect, int col,
+                                        TColumn& column, const QStyleOptionViewItem& state) {
+        dbgDeptoDrawColumnCell(canvas, rect, col, column, state);
+    };
+}

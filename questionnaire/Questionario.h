@@ -1,0 +1,102 @@
+#pragma once
+// The "Questionário" page of "Geral": the questionnaires, each tied to positions, to departments
+// or made the standard one, and the two check lists that pick those positions and departments.
+
+#include "CheckList.h"
+#include "DBGrid.h"
+#include "FormPadrao.h"
+#include "NetConnection.h"
+
+#include <QLabel>
+#include <QObject>
+#include <QSplitter>
+
+class QScrollArea;
+
+// A controller rather than a panel widget: the page's controls stay where the form's tree had them.
+class TQuestionario : public QObject {
+    Q_OBJECT
+public:
+    // Of the form it takes only its base (focus events, long-work guard, palette, the parent of
+    // its pictures and progress) and the connection to the service.
+    TQuestionario(TfrmPadrao& form, TNetConnection& connection);
+
+    TClientDataSet cdsInspecao{QStringLiteral("cdsInspecao")};
+    TClientDataSet cdsCargo{QStringLiteral("cdsCargo")};
+    TClientDataSet cdsDepto{QStringLiteral("cdsDepto")};
+    TDataSource dtsInspecao{QStringLiteral("dtsInspecao")};
+    TDataSource dtsCargo{QStringLiteral("dtsCargo")};
+    TDataSource dtsDepto{QStringLiteral("dtsDepto")};
+
+    // Pictures that paint the tick cells.
+    QLabel *imgCheck, *imgUncheck, *imgDesCheck;
+
+    QWidget *panQuest, *panQuesCand, *pan, *panSeparador, *panDepCarg;
+    QScrollArea* scbQuest;
+    QSplitter* splPar;
+    TDBGrid *dbgQuestCand, *dbgCargo, *dbgDepto;
+
+    // Builds the page's controls on `page`, a page of `pages`, with their columns and events.
+    void createQuestionarioPage(TPageControl* pages, QWidget* page);
+
+    // What the form's rules ask of the page.
+    // Reads the questionnaires again, of as many levels as the host's code picture has.
+    void loadQuestionnaires();
+    // The page was brought forward: its questionnaires read again, the focus in them.
+    void pageShown();
+    // Confirm leaves a list that has the focus before its checks may move the focus away.
+    void leaveFocusedList(QWidget* focused);
+    // The form's key preview: Alt+PageDown goes from the questionnaires to the list shown,
+    // Alt+PageUp back.
+    void formKeyDown(int& key, Qt::KeyboardModifiers shift);
+
+    void cdsInspecaoAfterScroll();
+    void cdsInspecaoBeforeScroll();
+    void cdsInspecaoBeforeInsert();
+    void cdsCargoBeforeInsert();
+    void cdsDeptoBeforeInsert();
+    void panDepCargExit();
+    void dbgQuestCandCellClick(TColumn& Column);
+    void dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgQuestCandColEnter();
+    void dbgQuestCandEnter();
+    void dbgCargoCellClick(TColumn& Column);
+    void dbgDeptoCellClick(TColumn& Column);
+    void dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgCargoTitleClick(TColumn& Column);
+    void dbgDeptoTitleClick(TColumn& Column);
+    void dbgCargoExit();
+    void dbgDeptoExit();
+    void dbgCargoEnter();
+    void dbgDeptoEnter();
+    void dbgCargoColEnter();
+    void dbgDeptoColEnter();
+    void dbgQuestCandDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol,
+                                    TColumn& Column, const QStyleOptionViewItem& State);
+    void dbgCargoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
+                                const QStyleOptionViewItem& State);
+    void dbgDeptoDrawColumnCell(QPainter* canvas, const QRect& Rect, int DataCol, TColumn& Column,
+                                const QStyleOptionViewItem& State);
+
+private:
+    void createTickPictures();
+    void bindColumns();
+    void bindQuestionnaireEvents();
+    QString questionnaireLevelArgument() const;
+    // Shows the list's grid, or none, and hides the other: the position grid first.
+    void showOnlyList(const TDBGrid* list);
+    // The position and department lists: one class, told apart by these.
+    static TCheckList::Kind positionList();
+    static TCheckList::Kind departmentList();
+    void paintTickCell(QPainter* canvas, const QRect& rect, const QVariant& value) const;
+    void paintListTick(const TDBGrid& list, QPainter* canvas, const QRect& rect,
+                       const TColumn& column) const;
+
+    TfrmPadrao& m_form;
+    TNetConnection& m_connection;
+    TPageControl* m_pages = nullptr;
+    QWidget* m_page = nullptr;
+    TCheckList m_positions{positionList(), cdsCargo, cdsInspecao, m_connection, m_form};
+    TCheckList m_departments{departmentList(), cdsDepto, cdsInspecao, m_connection, m_form};
+};
