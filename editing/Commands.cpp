@@ -2,9 +2,11 @@
 // top page.
 
 #include "Consiste.h"
+
 #include "Exceptions.h"
 #include "ModuleState.h"
 #include "Parametros.h"
+#include "contract/Methods.h"
 
 #include <QTime>
 
@@ -94,13 +96,13 @@ void TfrmParametros::sbtVerificarClick() {
             if (Cli_zol00900::boPrimVez)
                 loadFirstRecords(); // what of the first load failed
             else
-                LoadFromServer(netParamZOL, cdsGeral, QStringLiteral("GetGeral"),
+                LoadFromServer(netParamZOL, cdsGeral, contract::method::GetGeral,
                                {QStringLiteral("1")});
             questionario.loadQuestionnaires();
             dtsPadraoStateChange();
             questionario.cdsInspecaoAfterScroll();
         } else {
-            LoadFromServer(netParamZOL, cdsFilial, QStringLiteral("GetFilial"),
+            LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial,
                            {medCdFilial->text()});
             dtsFilialStateChange();
         }

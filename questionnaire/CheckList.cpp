@@ -113,13 +113,14 @@ void TCheckList::toggleCurrentRow() {
 
 void TCheckList::call(const QList<TieCall>& calls, const QString& questionnaire,
                       const QString& row) {
-    for (const TieCall& c : calls) {
-        QVector<protocol::Argument> arguments;
-        for (const TieCall::Argument a : c.arguments)
-            arguments << (a == TieCall::Branch          ? FiliProc()
-                          : a == TieCall::Questionnaire ? questionnaire
-                                                        : row);
-        callService(m_connection, c.method, arguments);
+    for (const TieCall method : calls) {
+        const contract::Tie& tie =
+            contract::findMethod({method.data(), size_t(method.size())})->tie;
+        QVector<protocol::Argument> arguments(tie.itemArg >= 0 ? 3 : 2);
+        arguments[tie.branchArg] = FiliProc();
+        arguments[tie.inspecaoArg] = questionnaire;
+        if (tie.itemArg >= 0) arguments[tie.itemArg] = row;
+        callService(m_connection, method, arguments);
     }
 }
 

@@ -7,18 +7,15 @@
 #include "DBGrid.h"
 #include "FormPadrao.h"
 #include "NetConnection.h"
+#include "contract/Methods.h"
 
 #include <functional>
 
 class TCheckList {
 public:
-    // A call of the service that ties or unties rows: its method and its arguments in the order
-    // the method takes them.
-    struct TieCall {
-        enum Argument { Branch, Questionnaire, Row };
-        QString method;
-        QList<Argument> arguments;
-    };
+    // A tie method of the service; where it takes the branch, the questionnaire and the row is
+    // the contract's.
+    using TieCall = QLatin1String;
 
     // What a list is: the questionnaire's tick it belongs to, its table's fields, the service's
     // methods, and the words its messages use.

@@ -3,6 +3,8 @@
 
 #include "Questionario.h"
 
+#include "contract/Methods.h"
+
 #include "ModuleState.h"
 #include "TickFields.h"
 
@@ -50,11 +52,11 @@ void TQuestionario::dbgQuestCandCellClick(TColumn& Column) {
 
             const bool busy = field == IDPADR;
             if (busy) ActiveShowAvi(host().mainForm(), 1);
-            callService(m_connection, QStringLiteral("SetDelTdCarg"), {FiliProc(), code});
-            callService(m_connection, QStringLiteral("SetDelTdDep"), {FiliProc(), code});
+            callService(m_connection, contract::method::SetDelTdCarg, {FiliProc(), code});
+            callService(m_connection, contract::method::SetDelTdDep, {FiliProc(), code});
             callService(m_connection,
-                        field == IDPADR && ticking ? QStringLiteral("SetInsPad")
-                                                   : QStringLiteral("SetDelPad"),
+                        field == IDPADR && ticking ? contract::method::SetInsPad
+                                                   : contract::method::SetDelPad,
                         {code, FiliProc()});
             if (busy) DeactiveShowAvi();
 

@@ -12,7 +12,7 @@
 using namespace questionnaire;
 
 void TQuestionario::loadQuestionnaires() {
-    LoadFromServer(m_connection, cdsInspecao, QStringLiteral("GetInspecao"),
+    LoadFromServer(m_connection, cdsInspecao, contract::method::GetInspecao,
                    {questionnaireLevelArgument()});
 }
 
@@ -95,18 +95,15 @@ void TQuestionario::formKeyDown(int& key, Qt::KeyboardModifiers shift) {
     }
 }
 
+namespace m = contract::method;
+
 TCheckList::Kind TQuestionario::positionList() {
-    using Call = TCheckList::TieCall;
     return {IDCARG,
             QStringLiteral("CDCARGO"),
             QStringLiteral("NMCARGO"),
-            QStringLiteral("GetCargo"),
-            {{QStringLiteral("SetInsCarg"), {Call::Branch, Call::Questionnaire, Call::Row}},
-             {QStringLiteral("SetDelTdDep"), {Call::Branch, Call::Questionnaire}},
-             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
-            {{QStringLiteral("SetDelCarg"), {Call::Branch, Call::Questionnaire, Call::Row}},
-             {QStringLiteral("SetDelTdDep"), {Call::Branch, Call::Questionnaire}},
-             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            m::GetCargo,
+            {m::SetInsCarg, m::SetDelTdDep, m::SetDelPad},
+            {m::SetDelCarg, m::SetDelTdDep, m::SetDelPad},
             /*busyWhileTicking=*/false,
             QStringLiteral("do cargo"),
             QStringLiteral("cargos"),
@@ -114,17 +111,12 @@ TCheckList::Kind TQuestionario::positionList() {
 }
 
 TCheckList::Kind TQuestionario::departmentList() {
-    using Call = TCheckList::TieCall;
     return {IDDEPT,
             QStringLiteral("CDDEPTO"),
             QStringLiteral("NMDEPTO"),
-            QStringLiteral("GetDepto"),
-            {{QStringLiteral("SetDelTdCarg"), {Call::Branch, Call::Questionnaire}},
-             {QStringLiteral("SetInsDep"), {Call::Questionnaire, Call::Branch, Call::Row}},
-             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
-            {{QStringLiteral("SetDelTdCarg"), {Call::Branch, Call::Questionnaire}},
-             {QStringLiteral("SetDelDep"), {Call::Questionnaire, Call::Branch, Call::Row}},
-             {QStringLiteral("SetDelPad"), {Call::Questionnaire, Call::Branch}}},
+            m::GetDepto,
+            {m::SetDelTdCarg, m::SetInsDep, m::SetDelPad},
+            {m::SetDelTdCarg, m::SetDelDep, m::SetDelPad},
             /*busyWhileTicking=*/true,
             QStringLiteral("do departamento"),
             QStringLiteral("departamentos"),
