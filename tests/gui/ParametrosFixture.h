@@ -34,14 +34,27 @@ protected:
     void openScreen() { m_window->parametersAction()->trigger(); }
 
     // relayed: the screen reaches the service through a relay that sees every request.
-    void startDesktop(bool relayed = false) {
+    // settingsPath: where the desktop keeps what it remembers; none by default.
+    void startDesktop(bool relayed = false, const QString& settingsPath = {}) {
         QVERIFY(m_dir.isValid());
         m_dbPath = m_dir.filePath(QStringLiteral("rh-%1.db").arg(QTest::currentTestFunction()));
         QFile::remove(m_dbPath);
+        launchDesktop(relayed, settingsPath);
+    }
+
+    // Closes the desktop and starts it again on the same database, as a user's next start.
+    void restartDesktop(const QString& settingsPath = {}) {
+        const bool relayed = m_relay != nullptr;
+        stopDesktop();
+        launchDesktop(relayed, settingsPath);
+    }
+
+    void launchDesktop(bool relayed, const QString& settingsPath) {
         // In Brazilian Portuguese, as rh's start makes it.
         static const bool portuguese = installPortuguese();
         QVERIFY2(portuguese, "Qt's Brazilian Portuguese translations are missing");
         m_desktop = std::make_unique<Desktop>();
+        m_desktop->services.settingsPath = settingsPath;
         QString message;
         QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
         if (relayed) {

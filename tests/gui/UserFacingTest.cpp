@@ -2,10 +2,7 @@
 // help, menus and keys, glyphs and icons, the questionnaire grid's layout, the branch and
 // server in the status bar, the data folder, and the module's entry as the host calls it.
 
-#include "Desktop.h"
-#include "MainWindow.h"
-#include "ModuleState.h"
-#include "Parametros.h"
+#include "ParametrosFixture.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -42,57 +39,13 @@ const QRegularExpression englishWord(
     QRegularExpression::CaseInsensitiveOption);
 } // namespace
 
-class UserFacingTest : public QObject {
+class UserFacingTest : public ParametrosFixture {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<Desktop> m_desktop;
-    std::unique_ptr<MainWindow> m_window;
-
-    TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
-    QList<QMdiSubWindow*> windows() const { return m_window->mdiArea()->subWindowList(); }
-    void openScreen() { m_window->parametersAction()->trigger(); }
-    void clickTab(QTabWidget* tabs, int index) {
-        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
-                          tabs->tabBar()->tabRect(index).center());
-    }
-    void startDesktop(const QString& settingsPath = {}) {
-        m_desktop = std::make_unique<Desktop>();
-        m_desktop->services.settingsPath = settingsPath;
-        QString message;
-        QVERIFY2(m_desktop->startUnattended(m_dir.filePath(QStringLiteral("rh.db")), &message),
-                 qPrintable(message));
-        m_window = std::make_unique<MainWindow>(m_desktop->services);
-        QVERIFY2(m_window->loadModules(QCoreApplication::applicationDirPath() +
-                                           QStringLiteral("/../modules"),
-                                       &message),
-                 qPrintable(message));
-        m_window->show();
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    }
-    void stopDesktop() {
-        m_window.reset();
-        m_desktop.reset();
-        setHostServices(nullptr);
-    }
-
 private slots:
-    void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY2(installPortuguese(), "Qt's Brazilian Portuguese translations are missing");
-    }
-
-    void init() {
-        QVERIFY(m_dir.isValid());
-        QFile::remove(m_dir.filePath(QStringLiteral("rh.db")));
-        startDesktop();
-    }
-
-    void cleanup() {
-        stopDesktop();
-        QCOMPARE(QApplication::overrideCursor(), nullptr);
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { startDesktop(); }
+    void cleanup() { stopDesktop(); }
 
     void commandLineHelpIsPortugueseAndSucceeds() {
         QProcess rh;
@@ -295,8 +248,7 @@ private slots:
 
     void branchIsRememberedAndTheServerNamedInWords() {
         const QString settings = m_dir.filePath(QStringLiteral("rh.conf"));
-        stopDesktop();
-        startDesktop(settings);
+        restartDesktop(settings);
         QCOMPARE(m_desktop->serverDescription, QStringLiteral("Servidor interno"));
         QVERIFY(m_desktop->serverDetails.contains(QString::number(m_desktop->services.serverPort)));
         QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0001"));
@@ -305,14 +257,12 @@ private slots:
                           Qt::LeftButton);
         QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0003"));
 
-        stopDesktop();
-        startDesktop(settings);
+        restartDesktop(settings);
         QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0003"));
         // A remembered branch that no longer exists gives way to the first one.
         QSettings(settings, QSettings::IniFormat)
             .setValue(QStringLiteral("filial"), QStringLiteral("9999"));
-        stopDesktop();
-        startDesktop(settings);
+        restartDesktop(settings);
         QCOMPARE(m_desktop->services.FiliProc(), QStringLiteral("0001"));
     }
 
@@ -324,7 +274,7 @@ private slots:
         Desktop other;
         DesktopOptions o;
         o.server = QStringLiteral("127.0.0.1:%1").arg(port);
-        o.db = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("rh.db"));
+        o.db = QStringLiteral("sqlite:") + m_dbPath;
         QString message;
         QVERIFY(!other.start(o, &message));
         QVERIFY2(message.contains(QStringLiteral("recusou a conexão")), qPrintable(message));
