@@ -1,8 +1,8 @@
 // The six record sets' definitions, and what the screen shows once a server packet is loaded.
 
 #include "DataSets.h"
-#include "QtPrinters.h"
 #include "Exceptions.h"
+#include "QtPrinters.h"
 #include "protocol/PacketJson.h"
 
 #include <gtest/gtest.h>

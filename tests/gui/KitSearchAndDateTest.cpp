@@ -1,10 +1,10 @@
 // The kit's pick list and date editor with real keys and clicks.
 
-#include "RecordingHost.h"
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "Exceptions.h"
 #include "PickList.h"
+#include "RecordingHost.h"
 
 #include <QApplication>
 #include <QCalendarWidget>

@@ -1,13 +1,13 @@
 // The visual kit with real key and mouse events: focus exit and enter events of controls and
 // containers, key-press filters, bound edits and the record-set grid.
 
-#include "RecordingHost.h"
 #include "BtnPesquisa.h"
 #include "DBControls.h"
 #include "DBGrid.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
+#include "RecordingHost.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
