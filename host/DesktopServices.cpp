@@ -9,12 +9,15 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <utility>
 
@@ -129,6 +132,23 @@ QString DesktopServices::selectDirectory(const QString& start) {
         return directoryAnswer;
     }
     return chooseFolder(mainForm(), QStringLiteral("Selecionar diretório"), start);
+}
+
+QString DesktopServices::selectSaveFile(const QString& title, const QString& suggested) {
+    const DialogPointer pointer;
+    if (unattended) {
+        saveFileSuggestions << suggested;
+        return saveFileAnswer;
+    }
+    QFileDialog dialog(mainForm(), title,
+                       QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                           .filePath(suggested),
+                       QStringLiteral("Planilha CSV (*.csv)"));
+    // Qt's own dialog, translated with the rest of the desktop, as the folder dialog is.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
 void DesktopServices::busyStart() {

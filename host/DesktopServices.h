@@ -34,6 +34,9 @@ public:
     bool pickRow(TClientDataSet& rows, const QStringList& visibleFields,
                  const QString& title) override;
     QString selectDirectory(const QString& start) override;
+    // A file to write, named `suggested` in the user's documents unless they choose otherwise;
+    // empty when they give up.
+    QString selectSaveFile(const QString& title, const QString& suggested);
     void busyStart() override;
     void busyStop() override;
     void setWaitCursor(bool on) override;
@@ -68,6 +71,8 @@ public:
     QStringList pickTitles;                         // the title of every pick list offered
     QString directoryAnswer;
     QStringList directoryStarts; // where each directory dialog started
+    QString saveFileAnswer;
+    QStringList saveFileSuggestions; // the name each save dialog suggested
     int busyDepth() const { return m_busyDepth; }
 
 private:

@@ -1,12 +1,12 @@
 #include "HistoryWindow.h"
-#include "contract/Methods.h"
 
 #include "DesktopServices.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
-#include "HistoryDecode.h"
+#include "HistoryExport.h"
 
 #include "contract/Layouts.h"
+#include "contract/Methods.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTreeWidget>
@@ -48,6 +49,7 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     connect(m_from, &QDateEdit::dateChanged, this, filterChanged);
     connect(m_to, &QDateEdit::dateChanged, this, filterChanged);
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_export);
     bottom->addStretch(1);
     bottom->addWidget(m_older);
     layout->addLayout(bottom);
@@ -90,6 +92,10 @@ void HistoryWindow::createFilters() {
     m_older->setObjectName(QStringLiteral("btnMaisAntigas"));
     m_older->setEnabled(false);
     connect(m_older, &QPushButton::clicked, this, [this] { Dispatch([this] { loadOlder(); }); });
+    m_export = new QPushButton(QStringLiteral("&Exportar…"), this);
+    m_export->setObjectName(QStringLiteral("btnExportar"));
+    m_export->setEnabled(false);
+    connect(m_export, &QPushButton::clicked, this, [this] { Dispatch([this] { exportRows(); }); });
     row->addWidget(branchLabel);
     row->addWidget(m_branch, 1);
     row->addSpacing(12);
@@ -151,8 +157,11 @@ void HistoryWindow::load(qint64 before) {
     // Only now: a refused filter or a failed call leaves the list as it was.
     if (before == 0) {
         m_list->clear();
+        m_shown.clear();
         showListIsOfTheFilter(true);
     }
+    m_shown += entries;
+    m_export->setEnabled(!m_shown.isEmpty());
     for (const HistoryEntry& e : entries) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
@@ -165,4 +174,21 @@ void HistoryWindow::load(qint64 before) {
     }
     // A full page means older rows may follow.
     m_older->setEnabled(entries.size() >= contract::HistoryPageRows);
+}
+
+void HistoryWindow::exportRows() {
+    const QString path = m_services.selectSaveFile(
+        QStringLiteral("Exportar o histórico"),
+        QStringLiteral("historico-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
+    if (path.isEmpty()) return;
+    // Written whole or not at all: a failed export leaves no half file behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(historyCsv(m_shown)) < 0 || !file.commit()) {
+        m_services.showError(QStringLiteral("Não foi possível gravar o arquivo %1: %2.")
+                                 .arg(path, file.errorString()));
+        return;
+    }
+    m_services.showStatus(QStringLiteral("%1 linha(s) do histórico exportada(s) para %2.")
+                              .arg(m_shown.size())
+                              .arg(path));
 }

@@ -2,6 +2,7 @@
 // "Histórico de alterações": the service's audit rows, newest first, filtered by branch and
 // period, each with who changed which record and which fields from what to what.
 
+#include "HistoryDecode.h"
 #include "NetConnection.h"
 
 #include <QWidget>
@@ -24,6 +25,8 @@ public:
     void refresh();
     // Adds the next page of older rows.
     void loadOlder();
+    // Writes the rows shown to a CSV file the user chooses.
+    void exportRows();
 
 private:
     void createFilters();
@@ -41,7 +44,9 @@ private:
     QDateEdit* m_to = nullptr;
     QPushButton* m_refresh = nullptr;
     QPushButton* m_older = nullptr;
+    QPushButton* m_export = nullptr;
     QTreeWidget* m_list = nullptr;
     QLabel* m_stale = nullptr;
     qint64 m_oldest = 0;
+    QVector<HistoryEntry> m_shown; // the rows in the list, in its order
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the product need. clang brings libFuzzer
 # for the fuzz targets (scripts/fuzz.sh); Xvfb and openbox give the GUI tests a desktop with a
-# window manager (tests/gui/on-desktop.sh).
+# window manager (tests/gui/on-desktop.sh); python3 reads the history's CSV export as a spreadsheet
+# would, in its test.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -15,5 +16,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libsimdjson-dev libgtest-dev libsqlite3-dev libpq-dev \
   postgresql \
   fonts-dejavu-core xauth \
-  xvfb openbox x11-utils \
+  xvfb openbox x11-utils python3 \
   qt6-translations-l10n

@@ -1,5 +1,6 @@
 // "Histórico de alterações" in the real desktop: a change made on the parameters screen shows with
-// who made it and its old and new values, and the branch and period filters narrow the list.
+// who made it and its old and new values, the branch and period filters narrow the list, and the
+// rows shown export to a CSV file.
 
 #include "HistoryDecode.h"
 #include "HistoryWindow.h"
@@ -9,8 +10,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -128,6 +132,34 @@ private slots:
         QCOMPARE(services().shownErrors,
                  QStringList{QStringLiteral("O fim do período é anterior ao início.")});
         QCOMPARE(list()->topLevelItemCount(), 3);
+
+        // "Exportar…" writes the rows shown to a CSV that a spreadsheet reads: here Python's csv.
+        const QString csvPath = m_dir.filePath(QStringLiteral("historico.csv"));
+        services().saveFileAnswer = csvPath;
+        click(history()->findChild<QPushButton*>(QStringLiteral("btnExportar")));
+        QCOMPARE(services().saveFileSuggestions.size(), 1);
+        QProcess python;
+        python.start(
+            QStringLiteral("python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import csv, json, sys\n"
+                            "with open(sys.argv[1], encoding='utf-8-sig', newline='') as f:\n"
+                            "    print(json.dumps(list(csv.reader(f, delimiter=';'))))\n"),
+             csvPath});
+        QVERIFY(python.waitForFinished(10000));
+        const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[0].toArray()[4].toString(), QStringLiteral("Alterações"));
+        for (int i = 0; i < 3; ++i)
+            for (int c = 0; c < 5; ++c)
+                QCOMPARE(rows[i + 1].toArray()[c].toString(), list()->topLevelItem(i)->text(c));
+        // A file that cannot be written is told, and nothing is left half written.
+        services().saveFileAnswer = m_dir.filePath(QStringLiteral("sem-pasta/historico.csv"));
+        services().shownErrors.clear();
+        click(history()->findChild<QPushButton*>(QStringLiteral("btnExportar")));
+        QCOMPARE(services().shownErrors.size(), 1);
+        QVERIFY2(services().shownErrors[0].startsWith(QStringLiteral("Não foi possível gravar")),
+                 qPrintable(services().shownErrors[0]));
     }
 
     // What a stored change says, field by field, for the shapes the service writes.
