@@ -6,6 +6,7 @@
 #include "FolderDialog.h"
 #include "FormPadrao.h"
 #include "PickList.h"
+#include "WindowPlaces.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -202,10 +203,9 @@ void DesktopServices::showChildForm(QWidget* form) {
         frame->setObjectName(form->objectName() + QStringLiteral("Janela"));
         frame->setWindowTitle(form->windowTitle());
         if (window) frame->setWindowIcon(window->windowIcon());
-        // The form's declared place and size are those of its window inside the main window.
-        const QRect declared = form->geometry();
-        frame->resize(declared.size() + (frame->size() - frame->contentsRect().size()));
-        frame->move(declared.topLeft());
+        // Filling the workspace, or where the user left it: the rules restore this normal size
+        // each time the screen is asked for.
+        WindowPlaces(settingsPath, mdiArea).place(frame, WindowPlaces::kindOf(frame));
     }
     // Qt activates a child window halfway through showing it, before the frame itself is shown;
     // the form's repaint on activation would be followed by a second one of the whole window.

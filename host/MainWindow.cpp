@@ -6,6 +6,8 @@
 #include "Exceptions.h"
 #include "FormPadrao.h"
 #include "HistoryWindow.h"
+#include "PageControl.h"
+#include "WindowPlaces.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -66,7 +68,7 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     // "D": the screens' own menus take O and M.
     QMenu* modules = menuBar()->addMenu(QStringLiteral("Mó&dulos"));
     modules->setObjectName(QStringLiteral("mnuModulos"));
-    m_openParameters = modules->addAction(QStringLiteral("Parâmetros Gerais"));
+    m_openParameters = modules->addAction(QStringLiteral("&Parâmetros Gerais"));
     m_openParameters->setObjectName(QStringLiteral("mnuParametrosGerais"));
     m_openParameters->setEnabled(false);
     connect(m_openParameters, &QAction::triggered, this,
@@ -76,7 +78,7 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     connect(m_openHistory, &QAction::triggered, this,
             [this] { Dispatch([this] { openHistory(); }); });
     modules->addSeparator();
-    QAction* quit = modules->addAction(QStringLiteral("Sair"));
+    QAction* quit = modules->addAction(QStringLiteral("&Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
@@ -204,8 +206,7 @@ void MainWindow::openHistory() {
     QMdiSubWindow* frame = m_mdi->addSubWindow(history);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->setWindowIcon(ProductIcon());
-    // Wide enough for the changes column, within the workspace.
-    frame->resize(QSize(900, 480).boundedTo(m_mdi->viewport()->size()));
+    WindowPlaces(m_services.settingsPath, m_mdi).place(frame, WindowPlaces::kindOf(frame));
     frame->show();
     history->refresh();
 }
@@ -237,13 +238,38 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
     m_activeForm = form;
     if (!form) return;
     for (QMenu* menu : form->FormMenus()) {
+        GiveAccelerators(menu);
         menuBar()->insertAction(m_helpMenu, menu->menuAction()); // "Ajuda" stays last
         m_mergedMenus << menu->menuAction();
     }
     m_services.activateForm(form);
 }
 
+void MainWindow::restoreWindows() {
+    const WindowPlaces places(m_services.settingsPath, m_mdi);
+    QStringList kinds;
+    // The very first start opens the screen, so nobody has to look for it.
+    if (!places.remembered(&kinds)) kinds = {QStringLiteral("parametros")};
+    for (const QString& kind : kinds) {
+        QAction* open = kind == QLatin1String("parametros")  ? m_openParameters
+                        : kind == QLatin1String("historico") ? m_openHistory
+                                                             : nullptr;
+        if (!open || !open->isEnabled()) continue;
+        open->trigger();
+        QMdiSubWindow* frame = m_mdi->activeSubWindow();
+        if (!frame || WindowPlaces::kindOf(frame) != kind) continue;
+        const QString state = places.state(kind);
+        if (state == QLatin1String("maximizada"))
+            frame->showMaximized();
+        else if (state == QLatin1String("minimizada"))
+            frame->showMinimized();
+    }
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
+    // Which windows were open, and where, before closing them; bottom first.
+    WindowPlaces(m_services.settingsPath, m_mdi)
+        .rememberOpen(m_mdi->subWindowList(QMdiArea::StackingOrder));
     if (!closeScreens()) {
         e->ignore();
         return;

@@ -46,6 +46,9 @@ public:
     QMdiArea* mdiArea() const { return m_mdi; }
     QAction* parametersAction() const { return m_openParameters; }
     QAction* historyAction() const { return m_openHistory; }
+    // Opens the windows that were open when rh was last closed, in their state; at the very
+    // first start, "Parâmetros Gerais".
+    void restoreWindows();
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     if (!window.loadModules(options.modulesDir, &message))
         QMessageBox::warning(&window, QStringLiteral("Recursos Humanos"), message);
     window.show();
+    window.restoreWindows();
     const int code = app.exec();
     setHostServices(nullptr);
     return code;

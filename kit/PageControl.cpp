@@ -104,3 +104,27 @@ QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption,
     action->setCheckable(checkable);
     return action;
 }
+
+void GiveAccelerators(QMenu* menu) {
+    QString taken;
+    const QList<QAction*> actions = menu->actions();
+    const auto accelerator = [](const QString& text) {
+        const qsizetype at = text.indexOf(u'&');
+        return at >= 0 && at + 1 < text.size() ? text[at + 1].toLower() : QChar();
+    };
+    for (const QAction* a : actions)
+        if (const QChar c = accelerator(a->text()); !c.isNull()) taken += c;
+    for (QAction* a : actions) {
+        if (a->isSeparator()) continue;
+        if (QMenu* sub = a->menu()) GiveAccelerators(sub);
+        const QString text = a->text();
+        if (!accelerator(text).isNull()) continue;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i].toLower();
+            if (!text[i].isLetter() || taken.contains(c)) continue;
+            a->setText(text.left(i) + u'&' + text.mid(i));
+            taken += c;
+            break;
+        }
+    }
+}

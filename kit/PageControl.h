@@ -28,3 +28,6 @@ bool PageEnabled(const QWidget* page);
 QMenu* AddSubMenu(QMenu* parent, const QString& name, const QString& caption);
 QAction* AddMenuItem(QMenu* parent, const QString& name, const QString& caption,
                      bool checkable = false);
+// Gives every item of the menu and of its sub-menus that has no accelerator the first letter of
+// its caption not yet taken in its menu; the captions' text stays as it is.
+void GiveAccelerators(QMenu* menu);

@@ -21,6 +21,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 
 extern "C" void IniProc();
 
@@ -244,6 +245,61 @@ private slots:
                 picture(f->style()->standardIcon(QStyle::SP_DriveFDIcon)));
         QCOMPARE(picture(windows().first()->windowIcon()), picture(ProductIcon()));
         QVERIFY(!picture(ProductIcon()).isNull());
+    }
+
+    // A fresh user folder: the first start opens "Parâmetros Gerais" filling the workspace; the
+    // windows open when rh closes open again at the next start, where the user left them.
+    void theWindowsOfTheLastCloseOpenAgain() {
+        const QString settings = m_dir.filePath(QStringLiteral("janelas.conf"));
+        QFile::remove(settings);
+        restartDesktop(settings);
+        m_window->restoreWindows();
+        QTRY_VERIFY(form() && form()->isVisible());
+        const QRect workspace(QPoint(0, 0), m_window->mdiArea()->viewport()->size());
+        QCOMPARE(windows().size(), 1);
+        QCOMPARE(windows().first()->geometry(), workspace);
+
+        m_window->historyAction()->trigger();
+        QTRY_COMPARE(windows().size(), 2);
+        QMdiSubWindow* history = m_window->mdiArea()->activeSubWindow();
+        QCOMPARE(history->geometry(), workspace);
+        history->setGeometry(20, 30, 400, 300); // as the user drags and resizes it
+        QVERIFY(m_window->close());
+        restartDesktop(settings);
+        QVERIFY(windows().isEmpty());
+        m_window->restoreWindows();
+        QTRY_COMPARE(windows().size(), 2);
+        QCOMPARE(m_window->mdiArea()->activeSubWindow()->widget()->objectName(),
+                 QStringLiteral("frmHistorico"));
+        QCOMPARE(m_window->mdiArea()->activeSubWindow()->geometry(), QRect(20, 30, 400, 300));
+        QCOMPARE(windows().first()->geometry(), workspace);
+    }
+
+    // Every item of the desktop's menus and of the screen's merged ones has an accelerator of its
+    // own in its menu.
+    void everyMenuItemHasItsOwnAccelerator() {
+        openScreen();
+        QTRY_VERIFY(form() && form()->isVisible());
+        std::function<void(QMenu*)> check = [&](QMenu* menu) {
+            QString taken;
+            for (QAction* a : menu->actions()) {
+                if (a->isSeparator()) continue;
+                const qsizetype at = a->text().indexOf(u'&');
+                QVERIFY2(at >= 0, qPrintable(a->text()));
+                const QChar letter = a->text()[at + 1].toLower();
+                QVERIFY2(!taken.contains(letter), qPrintable(a->text()));
+                taken += letter;
+                if (a->menu()) check(a->menu());
+            }
+        };
+        QStringList menus;
+        for (QAction* a : m_window->menuBar()->actions())
+            if (a->menu()) {
+                menus << a->text();
+                check(a->menu());
+            }
+        QCOMPARE(menus, (QStringList{QStringLiteral("Mó&dulos"), QStringLiteral("&Operação"),
+                                     QStringLiteral("&Manutenção"), QStringLiteral("Aj&uda")}));
     }
 
     void branchIsRememberedAndTheServerNamedInWords() {
