@@ -7,6 +7,7 @@
 #include "DBGrid.h"
 #include "DBNotice.h"
 #include "FormPadrao.h"
+#include "ModuleState.h"
 #include "NetConnection.h"
 #include "Questionario.h"
 #include "ServiceCalls.h"
@@ -24,7 +25,8 @@ public:
     TClientDataSet cdsGeral{QStringLiteral("cdsGeral")};
     TClientDataSet cdsFilial{QStringLiteral("cdsFilial")};
     // The "Questionário" sub-page, its record sets and its rules.
-    TQuestionario questionario{*this, netParamZOL};
+    TQuestionario questionario{
+        *this, netParamZOL, {Cli_zol00900::boCargVazio, Cli_zol00900::boDepVazio}};
     TClientDataSet cdsVdConv{QStringLiteral("cdsVdConv")};
     TDataSource dtsFilial{QStringLiteral("dtsFilial")};
     TDataSource dtsVdConv{QStringLiteral("dtsVdConv")};

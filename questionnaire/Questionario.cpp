@@ -19,9 +19,10 @@ QWidget* namedWidget(QWidget* parent, const QString& name) {
 
 } // namespace
 
-TQuestionario::TQuestionario(TfrmPadrao& form, TNetConnection& connection)
+TQuestionario::TQuestionario(TfrmPadrao& form, TNetConnection& connection, LeftEmpty leftEmpty)
     : m_form(form)
-    , m_connection(connection) {
+    , m_connection(connection)
+    , m_leftEmpty(leftEmpty) {
     setObjectName(QStringLiteral("questionario"));
     data::defineInspecao(cdsInspecao);
     data::defineCargo(cdsCargo);

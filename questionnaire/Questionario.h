@@ -17,9 +17,16 @@ class QScrollArea;
 class TQuestionario : public QObject {
     Q_OBJECT
 public:
+    // The marks of a check list left with nothing ticked: the next tick of that mode in the
+    // questionnaire grid only confirms the drop. The unit holds them for the life of the module.
+    struct LeftEmpty {
+        bool& positions;
+        bool& departments;
+    };
+
     // Of the form it takes only its base (focus events, long-work guard, palette, the parent of
-    // its pictures and progress) and the connection to the service.
-    TQuestionario(TfrmPadrao& form, TNetConnection& connection);
+    // its pictures and progress), the connection to the service and the unit's marks.
+    TQuestionario(TfrmPadrao& form, TNetConnection& connection, LeftEmpty leftEmpty);
 
     TClientDataSet cdsInspecao{QStringLiteral("cdsInspecao")};
     TClientDataSet cdsCargo{QStringLiteral("cdsCargo")};
@@ -87,14 +94,15 @@ private:
     // Shows the list's grid, or none, and hides the other: the position grid first.
     void showOnlyList(const TDBGrid* list);
     // The position and department lists: one class, told apart by these.
-    static TCheckList::Kind positionList();
-    static TCheckList::Kind departmentList();
+    TCheckList::Kind positionList() const;
+    TCheckList::Kind departmentList() const;
     void paintTickCell(QPainter* canvas, const QRect& rect, const QVariant& value) const;
     void paintListTick(const TDBGrid& list, QPainter* canvas, const QRect& rect,
                        const TColumn& column) const;
 
     TfrmPadrao& m_form;
     TNetConnection& m_connection;
+    LeftEmpty m_leftEmpty;
     TPageControl* m_pages = nullptr;
     QWidget* m_page = nullptr;
     TCheckList m_positions{positionList(), cdsCargo, cdsInspecao, m_connection, m_form};

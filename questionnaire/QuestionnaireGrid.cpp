@@ -5,7 +5,6 @@
 
 #include "contract/Methods.h"
 
-#include "ModuleState.h"
 #include "TickFields.h"
 
 #include "Exceptions.h"
@@ -13,8 +12,8 @@
 using namespace questionnaire;
 
 void TQuestionario::cdsInspecaoBeforeScroll() {
-    Cli_zol00900::boCargVazio = false;
-    Cli_zol00900::boDepVazio = false;
+    m_leftEmpty.positions = false;
+    m_leftEmpty.departments = false;
 }
 
 void TQuestionario::cdsInspecaoBeforeInsert() {
@@ -33,11 +32,11 @@ void TQuestionario::dbgQuestCandCellClick(TColumn& Column) {
             const bool ticking = isUnticked(cdsInspecao.FieldByName(field).AsString());
             if (field == IDCARG && ticking) {
                 // A list just left empty dropped this mode: the click confirms the drop.
-                if (!Cli_zol00900::boCargVazio) byPosition.SetValue(Ticked);
+                if (!m_leftEmpty.positions) byPosition.SetValue(Ticked);
                 byDepartment.SetValue(NotTicked);
                 standard.SetValue(NotTicked);
             } else if (field == IDDEPT && ticking) {
-                if (!Cli_zol00900::boDepVazio) byDepartment.SetValue(Ticked);
+                if (!m_leftEmpty.departments) byDepartment.SetValue(Ticked);
                 byPosition.SetValue(NotTicked);
                 standard.SetValue(NotTicked);
             } else if (field == IDPADR && ticking) {
@@ -82,8 +81,8 @@ void TQuestionario::dbgQuestCandCellClick(TColumn& Column) {
         DeactiveShowAvi();
         throw;
     }
-    Cli_zol00900::boCargVazio = false;
-    Cli_zol00900::boDepVazio = false;
+    m_leftEmpty.positions = false;
+    m_leftEmpty.departments = false;
 }
 
 void TQuestionario::dbgQuestCandKeyDown(int& key, Qt::KeyboardModifiers shift) {

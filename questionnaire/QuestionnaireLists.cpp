@@ -3,7 +3,6 @@
 
 #include "Questionario.h"
 
-#include "ModuleState.h"
 #include "ServiceCalls.h"
 #include "TickFields.h"
 
@@ -97,7 +96,7 @@ void TQuestionario::formKeyDown(int& key, Qt::KeyboardModifiers shift) {
 
 namespace m = contract::method;
 
-TCheckList::Kind TQuestionario::positionList() {
+TCheckList::Kind TQuestionario::positionList() const {
     return {IDCARG,
             QStringLiteral("CDCARGO"),
             QStringLiteral("NMCARGO"),
@@ -107,10 +106,10 @@ TCheckList::Kind TQuestionario::positionList() {
             /*busyWhileTicking=*/false,
             QStringLiteral("do cargo"),
             QStringLiteral("cargos"),
-            Cli_zol00900::boCargVazio};
+            m_leftEmpty.positions};
 }
 
-TCheckList::Kind TQuestionario::departmentList() {
+TCheckList::Kind TQuestionario::departmentList() const {
     return {IDDEPT,
             QStringLiteral("CDDEPTO"),
             QStringLiteral("NMDEPTO"),
@@ -120,7 +119,7 @@ TCheckList::Kind TQuestionario::departmentList() {
             /*busyWhileTicking=*/true,
             QStringLiteral("do departamento"),
             QStringLiteral("departamentos"),
-            Cli_zol00900::boDepVazio};
+            m_leftEmpty.departments};
 }
 
 void TQuestionario::cdsCargoBeforeInsert() {
