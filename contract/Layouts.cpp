@@ -15,6 +15,8 @@ FieldSpec number(const char* name) {
 FieldSpec date(const char* name) {
     return {QString::fromLatin1(name), FieldType::Date, 0};
 }
+const QString Percent = QStringLiteral("#,##0.00 %");
+const QString Money = QStringLiteral("#,##0.00");
 } // namespace
 
 QVector<FieldSpec> Layout::storedFields() const {
@@ -31,14 +33,34 @@ const FieldSpec* Layout::field(const QString& name) const {
 }
 
 const Layout& geral() {
-    static const Layout layout{"PARAMRH",
-                               "CDPARAMRH",
-                               {text("CDPARAMRH", 1), number("VRPRAZEFEFUN"), number("VRPEENCEFET"),
-                                number("VRPEENCTEMP"), number("VRPEDESCVT"), text("IDTPINDCB", 1),
-                                text("CDINDICECB", 4), date("DTBASECB"), number("VRCESTABAS"),
-                                text("NMINDICE", 30), text("IDTPFERIASPG", 1),
-                                number("QTDIASFERIPG")},
-                               {QStringLiteral("NMINDICE")}};
+    static const Layout layout{
+        "PARAMRH",
+        "CDPARAMRH",
+        {text("CDPARAMRH", 1), number("VRPRAZEFEFUN"), number("VRPEENCEFET"), number("VRPEENCTEMP"),
+         number("VRPEDESCVT"), text("IDTPINDCB", 1), text("CDINDICECB", 4), date("DTBASECB"),
+         number("VRCESTABAS"), text("NMINDICE", 30), text("IDTPFERIASPG", 1),
+         number("QTDIASFERIPG")},
+        {QStringLiteral("NMINDICE")},
+        {{QStringLiteral("VRPEENCTEMP"), {QStringLiteral("Encargos com Temporários (%)"), Percent}},
+         {QStringLiteral("VRPEENCEFET"), {QStringLiteral("Encargos com Efetivos (%)"), Percent}},
+         {QStringLiteral("VRPEDESCVT"),
+          {QStringLiteral("Desconto Máximo de Vale Transporte (%)"), Percent}},
+         {QStringLiteral("IDTPINDCB"),
+          {QStringLiteral("Tipo de Índice"),
+           {},
+           {{QStringLiteral("P"), QStringLiteral("Percentual")},
+            {QStringLiteral("V"), QStringLiteral("Valor")}}}},
+         {QStringLiteral("CDINDICECB"), {QStringLiteral("Índice Financeiro")}},
+         {QStringLiteral("DTBASECB"), {QStringLiteral("Data Base")}},
+         {QStringLiteral("VRCESTABAS"), {QStringLiteral("Valor"), Money}},
+         {QStringLiteral("VRPRAZEFEFUN"),
+          {QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)")}},
+         {QStringLiteral("IDTPFERIASPG"),
+          {QStringLiteral("Tipo"),
+           {},
+           {{QStringLiteral("U"), QStringLiteral("Dias Úteis")},
+            {QStringLiteral("C"), QStringLiteral("Dias Corridos")}}}},
+         {QStringLiteral("QTDIASFERIPG"), {QStringLiteral("Quantidade de Dias")}}}};
     return layout;
 }
 
@@ -51,7 +73,12 @@ const Layout& filial() {
          text("NMCONVMEDI", 30), text("IDTPHORARIO", 1), text("IDTIPOAPON", 2),
          text("IDUTRELOGIO", 1), text("IDSAIEVEN", 1), text("VRFATCOMP", 2), text("IDSAID1", 1),
          text("IDENTRAD2", 1), text("IDSAID2", 1), text("IDENTRAD1", 1)},
-        {QStringLiteral("NMFILIAL"), QStringLiteral("NMCONVMEDI")}};
+        {QStringLiteral("NMFILIAL"), QStringLiteral("NMCONVMEDI")},
+        {{QStringLiteral("DIFECHRH"), {QStringLiteral("Dia de Fechamento do RH")}},
+         {QStringLiteral("DTULTFECHRH"), {QStringLiteral("Data do Último Fechamento do RH")}},
+         {QStringLiteral("CDCONMEDDEF"), {QStringLiteral("Convênio Médico Padrão")}},
+         {QStringLiteral("NMDIRPONTO"),
+          {QStringLiteral("Diretório para Integração com a Folha de Pagamento")}}}};
     return layout;
 }
 

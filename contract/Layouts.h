@@ -6,6 +6,7 @@
 
 #include "protocol/Packet.h"
 
+#include <QHash>
 #include <QStringList>
 #include <QVector>
 
@@ -16,7 +17,19 @@ struct Layout {
     const char* key;   // its key field
     QVector<protocol::FieldSpec> fields;
     QStringList displayOnly;
+    // How the screen names and shows a field, where it shows it: its label, the picture of its
+    // number, and the words for its codes. The screen's labels and the history read them here.
+    struct Shown {
+        QString caption;
+        QString picture = {};
+        QHash<QString, QString> words = {};
+    };
+    QHash<QString, Shown> shown = {};
 
+    // The field's label on the screen; its name where the screen shows none.
+    QString caption(const QString& field) const {
+        return shown.value(field).caption.isEmpty() ? field : shown.value(field).caption;
+    }
     bool isDisplayOnly(const QString& field) const { return displayOnly.contains(field); }
     // The fields stored in the record's own table, in packet order.
     QVector<protocol::FieldSpec> storedFields() const;

@@ -1,5 +1,6 @@
 #include "HistoryDecode.h"
 
+#include "Formats.h"
 #include "contract/Layouts.h"
 #include "contract/Methods.h"
 
@@ -10,12 +11,28 @@
 
 namespace {
 
-// The tie methods in words: what the item is and what the call did to it.
+// Each write in words: the action the history lists, and for a tie what it did to its item.
+struct Words {
+    QLatin1String method;
+    const char* action;
+};
+namespace m = contract::method;
+const Words actions[] = {
+    {m::SetGeral, "Alteração dos parâmetros gerais"},
+    {m::SetFilial, "Alteração dos parâmetros da filial"},
+    {m::SetInsCarg, "Vínculo de cargo"},
+    {m::SetDelCarg, "Exclusão de vínculo de cargo"},
+    {m::SetInsDep, "Vínculo de departamento"},
+    {m::SetDelDep, "Exclusão de vínculo de departamento"},
+    {m::SetDelTdCarg, "Exclusão dos vínculos de cargos"},
+    {m::SetDelTdDep, "Exclusão dos vínculos de departamentos"},
+    {m::SetInsPad, "Marcação de questionário padrão"},
+    {m::SetDelPad, "Desmarcação de questionário padrão"},
+};
 struct TieWords {
     QLatin1String method;
     const char* done;
 };
-namespace m = contract::method;
 const TieWords tieWords[] = {
     {m::SetInsCarg, "cargo %1 vinculado"},
     {m::SetDelCarg, "vínculo do cargo %1 excluído"},
@@ -26,6 +43,15 @@ const TieWords tieWords[] = {
     {m::SetInsPad, "marcado como padrão"},
     {m::SetDelPad, "deixou de ser padrão"},
 };
+
+// A value as the screen shows it: the words of a code, a number in the field's picture.
+QString shownValue(const contract::Layout::Shown& shown, const QVariant& value) {
+    if (!value.isNull() && shown.words.contains(value.toString()))
+        return shown.words.value(value.toString());
+    if (!value.isNull() && !shown.picture.isEmpty() && value.typeId() == QMetaType::Double)
+        return FormatFloat(shown.picture, value.toDouble());
+    return historyValueText(value);
+}
 
 QVariant jsonValue(const QJsonValue& v) {
     if (v.isNull() || v.isUndefined()) return {};
@@ -61,8 +87,10 @@ void decodeDelta(const contract::Method& method, const QJsonObject& delta, Histo
                 if (!after.isNull()) after = QDate::fromString(after.toString(), Qt::ISODate);
             }
             if (before == after) continue;
+            const contract::Layout::Shown shown = layout.shown.value(names[i]);
             e->changes << QStringLiteral("%1: %2 → %3")
-                              .arg(names[i], historyValueText(before), historyValueText(after));
+                              .arg(layout.caption(names[i]), shownValue(shown, before),
+                                   shownValue(shown, after));
         }
     }
     if (e->record.isEmpty()) e->record = geral ? QStringLiteral("Parâmetros gerais") : QString();
@@ -106,6 +134,9 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
         e.when = QDateTime::fromString(row[when].toString(), Qt::ISODateWithMs).toLocalTime();
         e.who = row[who].isNull() ? QStringLiteral("(sem token)") : row[who].toString();
         e.method = row[method].toString();
+        e.action = e.method;
+        for (const Words& w : actions)
+            if (e.method == w.method) e.action = QString::fromUtf8(w.action);
         e.refused = row[refused].toString() == QLatin1String("S");
         const QJsonArray arguments = QJsonDocument::fromJson(row[args].toString().toUtf8()).array();
         if (e.refused) {

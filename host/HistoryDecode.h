@@ -8,10 +8,11 @@
 #include <QVector>
 
 struct HistoryEntry {
-    qint64 number = 0; // the audit row's number, for paging
-    QDateTime when;    // local time
-    QString who;       // the token's name
-    QString method;
+    qint64 number = 0;   // the audit row's number, for paging
+    QDateTime when;      // local time
+    QString who;         // the token's name
+    QString method;      // as the service names it
+    QString action;      // what it did, in words: "Alteração dos parâmetros gerais", …
     QString record;      // "Parâmetros gerais", "Filial 0001", ...
     QStringList changes; // "FIELD: old → new", or what a tie call did
     bool refused = false;

@@ -21,11 +21,11 @@ void appendLine(QString& out, const QStringList& fields) {
 
 QByteArray historyCsv(const QVector<HistoryEntry>& rows) {
     QString out;
-    appendLine(out, {QStringLiteral("Quando"), QStringLiteral("Quem"), QStringLiteral("Método"),
+    appendLine(out, {QStringLiteral("Quando"), QStringLiteral("Quem"), QStringLiteral("Operação"),
                      QStringLiteral("Registro"), QStringLiteral("Alterações")});
     for (const HistoryEntry& e : rows)
         appendLine(out, {e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")), e.who,
-                         e.refused ? e.method + QStringLiteral(" (recusado)") : e.method, e.record,
+                         e.refused ? e.action + QStringLiteral(" (recusado)") : e.action, e.record,
                          e.changes.join(u'\n')});
     return QByteArray("\xEF\xBB\xBF") + out.toUtf8();
 }

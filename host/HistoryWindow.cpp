@@ -114,12 +114,12 @@ void HistoryWindow::createList() {
     m_list->setAlternatingRowColors(true);
     m_list->setWordWrap(true);
     m_list->setHeaderLabels({QStringLiteral("Quando"), QStringLiteral("Quem"),
-                             QStringLiteral("Método"), QStringLiteral("Registro"),
+                             QStringLiteral("Operação"), QStringLiteral("Registro"),
                              QStringLiteral("Alterações")});
     m_list->header()->setStretchLastSection(true);
     m_list->setColumnWidth(0, 140);
     m_list->setColumnWidth(1, 90);
-    m_list->setColumnWidth(2, 100);
+    m_list->setColumnWidth(2, 220);
     m_list->setColumnWidth(3, 200);
 }
 
@@ -166,7 +166,8 @@ void HistoryWindow::load(qint64 before) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setText(0, e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
         item->setText(1, e.who);
-        item->setText(2, e.refused ? e.method + QStringLiteral(" (recusado)") : e.method);
+        item->setText(2, e.refused ? e.action + QStringLiteral(" (recusado)") : e.action);
+        item->setToolTip(2, e.method);
         item->setText(3, e.record);
         item->setText(4, e.changes.join(u'\n'));
         item->setData(0, Qt::UserRole, e.number);

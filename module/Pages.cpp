@@ -2,6 +2,8 @@
 
 #include "Parametros.h"
 
+#include "contract/Layouts.h"
+
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -86,13 +88,13 @@ void TfrmParametros::createGeralPage() {
     dbeVrPeEncEfet = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeEncEfet"));
     dbeVrPeDescVT = new TDBEdit(grbGeral, QStringLiteral("dbeVrPeDescVT"));
     encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncTemp"),
-                               QStringLiteral("Encargos com Temporários (%)")),
+                               contract::geral().caption(QStringLiteral("VRPEENCTEMP"))),
                      dbeVrPeEncTemp);
     encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeEncEfet"),
-                               QStringLiteral("Encargos com Efetivos (%)")),
+                               contract::geral().caption(QStringLiteral("VRPEENCEFET"))),
                      dbeVrPeEncEfet);
     encargos->addRow(boldLabel(grbGeral, QStringLiteral("lblVrPeDescVT"),
-                               QStringLiteral("Desconto Máximo de Vale Transporte (%)")),
+                               contract::geral().caption(QStringLiteral("VRPEDESCVT"))),
                      dbeVrPeDescVT);
     for (TDBEdit* e : {dbeVrPeEncTemp, dbeVrPeEncEfet, dbeVrPeDescVT})
         e->setMaxLength(5);
@@ -102,7 +104,7 @@ void TfrmParametros::createGeralPage() {
                                   QStringLiteral("grbCestaBasica"));
     auto* cesta = new QFormLayout(grbCestaBasica);
     drgTipoIndice = new TDBRadioGroup(grbCestaBasica, QStringLiteral("drgTipoIndice"),
-                                      QStringLiteral("Tipo de Índice"),
+                                      contract::geral().caption(QStringLiteral("IDTPINDCB")),
                                       {QStringLiteral("Percentual"), QStringLiteral("Valor")},
                                       {QStringLiteral("P"), QStringLiteral("V")}, 2);
     cesta->addRow(drgTipoIndice);
@@ -119,18 +121,18 @@ void TfrmParametros::createGeralPage() {
     indiceRow->addWidget(BtnIndice);
     indiceRow->addWidget(dbeNmIndice, 1);
     cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblCdIndiceCb"),
-                            QStringLiteral("Índice Financeiro")),
+                            contract::geral().caption(QStringLiteral("CDINDICECB"))),
                   indiceRow);
     dbdDtBaseCB = new TDBDateEditPlus(grbCestaBasica, QStringLiteral("dbdDtBaseCB"));
     dbdDtBaseCB->setFixedWidth(120);
-    cesta->addRow(
-        boldLabel(grbCestaBasica, QStringLiteral("lblDtBaseCB"), QStringLiteral("Data Base")),
-        dbdDtBaseCB);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblDtBaseCB"),
+                            contract::geral().caption(QStringLiteral("DTBASECB"))),
+                  dbdDtBaseCB);
     dbeVrCestaBas = new TDBEdit(grbCestaBasica, QStringLiteral("dbeVrCestaBas"));
     dbeVrCestaBas->setMaxLength(9);
-    cesta->addRow(
-        boldLabel(grbCestaBasica, QStringLiteral("lblVrCestaBas"), QStringLiteral("Valor")),
-        dbeVrCestaBas);
+    cesta->addRow(boldLabel(grbCestaBasica, QStringLiteral("lblVrCestaBas"),
+                            contract::geral().caption(QStringLiteral("VRCESTABAS"))),
+                  dbeVrCestaBas);
     setTabOrder(dbeCdIndiceCb, dbdDtBaseCB);
     setTabOrder(dbdDtBaseCB, dbeVrCestaBas);
 
@@ -140,7 +142,7 @@ void TfrmParametros::createGeralPage() {
     dbeVrPrazEfeFun = new TDBEdit(grbAgenda, QStringLiteral("dbeVrPrazEfeFun"));
     dbeVrPrazEfeFun->setMaxLength(3);
     agenda->addRow(boldLabel(grbAgenda, QStringLiteral("lblVrPrazEfeFun"),
-                             QStringLiteral("Prazo Máximo para Efetivação do Funcionário (dias)")),
+                             contract::geral().caption(QStringLiteral("VRPRAZEFEFUN"))),
                    dbeVrPrazEfeFun);
 
     // Férias
@@ -150,11 +152,12 @@ void TfrmParametros::createGeralPage() {
                                 {QStringLiteral("Dias Úteis"), QStringLiteral("Dias Corridos")});
     dbeQtDias = new TDBEdit(grbTipo, QStringLiteral("dbeQtDias"));
     dbeQtDias->setMaxLength(5);
-    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"), QStringLiteral("Tipo")),
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"),
+                             contract::geral().caption(QStringLiteral("IDTPFERIASPG"))),
                    dcbFerias);
-    ferias->addRow(
-        boldLabel(grbTipo, QStringLiteral("lblQtDias"), QStringLiteral("Quantidade de Dias")),
-        dbeQtDias);
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblQtDias"),
+                             contract::geral().caption(QStringLiteral("QTDIASFERIPG"))),
+                   dbeQtDias);
     setTabOrder(dbeQtDias, dcbFerias);
 
     questionario.createQuestionarioPage(pgcGeral, tshQuest);
@@ -205,10 +208,10 @@ void TfrmParametros::createFilialPage() {
     dbdUltiFecha = new TDBDateEditPlus(grbAgeFili, QStringLiteral("dbdUltiFecha"));
     dbdUltiFecha->setFixedWidth(120);
     agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblFechamento"),
-                             QStringLiteral("Dia de Fechamento do RH")),
+                             contract::filial().caption(QStringLiteral("DIFECHRH"))),
                    dbeFechamento);
     agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblUltiFecha"),
-                             QStringLiteral("Data do Último Fechamento do RH")),
+                             contract::filial().caption(QStringLiteral("DTULTFECHRH"))),
                    dbdUltiFecha);
 
     grbDiversos =
@@ -216,7 +219,7 @@ void TfrmParametros::createFilialPage() {
     auto* diversos = new QVBoxLayout(grbDiversos);
     auto* planRow = new QHBoxLayout;
     planRow->addWidget(boldLabel(grbDiversos, QStringLiteral("lblMediConv"),
-                                 QStringLiteral("Convênio Médico Padrão")));
+                                 contract::filial().caption(QStringLiteral("CDCONMEDDEF"))));
     dbeMediConv = new TDBEdit(grbDiversos, QStringLiteral("dbeMediConv"));
     dbeMediConv->setFixedWidth(40);
     btnConvMedi = new TBtnPesquisa(grbDiversos, QStringLiteral("btnConvMedi"));
@@ -228,8 +231,8 @@ void TfrmParametros::createFilialPage() {
     planRow->addWidget(dbeMediConv);
     planRow->addWidget(btnConvMedi);
     planRow->addWidget(dbeNmConvenioMedico, 1);
-    grbDiretorio = new QGroupBox(
-        QStringLiteral("Diretório para Integração com a Folha de Pagamento"), grbDiversos);
+    grbDiretorio =
+        new QGroupBox(contract::filial().caption(QStringLiteral("NMDIRPONTO")), grbDiversos);
     grbDiretorio->setObjectName(QStringLiteral("grbDiretorio"));
     QFont bold = grbDiretorio->font();
     bold.setBold(true);

@@ -75,15 +75,18 @@ private slots:
         QTRY_VERIFY(history() && history()->isVisible());
         QTRY_COMPARE(list()->topLevelItemCount(), 3);
 
-        // Newest first: the tie, then the screen's change, then the old one.
-        QCOMPARE(column(2), (QStringList{QStringLiteral("SetInsPad"), QStringLiteral("SetGeral"),
-                                         QStringLiteral("SetDelPad")}));
+        // Newest first: the tie, then the screen's change, then the old one; each as an action,
+        // with the service's method in its tooltip.
+        QCOMPARE(column(2), (QStringList{QStringLiteral("Marcação de questionário padrão"),
+                                         QStringLiteral("Alteração dos parâmetros gerais"),
+                                         QStringLiteral("Desmarcação de questionário padrão")}));
+        QCOMPARE(list()->topLevelItem(1)->toolTip(2), QStringLiteral("SetGeral"));
         QCOMPARE(column(1), (QStringList{QStringLiteral("admin"), QStringLiteral("admin"),
                                          QStringLiteral("(sem token)")}));
         QCOMPARE(column(3)[1], QStringLiteral("Parâmetros gerais"));
-        const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
-        QCOMPARE(column(4)[1], QStringLiteral("VRPEENCTEMP: %1 → 7,5")
-                                   .arg(brazil.toString(old, 'f', QLocale::FloatingPointShortest)));
+        // With the screen's label and as the screen shows the value.
+        QCOMPARE(old, 12.5);
+        QCOMPARE(column(4)[1], QStringLiteral("Encargos com Temporários (%): 12,50 % → 7,50 %"));
         QCOMPARE(column(3)[0], QStringLiteral("Filial 0003, questionário 01002"));
         QCOMPARE(column(4)[0], QStringLiteral("marcado como padrão"));
         QCOMPARE(column(0)[2], QDateTime(QDate(2020, 6, 1), QTime(12, 0), Qt::UTC)
@@ -102,7 +105,7 @@ private slots:
         auto* stale = history()->findChild<QLabel*>(QStringLiteral("lblFiltroAlterado"));
         QVERIFY(stale->isVisible() && !list()->isEnabled());
         refresh();
-        QTRY_COMPARE(column(2), QStringList{QStringLiteral("SetInsPad")});
+        QTRY_COMPARE(column(2), QStringList{QStringLiteral("Marcação de questionário padrão")});
         QVERIFY(!stale->isVisible() && list()->isEnabled());
 
         // Every branch, the last month: the old row goes.
@@ -110,8 +113,8 @@ private slots:
         QCOMPARE(branch->currentData().toString(), QString());
         click(history()->findChild<QCheckBox*>(QStringLiteral("chkPeriodo")));
         refresh();
-        QTRY_COMPARE(column(2),
-                     (QStringList{QStringLiteral("SetInsPad"), QStringLiteral("SetGeral")}));
+        QTRY_COMPARE(column(2), (QStringList{QStringLiteral("Marcação de questionário padrão"),
+                                             QStringLiteral("Alteração dos parâmetros gerais")}));
         // Ten years back from the start's year section: it comes back.
         auto* from = history()->findChild<QDateEdit*>(QStringLiteral("dteInicio"));
         QTest::mouseClick(from, Qt::LeftButton);
@@ -179,7 +182,19 @@ private slots:
             << QStringLiteral(R"([{%1,"changes":[{"op":"update","old":["0002","Rio",)"
                               R"("2026-01-20",5],"new":["0002","Outro","2026-02-20",5]}]}])")
                    .arg(fields)
-            << "Filial 0002" << QStringList{QStringLiteral("DTULTFECHRH: 20/01/2026 → 20/02/2026")}
+            << "Filial 0002"
+            << QStringList{QStringLiteral(
+                   "Data do Último Fechamento do RH: 20/01/2026 → 20/02/2026")}
+            << QStringLiteral("N");
+        QTest::newRow("codes in words, numbers in the field's picture")
+            << "SetGeral"
+            << QStringLiteral(R"([{"fields":[{"name":"CDPARAMRH","type":"string","size":1},)"
+                              R"({"name":"IDTPFERIASPG","type":"string","size":1},)"
+                              R"({"name":"VRCESTABAS","type":"float"}],"changes":[{"op":"update",)"
+                              R"("old":["1","U",689.5],"new":["1","C",1200]}]}])")
+            << "Parâmetros gerais"
+            << QStringList{QStringLiteral("Tipo: Dias Úteis → Dias Corridos"),
+                           QStringLiteral("Valor: 689,50 → 1.200,00")}
             << QStringLiteral("N");
         QTest::newRow("insert lists what was set")
             << "SetFilial"
