@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 TfrmPadrao::TfrmPadrao(QWidget* parent)
@@ -223,6 +224,19 @@ void TfrmPadrao::OnEnter(QWidget* control, std::function<void()> handler) {
 }
 
 bool TfrmPadrao::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched == this) {
+        // Qt hides the window to maximise or restore it, and hiding moves the focus on to the
+        // next control as a Tab would; shown again, the user is where they were.
+        QTimer::singleShot(0, this, [this] {
+            QWidget* now = QApplication::focusWidget();
+            QWidget* stay = m_current;
+            if (!stay || !now || now == stay || !isAncestorOf(now) || !stay->isVisible() ||
+                !stay->isEnabled())
+                return;
+            refocus(stay, Qt::OtherFocusReason);
+            if (auto* left = dynamic_cast<ExitCommit*>(now)) left->afterExit();
+        });
+    }
     if (event->type() == QEvent::FocusIn) {
         // Qt tells why before it tells where the focus went (focusChanged).
         auto* w = qobject_cast<QWidget*>(watched);
@@ -281,14 +295,21 @@ bool TfrmPadrao::focusReturned(QWidget* from, QWidget* to) {
 }
 
 void TfrmPadrao::focusMoved(QWidget* from, QWidget* to) {
+    // A move that is no exit (a window maximised or restored, a dialog, a quiet move) still
+    // leaves the control it comes from showing its value as it reads, not as it is typed.
+    const auto settle = [from] {
+        if (auto* commit = dynamic_cast<ExitCommit*>(from);
+            commit && from != QApplication::focusWidget())
+            commit->afterExit();
+    };
     // Focus that goes to a dialog or another window and comes back is no exit.
-    if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return;
+    if (m_refocusing || !to || !isAncestorOf(to) || to == m_current) return settle();
     if (focusMovesQuietly()) {
         m_current = to;
-        return;
+        return settle();
     }
     // Minimising or hiding the window moves the focus off its controls: the user left nothing.
-    if (!isVisible() || pagesBeingSelected() || focusReturned(from, to)) return;
+    if (!isVisible() || pagesBeingSelected() || focusReturned(from, to)) return settle();
     QWidget* left = m_current;
     m_current = to;
     if (left && !runExitEvents(left, to)) return;

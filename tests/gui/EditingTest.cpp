@@ -36,6 +36,21 @@ private slots:
     void init() { startDesktop(); }
     void cleanup() { stopDesktop(); }
 
+    // Maximising or restoring the screen's window hides it for a moment, and Qt moves the focus
+    // on as a Tab would: the user stays where they were, and the other fields read as shown.
+    void maximisingOrRestoringTheWindowLeavesTheFocusWhereItWas() {
+        openScreen();
+        TfrmParametros* f = form();
+        QTRY_COMPARE(focused(), static_cast<QWidget*>(f->dbeVrPeEncTemp));
+        QMdiSubWindow* frame = windows().first();
+        for (const bool maximise : {true, false, true}) {
+            maximise ? frame->showMaximized() : frame->showNormal();
+            QTRY_COMPARE(focused(), static_cast<QWidget*>(f->dbeVrPeEncTemp));
+            for (TDBEdit* e : {f->dbeVrPeEncEfet, f->dbeVrPeDescVT})
+                QCOMPARE(e->text(), f->cdsGeral.FieldByName(e->DataField()).DisplayText());
+        }
+    }
+
     void typingInTheBranchRecordLocksTheGeneralPage() {
         useExistingDirectory(QStringLiteral("0001"));
         openBranchPage();
