@@ -28,13 +28,13 @@ void money(TField& f) {
 // The record set's fields are the layout's, in its order.
 void define(TClientDataSet& ds, const contract::Layout& layout,
             const QHash<QString, Shown>& shown = {}) {
-    for (const FieldSpec& spec : layout.fields) {
-        const auto how = shown.constFind(spec.name);
+    for (const FieldSpec& definition : layout.fields) {
+        const auto how = shown.constFind(definition.name);
         if (how == shown.constEnd()) {
-            ds.AddField(spec);
+            ds.AddField(definition);
             continue;
         }
-        TField& field = ds.AddField(spec, how->label);
+        TField& field = ds.AddField(definition, how->label);
         if (how->format) how->format(field);
     }
 }

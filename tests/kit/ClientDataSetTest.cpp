@@ -39,8 +39,11 @@ TEST_P(RecordSetTest, SetDataDiscardsTheChangeLogAndReturnsToTheFirstRecord) {
 
 TEST_P(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesThePackets) {
     DataPacket reordered;
-    reordered.fields = {
-        Specs[3], {QStringLiteral("EXTRA"), FieldType::String, 1}, Specs[2], Specs[1], Specs[0]};
+    reordered.fields = {SampleFields[3],
+                        {QStringLiteral("EXTRA"), FieldType::String, 1},
+                        SampleFields[2],
+                        SampleFields[1],
+                        SampleFields[0]};
     reordered.rows = {{QDate(2026, 2, 1), QStringLiteral("x"), 7.0, QStringLiteral("Davi"),
                        QStringLiteral("0009")}};
     load(reordered);
@@ -51,7 +54,7 @@ TEST_P(RecordSetTest, PacketColumnsAreMatchedByNameAndASetWithoutFieldsTakesTheP
     TClientDataSet adopting;
     adopting.SetData(ThreeRows);
     ASSERT_EQ(adopting.FieldCount(), 4);
-    EXPECT_EQ(adopting.Fields(2).definition(), Specs[2]);
+    EXPECT_EQ(adopting.Fields(2).definition(), SampleFields[2]);
     EXPECT_EQ(adopting.Data().rows, ThreeRows.rows);
 }
 
@@ -254,7 +257,7 @@ TEST_P(RecordSetTest, DeltaCarriesUpdatesAndInsertsAndMergeMakesANewBase) {
     ds.Post();
 
     protocol::Delta delta = ds.Delta();
-    EXPECT_EQ(delta.fields, Specs);
+    EXPECT_EQ(delta.fields, SampleFields);
     ASSERT_EQ(delta.changes.size(), 2);
     EXPECT_EQ(delta.changes[0].op, DeltaChange::Op::Update);
     EXPECT_EQ(delta.changes[0].oldValues, ThreeRows.rows[1]);

@@ -54,17 +54,17 @@ private:
     QStringList& m_log;
 };
 
-inline const QVector<FieldSpec> Specs{{QStringLiteral("CODIGO"), FieldType::String, 4},
-                                      {QStringLiteral("NOME"), FieldType::String, 30},
-                                      {QStringLiteral("VALOR"), FieldType::Float, 0},
-                                      {QStringLiteral("DATA"), FieldType::Date, 0}};
+inline const QVector<FieldSpec> SampleFields{{QStringLiteral("CODIGO"), FieldType::String, 4},
+                                             {QStringLiteral("NOME"), FieldType::String, 30},
+                                             {QStringLiteral("VALOR"), FieldType::Float, 0},
+                                             {QStringLiteral("DATA"), FieldType::Date, 0}};
 
 inline Row row(const char* code, const QString& name, QVariant value, QVariant date) {
     return {QString::fromLatin1(code), name, value, date};
 }
 
 inline DataPacket packet(QVector<Row> rows) {
-    return {Specs, std::move(rows)};
+    return {SampleFields, std::move(rows)};
 }
 
 inline const DataPacket ThreeRows =
@@ -77,7 +77,7 @@ inline const DataPacket ThreeRows =
 class RecordSetTest : public ::testing::TestWithParam<bool> {
 protected:
     RecordSetTest() {
-        for (const FieldSpec& definition : Specs)
+        for (const FieldSpec& definition : SampleFields)
             ds.AddField(definition);
         auto logs = [this](const char* name) {
             return [this, name](TClientDataSet&) { log << QString::fromLatin1(name); };
