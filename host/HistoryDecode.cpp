@@ -11,38 +11,32 @@
 
 namespace {
 
-// Each write in words: the action the history lists, and for a tie what it did to its item.
+// Each write in words: the action the history lists and, for a tie, what it did to its item.
 struct Words {
     QLatin1String method;
     const char* action;
+    const char* done = nullptr;
 };
 namespace m = contract::method;
-const Words actions[] = {
+const Words writes[] = {
     {m::SetGeral, "Alteração dos parâmetros gerais"},
     {m::SetFilial, "Alteração dos parâmetros da filial"},
-    {m::SetInsCarg, "Vínculo de cargo"},
-    {m::SetDelCarg, "Exclusão de vínculo de cargo"},
-    {m::SetInsDep, "Vínculo de departamento"},
-    {m::SetDelDep, "Exclusão de vínculo de departamento"},
-    {m::SetDelTdCarg, "Exclusão dos vínculos de cargos"},
-    {m::SetDelTdDep, "Exclusão dos vínculos de departamentos"},
-    {m::SetInsPad, "Marcação de questionário padrão"},
-    {m::SetDelPad, "Desmarcação de questionário padrão"},
+    {m::SetInsCarg, "Vínculo de cargo", "cargo %1 vinculado"},
+    {m::SetDelCarg, "Exclusão de vínculo de cargo", "vínculo do cargo %1 excluído"},
+    {m::SetInsDep, "Vínculo de departamento", "departamento %1 vinculado"},
+    {m::SetDelDep, "Exclusão de vínculo de departamento", "vínculo do departamento %1 excluído"},
+    {m::SetDelTdCarg, "Exclusão dos vínculos de cargos", "todos os cargos desvinculados"},
+    {m::SetDelTdDep, "Exclusão dos vínculos de departamentos",
+     "todos os departamentos desvinculados"},
+    {m::SetInsPad, "Marcação de questionário padrão", "marcado como padrão"},
+    {m::SetDelPad, "Desmarcação de questionário padrão", "deixou de ser padrão"},
 };
-struct TieWords {
-    QLatin1String method;
-    const char* done;
-};
-const TieWords tieWords[] = {
-    {m::SetInsCarg, "cargo %1 vinculado"},
-    {m::SetDelCarg, "vínculo do cargo %1 excluído"},
-    {m::SetInsDep, "departamento %1 vinculado"},
-    {m::SetDelDep, "vínculo do departamento %1 excluído"},
-    {m::SetDelTdCarg, "todos os cargos desvinculados"},
-    {m::SetDelTdDep, "todos os departamentos desvinculados"},
-    {m::SetInsPad, "marcado como padrão"},
-    {m::SetDelPad, "deixou de ser padrão"},
-};
+
+const Words* wordsOf(const QString& method) {
+    for (const Words& w : writes)
+        if (method == w.method) return &w;
+    return nullptr;
+}
 
 // A value as the screen shows it: the words of a code, a number in the field's picture.
 QString shownValue(const contract::Layout::Shown& shown, const QVariant& value) {
@@ -134,9 +128,8 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
         e.when = QDateTime::fromString(row[when].toString(), Qt::ISODateWithMs).toLocalTime();
         e.who = row[who].isNull() ? QStringLiteral("(sem token)") : row[who].toString();
         e.method = row[method].toString();
-        e.action = e.method;
-        for (const Words& w : actions)
-            if (e.method == w.method) e.action = QString::fromUtf8(w.action);
+        const Words* words = wordsOf(e.method);
+        e.action = words ? QString::fromUtf8(words->action) : e.method;
         e.refused = row[refused].toString() == QLatin1String("S");
         const QJsonArray arguments = QJsonDocument::fromJson(row[args].toString().toUtf8()).array();
         if (e.refused) {
@@ -150,8 +143,7 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
         } else if (const contract::Method* called = contract::findMethod(e.method.toStdString())) {
             if (called->record != contract::Record::None)
                 decodeDelta(*called, arguments.at(0).toObject(), &e);
-            for (const TieWords& words : tieWords)
-                if (called->name == words.method) decodeTie(called->tie, words.done, arguments, &e);
+            if (words && words->done) decodeTie(called->tie, words->done, arguments, &e);
         }
         entries.push_back(std::move(e));
     }

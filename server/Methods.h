@@ -68,6 +68,10 @@ public:
 
 private:
     void audit(std::string_view method, bool refused);
+    // The positions or departments, each ticked when tied to the questionnaire in the session's
+    // branch: sql takes the branch and the questionnaire.
+    std::string tickedList(const char* sql, const QString& inspecao,
+                           const contract::Layout& layout);
     // The fields of the delta that have a column here (target not -1), with their values.
     static protocol::Delta storedPart(const protocol::Delta& delta, const QVector<int>& target);
     static QString insertedMeanwhile();

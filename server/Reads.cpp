@@ -94,22 +94,24 @@ std::string Methods::getInspecao(const QString& levelText) {
 }
 
 std::string Methods::getCargo(const QString& inspecao) {
-    QSqlQuery& q =
-        s.query("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
-                "T.CDINSPECAO = ? AND T.CDCARGO = C.CDCARGO) THEN 'S' ELSE 'N' END, C.CDCARGO, "
-                "C.NMCARGO FROM CARGO C ORDER BY C.CDCARGO");
-    q.bindValue(0, session.branch);
-    q.bindValue(1, inspecao);
-    return packetJson(s, q, contract::cargo().fields);
+    return tickedList("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
+                      "T.CDINSPECAO = ? AND T.CDCARGO = C.CDCARGO) THEN 'S' ELSE 'N' END, "
+                      "C.CDCARGO, C.NMCARGO FROM CARGO C ORDER BY C.CDCARGO",
+                      inspecao, contract::cargo());
 }
 
 std::string Methods::getDepto(const QString& inspecao) {
-    QSqlQuery& q =
-        s.query("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
-                "T.CDINSPECAO = ? AND T.CDDEPTO = D.CDDEPTO) THEN 'S' ELSE 'N' END, D.CDDEPTO, "
-                "D.NMDEPTO FROM DEPTO D ORDER BY D.CDDEPTO");
+    return tickedList("SELECT CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
+                      "T.CDINSPECAO = ? AND T.CDDEPTO = D.CDDEPTO) THEN 'S' ELSE 'N' END, "
+                      "D.CDDEPTO, D.NMDEPTO FROM DEPTO D ORDER BY D.CDDEPTO",
+                      inspecao, contract::depto());
+}
+
+std::string Methods::tickedList(const char* sql, const QString& inspecao,
+                                const contract::Layout& layout) {
+    QSqlQuery& q = s.query(sql);
     q.bindValue(0, session.branch);
     q.bindValue(1, inspecao);
-    return packetJson(s, q, contract::depto().fields);
+    return packetJson(s, q, layout.fields);
 }
 } // namespace rhserver
