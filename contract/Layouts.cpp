@@ -50,7 +50,7 @@ const Layout& geral() {
            {},
            {{QStringLiteral("P"), QStringLiteral("Percentual")},
             {QStringLiteral("V"), QStringLiteral("Valor")}}}},
-         {QStringLiteral("CDINDICECB"), {QStringLiteral("Índice Financeiro")}},
+         {QStringLiteral("CDINDICECB"), {QStringLiteral("Índice Financeiro"), {}, {}, &indices}},
          {QStringLiteral("DTBASECB"), {QStringLiteral("Data Base")}},
          {QStringLiteral("VRCESTABAS"), {QStringLiteral("Valor"), Money}},
          {QStringLiteral("VRPRAZEFEFUN"),
@@ -76,7 +76,8 @@ const Layout& filial() {
         {QStringLiteral("NMFILIAL"), QStringLiteral("NMCONVMEDI")},
         {{QStringLiteral("DIFECHRH"), {QStringLiteral("Dia de Fechamento do RH")}},
          {QStringLiteral("DTULTFECHRH"), {QStringLiteral("Data do Último Fechamento do RH")}},
-         {QStringLiteral("CDCONMEDDEF"), {QStringLiteral("Convênio Médico Padrão")}},
+         {QStringLiteral("CDCONMEDDEF"),
+          {QStringLiteral("Convênio Médico Padrão"), {}, {}, &medicalPlans}},
          {QStringLiteral("NMDIRPONTO"),
           {QStringLiteral("Diretório para Integração com a Folha de Pagamento")}}}};
     return layout;

@@ -12,17 +12,32 @@
 
 namespace contract {
 
+// A list of codes and their names kept in a table of its own: indices, plans, branches, ...
+struct NameList {
+    const char* table;
+    const char* code;
+    const char* name;
+};
+inline constexpr NameList indices{"INDICE", "CDINDICE", "NMINDICE"};
+inline constexpr NameList medicalPlans{"CONVMEDI", "CDCONVMEDI", "NMCONVMEDI"};
+inline constexpr NameList branches{"FILIAL", "CDFILIAL", "NMFILIAL"};
+inline constexpr NameList positions{"CARGO", "CDCARGO", "NMCARGO"};
+inline constexpr NameList departments{"DEPTO", "CDDEPTO", "NMDEPTO"};
+inline constexpr NameList questionnaires{"INSPECAO", "CDINSPECAO", "NMINSPECAO"};
+
 struct Layout {
     const char* table; // where the record is stored; null for a list the service composes
     const char* key;   // its key field
     QVector<protocol::FieldSpec> fields;
     QStringList displayOnly;
     // How the screen names and shows a field, where it shows it: its label, the picture of its
-    // number, and the words for its codes. The screen's labels and the history read them here.
+    // number, the words for its codes, and the list that names its code. The screen's labels and
+    // the history read them here.
     struct Shown {
         QString caption;
         QString picture = {};
         QHash<QString, QString> words = {};
+        const NameList* names = nullptr;
     };
     QHash<QString, Shown> shown = {};
 

@@ -34,4 +34,14 @@ const Method* findMethod(std::string_view name) {
     return nullptr;
 }
 
+const Method* reverseTie(const Method& method) {
+    const Tie& tie = method.tie;
+    if (tie.table == T::None || (tie.itemArg < 0 && tie.table != T::Padrao)) return nullptr;
+    for (const Method& other : methods())
+        if (other.tie.table == tie.table && other.tie.insert != tie.insert &&
+            (other.tie.itemArg < 0) == (tie.itemArg < 0))
+            return &other;
+    return nullptr;
+}
+
 } // namespace contract

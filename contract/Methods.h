@@ -64,5 +64,8 @@ struct Method {
 const std::vector<Method>& methods();
 // The method of that name, or null.
 const Method* findMethod(std::string_view name);
+// The tie method that takes back what this one did to one item or mark, or null (a delta method,
+// or the untying of every item, whose items the call does not name).
+const Method* reverseTie(const Method& method);
 
 } // namespace contract

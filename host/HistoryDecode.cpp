@@ -11,7 +11,8 @@
 
 namespace {
 
-// Each write in words: the action the history lists and, for a tie, what it did to its item.
+// Each write in words: the action the history lists and, for a tie, what it did, with {item}
+// and {inspecao} standing for the item's and the questionnaire's codes.
 struct Words {
     QLatin1String method;
     const char* action;
@@ -21,15 +22,21 @@ namespace m = contract::method;
 const Words writes[] = {
     {m::SetGeral, "Alteração dos parâmetros gerais"},
     {m::SetFilial, "Alteração dos parâmetros da filial"},
-    {m::SetInsCarg, "Vínculo de cargo", "cargo %1 vinculado"},
-    {m::SetDelCarg, "Exclusão de vínculo de cargo", "vínculo do cargo %1 excluído"},
-    {m::SetInsDep, "Vínculo de departamento", "departamento %1 vinculado"},
-    {m::SetDelDep, "Exclusão de vínculo de departamento", "vínculo do departamento %1 excluído"},
-    {m::SetDelTdCarg, "Exclusão dos vínculos de cargos", "todos os cargos desvinculados"},
+    {m::SetInsCarg, "Vínculo de cargo", "Cargo {item} vinculado ao questionário {inspecao}"},
+    {m::SetDelCarg, "Exclusão de vínculo de cargo",
+     "Cargo {item} desvinculado do questionário {inspecao}"},
+    {m::SetInsDep, "Vínculo de departamento",
+     "Departamento {item} vinculado ao questionário {inspecao}"},
+    {m::SetDelDep, "Exclusão de vínculo de departamento",
+     "Departamento {item} desvinculado do questionário {inspecao}"},
+    {m::SetDelTdCarg, "Exclusão dos vínculos de cargos",
+     "Todos os cargos desvinculados do questionário {inspecao}"},
     {m::SetDelTdDep, "Exclusão dos vínculos de departamentos",
-     "todos os departamentos desvinculados"},
-    {m::SetInsPad, "Marcação de questionário padrão", "marcado como padrão"},
-    {m::SetDelPad, "Desmarcação de questionário padrão", "deixou de ser padrão"},
+     "Todos os departamentos desvinculados do questionário {inspecao}"},
+    {m::SetInsPad, "Marcação de questionário padrão",
+     "Questionário {inspecao} marcado como padrão"},
+    {m::SetDelPad, "Desmarcação de questionário padrão",
+     "Questionário {inspecao} deixou de ser padrão"},
 };
 
 const Words* wordsOf(const QString& method) {
@@ -38,10 +45,25 @@ const Words* wordsOf(const QString& method) {
     return nullptr;
 }
 
-// A value as the screen shows it: the words of a code, a number in the field's picture.
-QString shownValue(const contract::Layout::Shown& shown, const QVariant& value) {
+QString actionOf(const QString& method) {
+    const Words* words = wordsOf(method);
+    return words ? QString::fromUtf8(words->action) : method;
+}
+
+// "0003 – Analista de Recursos Humanos", or the code alone when its list does not name it.
+QString codeAndName(const contract::NameList& list, const QString& code, const NameOf& nameOf) {
+    const QString name = nameOf && !code.isEmpty() ? nameOf(list, code) : QString();
+    return name.isEmpty() ? code : code + QStringLiteral(" – ") + name;
+}
+
+// A value as the screen shows it: the words of a code, a code with its name, a number in the
+// field's picture.
+QString shownValue(const contract::Layout::Shown& shown, const QVariant& value,
+                   const NameOf& nameOf) {
     if (!value.isNull() && shown.words.contains(value.toString()))
         return shown.words.value(value.toString());
+    if (!value.isNull() && shown.names && !value.toString().isEmpty())
+        return codeAndName(*shown.names, value.toString(), nameOf);
     if (!value.isNull() && !shown.picture.isEmpty() && value.typeId() == QMetaType::Double)
         return FormatFloat(shown.picture, value.toDouble());
     return historyValueText(value);
@@ -53,7 +75,8 @@ QVariant jsonValue(const QJsonValue& v) {
     return v.toString();
 }
 
-void decodeDelta(const contract::Method& method, const QJsonObject& delta, HistoryEntry* e) {
+void decodeDelta(const contract::Method& method, const QJsonObject& delta, const NameOf& nameOf,
+                 HistoryEntry* e) {
     const QJsonArray fields = delta.value(QLatin1String("fields")).toArray();
     QStringList names, types;
     for (const QJsonValue& f : fields) {
@@ -69,9 +92,12 @@ void decodeDelta(const contract::Method& method, const QJsonObject& delta, Histo
         const QJsonArray oldValues = change.value(QLatin1String("old")).toArray();
         const QJsonArray newValues = change.value(QLatin1String("new")).toArray();
         if (e->record.isEmpty())
-            e->record = geral ? QStringLiteral("Parâmetros gerais")
-                              : QStringLiteral("Filial %1")
-                                    .arg((insert ? newValues : oldValues).at(key).toString());
+            e->record =
+                geral ? QStringLiteral("Parâmetros gerais")
+                      : QStringLiteral("Filial %1")
+                            .arg(codeAndName(contract::branches,
+                                             (insert ? newValues : oldValues).at(key).toString(),
+                                             nameOf));
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (i == key || layout.isDisplayOnly(names[i])) continue;
             QVariant before = insert ? QVariant() : jsonValue(oldValues.at(i));
@@ -83,20 +109,26 @@ void decodeDelta(const contract::Method& method, const QJsonObject& delta, Histo
             if (before == after) continue;
             const contract::Layout::Shown shown = layout.shown.value(names[i]);
             e->changes << QStringLiteral("%1: %2 → %3")
-                              .arg(layout.caption(names[i]), shownValue(shown, before),
-                                   shownValue(shown, after));
+                              .arg(layout.caption(names[i]), shownValue(shown, before, nameOf),
+                                   shownValue(shown, after, nameOf));
         }
     }
     if (e->record.isEmpty()) e->record = geral ? QStringLiteral("Parâmetros gerais") : QString();
 }
 
 void decodeTie(const contract::Tie& tie, const char* words, const QJsonArray& args,
-               HistoryEntry* e) {
+               const NameOf& nameOf, HistoryEntry* e) {
     const auto arg = [&](int i) { return i >= 0 ? args.at(i).toString() : QString(); };
-    e->record =
-        QStringLiteral("Filial %1, questionário %2").arg(arg(tie.branchArg), arg(tie.inspecaoArg));
-    const QString done = QString::fromUtf8(words);
-    e->changes << (tie.itemArg >= 0 ? done.arg(arg(tie.itemArg)) : done);
+    const QString inspecao = arg(tie.inspecaoArg);
+    e->record = QStringLiteral("Filial %1, questionário %2")
+                    .arg(codeAndName(contract::branches, arg(tie.branchArg), nameOf),
+                         codeAndName(contract::questionnaires, inspecao, nameOf));
+    const contract::NameList& items =
+        tie.table == contract::Tie::Table::Cargo ? contract::positions : contract::departments;
+    e->changes << QString::fromUtf8(words)
+                      .replace(QLatin1String("{item}"),
+                               codeAndName(items, arg(tie.itemArg), nameOf))
+                      .replace(QLatin1String("{inspecao}"), inspecao);
 }
 
 } // namespace
@@ -114,7 +146,20 @@ QString historyValueText(const QVariant& value) {
     }
 }
 
-QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
+void describeWrite(HistoryEntry* e, const NameOf& nameOf) {
+    const Words* words = wordsOf(e->method);
+    e->action = actionOf(e->method);
+    e->record.clear();
+    e->changes.clear();
+    const contract::Method* called = contract::findMethod(e->method.toStdString());
+    if (!called) return;
+    const QJsonArray arguments = QJsonDocument::fromJson(e->arguments).array();
+    if (called->record != contract::Record::None)
+        decodeDelta(*called, arguments.at(0).toObject(), nameOf, e);
+    if (words && words->done) decodeTie(called->tie, words->done, arguments, nameOf, e);
+}
+
+QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet, const NameOf& nameOf) {
     const int number = packet.indexOf(QStringLiteral("NRAUDITORIA"));
     const int when = packet.indexOf(QStringLiteral("DTAUDITORIA"));
     const int who = packet.indexOf(QStringLiteral("NMTOKEN"));
@@ -128,22 +173,20 @@ QVector<HistoryEntry> decodeHistory(const protocol::DataPacket& packet) {
         e.when = QDateTime::fromString(row[when].toString(), Qt::ISODateWithMs).toLocalTime();
         e.who = row[who].isNull() ? QStringLiteral("(sem token)") : row[who].toString();
         e.method = row[method].toString();
-        const Words* words = wordsOf(e.method);
-        e.action = words ? QString::fromUtf8(words->action) : e.method;
+        e.arguments = row[args].toString().toUtf8();
         e.refused = row[refused].toString() == QLatin1String("S");
-        const QJsonArray arguments = QJsonDocument::fromJson(row[args].toString().toUtf8()).array();
         if (e.refused) {
+            e.action = actionOf(e.method);
             e.changes << QStringLiteral("recusado: o token só pode consultar");
             // Rows are kept for one refusal a minute per token; the rest went to the server's log.
+            const QJsonArray arguments = QJsonDocument::fromJson(e.arguments).array();
             const int unrecorded = arguments.at(0).toObject().value(u"naoRegistradas").toInt();
             if (unrecorded > 0)
                 e.changes << QStringLiteral("mais %1 recusa(s) anterior(es) deste token estão só "
                                             "no registro do servidor")
                                  .arg(unrecorded);
-        } else if (const contract::Method* called = contract::findMethod(e.method.toStdString())) {
-            if (called->record != contract::Record::None)
-                decodeDelta(*called, arguments.at(0).toObject(), &e);
-            if (words && words->done) decodeTie(called->tie, words->done, arguments, &e);
+        } else {
+            describeWrite(&e, nameOf);
         }
         entries.push_back(std::move(e));
     }

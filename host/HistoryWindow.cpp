@@ -4,6 +4,7 @@
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "HistoryExport.h"
+#include "HistoryUndo.h"
 
 #include "contract/Layouts.h"
 #include "contract/Methods.h"
@@ -14,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSqlDatabase>
@@ -49,6 +51,7 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     connect(m_from, &QDateEdit::dateChanged, this, filterChanged);
     connect(m_to, &QDateEdit::dateChanged, this, filterChanged);
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_undo);
     bottom->addWidget(m_export);
     bottom->addStretch(1);
     bottom->addWidget(m_older);
@@ -96,6 +99,10 @@ void HistoryWindow::createFilters() {
     m_export->setObjectName(QStringLiteral("btnExportar"));
     m_export->setEnabled(false);
     connect(m_export, &QPushButton::clicked, this, [this] { Dispatch([this] { exportRows(); }); });
+    m_undo = new QPushButton(QStringLiteral("&Desfazer esta alteração"), this);
+    m_undo->setObjectName(QStringLiteral("btnDesfazer"));
+    m_undo->setEnabled(false);
+    connect(m_undo, &QPushButton::clicked, this, [this] { Dispatch([this] { undoSelected(); }); });
     row->addWidget(branchLabel);
     row->addWidget(m_branch, 1);
     row->addSpacing(12);
@@ -121,6 +128,44 @@ void HistoryWindow::createList() {
     m_list->setColumnWidth(1, 90);
     m_list->setColumnWidth(2, 220);
     m_list->setColumnWidth(3, 200);
+    connect(m_list, &QTreeWidget::currentItemChanged, this, [this] { updateUndo(); });
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (!m_list->itemAt(at)) return;
+        QMenu menu(this);
+        QAction* undo = menu.addAction(m_undo->text());
+        undo->setObjectName(QStringLiteral("mniDesfazer"));
+        undo->setEnabled(m_undo->isEnabled());
+        connect(undo, &QAction::triggered, this, [this] { Dispatch([this] { undoSelected(); }); });
+        menu.exec(m_list->viewport()->mapToGlobal(at));
+    });
+}
+
+const HistoryEntry* HistoryWindow::selectedEntry() const {
+    const int row = m_list->currentItem() ? m_list->indexOfTopLevelItem(m_list->currentItem()) : -1;
+    return row >= 0 && row < m_shown.size() ? &m_shown[row] : nullptr;
+}
+
+void HistoryWindow::updateUndo() {
+    const HistoryEntry* entry = selectedEntry();
+    const bool may = !m_connection.ReadOnly();
+    m_undo->setEnabled(may && entry && undoOf(*entry, {}));
+    m_undo->setToolTip(may ? QString()
+                           : QStringLiteral("A chave de acesso em uso só permite consultar."));
+}
+
+QString HistoryWindow::nameOf(const contract::NameList& list, const QString& code) {
+    auto names = m_names.find(&list);
+    if (names == m_names.end()) {
+        names = m_names.insert(&list, {});
+        QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
+        if (q.exec(QStringLiteral("SELECT %1, %2 FROM %3")
+                       .arg(QLatin1String(list.code), QLatin1String(list.name),
+                            QLatin1String(list.table))))
+            while (q.next())
+                names->insert(q.value(0).toString(), q.value(1).toString());
+    }
+    return names->value(code);
 }
 
 void HistoryWindow::showListIsOfTheFilter(bool current) {
@@ -153,7 +198,11 @@ void HistoryWindow::load(qint64 before) {
                                          before > 0 ? QString::number(before) : QString()});
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
     const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
-    const QVector<HistoryEntry> entries = decodeHistory(packet);
+    if (before == 0) m_names.clear(); // names read again: one may have been renamed
+    const QVector<HistoryEntry> entries =
+        decodeHistory(packet, [this](const contract::NameList& list, const QString& code) {
+            return nameOf(list, code);
+        });
     // Only now: a refused filter or a failed call leaves the list as it was.
     if (before == 0) {
         m_list->clear();
@@ -175,6 +224,30 @@ void HistoryWindow::load(qint64 before) {
     }
     // A full page means older rows may follow.
     m_older->setEnabled(entries.size() >= contract::HistoryPageRows);
+    updateUndo();
+}
+
+void HistoryWindow::undoSelected() {
+    const HistoryEntry* entry = selectedEntry();
+    if (!entry || m_connection.ReadOnly()) return;
+    const auto names = [this](const contract::NameList& list, const QString& code) {
+        return nameOf(list, code);
+    };
+    const std::optional<HistoryUndo> undo = undoOf(*entry, names);
+    if (!undo) return;
+    const QString question =
+        QStringLiteral("Desfazer esta alteração de %1, de %2?\n\n%3\n%4\n\nSerá gravado:\n%5")
+            .arg(entry->who, entry->when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                 undo->written.action, undo->written.record, undo->written.changes.join(u'\n'));
+    if (m_services.ask(question, MsgDlgType::Confirmation, {ModalResult::Yes, ModalResult::No}) !=
+        ModalResult::Yes)
+        return;
+    if (!m_connection.Connected()) m_connection.SetConnected(true);
+    const protocol::Response r = m_connection.AppServer().call(undo->method, undo->args);
+    // A record changed again since: the service's conflict says so, and nothing was written.
+    if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
+    m_services.showStatus(QStringLiteral("Alteração desfeita."));
+    refresh();
 }
 
 void HistoryWindow::exportRows() {

@@ -5,6 +5,7 @@
 #include "HistoryDecode.h"
 #include "NetConnection.h"
 
+#include <QHash>
 #include <QWidget>
 
 class DesktopServices;
@@ -27,6 +28,8 @@ public:
     void loadOlder();
     // Writes the rows shown to a CSV file the user chooses.
     void exportRows();
+    // Takes back the change of the selected row, once the user confirms what will be written.
+    void undoSelected();
 
 private:
     void createFilters();
@@ -34,6 +37,11 @@ private:
     void load(qint64 before);
     // Greys the list and says so while it is not of the filters shown.
     void showListIsOfTheFilter(bool current);
+    // Offers undo for the selected row when it can be taken back and the key may write.
+    void updateUndo();
+    // The name of a code, read from the shared database once per list and refresh.
+    QString nameOf(const contract::NameList& list, const QString& code);
+    const HistoryEntry* selectedEntry() const;
 
     DesktopServices& m_services;
     TNetConnection m_connection;
@@ -45,8 +53,10 @@ private:
     QPushButton* m_refresh = nullptr;
     QPushButton* m_older = nullptr;
     QPushButton* m_export = nullptr;
+    QPushButton* m_undo = nullptr;
     QTreeWidget* m_list = nullptr;
     QLabel* m_stale = nullptr;
     qint64 m_oldest = 0;
     QVector<HistoryEntry> m_shown; // the rows in the list, in its order
+    QHash<const contract::NameList*, QHash<QString, QString>> m_names;
 };

@@ -14,6 +14,7 @@
 #include <QMdiSubWindow>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 namespace {
 
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }
+    desktop.services.settingsPath = temp.filePath(QStringLiteral("rh.conf")); // a first start
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);
@@ -98,7 +100,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     window.show();
-    window.parametersAction()->trigger();
+    // The first start: the screen opens by itself, filling the workspace.
+    window.restoreWindows();
+    QCoreApplication::processEvents();
+    window.grab().save(out + QStringLiteral("/inicio.png"));
     if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
     const QList<QPair<const char*, const char*>> pages{{"mnuEncargos", "geral-encargos"},
                                                        {"mnuCestaBasica", "geral-cesta-basica"},
@@ -124,6 +129,13 @@ int main(int argc, char** argv) {
     if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
     QCoreApplication::processEvents();
     window.grab().save(out + QStringLiteral("/historico.png"));
+    // A change chosen to be undone: its row selected, the button on.
+    if (auto* list = window.findChild<QTreeWidget*>(QStringLiteral("grdHistorico"));
+        list && list->topLevelItemCount() > 2) {
+        list->setCurrentItem(list->topLevelItem(2));
+        QCoreApplication::processEvents();
+        window.grab().save(out + QStringLiteral("/historico-desfazer.png"));
+    }
     for (const QString& e : desktop.services.shownErrors)
         fprintf(stderr, "erro mostrado: %s\n", qPrintable(e));
     window.mdiArea()->closeAllSubWindows();

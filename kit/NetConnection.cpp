@@ -114,6 +114,10 @@ void TNetConnection::connectNow() {
         SetConnected(false);
         throw EServerError(r.errorMessage, r.errorCode);
     }
+    simdjson::dom::element opened;
+    bool readOnly = false;
+    m_readOnly =
+        !m_parser->parse(r.resultJson).get(opened) && !opened["readOnly"].get(readOnly) && readOnly;
 }
 
 protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {

@@ -45,6 +45,8 @@ public:
     bool Connected() const;
     // Why the last connect failed, empty when it did not.
     QString LastError() const { return m_lastError; }
+    // The open connection's key allows only calls that read.
+    bool ReadOnly() const { return m_readOnly; }
 
     TAppServer AppServer() { return TAppServer(*this); }
 
@@ -65,4 +67,5 @@ private:
     protocol::LineReader m_reader;
     std::int64_t m_nextId = 1;
     QString m_lastError;
+    bool m_readOnly = false;
 };

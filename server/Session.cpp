@@ -213,6 +213,9 @@ std::string Session::openSession(std::string_view idJson, dom::element params, b
     w.beginObject();
     w.key("session");
     w.string(m_info.sessionId);
+    // So a client can offer only what the token may do.
+    w.key("readOnly");
+    w.boolean(m_info.readOnly);
     w.endObject();
     return protocol::resultJson(idJson, w.text());
 }
