@@ -99,7 +99,7 @@ void HistoryWindow::createFilters() {
     m_export->setObjectName(QStringLiteral("btnExportar"));
     m_export->setEnabled(false);
     connect(m_export, &QPushButton::clicked, this, [this] { Dispatch([this] { exportRows(); }); });
-    m_undo = new QPushButton(QStringLiteral("&Desfazer esta alteração"), this);
+    m_undo = new QPushButton(QStringLiteral("De&sfazer esta alteração"), this);
     m_undo->setObjectName(QStringLiteral("btnDesfazer"));
     m_undo->setEnabled(false);
     connect(m_undo, &QPushButton::clicked, this, [this] { Dispatch([this] { undoSelected(); }); });
@@ -128,7 +128,7 @@ void HistoryWindow::createList() {
     m_list->setColumnWidth(1, 90);
     m_list->setColumnWidth(2, 220);
     m_list->setColumnWidth(3, 200);
-    connect(m_list, &QTreeWidget::currentItemChanged, this, [this] { updateUndo(); });
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { updateUndo(); });
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (!m_list->itemAt(at)) return;
@@ -142,7 +142,9 @@ void HistoryWindow::createList() {
 }
 
 const HistoryEntry* HistoryWindow::selectedEntry() const {
-    const int row = m_list->currentItem() ? m_list->indexOfTopLevelItem(m_list->currentItem()) : -1;
+    // The row the user chose, not the one the list made current by itself.
+    const QList<QTreeWidgetItem*> chosen = m_list->selectedItems();
+    const int row = chosen.size() == 1 ? m_list->indexOfTopLevelItem(chosen.first()) : -1;
     return row >= 0 && row < m_shown.size() ? &m_shown[row] : nullptr;
 }
 

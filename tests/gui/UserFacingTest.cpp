@@ -300,6 +300,25 @@ private slots:
             }
         QCOMPARE(menus, (QStringList{QStringLiteral("Mó&dulos"), QStringLiteral("&Operação"),
                                      QStringLiteral("&Manutenção"), QStringLiteral("Aj&uda")}));
+
+        // The history window's controls and the menu bar's letters are Alt+letter alike.
+        m_window->historyAction()->trigger();
+        auto* history = m_window->findChild<QWidget*>(QStringLiteral("frmHistorico"));
+        QTRY_VERIFY(history && history->isVisible());
+        QString taken;
+        QStringList texts;
+        for (QAction* a : m_window->menuBar()->actions())
+            if (a->isVisible()) texts << a->text();
+        for (QAbstractButton* b : history->findChildren<QAbstractButton*>())
+            texts << b->text();
+        for (QLabel* l : history->findChildren<QLabel*>())
+            texts << l->text();
+        for (const QString& text : std::as_const(texts)) {
+            const qsizetype at = text.indexOf(u'&');
+            if (at < 0) continue;
+            QVERIFY2(!taken.contains(text[at + 1].toLower()), qPrintable(text));
+            taken += text[at + 1].toLower();
+        }
     }
 
     void branchIsRememberedAndTheServerNamedInWords() {
