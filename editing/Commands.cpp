@@ -7,6 +7,7 @@
 #include "ModuleState.h"
 #include "Parametros.h"
 #include "contract/Methods.h"
+#include "contract/Notices.h"
 
 #include <QTime>
 
@@ -101,10 +102,13 @@ void TfrmParametros::sbtVerificarClick() {
             questionario.loadQuestionnaires();
             dtsPadraoStateChange();
             questionario.cdsInspecaoAfterScroll();
+            barAvisos->Forget(contract::generalRecord());
+            barAvisos->Forget(contract::questionnaireRecord(FiliProc()));
         } else {
             LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial,
                            {medCdFilial->text()});
             dtsFilialStateChange();
+            barAvisos->Forget(contract::branchRecord(medCdFilial->text()));
         }
     } catch (const std::exception& e) {
         DeactiveShowAvi();

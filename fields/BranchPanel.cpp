@@ -83,6 +83,7 @@ void TfrmParametros::loadChosenBranch() {
             MensErro(msgPadrao.Msg(QStringLiteral("FILIAL_DEVE")), true);
         }
         LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {medCdFilial->text()});
+        subscribeToChanges();
     } catch (const std::exception& e) {
         // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch.
         DeactiveShowAvi();

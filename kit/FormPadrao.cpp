@@ -52,6 +52,8 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
     bar->addWidget(lblCodTela);
     layout->addWidget(panMenu);
 
+    barAvisos = new TNoticeBar(this, QStringLiteral("Verificar"));
+    layout->addWidget(barAvisos);
     pgcPadrao = new TPageControl(this, QStringLiteral("pgcPadrao"));
     tshFolhaDados =
         pgcPadrao->AddPage(QStringLiteral("tshFolhaDados"), QStringLiteral("Folha de Dados"));

@@ -4,6 +4,7 @@
 
 #include "DataSource.h"
 #include "Messages.h"
+#include "NoticeBar.h"
 #include "PageControl.h"
 
 #include <QFrame>
@@ -77,6 +78,8 @@ public:
     QToolButton *sbtIncluir, *sbtExcluir, *sbtAlterar, *sbtConfirmar, *sbtCancelar, *sbtVerificar,
         *sbtProcurar, *sbtImprimir;
     TPageControl* pgcPadrao;
+    // Above the pages: what the form tells without stopping the user. Hidden while empty.
+    TNoticeBar* barAvisos;
     QWidget *tshFolhaDados, *tshFormulario;
     QWidget *panDbgPadrao, *scbFolhaDados, *dbgPadrao, *panFormulario, *scbFormulario;
     QWidget *panNavigator, *dbnPadrao;

@@ -102,6 +102,9 @@ void TNetConnection::connectNow() {
                              ? SocketFailureText(m_socket->error())
                              : SocketFailureText(QAbstractSocket::SocketTimeoutError));
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_closingWord.clear();
+    ++m_generation;
+    QObject::connect(m_socket.get(), &QTcpSocket::readyRead, &Notices, [this] { readWhileIdle(); });
     protocol::OpenParams open;
     open.object = ServerName;
     if (hasHostServices()) {
@@ -120,7 +123,48 @@ void TNetConnection::connectNow() {
         !m_parser->parse(r.resultJson).get(opened) && !opened["readOnly"].get(readOnly) && readOnly;
 }
 
+void TNetConnection::readWhileIdle() {
+    if (m_inCall || !m_socket) return;
+    m_reader.append(m_socket->readAll());
+    while (auto line = m_reader.takeLine()) {
+        try {
+            const protocol::Response r = protocol::parseResponse(
+                std::string_view(line->constData(), size_t(line->size())), *m_parser);
+            if (r.notice)
+                emit Notices.Notice(QString::fromStdString(r.noticeMethod),
+                                    QByteArray::fromStdString(r.noticeParamsJson));
+            else if (!r.hasId && !r.ok)
+                m_closingWord = r.errorMessage;
+        } catch (const protocol::ProtocolError&) {
+            // Not a line of ours: the next call finds the connection as it is.
+        }
+    }
+}
+
+void TNetConnection::deliverAfterCall() {
+    if (m_heldNotices.isEmpty() && m_reader.buffered() == 0) return;
+    QMetaObject::invokeMethod(
+        &Notices,
+        [this] {
+            for (const auto& [method, params] : std::exchange(m_heldNotices, {}))
+                emit Notices.Notice(method, params);
+            readWhileIdle();
+        },
+        Qt::QueuedConnection);
+}
+
 protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {
+    struct InCall {
+        TNetConnection& c;
+        explicit InCall(TNetConnection& connection)
+            : c(connection) {
+            c.m_inCall = true;
+        }
+        ~InCall() {
+            c.m_inCall = false;
+            c.deliverAfterCall();
+        }
+    } inCall(*this);
     if (m_socket->write(request.data(), qint64(request.size())) != qint64(request.size()))
         transportFailure(SocketFailureText(m_socket->error()));
     QElapsedTimer clock;
@@ -129,7 +173,6 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
         if (!waitFor(Wait::Written, int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
             transportFailure(SocketFailureText(m_socket->error()));
     }
-    QString closingWord;
     for (;;) {
         while (auto line = m_reader.takeLine()) {
             // The parser keeps the capacity of its largest document; after a large reply it goes
@@ -146,9 +189,14 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
             try {
                 protocol::Response r = protocol::parseResponse(
                     std::string_view(line->constData(), size_t(line->size())), *m_parser);
+                if (r.notice) {
+                    m_heldNotices.append({QString::fromStdString(r.noticeMethod),
+                                          QByteArray::fromStdString(r.noticeParamsJson)});
+                    continue;
+                }
                 if (r.id == id) return r;
                 // The server's reason for closing the connection, told before it closes it.
-                if (!r.hasId && !r.ok) closingWord = r.errorMessage;
+                if (!r.hasId && !r.ok) m_closingWord = r.errorMessage;
             } catch (const protocol::ProtocolError& e) {
                 transportFailure(e.message());
             }
@@ -159,9 +207,9 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
         if (m_socket->bytesAvailable() == 0 && !waitFor(Wait::Readable, int(left))) {
             transportFailure(m_socket->state() == QAbstractSocket::ConnectedState
                                  ? QStringLiteral("o servidor não respondeu a tempo")
-                             : closingWord.isEmpty()
+                             : m_closingWord.isEmpty()
                                  ? QStringLiteral("a conexão foi encerrada pelo servidor")
-                                 : closingWord);
+                                 : m_closingWord);
         }
         m_reader.append(m_socket->readAll());
     }

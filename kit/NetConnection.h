@@ -5,6 +5,8 @@
 #include "protocol/Rpc.h"
 
 #include <QAbstractSocket>
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -26,6 +28,14 @@ private:
 // Why a socket failed, in words a user understands.
 QString SocketFailureText(QAbstractSocket::SocketError error);
 
+// What the server sends unasked (a notice of a change, say), delivered from the event loop, also
+// while a call waits; never inside a call. A handler must not call the server.
+class TServerNotices : public QObject {
+    Q_OBJECT
+signals:
+    void Notice(const QString& method, const QByteArray& paramsJson);
+};
+
 class TNetConnection {
 public:
     TNetConnection();
@@ -45,10 +55,13 @@ public:
     bool Connected() const;
     // Why the last connect failed, empty when it did not.
     QString LastError() const { return m_lastError; }
+    // Counts the connections made: a new one holds nothing the server knew of the old one.
+    quint64 Generation() const { return m_generation; }
     // The open connection's key allows only calls that read.
     bool ReadOnly() const { return m_readOnly; }
 
     TAppServer AppServer() { return TAppServer(*this); }
+    TServerNotices Notices;
 
 private:
     friend class TAppServer;
@@ -61,6 +74,10 @@ private:
     // back) and the socket has not noticed yet.
     bool closedByPeer() const;
     [[noreturn]] void transportFailure(const QString& what);
+    // Lines that come while no call waits: notices, or the server's word before it closes.
+    void readWhileIdle();
+    // Notices held during a call, and lines read with its answer, go out once the call is over.
+    void deliverAfterCall();
 
     std::unique_ptr<QTcpSocket> m_socket;
     std::unique_ptr<simdjson::dom::parser> m_parser;
@@ -68,4 +85,8 @@ private:
     std::int64_t m_nextId = 1;
     QString m_lastError;
     bool m_readOnly = false;
+    bool m_inCall = false;
+    quint64 m_generation = 0;
+    QList<std::pair<QString, QByteArray>> m_heldNotices;
+    QString m_closingWord; // why the server closed the connection, told before it did
 };

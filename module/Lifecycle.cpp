@@ -25,6 +25,7 @@ void TfrmParametros::FormActivate() {
     ActiveShowAvi(host().mainForm(), 1);
     try {
         if (Cli_zol00900::boPrimVez) loadFirstRecords();
+        subscribeToChanges();
     } catch (...) {
         DeactiveShowAvi();
         // Nothing to edit, confirm or cancel in a record that did not load.

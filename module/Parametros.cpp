@@ -25,6 +25,10 @@ TfrmParametros::TfrmParametros(QWidget* parent)
     netParamZOL.ServerName = QString(contract::ServerObjectName);
     netParamZOL.ThrowException = false;
     netParamZOL.BeforeConnect = [this](TNetConnection& c) { netParamZOLBeforeConnect(c); };
+    connect(&netParamZOL.Notices, &TServerNotices::Notice, this,
+            &TfrmParametros::netParamZOLNotice);
+    connect(barAvisos, &TNoticeBar::ActionClicked, this,
+            [this] { Dispatch([this] { barAvisosVerificarClick(); }); });
 
     data::defineGeral(cdsGeral);
     data::defineFilial(cdsFilial);

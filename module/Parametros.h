@@ -155,6 +155,11 @@ public:
     void panFilialEnter(QWidget* sender);
     void panFilialExit();
 
+    // Changes stored by others, told in the bar above the pages.
+    void subscribeToChanges();
+    void netParamZOLNotice(const QString& method, const QByteArray& paramsJson);
+    void barAvisosVerificarClick();
+
     // Medical plan lookup and payroll directory.
     void btnConvMediBeforePesq(QWidget* sender, bool& flag);
     void btnConvMediAfterPesq(QWidget* sender);
@@ -162,6 +167,14 @@ public:
     void btpDirFolhaPagClick(QWidget* sender);
 
 private:
+    // The branch the "Filial" page shows: the one chosen there, or the session's.
+    QString shownBranch() const;
+    // Puts the record's change in the bar, saying when what the user edits will be compared.
+    void tellChange(const QString& record);
+    QString m_subscribed;       // the records the service tells this screen about
+    quint64 m_subscribedOn = 0; // on the connection of this generation
+    QHash<QString, QString> m_changedWhat, m_changedBy;
+
     void createPages();
     void createGeralPage();
     void createFilialPage();

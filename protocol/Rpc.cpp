@@ -84,7 +84,14 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
         r.id = id;
         r.hasId = true;
     }
-    dom::element result, error;
+    dom::element result, error, params;
+    std::string_view method;
+    if (!r.hasId && !object["method"].get(method)) {
+        r.notice = true;
+        r.noticeMethod = std::string(method);
+        if (!object["params"].get(params)) r.noticeParamsJson = simdjson::to_string(params);
+        return r;
+    }
     if (!object["result"].get(result)) {
         r.ok = true;
         const std::string_view text = resultText(line, object);
@@ -109,6 +116,21 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
     r.errorCode = static_cast<int>(code);
     r.errorMessage = toQString(message);
     return r;
+}
+
+std::string noticeJson(std::string_view method, std::string_view paramsJson) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("jsonrpc");
+    w.string("2.0");
+    w.key("method");
+    w.string(method);
+    w.key("params");
+    w.raw(paramsJson);
+    w.endObject();
+    std::string out = w.take();
+    out += '\n';
+    return out;
 }
 
 std::string resultJson(std::string_view idJson, std::string_view result) {

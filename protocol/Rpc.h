@@ -45,17 +45,23 @@ struct Response {
     int errorCode = 0;
     QString errorMessage;
     std::string resultJson;
+    // A notice the server sent unasked (no id, a method): its method and params as JSON text.
+    bool notice = false;
+    std::string noticeMethod;
+    std::string noticeParamsJson;
     // A result that is a data packet is read here, once: the packet, or why it is not valid.
     bool resultRead = false;
     std::shared_ptr<const PacketColumns> packet;
     QString packetProblem;
 };
 
-// Throws ProtocolError when the text is not a response.
+// Throws ProtocolError when the text is neither a response nor a notice.
 Response parseResponse(std::string_view line, simdjson::dom::parser& parser);
 
 std::string resultJson(std::string_view idJson, std::string_view result);
 std::string errorJson(std::string_view idJson, int code, const QString& message);
+// A notification: a request without id, which nobody answers.
+std::string noticeJson(std::string_view method, std::string_view paramsJson);
 
 // Splits a byte stream into lines; a line over the limit is an overflow, not a line.
 class LineReader {

@@ -1,8 +1,13 @@
 #include "Connection.h"
 
+#include "ChangeWatch.h"
 #include "KeptReplies.h"
 #include "Log.h"
 #include "WorkerPool.h"
+
+#include "contract/Notices.h"
+#include "protocol/JsonWriter.h"
+#include "protocol/Rpc.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -186,6 +191,8 @@ void Connection::process() {
 
 void Connection::answered(const std::string& out) {
     m_answering = false;
+    // The worker is done with the session: what it subscribes to may be read here now.
+    m_subscribed = m_session->subscriptions();
     if (m_closing) return;
     logFailure();
     sent(out);
@@ -201,6 +208,39 @@ void Connection::answered(const std::string& out) {
 }
 
 void Connection::sent(const std::string& out) {
+    write(out);
+    if (m_session->isOpen()) {
+        m_reader.setLimit(m_limits.maxMessage);
+        m_deadline.start(m_limits.idleTimeoutMs);
+    }
+}
+
+void Connection::tell(const QVector<RecordChange>& changes) {
+    if (m_closing || m_subscribed.isEmpty()) return;
+    for (const RecordChange& change : changes) {
+        if (!m_subscribed.contains(change.record) || change.sessionId == m_session->sessionId())
+            continue;
+        if (m_socket->bytesToWrite() > m_limits.unsentBound) {
+            // Closed like a client that does not read its answers, if it does not catch up.
+            if (!m_stall.isActive()) m_stall.start(m_limits.stallTimeoutMs);
+            return;
+        }
+        protocol::JsonWriter params;
+        params.beginObject();
+        params.key("registro");
+        params.string(change.record);
+        params.key("metodo");
+        params.string(change.method);
+        params.key("quem");
+        params.string(change.who);
+        params.key("quando");
+        params.string(change.when);
+        params.endObject();
+        write(protocol::noticeJson(contract::ChangeNotice.data(), params.text()));
+    }
+}
+
+void Connection::write(const std::string& out) {
     qint64 done = 0;
     // Straight to the socket when nothing waits before it: the socket object would write it on
     // the next turn of the event loop, after waking that loop up for it.
@@ -210,10 +250,6 @@ void Connection::sent(const std::string& out) {
         if (n > 0) done = n;
     }
     if (done < qint64(out.size())) m_socket->write(out.data() + done, qint64(out.size()) - done);
-    if (m_session->isOpen()) {
-        m_reader.setLimit(m_limits.maxMessage);
-        m_deadline.start(m_limits.idleTimeoutMs);
-    }
 }
 
 void Connection::stopTakingRequests() {

@@ -27,6 +27,7 @@ struct ConnectionLimits {
 
 class KeptReplies;
 class WorkerPool;
+struct RecordChange;
 
 class Connection : public QObject {
 public:
@@ -40,11 +41,16 @@ public:
     bool answering() const { return m_answering; }
     // Sends what is still unsent, for at most the time given, then closes.
     void flushAndClose(int timeoutMs);
+    // Sends a notice of each change of a record the session subscribed to, made by another
+    // session; none to a client that leaves its answers unread.
+    void tell(const QVector<RecordChange>& changes);
 
 private:
     void process();
     void answered(const std::string& out);
     void sent(const std::string& out);
+    // Writes a whole line after what is waiting to go, never inside another.
+    void write(const std::string& out);
     void closed();
     // Closes at once, discarding what the client has not read.
     void reset();
@@ -61,6 +67,7 @@ private:
     WorkerPool& m_workers;
     KeptReplies* m_kept;                // null: every request goes to a worker
     std::shared_ptr<Session> m_session; // shared with the worker answering it
+    QStringList m_subscribed;           // the session's, as of its last answer
 
     QString m_peer;
     QTimer m_deadline; // open deadline, then idle timeout

@@ -1,5 +1,6 @@
 #include "RhServer.h"
 
+#include "ChangeWatch.h"
 #include "Connection.h"
 #include "KeptReplies.h"
 #include "Log.h"
@@ -74,6 +75,8 @@ struct RhServer::Impl {
     quint16 port = 0;
     AuthThrottle throttle;
     RefusalLimit refusals;
+    std::atomic<int> subscribers{0};
+    std::unique_ptr<ChangeWatch> watch;
     std::mutex countMutex;
     int connections = 0;
     QHash<QString, int> perPeer;
@@ -178,6 +181,10 @@ public:
         return std::any_of(connections.begin(), connections.end(),
                            [](const Connection* c) { return c->answering(); });
     }
+    void tell(const QVector<RecordChange>& changes) {
+        for (Connection* c : findChildren<Connection*>(Qt::FindDirectChildrenOnly))
+            c->tell(changes);
+    }
     void closeAll(int timeoutMs) {
         QElapsedTimer clock;
         clock.start();
@@ -256,6 +263,7 @@ RhServer::RhServer(ServerOptions options)
     d->sessionConfig.serverVersion = QString::fromLatin1(ServerVersion);
     d->sessionConfig.throttle = &d->throttle;
     d->sessionConfig.refusals = &d->refusals;
+    d->sessionConfig.subscribers = &d->subscribers;
     ConnectionLimits& limits = d->limits;
     limits.maxMessage = d->options.maxMessage;
     limits.firstLine = std::min<qsizetype>(limits.firstLine, d->options.maxMessage);
@@ -299,6 +307,17 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
         stop();
         return false;
     }
+    d->watch = std::make_unique<ChangeWatch>(
+        *d->address, d->subscribers, [hub](QVector<RecordChange> changes) {
+            QMetaObject::invokeMethod(
+                hub, [hub, changes = std::move(changes)] { hub->tell(changes); },
+                Qt::QueuedConnection);
+        });
+    if (const QString problem = d->watch->launch(); !problem.isEmpty()) {
+        *error = problem;
+        stop();
+        return false;
+    }
     return true;
 }
 
@@ -307,6 +326,8 @@ quint16 RhServer::port() const {
 }
 
 void RhServer::stop() {
+    // First: it hands its notices to the network thread.
+    d->watch.reset();
     if (d->net) {
         // Requests being answered finish and their answers are sent; then every client is closed.
         NetHub* hub = d->hub;

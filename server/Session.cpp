@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "ReplyCache.h"
 
+#include "contract/Notices.h"
 #include "protocol/JsonCheck.h"
 
 namespace rhserver {
@@ -81,6 +82,32 @@ Session::Session(const SessionConfig& config, QString sessionId)
     , m_service(nullptr)
     , m_parser(nullptr) {
     m_info.sessionId = std::move(sessionId);
+}
+
+Session::~Session() {
+    setSubscriptions({});
+}
+
+void Session::setSubscriptions(QStringList records) {
+    if (m_config.subscribers && m_subscriptions.isEmpty() != records.isEmpty())
+        *m_config.subscribers += records.isEmpty() ? -1 : 1;
+    m_subscriptions = std::move(records);
+}
+
+std::string Session::subscribe(std::string_view idJson, dom::element params, bool hasParams) {
+    dom::array list;
+    std::string_view text;
+    if (!hasParams || params.get(list) || list.size() != 1 || list.at(0).get(text))
+        return fail(idJson, ErrorCode::InvalidParams,
+                    QStringLiteral("Assinar espera um argumento: os registros separados por "
+                                   "vírgula, ou vazio para não assinar nenhum."));
+    QString problem;
+    std::optional<QStringList> records =
+        contract::parseSubscription(protocol::toQString(text), &problem);
+    if (!records) return fail(idJson, ErrorCode::InvalidParams, problem);
+    const qsizetype count = records->size();
+    setSubscriptions(std::move(*records));
+    return protocol::resultJson(idJson, R"({"assinados":)" + std::to_string(count) + "}");
 }
 
 std::string Session::fail(std::string_view idJson, int code, const QString& message) {
@@ -236,6 +263,7 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         return fail(idJson, ErrorCode::NotOpen,
                     QStringLiteral("A conexão ainda não foi aberta: chame open antes de %1.")
                         .arg(methodText(method)));
+    if (method == contract::SubscribeMethod.data()) return subscribe(idJson, params, hasParams);
     const contract::Method* entry = contract::findMethod(method);
     if (!entry)
         return fail(

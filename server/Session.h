@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <atomic>
 #include <mutex>
 #include <simdjson.h>
 #include <utility>
@@ -56,6 +57,8 @@ struct SessionConfig {
     QString serverVersion;
     AuthThrottle* throttle = nullptr;
     RefusalLimit* refusals = nullptr;
+    // How many sessions subscribe to changes: the change watch looks only while some do.
+    std::atomic<int>* subscribers = nullptr;
 };
 
 class Session {
@@ -64,6 +67,9 @@ public:
             QString sessionId);
     // Served by storage workers, each request on the one that takes it.
     Session(const SessionConfig& config, QString sessionId);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     // The response to one request line, newline included.
     std::string handle(const QByteArray& line);
@@ -82,6 +88,9 @@ public:
     std::string takeKeptResult() { return std::exchange(m_keptResult, {}); }
     void keepResultsUpTo(size_t bytes) { m_keepUpTo = bytes; }
     void setPeer(const QString& address) { m_peer = address; }
+    const QString& sessionId() const { return m_info.sessionId; }
+    // The records this session asked to hear about (Assinar), as the contract names them.
+    const QStringList& subscriptions() const { return m_subscriptions; }
 
 private:
     std::string dispatch(std::string_view idJson, std::string_view method,
@@ -93,6 +102,8 @@ private:
                               const contract::Method& entry, simdjson::dom::element params,
                               bool hasParams, QVector<protocol::Argument>& args);
     std::string fail(std::string_view idJson, int code, const QString& message);
+    std::string subscribe(std::string_view idJson, simdjson::dom::element params, bool hasParams);
+    void setSubscriptions(QStringList records);
 
     const SessionConfig& m_config;
     ParamService* m_service;
@@ -105,6 +116,7 @@ private:
     QString m_peer;   // the client's address
     std::string m_keptResult;
     size_t m_keepUpTo = 0;
+    QStringList m_subscriptions;
 };
 
 } // namespace rhserver

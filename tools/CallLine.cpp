@@ -1,5 +1,7 @@
 #include "CallLine.h"
 
+#include "contract/Notices.h"
+
 #include <QCommandLineParser>
 
 bool parseCallLine(const QStringList& args, CallLine* out, QString* error) {
@@ -7,6 +9,7 @@ bool parseCallLine(const QStringList& args, CallLine* out, QString* error) {
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.addOption({QStringLiteral("help"), QString()});
     parser.addOption({QStringLiteral("version"), QString()});
+    parser.addOption({QStringLiteral("watch"), QString()});
     for (const char* name : {"server", "branch", "token-file"})
         parser.addOption({QString::fromLatin1(name), QString(), QStringLiteral("VALOR")});
     // Qt's own messages are in English: the user gets ours.
@@ -26,12 +29,23 @@ bool parseCallLine(const QStringList& args, CallLine* out, QString* error) {
         out->branch = parser.value(QStringLiteral("branch"));
     out->tokenFile = parser.value(QStringLiteral("token-file"));
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty()) {
+    out->watch = parser.isSet(QStringLiteral("watch"));
+    if (out->watch) {
+        if (positional.size() > 1) {
+            *error = QStringLiteral("--watch espera no máximo um argumento: os registros separados "
+                                    "por vírgula");
+            return false;
+        }
+        out->method = QString(contract::SubscribeMethod);
+        out->arguments = {positional.value(
+            0, QStringLiteral("geral,filial:%1,questionario:%1").arg(out->branch))};
+    } else if (positional.isEmpty()) {
         *error = QStringLiteral("informe o método a chamar; veja rhcall --help");
         return false;
+    } else {
+        out->method = positional.first();
+        out->arguments = positional.mid(1);
     }
-    out->method = positional.first();
-    out->arguments = positional.mid(1);
     if (parser.isSet(QStringLiteral("server"))) {
         const QString server = parser.value(QStringLiteral("server"));
         const qsizetype colon = server.lastIndexOf(u':');

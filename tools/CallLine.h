@@ -5,6 +5,7 @@
 
 struct CallLine {
     bool help = false, version = false;
+    bool watch = false; // subscribe and print every notice; the method is Assinar
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 7400;
     QString branch = QStringLiteral("0001");

@@ -15,6 +15,8 @@ namespace {
 const char* const usage =
     "Uso: rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] MÉTODO "
     "[ARGUMENTO...]\n"
+    "     rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] --watch "
+    "[REGISTROS]\n"
     "\n"
     "Chama um método do serviço de parâmetros e escreve o resultado JSON na saída padrão.\n"
     "Para SetGeral e SetFilial o argumento é o arquivo com o pacote de alterações (JSON),\n"
@@ -27,6 +29,9 @@ const char* const usage =
     "  --server HOST:PORTA   servidor (padrão 127.0.0.1:7400)\n"
     "  --branch FILIAL       filial da sessão (padrão 0001)\n"
     "  --token-file ARQUIVO  token de acesso exigido pelo servidor\n"
+    "  --watch [REGISTROS]   assina os registros (padrão: geral,filial:FILIAL,\n"
+    "                        questionario:FILIAL) e escreve cada aviso de alteração numa\n"
+    "                        linha JSON (registro, método, quem e quando), até a conexão acabar\n"
     "  --help                mostra esta ajuda\n"
     "  --version             mostra a versão\n";
 
@@ -68,10 +73,31 @@ public:
             while (auto line = m_reader.takeLine()) {
                 const protocol::Response r = protocol::parseResponse(
                     std::string_view(line->constData(), size_t(line->size())), m_parser);
+                if (r.notice) continue;
                 if (r.id == id || r.id == 0) return r;
             }
             if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(TimeoutMs))
                 throw CallError{transport(), 2};
+            m_reader.append(m_socket.readAll());
+        }
+    }
+
+    // Prints the params of every notice, one line each, until the connection ends.
+    [[noreturn]] void watch() {
+        for (;;) {
+            while (auto line = m_reader.takeLine()) {
+                const protocol::Response r = protocol::parseResponse(
+                    std::string_view(line->constData(), size_t(line->size())), m_parser);
+                if (r.notice) {
+                    std::fwrite(r.noticeParamsJson.data(), 1, r.noticeParamsJson.size(), stdout);
+                    std::fputc('\n', stdout);
+                    std::fflush(stdout);
+                } else if (!r.ok) {
+                    throw CallError{r.errorMessage, 1};
+                }
+            }
+            if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(-1))
+                throw CallError{QStringLiteral("a conexão foi encerrada pelo servidor"), 1};
             m_reader.append(m_socket.readAll());
         }
     }
@@ -167,6 +193,7 @@ int main(int argc, char** argv) {
         const protocol::Response r = client.exchange(call, 2);
         if (!r.ok)
             return fail(QStringLiteral("%1 (código %2)").arg(r.errorMessage).arg(r.errorCode), 1);
+        if (line.watch) client.watch();
         std::fwrite(r.resultJson.data(), 1, r.resultJson.size(), stdout);
         std::fputc('\n', stdout);
         return 0;

@@ -1,0 +1,65 @@
+#pragma once
+// Learns which records were changed, by this process or any other on the same database, for the
+// sessions that subscribed to them. A thread of its own, with its own database connection, looks
+// a few times a second: SQLite's data_version, or PostgreSQL's notification sent with each write,
+// tells whether anything was committed; while some session subscribes, the audit rows written
+// since then tell which records, by whom and when. The network thread only hands the notices on.
+
+#include "Storage.h"
+
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <future>
+#include <set>
+
+namespace rhserver {
+
+// One record changed; within one look, the last change of each record.
+struct RecordChange {
+    QString record;    // as the contract names it: "geral", "filial:0001", ...
+    QString method;    // the write that changed it
+    QString who;       // the token's name; empty when the server asks for none
+    QString when;      // UTC, ISO 8601
+    QString sessionId; // the session that wrote it, which is not told of its own change
+};
+
+class ChangeWatch : public QThread {
+public:
+    using Deliver = std::function<void(QVector<RecordChange>)>;
+    // deliver runs on the watch's thread, with the changes of one look.
+    ChangeWatch(const DbAddress& address, const std::atomic<int>& subscribers, Deliver deliver);
+    ~ChangeWatch() override;
+
+    // Starts the thread once its connection is open; empty on success, the reason otherwise.
+    QString launch();
+    void finish();
+
+    // How often the database is looked at while someone subscribes: also the most notices a
+    // record can cause per second.
+    static constexpr int LookEveryMs = 200;
+
+protected:
+    void run() override;
+
+private:
+    void look(Storage& storage);
+    // The audit rows after the last seen; changes of the rows not seen before.
+    QVector<RecordChange> readNewRows(Storage& storage);
+    // Moves past numbers seen, and past gaps old enough to be numbers never committed.
+    void advanceFloor();
+
+    DbAddress m_address;
+    const std::atomic<int>& m_subscribers;
+    Deliver m_deliver;
+    std::promise<QString> m_ready;
+    // Every audit number up to the floor was seen; above it, the numbers in m_seen were. A
+    // PostgreSQL transaction may commit after one that took a later number, so a gap is waited
+    // for a while before it is taken for a number that never committed.
+    qint64 m_floor = -1; // -1: not known; read again from the newest row
+    std::set<qint64> m_seen;
+    qint64 m_gapSince = -1; // ms on m_clock when the lowest gap was first seen
+    QElapsedTimer m_clock;
+};
+
+} // namespace rhserver

@@ -1,0 +1,201 @@
+// Notices of changes: a session that subscribes hears of every write to its records by anyone,
+// through the same server or another one on the same database, within two seconds; one that does
+// not subscribe hears nothing; a burst of writes is told a few times a second, and answers keep
+// their order; a subscriber that does not read is closed as any client that does not read.
+
+#include "contract/Notices.h"
+#include "DemoServer.h"
+#include "PgTesting.h"
+#include "server/ChangeWatch.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using namespace testing_rh;
+using protocol::Response;
+
+namespace {
+
+const QString Questionnaires = QStringLiteral("questionario:0001");
+
+Response parseLine(const QByteArray& line) {
+    simdjson::dom::parser parser;
+    return protocol::parseResponse(std::string_view(line.constData(), size_t(line.size())), parser);
+}
+
+QJsonObject paramsOf(const Response& notice) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(notice.noticeParamsJson)).object();
+}
+
+// The next notice the client receives within the time, skipping nothing else: a line that is
+// not a notice fails the test.
+std::optional<Response> nextNotice(LineClient& client, int timeoutMs) {
+    const std::optional<QByteArray> line = client.readLine(timeoutMs);
+    if (!line) return std::nullopt;
+    Response r = parseLine(*line);
+    EXPECT_TRUE(r.notice) << line->toStdString();
+    return r;
+}
+
+void subscribe(LineClient& client, const QString& records) {
+    ASSERT_TRUE(client.open().ok);
+    const Response r = client.call(QString(contract::SubscribeMethod), {records});
+    ASSERT_TRUE(r.ok) << r.errorMessage.toStdString();
+}
+
+// A write through one server is told to a subscriber of the other (or the same) within 2 s, with
+// its record, method and writer; a write to a record not subscribed is not told, nor is anything
+// to a session that did not subscribe.
+void writesAreToldToSubscribers(ServerProcess& writes, ServerProcess& watches) {
+    LineClient watcher(watches.port()), silent(watches.port()), writer(writes.port());
+    ASSERT_NO_FATAL_FAILURE(subscribe(watcher, QStringLiteral("geral,") + Questionnaires));
+    ASSERT_TRUE(silent.open().ok);
+    ASSERT_TRUE(writer.open().ok);
+    for (const auto& [method, args] : QList<QPair<QString, QStringList>>{
+             {QStringLiteral("SetInsCarg"),
+              {QStringLiteral("0002"), QStringLiteral("01001"), QStringLiteral("0003")}},
+             {QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")}}}) {
+        QVector<protocol::Argument> arguments(args.begin(), args.end());
+        ASSERT_TRUE(writer.call(method, arguments).ok);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const std::optional<Response> notice = nextNotice(watcher, 2000);
+    ASSERT_TRUE(notice) << "nenhum aviso em 2 s";
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(notice->noticeMethod, contract::ChangeNotice.data());
+    const QJsonObject params = paramsOf(*notice);
+    // Branch 0002's tie is no news here: the first notice is branch 0001's mark.
+    EXPECT_EQ(params.value(u"registro").toString(), Questionnaires);
+    EXPECT_EQ(params.value(u"metodo").toString(), QStringLiteral("SetInsPad"));
+    EXPECT_TRUE(params.contains(u"quem") && params.contains(u"quando"));
+    EXPECT_FALSE(watcher.readLine(500)) << "um aviso a mais";
+    const Response ping = silent.call(QStringLiteral("ping"), {});
+    EXPECT_TRUE(ping.ok && !ping.notice);
+    EXPECT_FALSE(silent.readLine(300));
+}
+
+} // namespace
+
+TEST(Notices, WritesAreToldOnTheSameServer) {
+    ServerProcess server;
+    ASSERT_TRUE(server.initDemo());
+    ASSERT_TRUE(server.start());
+    writesAreToldToSubscribers(server, server);
+}
+
+TEST(Notices, WritesAreToldAcrossServersOnOneSqliteFile) {
+    ServerProcess first, second;
+    ASSERT_TRUE(first.initDemo());
+    second.shareDatabase(first.dbPath());
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(second.start());
+    writesAreToldToSubscribers(first, second);
+}
+
+class PostgresNotices : public PostgresTest {};
+
+TEST_F(PostgresNotices, WritesAreToldAcrossServersOnOneDatabase) {
+    ServerProcess first, second;
+    first.useDatabase(url);
+    second.useDatabase(url);
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(second.start());
+    writesAreToldToSubscribers(first, second);
+}
+
+class NoticeLoad : public DemoServerTest {};
+
+// 1,000 writes in a burst: a subscriber hears a few notices a second, and its own pipelined
+// reads are answered in order, notices only between whole lines. A session's own writes are no
+// news to it.
+TEST_F(NoticeLoad, ABurstIsToldAFewTimesASecondAndAnswersKeepTheirOrder) {
+    serve();
+    LineClient watcher(server.port()), writer(server.port());
+    ASSERT_NO_FATAL_FAILURE(subscribe(watcher, Questionnaires));
+    ASSERT_NO_FATAL_FAILURE(subscribe(writer, Questionnaires));
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += QByteArray::fromStdString(protocol::requestJson(
+            i + 1, i % 2 ? QStringLiteral("SetDelPad") : QStringLiteral("SetInsPad"),
+            {QStringLiteral("01002"), QStringLiteral("0001")}));
+    QByteArray reads;
+    for (int i = 0; i < 100; ++i)
+        reads += QByteArray::fromStdString(
+            protocol::requestJson(i + 1, QStringLiteral("GetGeral"), {QStringLiteral("1")}));
+    QElapsedTimer clock;
+    clock.start();
+    writer.send(burst);
+    watcher.send(reads);
+    int answered = 0, notices = 0;
+    while (answered < 100) {
+        const std::optional<QByteArray> line = watcher.readLine(10000);
+        ASSERT_TRUE(line) << answered << " respostas";
+        const Response r = parseLine(*line);
+        if (r.notice) {
+            ++notices;
+            continue;
+        }
+        ASSERT_EQ(r.id, ++answered);
+    }
+    for (int i = 1; i <= 1000; ++i) {
+        const std::optional<QByteArray> line = writer.readLine(10000);
+        ASSERT_TRUE(line);
+        const Response r = parseLine(*line);
+        ASSERT_FALSE(r.notice) << "a session was told of its own write";
+        ASSERT_EQ(r.id, i);
+    }
+    const qint64 burstMs = clock.elapsed();
+    while (nextNotice(watcher, 1000))
+        ++notices;
+    const qint64 allowed = (clock.elapsed() / rhserver::ChangeWatch::LookEveryMs) + 2;
+    EXPECT_GE(notices, 1);
+    EXPECT_LE(notices, allowed) << notices << " avisos em " << clock.elapsed() << " ms (rajada de "
+                                << burstMs << " ms)";
+}
+
+// A subscriber that sends and never reads is closed as any client that does not read; another
+// subscriber keeps hearing of changes.
+TEST_F(NoticeLoad, ASubscriberThatDoesNotReadIsClosedAndTheOthersKeepHearing) {
+    serve({QStringLiteral("--idle-timeout"), QStringLiteral("2")});
+    LineClient deaf(server.port()), listener(server.port()), writer(server.port());
+    ASSERT_NO_FATAL_FAILURE(subscribe(deaf, Questionnaires));
+    ASSERT_NO_FATAL_FAILURE(subscribe(listener, Questionnaires));
+    ASSERT_TRUE(writer.open().ok);
+    QByteArray requests;
+    for (int i = 0; i < 20000; ++i)
+        requests += QByteArray::fromStdString(
+            protocol::requestJson(i, QStringLiteral("GetCargo"), {QStringLiteral("01001")}));
+    deaf.sendWithoutReading(requests);
+    QElapsedTimer clock;
+    clock.start();
+    // Each write is heard; the ping keeps the listener from being an idle session.
+    const auto writeAndHear = [&](int round) {
+        ASSERT_TRUE(writer
+                        .call(round % 2 ? QStringLiteral("SetDelPad") : QStringLiteral("SetInsPad"),
+                              {QStringLiteral("01002"), QStringLiteral("0001")})
+                        .ok);
+        listener.send(QByteArray::fromStdString(
+            protocol::requestJson(round + 1, QStringLiteral("ping"), {})));
+        bool heard = false, answered = false;
+        while (!(heard && answered)) {
+            const std::optional<QByteArray> line = listener.readLine(2000);
+            ASSERT_TRUE(line) << "round " << round << (heard ? ": sem resposta" : ": sem aviso");
+            const Response r = parseLine(*line);
+            ASSERT_TRUE(r.notice || r.ok) << line->toStdString();
+            (r.notice ? heard : answered) = true;
+        }
+    };
+    bool closed = false;
+    int round = 0;
+    for (; clock.elapsed() < 20000 && !closed; ++round) {
+        ASSERT_NO_FATAL_FAILURE(writeAndHear(round));
+        closed = deaf.waitClosedWithoutReading(100);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("não lê as respostas")))
+        << server.log().toStdString();
+    ASSERT_NO_FATAL_FAILURE(writeAndHear(round));
+}
