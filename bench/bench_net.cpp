@@ -1,8 +1,13 @@
 // Loopback request/reply load in plain C++, for comparing rhserver with what the machine allows.
 //   bench_net echo PORT REPLY_BYTES    an epoll server that answers every line with a fixed line
 //   bench_net call HOST PORT CONNECTIONS SECONDS REQUEST_FILE [--open OPEN_FILE]
+//   bench_net notice WRITE_PORT WATCH_PORT COUNT OPEN_FILE
 // The client sends the request line, waits for one reply line, and repeats, on each connection
 // from its own thread. It prints "calls_per_s p50_us p99_us reply_bytes" on one line.
+// notice: a subscriber on one server, a writer on the other; COUNT times, 300 ms apart, the
+// writer stores a change and the time from its acknowledgement to the subscriber's notice is
+// taken. It prints
+// "p50_ms p99_ms" on one line.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -103,11 +108,16 @@ struct Connection {
 
     bool exchange(const std::string& request) {
         if (write(fd, request.data(), request.size()) != ssize_t(request.size())) return false;
+        return readLine(nullptr);
+    }
+    // The next line, without its newline, into *line when given.
+    bool readLine(std::string* line) {
         char chunk[65536];
         for (;;) {
             const size_t nl = buffer.find('\n');
             if (nl != std::string::npos) {
                 replyBytes = nl + 1;
+                if (line) *line = buffer.substr(0, nl);
                 buffer.erase(0, nl + 1);
                 return true;
             }
@@ -117,6 +127,61 @@ struct Connection {
         }
     }
 };
+
+Connection connectTo(int port) {
+    Connection conn;
+    conn.fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(conn.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) die("connect");
+    const int one = 1;
+    setsockopt(conn.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return conn;
+}
+
+int notice(int writePort, int watchPort, int count, const std::string& open) {
+    Connection watcher = connectTo(watchPort), writer = connectTo(writePort);
+    if (!watcher.exchange(open) || !writer.exchange(open)) die("open");
+    if (!watcher.exchange(R"({"jsonrpc":"2.0","id":2,"method":"Assinar",)"
+                          R"("params":["questionario:0001"]})"
+                          "\n"))
+        die("Assinar");
+    const auto mark = [](bool on) {
+        return std::string(R"({"jsonrpc":"2.0","id":3,"method":")") +
+               (on ? "SetInsPad" : "SetDelPad") + R"(","params":["01002","0001"]})" + "\n";
+    };
+    // A write that changes nothing is no news: the mark is set first, whatever it was, and its
+    // notice, if any, is let go.
+    if (!writer.exchange(mark(true))) die("write");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    char chunk[65536];
+    while (recv(watcher.fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
+    }
+    watcher.buffer.clear();
+    std::vector<double> delays;
+    for (int i = 0; i < count; ++i) {
+        // Changes far enough apart that none waits behind the one before (a burst is coalesced),
+        // at times that keep no step with the server's looks.
+        std::this_thread::sleep_for(std::chrono::microseconds(300000 + std::rand() % 100000));
+        const std::string write = std::string(R"({"jsonrpc":"2.0","id":3,"method":")") +
+                                  (i % 2 ? "SetInsPad" : "SetDelPad") +
+                                  R"(","params":["01002","0001"]})" + "\n";
+        if (!writer.exchange(write)) die("write");
+        const auto acknowledged = Clock::now();
+        std::string line;
+        do
+            if (!watcher.readLine(&line)) die("notice");
+        while (line.find(R"("method":"Alterado")") == std::string::npos);
+        delays.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - acknowledged).count());
+    }
+    std::sort(delays.begin(), delays.end());
+    std::printf("%.1f %.1f\n", delays[delays.size() / 2],
+                delays[size_t(0.99 * double(delays.size() - 1))]);
+    return 0;
+}
 
 int call(const char* host, int port, int connections, int seconds, const std::string& request,
          const std::string& open) {
@@ -181,7 +246,11 @@ int main(int argc, char** argv) {
         return call(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                     readFile(argv[6]), open);
     }
+    if (argc == 6 && std::strcmp(argv[1], "notice") == 0)
+        return notice(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                      readFile(argv[5]));
     std::fprintf(stderr, "uso: bench_net echo PORTA BYTES | bench_net call HOST PORTA CONEXOES "
-                         "SEGUNDOS PEDIDO [--open ABERTURA]\n");
+                         "SEGUNDOS PEDIDO [--open ABERTURA] | bench_net notice PORTA_ESCRITA "
+                         "PORTA_AVISOS VEZES ABERTURA\n");
     return 2;
 }

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTemporaryDir>
@@ -119,12 +120,21 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         window.grab().save(out + QStringLiteral("/%1.png").arg(QString::fromLatin1(file)));
     }
-    window.mdiArea()->closeAllSubWindows();
-    QCoreApplication::processEvents();
+    // Someone else's changes, told above the pages.
+    if (auto* action = window.findChild<QAction*>(QStringLiteral("mnuEncargos"))) action->trigger();
     if (!makeSampleChanges(desktop.services, &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
     }
+    QElapsedTimer waited;
+    waited.start();
+    auto* notices = window.findChild<QWidget*>(QStringLiteral("barAvisos"));
+    while (notices && !notices->isVisible() && waited.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::processEvents();
+    window.grab().save(out + QStringLiteral("/aviso-alteracao.png"));
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::processEvents();
     window.historyAction()->trigger();
     if (QMdiSubWindow* frame = window.mdiArea()->activeSubWindow()) frame->showMaximized();
     QCoreApplication::processEvents();

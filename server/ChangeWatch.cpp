@@ -73,9 +73,8 @@ void ChangeWatch::look(Storage& storage) {
             m_gapSince = -1;
             return;
         }
-        if (m_subscribers.load() <= 0 || (!*changed && m_seen.empty())) return;
-        QVector<RecordChange> changes = readNewRows(storage);
-        if (!changes.isEmpty()) m_deliver(std::move(changes));
+        if (m_subscribers.load() <= 0) return;
+        tellOrHold(*changed || !m_seen.empty() ? readNewRows(storage) : QVector<RecordChange>{});
     } catch (const ServiceError& e) {
         logLine(QStringLiteral("aviso de alterações: %1").arg(e.message));
     }
@@ -117,6 +116,24 @@ QVector<RecordChange> ChangeWatch::readNewRows(Storage& storage) {
     // More than one look reads: the rest at once, not a look later.
     if (count >= RowsPerLook) QTimer::singleShot(0, [this, &storage] { look(storage); });
     return changes;
+}
+
+void ChangeWatch::tellOrHold(QVector<RecordChange> changes) {
+    const qint64 now = m_clock.elapsed();
+    for (RecordChange& change : changes)
+        m_held.insert(change.record, std::move(change));
+    QVector<RecordChange> due;
+    for (auto held = m_held.begin(); held != m_held.end();) {
+        const auto told = m_toldAt.constFind(held.key());
+        if (told != m_toldAt.constEnd() && now - *told < NoticeGapMs) {
+            ++held;
+            continue;
+        }
+        m_toldAt.insert(held.key(), now);
+        due << std::move(held.value());
+        held = m_held.erase(held);
+    }
+    if (!due.isEmpty()) m_deliver(std::move(due));
 }
 
 void ChangeWatch::advanceFloor() {

@@ -7,6 +7,8 @@
 
 #include "Storage.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QThread>
 #include <atomic>
 #include <functional>
@@ -35,9 +37,10 @@ public:
     QString launch();
     void finish();
 
-    // How often the database is looked at while someone subscribes: also the most notices a
-    // record can cause per second.
-    static constexpr int LookEveryMs = 200;
+    // How often the database is looked at; and the shortest time between two notices of one
+    // record, so that a burst of writes is a few notices a second, the last one always told.
+    static constexpr int LookEveryMs = 50;
+    static constexpr int NoticeGapMs = 250;
 
 protected:
     void run() override;
@@ -48,6 +51,8 @@ private:
     QVector<RecordChange> readNewRows(Storage& storage);
     // Moves past numbers seen, and past gaps old enough to be numbers never committed.
     void advanceFloor();
+    // Hands on the changes whose record was not told too recently; holds the others back.
+    void tellOrHold(QVector<RecordChange> changes);
 
     DbAddress m_address;
     const std::atomic<int>& m_subscribers;
@@ -60,6 +65,8 @@ private:
     std::set<qint64> m_seen;
     qint64 m_gapSince = -1; // ms on m_clock when the lowest gap was first seen
     QElapsedTimer m_clock;
+    QHash<QString, qint64> m_toldAt;     // ms on m_clock of each record's last notice
+    QHash<QString, RecordChange> m_held; // told too recently; told once the gap is over
 };
 
 } // namespace rhserver

@@ -220,7 +220,7 @@ TEST_F(PostgresCache, AWorkerThatReconnectsDropsWhatItKept) {
                                         "pg_stat_activity WHERE application_name = 'rhserver-%1'")
                              .arg(second.pid())));
     ASSERT_TRUE(cut.next());
-    EXPECT_EQ(cut.value(0).toInt(), 2); // the worker's and the one kept for ping
+    EXPECT_EQ(cut.value(0).toInt(), 3); // the worker's, the one kept for ping, the change watch's
     ASSERT_TRUE(writer.call(QStringLiteral("SetGeral"), {cestaDelta(before, before + 7)}).ok);
 
     // The call that finds the connection gone is refused; none answers the old value.

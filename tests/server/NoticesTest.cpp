@@ -150,7 +150,7 @@ TEST_F(NoticeLoad, ABurstIsToldAFewTimesASecondAndAnswersKeepTheirOrder) {
     const qint64 burstMs = clock.elapsed();
     while (nextNotice(watcher, 1000))
         ++notices;
-    const qint64 allowed = (clock.elapsed() / rhserver::ChangeWatch::LookEveryMs) + 2;
+    const qint64 allowed = (clock.elapsed() / rhserver::ChangeWatch::NoticeGapMs) + 2;
     EXPECT_GE(notices, 1);
     EXPECT_LE(notices, allowed) << notices << " avisos em " << clock.elapsed() << " ms (rajada de "
                                 << burstMs << " ms)";
