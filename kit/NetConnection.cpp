@@ -142,15 +142,9 @@ void TNetConnection::readWhileIdle() {
 }
 
 void TNetConnection::deliverAfterCall() {
-    if (m_heldNotices.isEmpty() && m_reader.buffered() == 0) return;
+    if (m_reader.buffered() == 0) return;
     QMetaObject::invokeMethod(
-        &Notices,
-        [this] {
-            for (const auto& [method, params] : std::exchange(m_heldNotices, {}))
-                emit Notices.Notice(method, params);
-            readWhileIdle();
-        },
-        Qt::QueuedConnection);
+        &Notices, [this] { readWhileIdle(); }, Qt::QueuedConnection);
 }
 
 protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {
@@ -189,9 +183,10 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
             try {
                 protocol::Response r = protocol::parseResponse(
                     std::string_view(line->constData(), size_t(line->size())), *m_parser);
+                // Told while the call waits: a change stored elsewhere is news at once.
                 if (r.notice) {
-                    m_heldNotices.append({QString::fromStdString(r.noticeMethod),
-                                          QByteArray::fromStdString(r.noticeParamsJson)});
+                    emit Notices.Notice(QString::fromStdString(r.noticeMethod),
+                                        QByteArray::fromStdString(r.noticeParamsJson));
                     continue;
                 }
                 if (r.id == id) return r;

@@ -28,8 +28,8 @@ private:
 // Why a socket failed, in words a user understands.
 QString SocketFailureText(QAbstractSocket::SocketError error);
 
-// What the server sends unasked (a notice of a change, say), delivered from the event loop, also
-// while a call waits; never inside a call. A handler must not call the server.
+// What the server sends unasked (a notice of a change, say), delivered as it comes, also while a
+// call waits for its answer. A handler must not call the server.
 class TServerNotices : public QObject {
     Q_OBJECT
 signals:
@@ -76,7 +76,7 @@ private:
     [[noreturn]] void transportFailure(const QString& what);
     // Lines that come while no call waits: notices, or the server's word before it closes.
     void readWhileIdle();
-    // Notices held during a call, and lines read with its answer, go out once the call is over.
+    // Lines read with a call's answer are read once the call is over.
     void deliverAfterCall();
 
     std::unique_ptr<QTcpSocket> m_socket;
@@ -87,6 +87,5 @@ private:
     bool m_readOnly = false;
     bool m_inCall = false;
     quint64 m_generation = 0;
-    QList<std::pair<QString, QByteArray>> m_heldNotices;
     QString m_closingWord; // why the server closed the connection, told before it did
 };
