@@ -72,6 +72,7 @@ void TNetConnection::SetConnected(bool connected) {
             m_socket.reset();
         }
         m_reader = protocol::LineReader();
+        m_awaiting = 0;
         return;
     }
     if (Connected()) return;
@@ -104,6 +105,9 @@ void TNetConnection::connectNow() {
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_closingWord.clear();
     ++m_generation;
+    m_awaiting = 0;
+    m_early.clear();
+    m_firstId = m_nextId;
     QObject::connect(m_socket.get(), &QTcpSocket::readyRead, &Notices, [this] { readWhileIdle(); });
     protocol::OpenParams open;
     open.object = ServerName;
@@ -124,7 +128,8 @@ void TNetConnection::connectNow() {
 }
 
 void TNetConnection::readWhileIdle() {
-    if (m_inCall || !m_socket) return;
+    // Answers of calls sent and not yet received are theirs to read.
+    if (m_inCall || m_awaiting > 0 || !m_socket) return;
     m_reader.append(m_socket->readAll());
     while (auto line = m_reader.takeLine()) {
         try {
@@ -148,6 +153,31 @@ void TNetConnection::deliverAfterCall() {
 }
 
 protocol::Response TNetConnection::exchange(const std::string& request, std::int64_t id) {
+    writeRequest(request);
+    QElapsedTimer clock;
+    clock.start();
+    while (m_socket->bytesToWrite() > 0) {
+        if (!waitFor(Wait::Written, int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
+            transportFailure(SocketFailureText(m_socket->error()));
+    }
+    return readResponse(id);
+}
+
+void TNetConnection::writeRequest(const std::string& request) {
+    if (m_socket->write(request.data(), qint64(request.size())) != qint64(request.size()))
+        transportFailure(SocketFailureText(m_socket->error()));
+    ++m_awaiting;
+}
+
+protocol::Response TNetConnection::readResponse(std::int64_t id) {
+    // An answer of a connection lost since its call was sent never comes.
+    if (id < m_firstId || !m_socket)
+        transportFailure(QStringLiteral("a conexão foi perdida antes da resposta"));
+    if (auto early = m_early.find(id); early != m_early.end()) {
+        protocol::Response r = std::move(early.value());
+        m_early.erase(early);
+        return r;
+    }
     struct InCall {
         TNetConnection& c;
         explicit InCall(TNetConnection& connection)
@@ -159,8 +189,6 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
             c.deliverAfterCall();
         }
     } inCall(*this);
-    if (m_socket->write(request.data(), qint64(request.size())) != qint64(request.size()))
-        transportFailure(SocketFailureText(m_socket->error()));
     QElapsedTimer clock;
     clock.start();
     while (m_socket->bytesToWrite() > 0) {
@@ -189,7 +217,13 @@ protocol::Response TNetConnection::exchange(const std::string& request, std::int
                                         QByteArray::fromStdString(r.noticeParamsJson));
                     continue;
                 }
+                if (r.hasId) --m_awaiting;
                 if (r.id == id) return r;
+                // Another call sent and still owed (answered out of order, as some relays do).
+                if (r.hasId && r.id > id && r.id < m_nextId) {
+                    m_early.insert(r.id, std::move(r));
+                    continue;
+                }
                 // The server's reason for closing the connection, told before it closes it.
                 if (!r.hasId && !r.ok) m_closingWord = r.errorMessage;
             } catch (const protocol::ProtocolError& e) {
@@ -260,6 +294,19 @@ bool TNetConnection::waitFor(Wait what, int timeoutMs) {
                       &QTcpSocket::readyRead, &QTcpSocket::stateChanged,
                       &QTcpSocket::errorOccurred) &&
            ready();
+}
+
+std::int64_t TAppServer::send(const QString& method, const QVector<protocol::Argument>& args) {
+    TNetConnection& c = m_connection;
+    // Reconnected only with nothing in flight: answers owed on the old connection are lost.
+    if (!c.Connected() || (c.m_awaiting == 0 && c.closedByPeer())) c.connectNow();
+    const std::int64_t id = c.m_nextId++;
+    c.writeRequest(protocol::requestJson(id, method, args));
+    return id;
+}
+
+protocol::Response TAppServer::receive(std::int64_t id) {
+    return m_connection.readResponse(id);
 }
 
 protocol::Response TAppServer::call(const QString& method,

@@ -5,6 +5,7 @@
 #include "protocol/Rpc.h"
 
 #include <QAbstractSocket>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -20,6 +21,10 @@ public:
     explicit TAppServer(TNetConnection& connection)
         : m_connection(connection) {}
     protocol::Response call(const QString& method, const QVector<protocol::Argument>& args = {});
+    // Sends the call without waiting for its answer, and returns its id. The server answers a
+    // connection's calls in the order they came: receive the answers in the order sent.
+    std::int64_t send(const QString& method, const QVector<protocol::Argument>& args = {});
+    protocol::Response receive(std::int64_t id);
 
 private:
     TNetConnection& m_connection;
@@ -70,6 +75,9 @@ private:
     // Waits for the socket; in the GUI thread the window keeps painting meanwhile.
     bool waitFor(Wait what, int timeoutMs);
     protocol::Response exchange(const std::string& request, std::int64_t id);
+    void writeRequest(const std::string& request);
+    // Reads up to the answer of that id, telling the notices met on the way.
+    protocol::Response readResponse(std::int64_t id);
     // The server closed this connection (an idle session, or a server that went away and may be
     // back) and the socket has not noticed yet.
     bool closedByPeer() const;
@@ -86,6 +94,9 @@ private:
     QString m_lastError;
     bool m_readOnly = false;
     bool m_inCall = false;
+    int m_awaiting = 0;                              // calls sent whose answers were not read yet
+    std::int64_t m_firstId = 1;                      // of the current connection
+    QHash<std::int64_t, protocol::Response> m_early; // answers read before their turn
     quint64 m_generation = 0;
     QString m_closingWord; // why the server closed the connection, told before it did
 };

@@ -20,6 +20,9 @@ namespace {
 constexpr int ProgressFromRows = 100;
 // How often a running inversion brings its progress and the windows up to date.
 constexpr qint64 ProgressEveryMs = 40;
+// Rows of an inversion whose answers may be owed at once: enough to keep the service busy, few
+// enough that a failure is known soon after its row.
+constexpr size_t RowsInFlight = 64;
 
 // Re-attaches a detached grid, however the walk over its record set ends.
 class DetachedGrid {
@@ -120,22 +123,48 @@ void TCheckList::call(const QList<TieCall>& calls, const QString& questionnaire,
         arguments[tie.branchArg] = FiliProc();
         arguments[tie.inspecaoArg] = questionnaire;
         if (tie.itemArg >= 0) arguments[tie.itemArg] = row;
-        callService(m_connection, method, arguments);
+        if (m_sending)
+            *m_sending << m_connection.AppServer().send(method, arguments);
+        else
+            callService(m_connection, method, arguments);
     }
+}
+
+namespace {
+QString failureText(const std::exception& e) {
+    const auto* known = dynamic_cast<const Exception*>(&e);
+    return known ? known->message() : QString::fromUtf8(e.what());
+}
+} // namespace
+
+QString TCheckList::currentRowLabel() const {
+    return m_rows.FieldByName(m_kind.codeField).AsString() + QStringLiteral(" - ") +
+           m_rows.FieldByName(m_kind.nameField).AsString();
 }
 
 // A failing call ends the click without passing the failure on; the caller reports what failed.
 void TCheckList::collectTickFailure(QStringList& failures, const std::function<void()>& click) {
-    const QString row = m_rows.FieldByName(m_kind.codeField).AsString() + QStringLiteral(" - ") +
-                        m_rows.FieldByName(m_kind.nameField).AsString();
+    const QString row = currentRowLabel();
     try {
         click();
     } catch (const EAbort&) {
         // Refused before any call (an empty list): nothing to report.
     } catch (const std::exception& e) {
-        const auto* known = dynamic_cast<const Exception*>(&e);
-        const QString why = known ? known->message() : QString::fromUtf8(e.what());
-        failures << row + QStringLiteral(": ") + why;
+        failures << row + QStringLiteral(": ") + failureText(e);
+    }
+}
+
+void TCheckList::settle(const SentRow& row, QStringList& failures) {
+    bool failed = false;
+    // Every answer is read, so that the next row's come next.
+    for (const std::int64_t call : row.calls) {
+        try {
+            const protocol::Response answer = m_connection.AppServer().receive(call);
+            if (!failed) CheckResultServ(answer, true, 0);
+        } catch (const std::exception& e) {
+            if (!failed) failures << row.label + QStringLiteral(": ") + failureText(e);
+            failed = true;
+        }
     }
 }
 
@@ -172,9 +201,23 @@ void TCheckList::keyDown(int& key, Qt::KeyboardModifiers shift) {
 
 void TCheckList::titleClick(TColumn& column) {
     if (!isTickColumn(m_grid, column)) return;
-    // Failed rows do not stop the inversion; they are told together at its end.
+    // Failed rows do not stop the inversion; they are told together at its end. Each row's calls
+    // go out in the rule's order without waiting for the rows before: the service answers them
+    // in order, and a row's answers are read a window of rows later.
     QStringList failures;
-    invertTicks([&](TColumn& tick) { click(tick, failures); });
+    std::deque<SentRow> sent;
+    invertTicks([&](TColumn& tick) {
+        sent.push_back({currentRowLabel(), {}});
+        m_sending = &sent.back().calls;
+        click(tick, failures);
+        m_sending = nullptr;
+        if (sent.size() > RowsInFlight) {
+            settle(sent.front(), failures);
+            sent.pop_front();
+        }
+    });
+    for (; !sent.empty(); sent.pop_front())
+        settle(sent.front(), failures);
     if (!failures.isEmpty()) showTickFailures(failures);
 }
 

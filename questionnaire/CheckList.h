@@ -9,6 +9,7 @@
 #include "NetConnection.h"
 #include "contract/Methods.h"
 
+#include <deque>
 #include <functional>
 
 class TCheckList {
@@ -67,6 +68,14 @@ private:
     // Tells the failures once and shows the list as the service holds it.
     void showTickFailures(const QStringList& failures);
     void invertTicks(const std::function<void(TColumn&)>& click);
+    // A row of an inversion whose calls went out and whose answers were not read yet.
+    struct SentRow {
+        QString label; // "code - name", as failures name the row
+        QVector<std::int64_t> calls;
+    };
+    // Reads the row's answers; its first failure is added to the failures.
+    void settle(const SentRow& row, QStringList& failures);
+    QString currentRowLabel() const;
 
     const Kind m_kind;
     TClientDataSet& m_rows;
@@ -74,4 +83,6 @@ private:
     TNetConnection& m_connection;
     TfrmPadrao& m_form;
     TDBGrid* m_grid = nullptr;
+    // While an inversion sends, the calls of the row being ticked go here instead of waiting.
+    QVector<std::int64_t>* m_sending = nullptr;
 };
