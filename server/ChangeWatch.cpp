@@ -71,6 +71,7 @@ void ChangeWatch::look(Storage& storage) {
             newest.finish();
             m_seen.clear();
             m_gapSince = -1;
+            m_held.clear();
             return;
         }
         if (m_subscribers.load() <= 0) return;
