@@ -3,7 +3,9 @@
 //   bench_net call HOST PORT CONNECTIONS SECONDS REQUEST_FILE [--open OPEN_FILE]
 //   bench_net notice WRITE_PORT WATCH_PORT COUNT OPEN_FILE
 // The client sends the request line, waits for one reply line, and repeats, on each connection
-// from its own thread. It prints "calls_per_s p50_us p99_us reply_bytes" on one line.
+// from its own thread. It prints "calls_per_s p50_us p99_us reply_bytes" on one line. A request
+// holding @K@ is sent with a four-digit key there instead, a different one each call (10,000 in
+// turn), so that no reply can be one the server kept.
 // notice: a subscriber on one server, a writer on the other; COUNT times, 300 ms apart, the
 // writer stores a change and the time from its acknowledgement to the subscriber's notice is
 // taken. It prints
@@ -128,6 +130,21 @@ struct Connection {
     }
 };
 
+// The request as sent, call after call: itself, or with each of 10,000 keys in place of @K@
+// (made before the run, so the client does the same work for every server).
+std::vector<std::string> keyedRequests(const std::string& request, int connection) {
+    const size_t at = request.find("@K@");
+    if (at == std::string::npos) return {request};
+    std::vector<std::string> all;
+    all.reserve(10000);
+    for (int i = 0; i < 10000; ++i) {
+        char key[8];
+        std::snprintf(key, sizeof key, "%04d", (i + connection * 157) % 10000);
+        all.push_back(request.substr(0, at) + key + request.substr(at + 3));
+    }
+    return all;
+}
+
 Connection connectTo(int port) {
     Connection conn;
     conn.fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -207,10 +224,13 @@ int call(const char* host, int port, int connections, int seconds, const std::st
                 std::this_thread::yield();
             auto& mine = latencies[size_t(c)];
             mine.reserve(1 << 20);
+            const std::vector<std::string> requests = keyedRequests(request, c);
+            size_t next = 0;
             const auto end = Clock::now() + std::chrono::seconds(seconds);
             for (auto now = Clock::now(); now < end;) {
                 const auto start = now;
-                if (!conn.exchange(request)) die("exchange");
+                if (!conn.exchange(requests[next])) die("exchange");
+                if (++next == requests.size()) next = 0;
                 now = Clock::now();
                 mine.push_back(std::chrono::duration<double, std::micro>(now - start).count());
             }
