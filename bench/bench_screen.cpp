@@ -1,17 +1,20 @@
 // Time to open the parameters screen in the rh desktop: building the form, connecting and the
 // first load (GetFilial, GetGeral), then entering "Questionário" (GetInspecao and its list).
 // Runs on the offscreen platform against the embedded service on a temporary SQLite file.
-// The baseline builds the same mix of plain Qt widgets (taken from the first opened form: same
-// classes, tree, geometry and texts) in a child window of the same place and size and shows it,
-// with no connection. Both clocks stop once the window is on screen: its pending events (polish,
-// layout, the paint requests of the shown widgets) have been handled, so each side counts
-// painting its whole window once.
-// Rounds alternate the two; prints medians, and the live widgets after closing everything.
+// The baseline connects and makes the same two reads with a plain blocking client (open,
+// GetFilial, GetGeral, each reply read into a packet), then builds the same mix of plain Qt
+// widgets (taken from the first opened form: same classes, tree, geometry and texts) in a child
+// window of the same place and size and shows it. Both clocks stop once the window is on screen:
+// its pending events (polish, layout, the paint requests of the shown widgets) have been handled,
+// so each side counts painting its whole window once. Rounds alternate the two; prints medians, and
+// the live widgets after closing everything.
 
 #include "Desktop.h"
 #include "MainWindow.h"
 #include "ModuleState.h"
 #include "Parametros.h"
+#include "contract/Methods.h"
+#include "protocol/Rpc.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -31,10 +34,12 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -155,6 +160,39 @@ int countWidgets(const Shape& s) {
     return n;
 }
 
+// What the screen reads before it shows: a connection, its open and the two records, read
+// plainly; false when a call fails.
+bool connectAndRead(const DesktopServices& services) {
+    QTcpSocket socket;
+    socket.connectToHost(services.serverHost, quint16(services.serverPort));
+    if (!socket.waitForConnected(5000)) return false;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    simdjson::dom::parser parser;
+    protocol::LineReader reader;
+    const auto exchange = [&](const std::string& request) -> std::optional<protocol::Response> {
+        socket.write(request.data(), qint64(request.size()));
+        for (;;) {
+            if (auto line = reader.takeLine())
+                return protocol::parseResponse(
+                    std::string_view(line->constData(), size_t(line->size())), parser);
+            if (!socket.waitForReadyRead(5000)) return std::nullopt;
+            reader.append(socket.readAll());
+        }
+    };
+    const auto opened = exchange(protocol::openRequestJson(
+        1, {QString(contract::ServerObjectName), services.branch, services.token}));
+    if (!opened || !opened->ok) return false;
+    int id = 1;
+    for (const auto& [method, key] : {std::pair{contract::method::GetFilial, services.branch},
+                                      std::pair{contract::method::GetGeral, QStringLiteral("1")}}) {
+        const auto reply = exchange(protocol::requestJson(++id, method, {key}));
+        if (!reply || !reply->ok) return false;
+        const protocol::DataPacket packet = protocol::packetFromJson(reply->resultJson);
+        if (packet.fields.isEmpty()) return false;
+    }
+    return true;
+}
+
 // Closing a child window only schedules its deletion; outside an event loop it has to be run.
 void closeAll(MainWindow& window) {
     window.mdiArea()->closeAllSubWindows();
@@ -205,6 +243,10 @@ int main(int argc, char** argv) {
         closeAll(window);
 
         t.restart();
+        if (!connectAndRead(desktop.services)) {
+            fprintf(stderr, "a leitura direta falhou\n");
+            return 1;
+        }
         auto* top = build(form, nullptr);
         // A child window takes the size of its widget's hint, which a widget without a layout
         // lacks: it would be shown collapsed, with nothing of the form to paint.
