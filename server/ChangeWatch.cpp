@@ -52,8 +52,13 @@ void ChangeWatch::run() {
     m_ready.set_value({});
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [this, &storage] { look(storage); });
-    timer.start(LookEveryMs);
+    QObject::connect(&timer, &QTimer::timeout, [this, &storage, &timer] {
+        look(storage);
+        // Often while someone listens; otherwise only to keep the newest number at hand.
+        const int every = m_subscribers.load() > 0 ? LookEveryMs : IdleLookEveryMs;
+        if (timer.interval() != every) timer.setInterval(every);
+    });
+    timer.start(IdleLookEveryMs);
     exec();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // Learns which records were changed, by this process or any other on the same database, for the
 // sessions that subscribed to them. A thread of its own, with its own database connection, looks
-// a few times a second: SQLite's data_version, or PostgreSQL's notification sent with each write,
-// tells whether anything was committed; while some session subscribes, the audit rows written
-// since then tell which records, by whom and when. The network thread only hands the notices on.
+// often while some session subscribes and a few times a second otherwise: SQLite's data_version, or
+// PostgreSQL's notification sent with each write, tells whether anything was committed; the
+// audit rows written since then tell which records, by whom and when. The network thread only
+// hands the notices on.
 
 #include "Storage.h"
 
@@ -40,6 +41,7 @@ public:
     // How often the database is looked at; and the shortest time between two notices of one
     // record, so that a burst of writes is a few notices a second, the last one always told.
     static constexpr int LookEveryMs = 50;
+    static constexpr int IdleLookEveryMs = 250; // while nobody subscribes
     static constexpr int NoticeGapMs = 250;
 
 protected:
