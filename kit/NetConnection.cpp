@@ -189,12 +189,9 @@ protocol::Response TNetConnection::readResponse(std::int64_t id) {
             c.deliverAfterCall();
         }
     } inCall(*this);
+    // Calls sent and not yet written go out as the socket waits for the answer.
     QElapsedTimer clock;
     clock.start();
-    while (m_socket->bytesToWrite() > 0) {
-        if (!waitFor(Wait::Written, int(std::max<qint64>(1, TimeoutMs - clock.elapsed()))))
-            transportFailure(SocketFailureText(m_socket->error()));
-    }
     for (;;) {
         while (auto line = m_reader.takeLine()) {
             // The parser keeps the capacity of its largest document; after a large reply it goes
