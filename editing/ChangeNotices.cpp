@@ -56,10 +56,9 @@ void TfrmParametros::netParamZOLNotice(const QString& method, const QByteArray& 
     const QString who = notice.value(u"quem").toString();
     const QDateTime when =
         QDateTime::fromString(notice.value(u"quando").toString(), Qt::ISODateWithMs).toLocalTime();
-    m_changedBy[record] = (who.isEmpty() ? QString() : QStringLiteral(" por ") + who) +
-                          QStringLiteral(" às ") + when.toString(QStringLiteral("HH:mm")) +
-                          QStringLiteral(".");
-    m_changedWhat[record] = what;
+    m_changes[record] = what + (who.isEmpty() ? QString() : QStringLiteral(" por ") + who) +
+                        QStringLiteral(" às ") + when.toString(QStringLiteral("HH:mm")) +
+                        QStringLiteral(".");
     tellChange(record);
 }
 
@@ -67,7 +66,7 @@ void TfrmParametros::tellChange(const QString& record) {
     const TClientDataSet* edited = record == contract::generalRecord() ? &cdsGeral
                                    : record.startsWith(u"filial:")     ? &cdsFilial
                                                                        : nullptr;
-    QString text = m_changedWhat.value(record) + m_changedBy.value(record);
+    QString text = m_changes.value(record);
     if (edited && holdsUnsentChanges(*edited))
         text += QStringLiteral(" Ao confirmar, suas alterações serão comparadas com as gravadas.");
     barAvisos->Tell(record, text);

@@ -156,6 +156,11 @@ void HistoryWindow::updateUndo() {
                            : QStringLiteral("A chave de acesso em uso só permite consultar."));
 }
 
+NameOf HistoryWindow::names() {
+    return
+        [this](const contract::NameList& list, const QString& code) { return nameOf(list, code); };
+}
+
 QString HistoryWindow::nameOf(const contract::NameList& list, const QString& code) {
     auto names = m_names.find(&list);
     if (names == m_names.end()) {
@@ -201,10 +206,7 @@ void HistoryWindow::load(qint64 before) {
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
     const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
     if (before == 0) m_names.clear(); // names read again: one may have been renamed
-    const QVector<HistoryEntry> entries =
-        decodeHistory(packet, [this](const contract::NameList& list, const QString& code) {
-            return nameOf(list, code);
-        });
+    const QVector<HistoryEntry> entries = decodeHistory(packet, names());
     // Only now: a refused filter or a failed call leaves the list as it was.
     if (before == 0) {
         m_list->clear();
@@ -232,10 +234,7 @@ void HistoryWindow::load(qint64 before) {
 void HistoryWindow::undoSelected() {
     const HistoryEntry* entry = selectedEntry();
     if (!entry || m_connection.ReadOnly()) return;
-    const auto names = [this](const contract::NameList& list, const QString& code) {
-        return nameOf(list, code);
-    };
-    const std::optional<HistoryUndo> undo = undoOf(*entry, names);
+    const std::optional<HistoryUndo> undo = undoOf(*entry, names());
     if (!undo) return;
     const QString question =
         QStringLiteral("Desfazer esta alteração de %1, de %2?\n\n%3\n%4\n\nSerá gravado:\n%5")
@@ -244,7 +243,6 @@ void HistoryWindow::undoSelected() {
     if (m_services.ask(question, MsgDlgType::Confirmation, {ModalResult::Yes, ModalResult::No}) !=
         ModalResult::Yes)
         return;
-    if (!m_connection.Connected()) m_connection.SetConnected(true);
     const protocol::Response r = m_connection.AppServer().call(undo->method, undo->args);
     // A record changed again since: the service's conflict says so, and nothing was written.
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);

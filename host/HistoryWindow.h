@@ -41,6 +41,7 @@ private:
     void updateUndo();
     // The name of a code, read from the shared database once per list and refresh.
     QString nameOf(const contract::NameList& list, const QString& code);
+    NameOf names();
     const HistoryEntry* selectedEntry() const;
 
     DesktopServices& m_services;

@@ -171,9 +171,9 @@ private:
     QString shownBranch() const;
     // Puts the record's change in the bar, saying when what the user edits will be compared.
     void tellChange(const QString& record);
-    QString m_subscribed;       // the records the service tells this screen about
-    quint64 m_subscribedOn = 0; // on the connection of this generation
-    QHash<QString, QString> m_changedWhat, m_changedBy;
+    QString m_subscribed;              // the records the service tells this screen about
+    quint64 m_subscribedOn = 0;        // on the connection of this generation
+    QHash<QString, QString> m_changes; // each record's last change, as the bar tells it
 
     void createPages();
     void createGeralPage();
