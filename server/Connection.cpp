@@ -25,6 +25,10 @@ constexpr int UnreadBound = 64 * 1024;
 // Read from the socket a piece at a time, and only when no whole request is waiting: requests
 // read ahead but not yet answered stay within one line and one piece.
 constexpr qint64 ReadPiece = 256 * 1024;
+// Requests handed to a worker at once: their writes share a commit, and their answers wait for
+// the last of them.
+constexpr size_t BatchLines = 64;
+constexpr qsizetype BatchBytes = 1024 * 1024;
 } // namespace
 
 Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
@@ -168,34 +172,56 @@ void Connection::process() {
                 stamp = m_kept->lastLook();
             }
         }
-        // One request at a time: the next line waits in the reader until this one is answered.
+        // The lines already here go with it, up to a bound: the worker answers them in order,
+        // its writes under one commit. The next lines wait in the reader until these are
+        // answered.
+        std::vector<QByteArray> lines;
+        lines.push_back(std::move(*line));
+        if (!read && m_session->isOpen()) takeWaitingLines(lines);
         m_answering = true;
         // A slow answer is no idleness; before open, though, the deadline keeps running.
         if (m_session->isOpen()) m_deadline.stop();
         QPointer<Connection> self(this);
         m_session->keepResultsUpTo(read ? KeptReplies::MaxResult : 0);
         // Answers come back through the connections' owner, which outlives the workers.
-        m_workers.submit(m_session, std::move(*line), parent(),
-                         [self, read = std::move(read), stamp](std::string out) mutable {
-                             if (!self) return;
-                             if (read && self->m_kept) {
-                                 std::string result = self->m_session->takeKeptResult();
-                                 if (!result.empty())
-                                     self->m_kept->store(stamp, std::move(read->key),
-                                                         std::move(result));
-                             }
-                             self->answered(out);
-                         });
+        m_workers.submit(
+            m_session, std::move(lines), parent(),
+            [self, read = std::move(read), stamp](std::vector<WorkerPool::Answer> answers) mutable {
+                if (!self) return;
+                if (read && self->m_kept) {
+                    std::string result = self->m_session->takeKeptResult();
+                    if (!result.empty())
+                        self->m_kept->store(stamp, std::move(read->key), std::move(result));
+                }
+                self->answered(answers);
+            });
     }
 }
 
-void Connection::answered(const std::string& out) {
+void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {
+    qsizetype bytes = lines.front().size();
+    while (lines.size() < BatchLines && bytes < BatchBytes && !m_reader.overflowed()) {
+        std::optional<QByteArray> next = m_reader.takeLine();
+        if (!next) {
+            if (m_socket->bytesAvailable() <= 0) return;
+            m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
+            continue;
+        }
+        if (next->trimmed().isEmpty()) continue;
+        bytes += next->size();
+        lines.push_back(std::move(*next));
+    }
+}
+
+void Connection::answered(const std::vector<WorkerPool::Answer>& answers) {
     m_answering = false;
     // The worker is done with the session: what it subscribes to may be read here now.
     m_subscribed = m_session->subscriptions();
     if (m_closing) return;
-    logFailure();
-    sent(out);
+    for (const WorkerPool::Answer& answer : answers) {
+        logFailure(answer.failure);
+        sent(answer.text);
+    }
     if (m_session->endsAfterAnswer()) {
         // A wrong token gets one answer per connection.
         m_closing = true;
@@ -270,10 +296,9 @@ void Connection::flushAndClose(int timeoutMs) {
     closed();
 }
 
-void Connection::logFailure() {
-    if (!m_session->lastFailure().isEmpty())
-        logClientEvent(
-            QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, m_session->lastFailure()));
+void Connection::logFailure(const QString& failure) {
+    if (!failure.isEmpty())
+        logClientEvent(QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, failure));
 }
 
 } // namespace rhserver

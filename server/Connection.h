@@ -1,9 +1,10 @@
 #pragma once
 // One client connection on the network thread: reads request lines, has a storage worker answer
-// each in order, one at a time, and keeps what one client may cost bounded (memory, time before
-// open, idleness).
+// them in order, the lines waiting at once together, and keeps what one client may cost bounded
+// (memory, time before open, idleness).
 
 #include "Session.h"
+#include "WorkerPool.h"
 
 #include "protocol/Rpc.h"
 
@@ -26,7 +27,6 @@ struct ConnectionLimits {
 };
 
 class KeptReplies;
-class WorkerPool;
 struct RecordChange;
 
 class Connection : public QObject {
@@ -47,7 +47,9 @@ public:
 
 private:
     void process();
-    void answered(const std::string& out);
+    // Takes the whole request lines already read or readable, up to a bound.
+    void takeWaitingLines(std::vector<QByteArray>& lines);
+    void answered(const std::vector<WorkerPool::Answer>& answers);
     void sent(const std::string& out);
     // Writes a whole line after what is waiting to go, never inside another.
     void write(const std::string& out);
@@ -56,7 +58,7 @@ private:
     void reset();
     // Answers with an error (id null), then closes: at once when the client does not read.
     void closeWith(int code, const QString& message, const QString& logText);
-    void logFailure();
+    void logFailure(const QString& failure);
     // Bytes written to the socket that the client has not taken yet.
     int unreadInSystem() const;
 

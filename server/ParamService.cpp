@@ -52,6 +52,14 @@ std::string run(Methods& work, const contract::Method& method, const Args& args)
 
 } // namespace
 
+std::optional<bool> ParamService::endGroup() {
+    if (!m_storage.groupPending()) return std::nullopt;
+    const bool stored = m_storage.endGroup();
+    // The group's writes were taken as committed when released; now they are, or are gone.
+    ReplyCache::writeCommitted();
+    return stored;
+}
+
 void ParamService::auditRefusal(const SessionInfo& session, const contract::Method& method,
                                 size_t bytes, qint64 unrecorded) {
     protocol::JsonWriter w;
@@ -62,11 +70,13 @@ void ParamService::auditRefusal(const SessionInfo& session, const contract::Meth
     w.integer(unrecorded);
     w.endObject();
     const std::string arguments = "[" + w.take() + "]";
+    endGroupFirst();
     m_storage.heal();
     Methods(m_storage, session, arguments).recordRefusal(method.view());
 }
 
 void ParamService::ping() {
+    endGroupFirst();
     m_storage.heal();
     try {
         try {
@@ -85,6 +95,7 @@ void ParamService::ping() {
 }
 
 bool ParamService::branchExists(const QString& code) {
+    endGroupFirst();
     m_storage.heal();
     const SessionInfo none;
     return Methods(m_storage, none, {}).exists(filialRef, code);
@@ -93,10 +104,17 @@ bool ParamService::branchExists(const QString& code) {
 std::string ParamService::call(const SessionInfo& session, const contract::Method& method,
                                const QVector<protocol::Argument>& args,
                                std::string_view paramsJson) {
+    if (!method.writes) endGroupFirst();
     m_storage.heal();
     Methods work(m_storage, session, paramsJson);
     if (method.writes) {
-        // A write answers true once done; its caller drops the result.
+        m_storage.setGrouping(m_grouping);
+        struct Ungroup {
+            Storage& s;
+            ~Ungroup() { s.setGrouping(false); }
+        } ungroup{m_storage};
+        // A write answers true once done (in a group, once the group commits); its caller drops
+        // the result.
         run(work, method, args);
         return "true";
     }

@@ -9,8 +9,10 @@
 #include "contract/Methods.h"
 #include "protocol/Rpc.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace rhserver {
 
@@ -43,9 +45,23 @@ public:
     void ping();
     bool branchExists(const QString& code);
 
+    // While on, consecutive writes share one commit (Storage::setGrouping); anything else
+    // commits the group first, so that it reads, checks and caches committed data only.
+    void setGrouping(bool on) { m_grouping = on; }
+    // Commits the writes grouped so far; how it ended, or nothing when no group was pending.
+    std::optional<bool> endGroup();
+    // How a group ended that a call other than a write committed before it ran, once.
+    std::optional<bool> takeEndedGroup() { return std::exchange(m_endedGroup, std::nullopt); }
+
 private:
+    void endGroupFirst() {
+        if (const std::optional<bool> ended = endGroup()) m_endedGroup = ended;
+    }
+
     Storage& m_storage;
     ReplyCache m_cache;
+    bool m_grouping = false;
+    std::optional<bool> m_endedGroup;
 };
 
 } // namespace rhserver

@@ -120,6 +120,14 @@ std::string Session::fail(std::string_view idJson, int code, const QString& mess
     return protocol::errorJson(idJson, code, message);
 }
 
+std::string Session::lostWrite(std::string_view idJson) {
+    return protocol::errorJson(
+        idJson, ErrorCode::StorageFailure,
+        QStringLiteral("O servidor não conseguiu gravar a alteração no banco de dados; "
+                       "nada foi gravado. Tente de novo; se o problema continuar, avise "
+                       "o administrador do sistema."));
+}
+
 std::string Session::handle(const QByteArray& line, ParamService& service, dom::parser& parser) {
     m_service = &service;
     m_parser = &parser;
@@ -130,6 +138,7 @@ std::string Session::handle(const QByteArray& line) {
     m_lastFailure.clear();
     m_method.clear();
     m_keptResult.clear();
+    m_idJson = "null";
     // The parser keeps the capacity of its largest document: after a large one it goes back to
     // a small size, so one big message does not cost its memory for the life of the thread.
     struct Shrink {
@@ -161,7 +170,8 @@ std::string Session::handle(const QByteArray& line) {
         return fail(
             "null", ErrorCode::InvalidRequest,
             QStringLiteral("O identificador da requisição deve ser um número ou um texto."));
-    const std::string idJson = simdjson::to_string(id);
+    m_idJson = simdjson::to_string(id);
+    const std::string& idJson = m_idJson;
     std::string_view version, method;
     if (request["jsonrpc"].get(version) || version != "2.0")
         return fail(idJson, ErrorCode::InvalidRequest,

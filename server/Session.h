@@ -79,6 +79,10 @@ public:
                        simdjson::dom::parser& parser);
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
+    // The id of the last request answered, as JSON ("null" when it had none).
+    const std::string& lastId() const { return m_idJson; }
+    // The answer to a write whose group was not committed after all: nothing of it is stored.
+    static std::string lostWrite(std::string_view idJson);
     bool isOpen() const { return m_open; }
     // A failed open: the connection ends once its answer is sent.
     bool endsAfterAnswer() const { return m_endAfterAnswer; }
@@ -113,7 +117,8 @@ private:
     bool m_endAfterAnswer = false;
     QString m_lastFailure;
     QString m_method; // of the request being answered, as the log shows it
-    QString m_peer;   // the client's address
+    std::string m_idJson = "null";
+    QString m_peer; // the client's address
     std::string m_keptResult;
     size_t m_keepUpTo = 0;
     QStringList m_subscriptions;

@@ -20,6 +20,8 @@ namespace {
 constexpr int BusyTimeoutMs = 10000;
 // The PostgreSQL channel on which a committed write is announced to every rhserver.
 constexpr const char* ChangeChannel = "rh_dados";
+// The advisory lock a PostgreSQL write group holds for its transaction.
+constexpr qint64 GroupLockKey = 0x52480047;
 
 // The driver's own handle of the connection, or null when it is of another kind. Qt names the
 // type as the library declares it: "sqlite3*", and "pg_conn*" for libpq's PGconn.
@@ -178,6 +180,10 @@ bool Storage::heal() {
 }
 
 void Storage::disconnect() {
+    if (m_groupOpen) {
+        m_groupOpen = false;
+        m_groupLost = true; // its writes went with the connection
+    }
     m_queries.clear();
     sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
     m_dataVersion = nullptr;
@@ -316,17 +322,78 @@ void Storage::execDirect(const QString& sql) {
 }
 
 void Storage::begin() {
-    execDirect(m_address.engine == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
-                                                  : QStringLiteral("BEGIN"));
+    if (!m_grouping) {
+        execDirect(m_address.engine == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                      : QStringLiteral("BEGIN"));
+        return;
+    }
+    if (m_groupLost)
+        fail(QStringLiteral("gravar em grupo"),
+             QStringLiteral("o grupo de gravações anterior foi perdido"));
+    const bool first = !m_groupOpen;
+    try {
+        if (first) {
+            execDirect(m_address.engine == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                          : QStringLiteral("BEGIN"));
+            m_groupOpen = true;
+            // Groups hold the row locks of several writes at once: taken one group at a time,
+            // two groups never wait on each other's rows in opposite orders.
+            if (m_address.engine == Engine::PostgreSQL)
+                execDirect(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(GroupLockKey));
+        }
+        execDirect(QStringLiteral("SAVEPOINT gravacao"));
+    } catch (const ServiceError&) {
+        // The transaction may be unusable now: what it holds is lost, if anything.
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        m_groupOpen = false;
+        m_groupLost = m_groupWrites > 0;
+        throw;
+    }
 }
 
 void Storage::commit() {
-    execDirect(QStringLiteral("COMMIT"));
+    if (!m_groupOpen) {
+        execDirect(QStringLiteral("COMMIT"));
+        return;
+    }
+    execDirect(QStringLiteral("RELEASE SAVEPOINT gravacao"));
+    ++m_groupWrites;
 }
 
 void Storage::rollback() {
     QSqlQuery q(m_db);
-    q.exec(QStringLiteral("ROLLBACK")); // nothing to do when the transaction already ended
+    if (!m_groupOpen) {
+        q.exec(QStringLiteral("ROLLBACK")); // nothing to do when the transaction already ended
+        return;
+    }
+    // Only this write is taken back; the group's earlier writes stay in it.
+    if (!q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT gravacao")) ||
+        !q.exec(QStringLiteral("RELEASE SAVEPOINT gravacao"))) {
+        q.exec(QStringLiteral("ROLLBACK"));
+        m_groupOpen = false;
+        m_groupLost = true;
+    }
+}
+
+bool Storage::endGroup() {
+    bool stored = !m_groupLost;
+    if (m_groupOpen) {
+        m_groupOpen = false;
+        try {
+            // PostgreSQL answers a COMMIT of a failed transaction by rolling it back quietly.
+            const PGconn* connection = postgresHandle(m_db);
+            if (connection && PQtransactionStatus(connection) == PQTRANS_INERROR)
+                fail(QStringLiteral("gravar em grupo"),
+                     QStringLiteral("a transação do grupo falhou"));
+            execDirect(QStringLiteral("COMMIT"));
+        } catch (const ServiceError&) {
+            QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+            stored = false;
+        }
+    }
+    m_groupLost = false;
+    m_groupWrites = 0;
+    return stored;
 }
 
 const char* Storage::lockSuffix() const {

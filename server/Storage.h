@@ -63,9 +63,21 @@ public:
     void execDirect(const QString& sql);
 
     // A write transaction that holds the write lock from its start (no lock upgrade later).
+    // Inside a group, each is a savepoint of the group's transaction instead.
     void begin();
     void commit();
     void rollback();
+
+    // While grouping, writes join one transaction, committed by endGroup(): a client that sends
+    // many writes at once pays for one commit to the disk. Each write stays whole on its own
+    // (a savepoint), and none is stored before the group commits.
+    void setGrouping(bool on) { m_grouping = on; }
+    // Writes released into the group and not yet committed.
+    int groupedWrites() const { return m_groupWrites; }
+    bool groupPending() const { return m_groupOpen || m_groupLost; }
+    // Commits the group; false when it was lost (a failed commit, the connection gone), and then
+    // none of its writes is stored.
+    bool endGroup();
     // Whether another connection may have changed the data since the last call: SQLite's
     // data_version, or a notification on PostgreSQL after a round trip (so that one sent by a
     // commit that ended before this call has arrived). The first call after (re)connecting says
@@ -105,6 +117,10 @@ private:
     qint64 m_seenVersion = -1;
     bool m_listening = false; // LISTEN issued on this connection
     bool m_notified = false;  // a notification came while the cache was not looking
+    bool m_grouping = false;
+    bool m_groupOpen = false; // the group's transaction is open
+    bool m_groupLost = false; // it ended without a commit; later writes of it are refused
+    int m_groupWrites = 0;
 };
 
 } // namespace rhserver

@@ -21,8 +21,38 @@ public:
         return schemaProblem(m_storage);
     }
 
-    std::string answer(Session& session, const QByteArray& line) {
-        return session.handle(line, m_service, m_parser);
+    // Answers a connection's lines in order. Consecutive writes share one commit, and their
+    // answers wait for it: when it fails, each of them says that nothing of it was stored.
+    std::vector<WorkerPool::Answer> answer(Session& session, std::vector<QByteArray>& lines) {
+        std::vector<WorkerPool::Answer> answers;
+        answers.reserve(lines.size());
+        struct Grouped {
+            size_t index;
+            std::string id;
+        };
+        std::vector<Grouped> grouped;
+        const auto settle = [&](std::optional<bool> ended) {
+            if (!ended) return;
+            if (!*ended)
+                for (const Grouped& g : grouped)
+                    answers[g.index] = {Session::lostWrite(g.id),
+                                        QStringLiteral("gravação desfeita: o grupo de gravações "
+                                                       "não chegou ao banco de dados")};
+            grouped.clear();
+        };
+        m_service.setGrouping(lines.size() > 1);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const int before = m_storage.groupedWrites();
+            std::string out = session.handle(lines[i], m_service, m_parser);
+            settle(m_service.takeEndedGroup());
+            if (m_storage.groupedWrites() > before) grouped.push_back({i, session.lastId()});
+            answers.push_back({std::move(out), session.lastFailure()});
+            // A large request's memory goes back before its answer leaves.
+            lines[i] = QByteArray();
+        }
+        m_service.setGrouping(false);
+        settle(m_service.endGroup());
+        return answers;
     }
 
     std::atomic<int> load{0}; // requests handed to this worker and not yet answered
@@ -133,24 +163,23 @@ WorkerThread* WorkerPool::leastLoaded() {
     return best;
 }
 
-void WorkerPool::submit(const std::shared_ptr<Session>& session, QByteArray line, QObject* replyTo,
-                        std::function<void(std::string)> answered) {
-    StorageWorker* worker = isHealthCheckCall(line, session->isOpen()) ? m_threads.back()->worker()
-                                                                       : leastLoaded()->worker();
-    ++worker->load;
-    ++m_pending;
+void WorkerPool::submit(const std::shared_ptr<Session>& session, std::vector<QByteArray> lines,
+                        QObject* replyTo, std::function<void(std::vector<Answer>)> answered) {
+    const bool healthCheck = lines.size() == 1 && isHealthCheckCall(lines[0], session->isOpen());
+    StorageWorker* worker = healthCheck ? m_threads.back()->worker() : leastLoaded()->worker();
+    const int count = int(lines.size());
+    worker->load += count;
+    m_pending += count;
     QMetaObject::invokeMethod(
         worker,
-        [this, worker, session, line = std::move(line), replyTo,
+        [this, worker, session, count, lines = std::move(lines), replyTo,
          answered = std::move(answered)]() mutable {
-            std::string out = worker->answer(*session, line);
-            // A large request's memory goes back before its answer leaves.
-            line = QByteArray();
-            --worker->load;
+            std::vector<Answer> out = worker->answer(*session, lines);
+            worker->load -= count;
             QMetaObject::invokeMethod(
                 replyTo,
-                [this, out = std::move(out), answered = std::move(answered)]() mutable {
-                    --m_pending;
+                [this, count, out = std::move(out), answered = std::move(answered)]() mutable {
+                    m_pending -= count;
                     answered(std::move(out));
                 },
                 Qt::QueuedConnection);

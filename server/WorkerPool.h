@@ -35,10 +35,16 @@ public:
     // Ends the threads once the work handed to them is done.
     void stop();
 
-    // Answers the line on a worker; `answered` runs later on the thread of `replyTo`, which
-    // must outlive every request handed over (the pool is stopped first).
-    void submit(const std::shared_ptr<Session>& session, QByteArray line, QObject* replyTo,
-                std::function<void(std::string)> answered);
+    // One request's answer, and for the log what was refused (empty when nothing was).
+    struct Answer {
+        std::string text;
+        QString failure;
+    };
+    // Answers the lines in order on one worker, their writes under one commit; `answered` runs
+    // later on the thread of `replyTo`, which must outlive every request handed over (the pool is
+    // stopped first).
+    void submit(const std::shared_ptr<Session>& session, std::vector<QByteArray> lines,
+                QObject* replyTo, std::function<void(std::vector<Answer>)> answered);
     // Requests handed over and not yet answered.
     int pending() const { return m_pending.load(); }
 

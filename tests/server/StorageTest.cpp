@@ -267,46 +267,6 @@ TEST(Storage, EmbeddedServiceAnswersBlockingCallsFromTheStartingThread) {
     EXPECT_TRUE(again.call(QStringLiteral("ping"), {}).ok);
 }
 
-// A plain connection of the test's own to the PostgreSQL database, beside the service's.
-class PgSide {
-public:
-    explicit PgSide(const QString& url)
-        : m_name(QStringLiteral("pg-side-%1").arg(++s_count)) {
-        QString error;
-        const auto a = rhserver::DbAddress::parse(url, &error);
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        m_db.setHostName(a->host);
-        m_db.setPort(a->port);
-        m_db.setUserName(a->user);
-        m_db.setPassword(a->password);
-        m_db.setDatabaseName(a->database);
-        EXPECT_TRUE(m_db.open()) << m_db.lastError().text().toStdString();
-    }
-    ~PgSide() {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    QString value(const QString& sql) {
-        QSqlQuery q(m_db);
-        EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
-        return q.next() ? q.value(0).toString() : QString();
-    }
-    // Cuts every database connection of this process's services, as a database restart does.
-    int cutServiceConnections() {
-        return value(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM "
-                                    "pg_stat_activity WHERE application_name = 'rhserver-%1' "
-                                    "AND pid <> pg_backend_pid()")
-                         .arg(QCoreApplication::applicationPid()))
-            .toInt();
-    }
-
-private:
-    static inline int s_count = 0;
-    QString m_name;
-    QSqlDatabase m_db;
-};
-
 // Waits (at most 20 s) until the condition holds.
 template <typename F> bool eventually(F&& condition) {
     QElapsedTimer clock;

@@ -5,6 +5,9 @@
 #include "server/Schema.h"
 #include "server/Storage.h"
 
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 namespace testing_rh {
@@ -26,6 +29,39 @@ void resetPostgres(const QString& url) {
     ASSERT_NO_FATAL_FAILURE(dropEverything(url));
     QString error;
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+}
+
+PgSide::PgSide(const QString& url)
+    : m_name(QStringLiteral("pg-side-%1").arg(++s_count)) {
+    QString error;
+    const auto a = rhserver::DbAddress::parse(url, &error);
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+    m_db.setHostName(a->host);
+    m_db.setPort(a->port);
+    m_db.setUserName(a->user);
+    m_db.setPassword(a->password);
+    m_db.setDatabaseName(a->database);
+    EXPECT_TRUE(m_db.open()) << m_db.lastError().text().toStdString();
+}
+
+PgSide::~PgSide() {
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QString PgSide::value(const QString& sql) {
+    QSqlQuery q(m_db);
+    EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+int PgSide::cutServiceConnections() {
+    return value(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM "
+                                "pg_stat_activity WHERE application_name = 'rhserver-%1' "
+                                "AND pid <> pg_backend_pid()")
+                     .arg(QCoreApplication::applicationPid()))
+        .toInt();
 }
 
 } // namespace testing_rh

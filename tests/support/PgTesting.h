@@ -1,6 +1,7 @@
 #pragma once
 // The PostgreSQL database that RH_TEST_PG names, made over for a test.
 
+#include <QSqlDatabase>
 #include <QString>
 #include <gtest/gtest.h>
 
@@ -21,6 +22,24 @@ protected:
     }
 
     QString url;
+};
+
+// A plain connection of the test's own to the PostgreSQL database, beside the service's.
+class PgSide {
+public:
+    explicit PgSide(const QString& url);
+    ~PgSide();
+    PgSide(const PgSide&) = delete;
+    PgSide& operator=(const PgSide&) = delete;
+    // The first column of the first row, as text.
+    QString value(const QString& sql);
+    // Cuts every database connection of this process's services, as a database restart does.
+    int cutServiceConnections();
+
+private:
+    static inline int s_count = 0;
+    QString m_name;
+    QSqlDatabase m_db;
 };
 
 } // namespace testing_rh
