@@ -29,6 +29,8 @@ constexpr qint64 ReadPiece = 256 * 1024;
 // the last of them.
 constexpr size_t BatchLines = 64;
 constexpr qsizetype BatchBytes = 1024 * 1024;
+// Notices kept while a worker may be sending answers; a subscriber gets more a moment later.
+constexpr size_t HeldNotices = 64;
 } // namespace
 
 Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
@@ -41,6 +43,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     , m_workers(workers)
     , m_kept(kept)
     , m_session(std::make_shared<Session>(config, std::move(sessionId)))
+    , m_outlet(std::make_shared<Outlet>(int(socket->socketDescriptor())))
     , m_onClosed(std::move(onClosed)) {
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
@@ -49,6 +52,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     logClientEvent(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket->bytesToWrite() == 0) m_outlet->setQueued(false);
         if (m_socket->bytesToWrite() <= m_limits.unsentBound) m_stall.stop();
         process();
     });
@@ -84,6 +88,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
 }
 
 Connection::~Connection() {
+    m_outlet->close();
     if (!m_logged)
         logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     if (m_onClosed) m_onClosed();
@@ -97,6 +102,7 @@ int Connection::unreadInSystem() const {
 
 void Connection::reset() {
     m_closing = true;
+    m_outlet->close();
     // Without lingering, closing discards what the client has not read and resets the
     // connection; a plain close would leave it open behind that data.
     if (const int fd = int(m_socket->socketDescriptor()); fd >= 0) {
@@ -111,6 +117,7 @@ void Connection::closed() {
     if (m_logged) return;
     m_logged = true;
     m_closing = true;
+    m_outlet->close();
     logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     deleteLater();
 }
@@ -119,6 +126,7 @@ void Connection::closeWith(int code, const QString& message, const QString& logT
     if (m_closing) return;
     logClientEvent(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
     m_closing = true;
+    m_outlet->close();
     m_deadline.stop();
     if (m_socket->bytesToWrite() > m_limits.unsentBound || unreadInSystem() > UnreadBound) {
         reset();
@@ -185,8 +193,8 @@ void Connection::process() {
         m_session->keepResultsUpTo(read ? KeptReplies::MaxResult : 0);
         // Answers come back through the connections' owner, which outlives the workers.
         m_workers.submit(
-            m_session, std::move(lines), parent(),
-            [self, read = std::move(read), stamp](std::vector<WorkerPool::Answer> answers) mutable {
+            m_session, std::move(lines), m_outlet, parent(),
+            [self, read = std::move(read), stamp](WorkerPool::Answers answers) mutable {
                 if (!self) return;
                 if (read && self->m_kept) {
                     std::string result = self->m_session->takeKeptResult();
@@ -213,18 +221,26 @@ void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {
     }
 }
 
-void Connection::answered(const std::vector<WorkerPool::Answer>& answers) {
+void Connection::answered(const WorkerPool::Answers& answers) {
     m_answering = false;
     // The worker is done with the session: what it subscribes to may be read here now.
     m_subscribed = m_session->subscriptions();
     if (m_closing) return;
-    for (const WorkerPool::Answer& answer : answers) {
+    size_t sentByWorker = answers.sent;
+    for (const WorkerPool::Answer& answer : answers.list) {
         logFailure(answer.failure);
-        sent(answer.text);
+        const size_t taken = std::min(sentByWorker, answer.text.size());
+        sentByWorker -= taken;
+        if (taken < answer.text.size()) write(std::string_view(answer.text).substr(taken));
+        answerSent();
     }
+    // Held while the worker could write: a notice must not cut into an answer.
+    for (const std::string& notice : std::exchange(m_heldNotices, {}))
+        write(notice);
     if (m_session->endsAfterAnswer()) {
         // A wrong token gets one answer per connection.
         m_closing = true;
+        m_outlet->close();
         m_deadline.stop();
         m_socket->disconnectFromHost();
         QTimer::singleShot(m_limits.stallTimeoutMs, this, [this] { reset(); });
@@ -235,6 +251,10 @@ void Connection::answered(const std::vector<WorkerPool::Answer>& answers) {
 
 void Connection::sent(const std::string& out) {
     write(out);
+    answerSent();
+}
+
+void Connection::answerSent() {
     if (m_session->isOpen()) {
         m_reader.setLimit(m_limits.maxMessage);
         m_deadline.start(m_limits.idleTimeoutMs);
@@ -262,20 +282,27 @@ void Connection::tell(const QVector<RecordChange>& changes) {
         params.key("quando");
         params.string(change.when);
         params.endObject();
-        write(protocol::noticeJson(contract::ChangeNotice.data(), params.text()));
+        std::string notice = protocol::noticeJson(contract::ChangeNotice.data(), params.text());
+        if (!m_answering)
+            write(notice);
+        else if (m_heldNotices.size() < HeldNotices)
+            m_heldNotices.push_back(std::move(notice));
     }
 }
 
-void Connection::write(const std::string& out) {
-    qint64 done = 0;
+void Connection::write(std::string_view out) {
+    size_t done = 0;
     // Straight to the socket when nothing waits before it: the socket object would write it on
     // the next turn of the event loop, after waking that loop up for it.
     if (m_socket->bytesToWrite() == 0) {
         const ssize_t n = ::send(int(m_socket->socketDescriptor()), out.data(), out.size(),
                                  MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0) done = n;
+        if (n > 0) done = size_t(n);
     }
-    if (done < qint64(out.size())) m_socket->write(out.data() + done, qint64(out.size()) - done);
+    if (done < out.size()) {
+        m_outlet->setQueued(true);
+        m_socket->write(out.data() + done, qint64(out.size() - done));
+    }
 }
 
 void Connection::stopTakingRequests() {
@@ -286,6 +313,7 @@ void Connection::stopTakingRequests() {
 void Connection::flushAndClose(int timeoutMs) {
     if (m_closing) return;
     m_closing = true;
+    m_outlet->close();
     QElapsedTimer clock;
     clock.start();
     while (m_socket->bytesToWrite() > 0 && clock.elapsed() < timeoutMs &&

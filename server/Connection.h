@@ -49,10 +49,12 @@ private:
     void process();
     // Takes the whole request lines already read or readable, up to a bound.
     void takeWaitingLines(std::vector<QByteArray>& lines);
-    void answered(const std::vector<WorkerPool::Answer>& answers);
+    void answered(const WorkerPool::Answers& answers);
     void sent(const std::string& out);
+    // After each answer has gone: the line limit of an open session, and its idle deadline.
+    void answerSent();
     // Writes a whole line after what is waiting to go, never inside another.
-    void write(const std::string& out);
+    void write(std::string_view out);
     void closed();
     // Closes at once, discarding what the client has not read.
     void reset();
@@ -69,7 +71,9 @@ private:
     WorkerPool& m_workers;
     KeptReplies* m_kept;                // null: every request goes to a worker
     std::shared_ptr<Session> m_session; // shared with the worker answering it
-    QStringList m_subscribed;           // the session's, as of its last answer
+    std::shared_ptr<Outlet> m_outlet;   // shared with the worker answering it
+    std::vector<std::string> m_heldNotices;
+    QStringList m_subscribed; // the session's, as of its last answer
 
     QString m_peer;
     QTimer m_deadline; // open deadline, then idle timeout

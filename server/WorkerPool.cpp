@@ -164,7 +164,8 @@ WorkerThread* WorkerPool::leastLoaded() {
 }
 
 void WorkerPool::submit(const std::shared_ptr<Session>& session, std::vector<QByteArray> lines,
-                        QObject* replyTo, std::function<void(std::vector<Answer>)> answered) {
+                        std::shared_ptr<Outlet> outlet, QObject* replyTo,
+                        std::function<void(Answers)> answered) {
     const bool healthCheck = lines.size() == 1 && isHealthCheckCall(lines[0], session->isOpen());
     StorageWorker* worker = healthCheck ? m_threads.back()->worker() : leastLoaded()->worker();
     const int count = int(lines.size());
@@ -172,9 +173,17 @@ void WorkerPool::submit(const std::shared_ptr<Session>& session, std::vector<QBy
     m_pending += count;
     QMetaObject::invokeMethod(
         worker,
-        [this, worker, session, count, lines = std::move(lines), replyTo,
-         answered = std::move(answered)]() mutable {
-            std::vector<Answer> out = worker->answer(*session, lines);
+        [this, worker, session, count, lines = std::move(lines), outlet = std::move(outlet),
+         replyTo, answered = std::move(answered)]() mutable {
+            Answers out{worker->answer(*session, lines), 0};
+            if (out.list.size() == 1) {
+                out.sent = outlet->sendNow(out.list.front().text);
+            } else {
+                std::string all;
+                for (const Answer& a : out.list)
+                    all += a.text;
+                out.sent = outlet->sendNow(all);
+            }
             worker->load -= count;
             QMetaObject::invokeMethod(
                 replyTo,

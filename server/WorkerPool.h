@@ -4,6 +4,7 @@
 // calls (`ping`, and the `open` before it) to a worker kept for them, so that neither a slow
 // write nor a locked database holds up other clients or the health check.
 
+#include "Outlet.h"
 #include "ParamService.h"
 #include "Storage.h"
 
@@ -40,11 +41,16 @@ public:
         std::string text;
         QString failure;
     };
-    // Answers the lines in order on one worker, their writes under one commit; `answered` runs
-    // later on the thread of `replyTo`, which must outlive every request handed over (the pool is
-    // stopped first).
+    struct Answers {
+        std::vector<Answer> list;
+        size_t sent = 0; // bytes of them, from the first, that the worker sent through the outlet
+    };
+    // Answers the lines in order on one worker, their writes under one commit, and sends what
+    // the outlet takes; `answered` runs later on the thread of `replyTo`, which must outlive every
+    // request handed over (the pool is stopped first).
     void submit(const std::shared_ptr<Session>& session, std::vector<QByteArray> lines,
-                QObject* replyTo, std::function<void(std::vector<Answer>)> answered);
+                std::shared_ptr<Outlet> outlet, QObject* replyTo,
+                std::function<void(Answers)> answered);
     // Requests handed over and not yet answered.
     int pending() const { return m_pending.load(); }
 
