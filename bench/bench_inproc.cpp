@@ -1,6 +1,8 @@
 // One GetGeral handled in-process (request line in, response line out, no socket) against the
-// same row read with the SQLite C API, in interleaved rounds on one SQLite file.
-// Prints "inproc_ours_us X" and "inproc_sqlite_us Y" (medians of the rounds' means).
+// same row read with the SQLite C API, in interleaved rounds on one SQLite file; and the same for
+// GetFilial with a different branch code each call (10,000 in turn), which no cache holds.
+// Prints "inproc_ours_us", "inproc_sqlite_us", "inproc_unc_ours_us" and "inproc_unc_sqlite_us"
+// (medians of the rounds' means).
 
 #include "contract/Methods.h"
 #include "server/ParamService.h"
@@ -24,6 +26,13 @@ constexpr const char* GeralSql =
     "P.IDTPINDCB, P.CDINDICECB, P.DTBASECB, P.VRCESTABAS, I.NMINDICE, P.IDTPFERIASPG, "
     "P.QTDIASFERIPG FROM PARAMRH P LEFT JOIN INDICE I ON I.CDINDICE = P.CDINDICECB "
     "WHERE P.CDPARAMRH = ?";
+constexpr const char* FilialSql =
+    "SELECT P.CDFILIAL, F.NMFILIAL, P.DIFECHRH, P.DTULTFECHRH, P.VRTOLEAPON, P.NMDIRPONTO, "
+    "P.CDCONMEDDEF, C.NMCONVMEDI, P.IDTPHORARIO, P.IDTIPOAPON, P.IDUTRELOGIO, P.IDSAIEVEN, "
+    "P.VRFATCOMP, P.IDSAID1, P.IDENTRAD2, P.IDSAID2, P.IDENTRAD1 FROM PARAMFILIAL P JOIN FILIAL F "
+    "ON F.CDFILIAL = P.CDFILIAL LEFT JOIN CONVMEDI C ON C.CDCONVMEDI = P.CDCONMEDDEF "
+    "WHERE P.CDFILIAL = ?";
+constexpr int Keys = 10000;
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -31,8 +40,8 @@ double median(std::vector<double> v) {
 }
 
 // The baseline reads every column the way a reply needs it: numbers as doubles, texts as bytes.
-size_t readRow(sqlite3_stmt* statement) {
-    sqlite3_bind_text(statement, 1, "1", 1, SQLITE_STATIC);
+size_t readRow(sqlite3_stmt* statement, const char* key = "1") {
+    sqlite3_bind_text(statement, 1, key, -1, SQLITE_STATIC);
     size_t bytes = 0;
     while (sqlite3_step(statement) == SQLITE_ROW) {
         for (int c = 0; c < sqlite3_column_count(statement); ++c) {
@@ -94,8 +103,23 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<double> ours, base;
+    sqlite3_stmt* filial = nullptr;
+    if (sqlite3_prepare_v3(db, FilialSql, -1, SQLITE_PREPARE_PERSISTENT, &filial, nullptr)) {
+        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+        return 1;
+    }
+    std::vector<QByteArray> filialLines;
+    std::vector<std::string> keys;
+    for (int k = 0; k < Keys; ++k) {
+        keys.push_back(QStringLiteral("%1").arg(k, 4, 10, QLatin1Char('0')).toStdString());
+        const std::string r = protocol::requestJson(3, QStringLiteral("GetFilial"),
+                                                    {QString::fromStdString(keys.back())});
+        filialLines.push_back(QByteArray::fromStdString(r.substr(0, r.size() - 1)));
+    }
+
+    std::vector<double> ours, base, oursUncached, baseUncached;
     size_t sink = 0;
+    int key = 0;
     QElapsedTimer clock;
     for (int r = 0; r < rounds; ++r) {
         clock.start();
@@ -106,10 +130,22 @@ int main(int argc, char** argv) {
         for (int i = 0; i < calls; ++i)
             sink += readRow(statement);
         base.push_back(double(clock.nsecsElapsed()) / 1000.0 / calls);
+        const int from = key;
+        clock.start();
+        for (int i = 0; i < calls; ++i)
+            sink += session.handle(filialLines[size_t(key++ % Keys)]).size();
+        oursUncached.push_back(double(clock.nsecsElapsed()) / 1000.0 / calls);
+        key = from;
+        clock.start();
+        for (int i = 0; i < calls; ++i)
+            sink += readRow(filial, keys[size_t(key++ % Keys)].c_str());
+        baseUncached.push_back(double(clock.nsecsElapsed()) / 1000.0 / calls);
     }
     sqlite3_finalize(statement);
+    sqlite3_finalize(filial);
     sqlite3_close(db);
-    std::printf("inproc_ours_us %.2f\ninproc_sqlite_us %.2f\ninproc_bytes_seen %zu\n", median(ours),
-                median(base), sink);
+    std::printf("inproc_ours_us %.2f\ninproc_sqlite_us %.2f\ninproc_unc_ours_us %.2f\n"
+                "inproc_unc_sqlite_us %.2f\ninproc_bytes_seen %zu\n",
+                median(ours), median(base), median(oursUncached), median(baseUncached), sink);
     return 0;
 }

@@ -21,21 +21,6 @@ QString shown(const QString& code) {
     return u'"' + s + u'"';
 }
 
-std::string packetJson(Storage& s, QSqlQuery& q, const QVector<FieldSpec>& fields) {
-    s.exec(q);
-    DataPacket packet;
-    packet.fields = fields;
-    while (q.next()) {
-        protocol::Row row;
-        row.reserve(fields.size());
-        for (int i = 0; i < fields.size(); ++i)
-            row.push_back(Storage::read(fields[i], q.value(i)));
-        packet.rows.push_back(std::move(row));
-    }
-    q.finish();
-    return protocol::packetToJson(packet);
-}
-
 bool sameValue(const FieldSpec& field, const QVariant& a, const QVariant& b) {
     if (a.isNull() || b.isNull()) return a.isNull() && b.isNull();
     switch (field.type) {

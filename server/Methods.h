@@ -19,8 +19,6 @@ namespace rhserver {
 // A code as quoted back to the user: hostile or very long texts stay readable.
 QString shown(const QString& code);
 bool sameValue(const protocol::FieldSpec& field, const QVariant& a, const QVariant& b);
-// Runs the query and returns its rows as a packet of those fields.
-std::string packetJson(Storage& s, QSqlQuery& q, const QVector<protocol::FieldSpec>& fields);
 
 // A code of another table and how to check it.
 struct Reference {

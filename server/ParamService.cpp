@@ -69,7 +69,8 @@ void ParamService::auditRefusal(const SessionInfo& session, const contract::Meth
     w.key("naoRegistradas");
     w.integer(unrecorded);
     w.endObject();
-    const std::string arguments = "[" + w.take() + "]";
+    std::string arguments = "[";
+    arguments.append(w.text()).append(1, ']');
     endGroupFirst();
     m_storage.heal();
     Methods(m_storage, session, arguments).recordRefusal(method.view());

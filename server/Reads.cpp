@@ -28,9 +28,7 @@ std::string Methods::getGeral(const QString& key) {
         contract::geral(), {{QStringLiteral("NMINDICE"), QStringLiteral("I.NMINDICE")}},
         "FROM PARAMRH P LEFT JOIN INDICE I ON I.CDINDICE = P.CDINDICECB "
         "WHERE P.CDPARAMRH = ?");
-    QSqlQuery& q = s.query(sql.constData());
-    q.bindValue(0, key);
-    return packetJson(s, q, contract::geral().fields);
+    return s.readPacket(sql.constData(), {key}, contract::geral().fields);
 }
 
 std::string Methods::getFilial(const QString& branch) {
@@ -40,19 +38,15 @@ std::string Methods::getFilial(const QString& branch) {
                       {QStringLiteral("NMCONVMEDI"), QStringLiteral("C.NMCONVMEDI")}},
                      "FROM PARAMFILIAL P JOIN FILIAL F ON F.CDFILIAL = P.CDFILIAL "
                      "LEFT JOIN CONVMEDI C ON C.CDCONVMEDI = P.CDCONMEDDEF WHERE P.CDFILIAL = ?");
-    QSqlQuery& q = s.query(sql.constData());
-    q.bindValue(0, branch);
-    return packetJson(s, q, contract::filial().fields);
+    return s.readPacket(sql.constData(), {branch}, contract::filial().fields);
 }
 
 std::string Methods::getConvMed(const QString& code, const QString& all) {
-    if (all == QLatin1String("T")) {
-        QSqlQuery& q = s.query("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI ORDER BY CDCONVMEDI");
-        return packetJson(s, q, contract::convMedico().fields);
-    }
-    QSqlQuery& q = s.query("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI WHERE CDCONVMEDI = ?");
-    q.bindValue(0, code);
-    return packetJson(s, q, contract::convMedico().fields);
+    if (all == QLatin1String("T"))
+        return s.readPacket("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI ORDER BY CDCONVMEDI", {},
+                            contract::convMedico().fields);
+    return s.readPacket("SELECT CDCONVMEDI, NMCONVMEDI FROM CONVMEDI WHERE CDCONVMEDI = ?", {code},
+                        contract::convMedico().fields);
 }
 
 std::string Methods::getInspecao(const QString& levelText) {
@@ -75,22 +69,19 @@ std::string Methods::getInspecao(const QString& levelText) {
                 .arg(QuestionnairePicture));
     // A level outside the mask matches no code: the list is simply empty.
     const int length = level >= 0 && level < lengths.size() ? lengths[level] : -1;
-    QSqlQuery& q = s.query("SELECT I.CDINSPECAO, I.NMINSPECAO, "
-                           "CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
-                           "T.CDINSPECAO = I.CDINSPECAO) "
-                           "THEN 'S' ELSE 'N' END, "
-                           "CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
-                           "T.CDINSPECAO = I.CDINSPECAO) "
-                           "THEN 'S' ELSE 'N' END, "
-                           "CASE WHEN EXISTS (SELECT 1 FROM INSPPADRAO T WHERE T.CDFILIAL = ? AND "
-                           "T.CDINSPECAO = I.CDINSPECAO) "
-                           "THEN 'S' ELSE 'N' END "
-                           "FROM INSPECAO I WHERE LENGTH(I.CDINSPECAO) = ? ORDER BY I.CDINSPECAO");
-    q.bindValue(0, session.branch);
-    q.bindValue(1, session.branch);
-    q.bindValue(2, session.branch);
-    q.bindValue(3, length);
-    return packetJson(s, q, contract::inspecao().fields);
+    return s.readPacket("SELECT I.CDINSPECAO, I.NMINSPECAO, "
+                        "CASE WHEN EXISTS (SELECT 1 FROM INSPCARGO T WHERE T.CDFILIAL = ? AND "
+                        "T.CDINSPECAO = I.CDINSPECAO) "
+                        "THEN 'S' ELSE 'N' END, "
+                        "CASE WHEN EXISTS (SELECT 1 FROM INSPDEPTO T WHERE T.CDFILIAL = ? AND "
+                        "T.CDINSPECAO = I.CDINSPECAO) "
+                        "THEN 'S' ELSE 'N' END, "
+                        "CASE WHEN EXISTS (SELECT 1 FROM INSPPADRAO T WHERE T.CDFILIAL = ? AND "
+                        "T.CDINSPECAO = I.CDINSPECAO) "
+                        "THEN 'S' ELSE 'N' END "
+                        "FROM INSPECAO I WHERE LENGTH(I.CDINSPECAO) = ? ORDER BY I.CDINSPECAO",
+                        {session.branch, session.branch, session.branch, length},
+                        contract::inspecao().fields);
 }
 
 std::string Methods::getCargo(const QString& inspecao) {
@@ -109,9 +100,6 @@ std::string Methods::getDepto(const QString& inspecao) {
 
 std::string Methods::tickedList(const char* sql, const QString& inspecao,
                                 const contract::Layout& layout) {
-    QSqlQuery& q = s.query(sql);
-    q.bindValue(0, session.branch);
-    q.bindValue(1, inspecao);
-    return packetJson(s, q, layout.fields);
+    return s.readPacket(sql, {session.branch, inspecao}, layout.fields);
 }
 } // namespace rhserver

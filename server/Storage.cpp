@@ -185,9 +185,16 @@ void Storage::disconnect() {
         m_groupLost = true; // its writes went with the connection
     }
     m_queries.clear();
+    for (sqlite3_stmt* statement : std::as_const(m_sqliteReads))
+        sqlite3_finalize(statement);
+    m_sqliteReads.clear();
     sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
     m_dataVersion = nullptr;
     if (m_db.isValid()) m_db.close();
+}
+
+sqlite3* Storage::sqliteHandle() const {
+    return nativeHandle<sqlite3>(m_db, "sqlite3*");
 }
 
 std::optional<bool> Storage::changedElsewhere() {

@@ -6,6 +6,7 @@
 #include "DataSets.h"
 #include "contract/Layouts.h"
 
+#include <QDate>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -187,6 +188,43 @@ TEST_F(ServiceMethods, GeneralAndBranchRecordsJoinTheirDisplayNames) {
     }
     // Only key "1" exists.
     EXPECT_TRUE(packetOf(call(QStringLiteral("GetGeral"), {QStringLiteral("2")})).rows.isEmpty());
+}
+
+// Values another program stored the way SQLite lets it are answered as they read, never as a
+// broken packet: bytes that are not UTF-8, a date with a time, a number kept as text.
+TEST_F(ServiceMethods, ValuesStoredByOtherProgramsAreAnsweredAsTheyRead) {
+    struct Case {
+        const char* column;
+        const char* stored;
+        QVariant answered;
+    };
+    const Case cases[] = {
+        {"NMDIRPONTO", "X'2F666F6C6861C3A9FF'", QStringLiteral("/folha\u00e9\ufffd")},
+        {"NMDIRPONTO", "NULL", QVariant()},
+        {"DTULTFECHRH", "'2026-12-08 10:30:00'", QDate(2026, 12, 8)},
+        {"VRTOLEAPON", "'12.5'", 12.5},
+        {"DIFECHRH", "7", QStringLiteral("7")},
+    };
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+    db.setDatabaseName(server.dbPath());
+    ASSERT_TRUE(db.open());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.column) + " = " + c.stored);
+        ASSERT_TRUE(QSqlQuery(db).exec(
+            QStringLiteral("UPDATE PARAMFILIAL SET %1 = %2 WHERE CDFILIAL = '0002'")
+                .arg(QLatin1String(c.column), QLatin1String(c.stored))));
+        const protocol::DataPacket p =
+            packetOf(call(QStringLiteral("GetFilial"), {QStringLiteral("0002")}));
+        ASSERT_EQ(p.rows.size(), 1);
+        const QVariant value = p.rows[0][p.indexOf(QLatin1String(c.column))];
+        EXPECT_EQ(value.isNull(), c.answered.isNull());
+        if (!c.answered.isNull()) {
+            EXPECT_EQ(value, c.answered);
+        }
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
 }
 
 TEST_F(ServiceMethods, MedicalPlansAllWithTOrOneByCode) {
