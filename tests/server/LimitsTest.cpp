@@ -4,6 +4,7 @@
 
 #include "DemoServer.h"
 
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -190,9 +191,11 @@ TEST_F(Limits, ConnectionsPerAddressAreCapped) {
     clients.front()->close();
     clients.erase(clients.begin());
     bool served = false;
-    for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+    // The server learns of the close a moment later, sooner or later with other tests running.
+    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
         LineClient again(server.port());
         served = again.open().ok;
+        if (!served) QThread::msleep(20);
     }
     EXPECT_TRUE(served);
 }
