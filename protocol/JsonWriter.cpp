@@ -42,7 +42,19 @@ void JsonWriter::string(std::string_view utf8) {
     separate();
     m_out.push_back('"');
     static const char hex[] = "0123456789abcdef";
-    for (char c : utf8) {
+    const auto plain = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x20 && c != '"' && c != '\\';
+    };
+    size_t from = 0;
+    while (from < utf8.size()) {
+        // Runs of characters that need no escape are copied whole.
+        size_t to = from;
+        while (to < utf8.size() && plain(utf8[to]))
+            ++to;
+        m_out.append(utf8.data() + from, to - from);
+        if (to == utf8.size()) break;
+        const char c = utf8[to];
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
         case '"':
@@ -61,14 +73,11 @@ void JsonWriter::string(std::string_view utf8) {
             m_out += "\\t";
             break;
         default:
-            if (u < 0x20) {
-                m_out += "\\u00";
-                m_out.push_back(hex[u >> 4]);
-                m_out.push_back(hex[u & 0xf]);
-            } else {
-                m_out.push_back(c);
-            }
+            m_out += "\\u00";
+            m_out.push_back(hex[u >> 4]);
+            m_out.push_back(hex[u & 0xf]);
         }
+        from = to + 1;
     }
     m_out.push_back('"');
     m_needComma = true;

@@ -79,13 +79,20 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
                                           const QVector<FieldSpec>& fields) {
     sqlite3* handle = sqliteHandle();
     if (!handle) fail(QStringLiteral("ler do banco"), QStringLiteral("a conexão não está aberta"));
-    sqlite3_stmt*& statement = m_sqliteReads[sql];
-    if (!statement && sqlite3_prepare_v3(handle, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                                         nullptr) != SQLITE_OK) {
-        const QString error = QString::fromUtf8(sqlite3_errmsg(handle));
-        m_sqliteReads.remove(sql);
-        fail(QStringLiteral("preparar a consulta"), error);
+    SqliteRead& read = m_sqliteReads[sql];
+    if (!read.statement) {
+        if (sqlite3_prepare_v3(handle, sql, -1, SQLITE_PREPARE_PERSISTENT, &read.statement,
+                               nullptr) != SQLITE_OK) {
+            const QString error = QString::fromUtf8(sqlite3_errmsg(handle));
+            m_sqliteReads.remove(sql);
+            fail(QStringLiteral("preparar a consulta"), error);
+        }
+        protocol::JsonWriter head;
+        head.beginObject();
+        protocol::writeFields(head, fields);
+        read.head = head.take() + ",\"rows\":";
     }
+    sqlite3_stmt* statement = read.statement;
     // Whatever happens below, the statement ends reset and unbound, its read transaction over.
     struct Reset {
         sqlite3_stmt* statement;
@@ -105,9 +112,6 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
         }
     }
     protocol::JsonWriter out;
-    out.beginObject();
-    protocol::writeFields(out, fields);
-    out.key("rows");
     out.beginArray();
     const int columns = std::min(int(fields.size()), sqlite3_column_count(statement));
     int status;
@@ -124,8 +128,10 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
                                                         QStringLiteral(" [") +
                                                         QString::fromUtf8(sql) + u']');
     out.endArray();
-    out.endObject();
-    return out.take();
+    std::string packet;
+    packet.reserve(read.head.size() + out.text().size() + 1);
+    packet.append(read.head).append(out.text()).append(1, '}');
+    return packet;
 }
 
 } // namespace rhserver

@@ -119,9 +119,15 @@ std::string ParamService::call(const SessionInfo& session, const contract::Metho
         run(work, method, args);
         return "true";
     }
-    if (!ReplyCache::keeps(method) || !m_cache.validate()) return run(work, method, args);
+    if (!ReplyCache::keeps(method)) return run(work, method, args);
     std::string key = ReplyCache::key(method, paramsJson, session.branch);
-    if (const std::string* kept = m_cache.find(key)) return *kept;
+    // Asking whether anything changed costs a statement: it is asked only before a kept reply is
+    // served. A reply read now and kept is dropped at the next asking if anything changed since
+    // the last one, which is all the asking could tell about it.
+    if (m_cache.find(key)) {
+        if (!m_cache.validate()) return run(work, method, args);
+        if (const std::string* kept = m_cache.find(key)) return *kept;
+    }
     std::string result = run(work, method, args);
     m_cache.store(std::move(key), result);
     return result;

@@ -48,7 +48,8 @@ void Methods::applyDelta(std::string_view method, const RecordTable& table, cons
             }
         }
     // The audit says what was written: not the names of other tables shown beside it.
-    const std::string written = "[" + protocol::deltaToJson(storedPart(delta, target)) + "]";
+    std::string written = "[";
+    written.append(protocol::deltaToJson(storedPart(delta, target))).append(1, ']');
     struct Restore {
         std::string_view& args;
         std::string_view asReceived;

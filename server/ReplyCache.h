@@ -28,8 +28,9 @@ public:
     explicit ReplyCache(Storage& storage)
         : m_storage(storage) {}
 
-    // Before each read that may be served from here: drops every reply that may be stale. False
-    // when that cannot be told now; the call is then answered from the database and not kept.
+    // Before a reply kept here is served: drops every reply that may be stale, that is each one
+    // when anything changed since the last call. False when that cannot be told now; the call is
+    // then answered from the database and not kept.
     bool validate();
     const std::string* find(const std::string& key) const;
     void store(std::string key, const std::string& reply);

@@ -185,8 +185,8 @@ void Storage::disconnect() {
         m_groupLost = true; // its writes went with the connection
     }
     m_queries.clear();
-    for (sqlite3_stmt* statement : std::as_const(m_sqliteReads))
-        sqlite3_finalize(statement);
+    for (const SqliteRead& read : std::as_const(m_sqliteReads))
+        sqlite3_finalize(read.statement);
     m_sqliteReads.clear();
     sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
     m_dataVersion = nullptr;

@@ -120,7 +120,11 @@ private:
     QString m_name;
     QSqlDatabase m_db;
     QHash<const char*, QSqlQuery> m_queries;
-    QHash<const char*, sqlite3_stmt*> m_sqliteReads; // by the text given to readPacket
+    struct SqliteRead {
+        sqlite3_stmt* statement = nullptr;
+        std::string head; // the packet up to its rows: the same fields every time
+    };
+    QHash<const char*, SqliteRead> m_sqliteReads; // by the text given to readPacket
     QString m_lastFailure;
     quint64 m_connections = 0;
     sqlite3_stmt* m_dataVersion = nullptr; // PRAGMA data_version on this connection
