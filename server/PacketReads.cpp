@@ -5,6 +5,8 @@
 
 #include <QDate>
 #include <QSqlError>
+#include <cstdlib>
+#include <libpq-fe.h>
 #include <simdjson.h>
 #include <sqlite3.h>
 
@@ -53,26 +55,118 @@ void writeColumn(protocol::JsonWriter& out, const FieldSpec& field, sqlite3_stmt
     }
 }
 
+// The packet up to its rows, the same for every read of one statement.
+std::string packetHead(const QVector<FieldSpec>& fields) {
+    protocol::JsonWriter head;
+    head.beginObject();
+    protocol::writeFields(head, fields);
+    return head.take() + ",\"rows\":";
+}
+
+std::string packet(const std::string& head, const protocol::JsonWriter& rows) {
+    std::string out;
+    out.reserve(head.size() + rows.text().size() + 1);
+    out.append(head).append(rows.text()).append(1, '}');
+    return out;
+}
+
+// PostgreSQL numbers its parameters: each ? outside a quoted text becomes $1, $2...
+QByteArray numberedParameters(const char* sql) {
+    QByteArray out;
+    int n = 0;
+    bool quoted = false;
+    for (const char* c = sql; *c; ++c) {
+        if (*c == '\'') quoted = !quoted;
+        if (*c == '?' && !quoted)
+            out += '$' + QByteArray::number(++n);
+        else
+            out += *c;
+    }
+    return out;
+}
+
+// A column as Storage::read and the packet writer make it from what Qt SQL gives.
+void writePostgresColumn(protocol::JsonWriter& out, const FieldSpec& field, const PGresult* result,
+                         int row, int column) {
+    if (PQgetisnull(result, row, column)) {
+        out.null();
+        return;
+    }
+    const char* text = PQgetvalue(result, row, column);
+    switch (field.type) {
+    case FieldType::String:
+        out.string(std::string_view(text, size_t(PQgetlength(result, row, column))));
+        return;
+    case FieldType::Float:
+        out.number(std::strtod(text, nullptr));
+        return;
+    case FieldType::Date:
+        out.string(QDate::fromString(QString::fromLatin1(
+                                         text, qsizetype(std::min<size_t>(std::strlen(text), 10))),
+                                     Qt::ISODate)
+                       .toString(Qt::ISODate));
+        return;
+    }
+}
+
 } // namespace
 
 std::string Storage::readPacket(const char* sql, const QVariantList& params,
                                 const QVector<FieldSpec>& fields) {
-    if (m_address.engine == Engine::SQLite) return readPacketFromSqlite(sql, params, fields);
-    QSqlQuery& q = query(sql);
-    for (int i = 0; i < params.size(); ++i)
-        q.bindValue(i, params[i]);
-    exec(q);
-    protocol::DataPacket packet;
-    packet.fields = fields;
-    while (q.next()) {
-        protocol::Row row;
-        row.reserve(fields.size());
-        for (int i = 0; i < fields.size(); ++i)
-            row.push_back(read(fields[i], q.value(i)));
-        packet.rows.push_back(std::move(row));
+    return m_address.engine == Engine::SQLite ? readPacketFromSqlite(sql, params, fields)
+                                              : readPacketFromPostgres(sql, params, fields);
+}
+
+std::string Storage::readPacketFromPostgres(const char* sql, const QVariantList& params,
+                                            const QVector<FieldSpec>& fields) {
+    PGconn* connection = postgresConnection();
+    if (!connection)
+        fail(QStringLiteral("ler do banco"), QStringLiteral("a conexão não está aberta"));
+    PostgresRead& read = m_postgresReads[sql];
+    if (read.name.isEmpty()) {
+        const QByteArray name = "rh_leitura_" + QByteArray::number(m_postgresReads.size());
+        PGresult* prepared = PQprepare(connection, name.constData(),
+                                       numberedParameters(sql).constData(), 0, nullptr);
+        const bool ok = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+        PQclear(prepared);
+        if (!ok) {
+            m_postgresReads.remove(sql);
+            fail(QStringLiteral("preparar a consulta"),
+                 QString::fromUtf8(PQerrorMessage(connection)));
+        }
+        read.name = name;
+        read.head = packetHead(fields);
     }
-    q.finish();
-    return protocol::packetToJson(packet);
+    std::vector<QByteArray> texts;
+    std::vector<const char*> values;
+    texts.reserve(size_t(params.size()));
+    for (const QVariant& p : params)
+        texts.push_back(p.toString().toUtf8());
+    for (const QByteArray& t : texts)
+        values.push_back(t.constData());
+    PGresult* result = PQexecPrepared(connection, read.name.constData(), int(values.size()),
+                                      values.data(), nullptr, nullptr, 0);
+    struct Clear {
+        PGresult* result;
+        ~Clear() { PQclear(result); }
+    } clear{result};
+    if (PQresultStatus(result) != PGRES_TUPLES_OK)
+        fail(QStringLiteral("executar a consulta"), QString::fromUtf8(PQerrorMessage(connection)) +
+                                                        QStringLiteral(" [") +
+                                                        QString::fromUtf8(sql) + u']');
+    const int columns = std::min(int(fields.size()), PQnfields(result));
+    protocol::JsonWriter rows;
+    rows.beginArray();
+    for (int r = 0, count = PQntuples(result); r < count; ++r) {
+        rows.beginArray();
+        for (int i = 0; i < columns; ++i)
+            writePostgresColumn(rows, fields[i], result, r, i);
+        for (int i = columns; i < fields.size(); ++i)
+            rows.null();
+        rows.endArray();
+    }
+    rows.endArray();
+    return packet(read.head, rows);
 }
 
 std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& params,
@@ -87,10 +181,7 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
             m_sqliteReads.remove(sql);
             fail(QStringLiteral("preparar a consulta"), error);
         }
-        protocol::JsonWriter head;
-        head.beginObject();
-        protocol::writeFields(head, fields);
-        read.head = head.take() + ",\"rows\":";
+        read.head = packetHead(fields);
     }
     sqlite3_stmt* statement = read.statement;
     // Whatever happens below, the statement ends reset and unbound, its read transaction over.
@@ -128,10 +219,7 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
                                                         QStringLiteral(" [") +
                                                         QString::fromUtf8(sql) + u']');
     out.endArray();
-    std::string packet;
-    packet.reserve(read.head.size() + out.text().size() + 1);
-    packet.append(read.head).append(out.text()).append(1, '}');
-    return packet;
+    return packet(read.head, out);
 }
 
 } // namespace rhserver

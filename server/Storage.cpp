@@ -188,6 +188,7 @@ void Storage::disconnect() {
     for (const SqliteRead& read : std::as_const(m_sqliteReads))
         sqlite3_finalize(read.statement);
     m_sqliteReads.clear();
+    m_postgresReads.clear();         // prepared on the connection, gone with it
     sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
     m_dataVersion = nullptr;
     if (m_db.isValid()) m_db.close();
@@ -195,6 +196,10 @@ void Storage::disconnect() {
 
 sqlite3* Storage::sqliteHandle() const {
     return nativeHandle<sqlite3>(m_db, "sqlite3*");
+}
+
+pg_conn* Storage::postgresConnection() const {
+    return postgresHandle(m_db);
 }
 
 std::optional<bool> Storage::changedElsewhere() {

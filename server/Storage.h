@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <optional>
 
+struct pg_conn;
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -63,8 +64,8 @@ public:
     // Executes a statement that has no parameters.
     void execDirect(const QString& sql);
     // Runs a read with its parameters (texts or integers) and answers its rows as a data packet
-    // of the fields given, one column each, in order. On SQLite through the engine's own
-    // interface, with the statement kept: Qt SQL costs several times the read itself there.
+    // of the fields given, one column each, in order. Through each engine's own interface, with
+    // the statement prepared once per connection: Qt SQL costs several times the read itself.
     std::string readPacket(const char* sql, const QVariantList& params,
                            const QVector<protocol::FieldSpec>& fields);
 
@@ -112,6 +113,9 @@ private:
     std::optional<bool> changedInFile();
     std::optional<bool> notified();
     sqlite3* sqliteHandle() const;
+    pg_conn* postgresConnection() const;
+    std::string readPacketFromPostgres(const char* sql, const QVariantList& params,
+                                       const QVector<protocol::FieldSpec>& fields);
     std::string readPacketFromSqlite(const char* sql, const QVariantList& params,
                                      const QVector<protocol::FieldSpec>& fields);
 
@@ -125,6 +129,11 @@ private:
         std::string head; // the packet up to its rows: the same fields every time
     };
     QHash<const char*, SqliteRead> m_sqliteReads; // by the text given to readPacket
+    struct PostgresRead {
+        QByteArray name; // of the statement prepared on this connection
+        std::string head;
+    };
+    QHash<const char*, PostgresRead> m_postgresReads;
     QString m_lastFailure;
     quint64 m_connections = 0;
     sqlite3_stmt* m_dataVersion = nullptr; // PRAGMA data_version on this connection
