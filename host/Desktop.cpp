@@ -139,9 +139,13 @@ bool openSharedDatabase(const QString& db, QString* message) {
     return true;
 }
 
+QString userDataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/rh");
+}
+
 QString defaultDatabasePath(QString* message) {
-    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString folder = home + QStringLiteral("/rh");
+    const QString folder = userDataFolder();
     if (!QDir().mkpath(folder)) {
         *message = QStringLiteral("Não foi possível criar a pasta de dados %1.").arg(folder);
         return {};
@@ -197,6 +201,7 @@ bool Desktop::startUnattended(const QString& sqlitePath, QString* message) {
     services.unattended = true;
     DesktopOptions options;
     options.db = QStringLiteral("sqlite:") + sqlitePath;
+    options.dataFolder = QFileInfo(sqlitePath).absolutePath();
     return start(options, message);
 }
 
@@ -217,7 +222,9 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
     if (options.server.isEmpty()) {
         // The embedded service: loopback only, and only with the token made now.
         QString error;
-        if (!rhserver::initDatabase(db, true, &error)) {
+        const QString payrollRoot =
+            options.dataFolder.isEmpty() ? userDataFolder() : options.dataFolder;
+        if (!rhserver::initDatabase(db, true, &error, nullptr, payrollRoot)) {
             *message = QStringLiteral("Não foi possível preparar o banco de dados: %1").arg(error);
             return false;
         }

@@ -17,6 +17,8 @@ struct DesktopOptions {
     QString branch; // empty: the first branch
     QString tokenFile;
     QString modulesDir;
+    // Where the embedded service's demo makes its payroll folders; empty: the user's data folder.
+    QString dataFolder;
 };
 
 // Reads the command line; false with a message for the user when it is wrong. A request for
@@ -30,6 +32,8 @@ QString defaultModulesDir(const QString& programDir);
 // The user's SQLite database, in the data folder; one left in the folder of earlier versions is
 // moved there first. Empty with a message when the folder cannot be made.
 QString defaultDatabasePath(QString* message);
+// The user's data folder of rh (~/.local/share/rh): the database and the demo's payroll folders.
+QString userDataFolder();
 
 class Desktop {
 public:

@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include <QDateTime>
+#include <QDir>
 
 namespace rhserver {
 
@@ -108,7 +109,15 @@ QVariant date(int y, int m, int d, Engine e) {
     return e == Engine::SQLite ? QVariant(value.toString(Qt::ISODate)) : QVariant(value);
 }
 
-void fillDemo(Storage& s) {
+// The payroll folder of a demo branch, made now; null when there is no root or it cannot be made.
+QVariant demoPayrollFolder(const QString& root, const char* branch) {
+    if (root.isEmpty()) return {};
+    const QString path =
+        QDir(root).absoluteFilePath(QStringLiteral("folha/") + QLatin1String(branch));
+    return QDir().mkpath(path) ? QVariant(QDir::cleanPath(path)) : QVariant();
+}
+
+void fillDemo(Storage& s, const QString& payrollRoot) {
     const auto t = [](const char* text) { return QVariant(QString::fromUtf8(text)); };
     insertRows(s, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL) VALUES (?, ?)",
                {{t("0001"), t("Matriz São Paulo")},
@@ -206,12 +215,12 @@ void fillDemo(Storage& s) {
         "CDCONMEDDEF, "
         "IDTPHORARIO, IDTIPOAPON, IDUTRELOGIO, IDSAIEVEN, VRFATCOMP, IDSAID1, IDENTRAD2, IDSAID2, "
         "IDENTRAD1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-        {{t("0001"), t("25"), date(2026, 1, 25, e), 10.0, t("/srv/rh/ponto/matriz"), t("01"),
-          t("N"), t("01"), t("S"), t("N"), t("10"), t("S"), t("S"), t("S"), t("S")},
-         {t("0002"), t("20"), date(2026, 1, 20, e), 5.0, t("/srv/rh/ponto/rio"), t("02"), t("N"),
-          t("02"), t("S"), t("N"), t("05"), t("S"), t("N"), t("S"), t("S")},
-         {t("0003"), t("30"), QVariant(), 15.0, t("/srv/rh/ponto/bh"), QVariant(), t("F"), t("01"),
-          t("N"), t("S"), t("00"), t("N"), t("N"), t("N"), t("N")}});
+        {{t("0001"), t("25"), date(2026, 1, 25, e), 10.0, demoPayrollFolder(payrollRoot, "0001"),
+          t("01"), t("N"), t("01"), t("S"), t("N"), t("10"), t("S"), t("S"), t("S"), t("S")},
+         {t("0002"), t("20"), date(2026, 1, 20, e), 5.0, demoPayrollFolder(payrollRoot, "0002"),
+          t("02"), t("N"), t("02"), t("S"), t("N"), t("05"), t("S"), t("N"), t("S"), t("S")},
+         {t("0003"), t("30"), QVariant(), 15.0, demoPayrollFolder(payrollRoot, "0003"), QVariant(),
+          t("F"), t("01"), t("N"), t("S"), t("00"), t("N"), t("N"), t("N"), t("N")}});
 }
 
 bool tableIsEmpty(Storage& s, const char* sql) {
@@ -235,7 +244,8 @@ QVector<int> levelLengths(const QString& mask) {
     return lengths;
 }
 
-bool initDatabase(const QString& db, bool demo, QString* error, QString* report) {
+bool initDatabase(const QString& db, bool demo, QString* error, QString* report,
+                  const QString& payrollRoot) {
     const auto address = DbAddress::parse(db, error);
     if (!address) return false;
     Storage s(*address);
@@ -270,7 +280,7 @@ bool initDatabase(const QString& db, bool demo, QString* error, QString* report)
         }
         bool demoDone = false;
         if (demo && tableIsEmpty(s, "SELECT CDFILIAL FROM FILIAL")) {
-            fillDemo(s);
+            fillDemo(s, payrollRoot);
             demoDone = true;
         }
         s.commit();

@@ -12,8 +12,11 @@ constexpr int SchemaVersion = 2;
 constexpr int QuestionnairePicture = 12;
 
 // Creates or upgrades the schema of the database at the address; with demo, also fills the demo
-// data when the database has no branches yet. A text for the operator goes to report.
-bool initDatabase(const QString& db, bool demo, QString* error, QString* report = nullptr);
+// data when the database has no branches yet. Each demo branch's payroll folder is made under
+// payrollRoot/folha (and left empty when it cannot be, or no root is given), so that the demo can
+// be saved where it is made. A text for the operator goes to report.
+bool initDatabase(const QString& db, bool demo, QString* error, QString* report = nullptr,
+                  const QString& payrollRoot = {});
 
 // Empty when the open database holds the current schema; otherwise why it cannot be served.
 QString schemaProblem(Storage& storage);

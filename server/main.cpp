@@ -8,6 +8,7 @@
 #include "server/Schema.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -30,6 +31,15 @@ int signalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// Where the service keeps its state: the folder systemd gives it, else the SQLite file's folder;
+// empty for a PostgreSQL database run by hand.
+QString stateFolder(const QString& db) {
+    const QString given = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    if (!given.isEmpty()) return given;
+    if (db.startsWith(QLatin1String("sqlite:"))) return QFileInfo(db.mid(7)).absolutePath();
+    return {};
 }
 
 } // namespace
@@ -68,7 +78,8 @@ int main(int argc, char** argv) {
 
     if (line.init) {
         QString error, report;
-        if (!rhserver::initDatabase(db, line.demo, &error, &report)) return failWith(error);
+        if (!rhserver::initDatabase(db, line.demo, &error, &report, stateFolder(db)))
+            return failWith(error);
         rhserver::logLine(QStringLiteral("banco inicializado: %1").arg(report));
         if (!line.listenGiven) return 0;
     }

@@ -112,6 +112,20 @@ private slots:
         QCOMPARE(confirm(), message("Diretorio_ne"));
     }
 
+    // A first start makes the demo's payroll folders in its data folder, so that a change of a
+    // demo branch is stored as it stands.
+    void aFreshDemoStoresABranchChange() {
+        openScreen();
+        clickTab(form()->pgcPadrao, 1);
+        const QString folder =
+            form()->cdsFilial.FieldByName(QStringLiteral("NMDIRPONTO")).AsString();
+        QCOMPARE(folder, QDir(m_dir.path()).filePath(QStringLiteral("folha/0001")));
+        QVERIFY(QFileInfo(folder).isDir());
+        typeInto(form()->dbeFechamento, QStringLiteral("20"));
+        QCOMPARE(confirm(), QString());
+        QCOMPARE(stored("GetFilial", QStringLiteral("0001"), "DIFECHRH"), QStringLiteral("20"));
+    }
+
     // Confirm with nothing changed sends nothing, on both pages.
     void anUnchangedRecordIsNotSent() {
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET NMDIRPONTO = NULL"));

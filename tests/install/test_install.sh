@@ -30,6 +30,10 @@ done
 
 db="sqlite:$prefix/rh.db"
 "$bin/rhserver" --db "$db" --init --demo >/dev/null 2>&1 || fail "rhserver --init --demo"
+# The demo's payroll folders are made in the service's state folder, here the database's.
+for branch in 0001 0002 0003; do
+  [ -d "$prefix/folha/$branch" ] || fail "a pasta da folha da filial $branch não foi criada"
+done
 printf '# nome papel token\nmonitor leitura seg-monitor\n' >"$prefix/tokens"
 chmod 600 "$prefix/tokens"
 printf 'seg-monitor\n' >"$prefix/monitor"
