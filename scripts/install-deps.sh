@@ -2,7 +2,7 @@
 # Installs every Debian package the build, the tests and the product need. clang brings libFuzzer
 # for the fuzz targets (scripts/fuzz.sh); Xvfb and openbox give the GUI tests a desktop with a
 # window manager (tests/gui/on-desktop.sh); python3 reads the history's CSV export as a spreadsheet
-# would, in its test.
+# would, in its test; help2man writes the manual pages, and lintian checks the Debian package.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -17,4 +17,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
   postgresql \
   fonts-dejavu-core xauth \
   xvfb openbox x11-utils python3 \
-  qt6-translations-l10n
+  qt6-translations-l10n \
+  help2man lintian man-db dpkg-dev
