@@ -158,15 +158,11 @@ void Connection::process() {
                       QStringLiteral("mensagem grande demais; encerrando"));
             return;
         }
-        std::optional<QByteArray> line = m_reader.takeLine();
+        std::optional<QByteArray> line = nextLine();
         if (!line) {
-            if (m_socket->bytesAvailable() <= 0) return;
-            // No more than is there: a buffer of the whole piece would be mapped and unmapped by
-            // the system allocator on every request.
-            m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
-            continue;
+            if (m_reader.overflowed()) continue;
+            return;
         }
-        if (line->trimmed().isEmpty()) continue;
         // A read the network thread has kept the reply of is answered here, without a worker.
         std::optional<KeptReplies::Request> read;
         KeptReplies::Stamp stamp;
@@ -206,16 +202,25 @@ void Connection::process() {
     }
 }
 
+std::optional<QByteArray> Connection::nextLine() {
+    while (!m_reader.overflowed()) {
+        if (std::optional<QByteArray> line = m_reader.takeLine()) {
+            if (line->trimmed().isEmpty()) continue;
+            return line;
+        }
+        if (m_socket->bytesAvailable() <= 0) break;
+        // No more than is there: a buffer of the whole piece would be mapped and unmapped by the
+        // system allocator on every request.
+        m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
+    }
+    return std::nullopt;
+}
+
 void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {
     qsizetype bytes = lines.front().size();
-    while (lines.size() < BatchLines && bytes < BatchBytes && !m_reader.overflowed()) {
-        std::optional<QByteArray> next = m_reader.takeLine();
-        if (!next) {
-            if (m_socket->bytesAvailable() <= 0) return;
-            m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
-            continue;
-        }
-        if (next->trimmed().isEmpty()) continue;
+    while (lines.size() < BatchLines && bytes < BatchBytes) {
+        std::optional<QByteArray> next = nextLine();
+        if (!next) return;
         bytes += next->size();
         lines.push_back(std::move(*next));
     }

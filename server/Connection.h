@@ -47,6 +47,9 @@ public:
 
 private:
     void process();
+    // The next request line that is not blank, reading a piece from the socket when no whole
+    // line waits; nothing when none is complete yet or the line is over the limit.
+    std::optional<QByteArray> nextLine();
     // Takes the whole request lines already read or readable, up to a bound.
     void takeWaitingLines(std::vector<QByteArray>& lines);
     void answered(const WorkerPool::Answers& answers);
