@@ -1,5 +1,6 @@
 #include "KeptReplies.h"
 
+#include "Methods.h"
 #include "ParamService.h"
 #include "ReplyCache.h"
 
@@ -31,6 +32,8 @@ KeptReplies::KeptReplies(const DbAddress& address) {
 }
 
 KeptReplies::~KeptReplies() {
+    for (const auto& [sql, read] : m_reads)
+        sqlite3_finalize(read.statement);
     sqlite3_finalize(m_statement);
     sqlite3_close(m_db);
 }
@@ -73,19 +76,40 @@ std::optional<KeptReplies::Request> KeptReplies::readRequest(const QByteArray& l
     dom::array list;
     if (request["params"].get(params) || params.get(list) || list.size() != size_t(entry->argc))
         return std::nullopt;
+    Request r;
     for (dom::element e : list) {
         std::string_view text;
         if (e.get(text) || protocol::hasUnstorableCharacter(text)) return std::nullopt;
+        r.args.push_back(protocol::toQString(text));
     }
+    r.method = entry;
     // JSON never holds a raw newline, so the parts cannot run together.
-    Request r;
     r.key = std::string(method) + '\n' + simdjson::to_string(list) + '\n' + branch.toStdString();
     r.idJson = simdjson::to_string(id);
     return r;
 }
 
+std::optional<std::string> KeptReplies::readNow(const Request& request) {
+    const OneRecordRead* one = request.method ? oneRecordRead(*request.method) : nullptr;
+    if (!one || !m_db) return std::nullopt;
+    Read& read = m_reads[one->sql];
+    if (!read.statement) {
+        if (sqlite3_prepare_v3(m_db, one->sql, -1, SQLITE_PREPARE_PERSISTENT, &read.statement,
+                               nullptr) != SQLITE_OK) {
+            m_reads.erase(one->sql);
+            return std::nullopt;
+        }
+        read.head = packetHead(one->fields);
+    }
+    int status = SQLITE_DONE;
+    std::string result =
+        sqlitePacket(read.statement, read.head, request.args, one->fields, &status);
+    if (status != SQLITE_DONE) return std::nullopt;
+    return result;
+}
+
 const std::string* KeptReplies::find(const std::string& key) {
-    if (!look()) return nullptr;
+    if (!m_results.count(key) || !look()) return nullptr;
     const auto found = m_results.find(key);
     return found == m_results.end() ? nullptr : &found->second;
 }
@@ -93,6 +117,11 @@ const std::string* KeptReplies::find(const std::string& key) {
 void KeptReplies::store(const Stamp& before, std::string key, std::string result) {
     if (!before.known || result.size() > MaxResult || !look()) return;
     if (before.version != m_seen.version || before.writes != m_seen.writes) return;
+    keepReadNow(std::move(key), std::move(result));
+}
+
+void KeptReplies::keepReadNow(std::string key, std::string result) {
+    if (result.size() > MaxResult) return;
     const size_t cost = key.size() + result.size();
     if (m_results.size() >= MaxEntries || m_bytes + cost > MaxBytes) {
         m_results.clear();

@@ -1,11 +1,15 @@
 #pragma once
 // Replies of read methods that the network thread answers itself, without handing the call to a
-// storage worker, while nothing has been committed since they were read. SQLite only: whether
-// anything was committed is one look at the database's shared memory, through a connection of
-// the network thread's own that only ever asks that. A look that cannot be had at once (a busy
-// database) sends the call to a worker like any other, so the network thread never waits.
+// storage worker, while nothing has been committed since they were read; and the reads of one
+// record, which it makes itself. SQLite only: whether anything was committed is one look at the
+// database's shared memory, and a record one indexed read, through a connection of the network
+// thread's own that never waits for a lock. A look or a read that cannot be had at once (a busy
+// database) sends the call to a worker like any other, so the network thread never waits on
+// another writer.
 
 #include "Storage.h"
+
+#include "contract/Methods.h"
 
 #include <QByteArray>
 #include <optional>
@@ -30,12 +34,15 @@ public:
     struct Request {
         std::string key;
         std::string idJson;
+        const contract::Method* method = nullptr;
+        QVariantList args; // texts
     };
     // A well-formed call of a read method whose reply may be kept, with text arguments only;
     // anything else (a write, an error to answer, a repeated key) is left to the workers.
     std::optional<Request> readRequest(const QByteArray& line, const QString& branch);
 
-    // The kept result of that call, when nothing was committed since it was read.
+    // The kept result of that call, when nothing was committed since it was read. Only a key it
+    // holds costs a look at the database.
     const std::string* find(const std::string& key);
 
     // Taken before a call is handed to a worker; its result is kept only if nothing was committed
@@ -45,9 +52,18 @@ public:
         qint64 version = 0;
         quint64 writes = 0;
     };
-    // What the last look at the database saw (find() makes one).
-    Stamp lastLook() const { return m_seen; }
+    // A look at the database now, to be given back with the result of a call handed to a worker.
+    Stamp stampNow() {
+        look();
+        return m_seen;
+    }
     void store(const Stamp& before, std::string key, std::string result);
+    // Keeps a result read just now on this thread: any commit after the last look makes the next
+    // look drop it, so no look is needed before.
+    // The result of a read of one record (GetGeral, GetFilial), read now; nothing for another
+    // method, or when the read would have to wait or fails: a worker then answers the call.
+    std::optional<std::string> readNow(const Request& request);
+    void keepReadNow(std::string key, std::string result);
 
     // Results larger than this go out as usual and are not kept here.
     static constexpr size_t MaxResult = 64 * 1024;
@@ -63,6 +79,11 @@ private:
 
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_statement = nullptr;
+    struct Read {
+        sqlite3_stmt* statement = nullptr;
+        std::string head;
+    };
+    std::unordered_map<const char*, Read> m_reads; // by the statement's text
     simdjson::dom::parser m_parser;
     std::unordered_map<std::string, std::string> m_results;
     size_t m_bytes = 0; // of keys and results kept

@@ -20,6 +20,14 @@ namespace rhserver {
 QString shown(const QString& code);
 bool sameValue(const protocol::FieldSpec& field, const QVariant& a, const QVariant& b);
 
+// A read that answers one record at most (GetGeral, GetFilial): its one parameter is the key.
+struct OneRecordRead {
+    const char* sql;
+    const QVector<protocol::FieldSpec>& fields;
+};
+// The read of that method when it is one, or null.
+const OneRecordRead* oneRecordRead(const contract::Method& method);
+
 // A code of another table and how to check it.
 struct Reference {
     const char* sql; // SELECT 1 ... WHERE code = ?

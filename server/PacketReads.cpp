@@ -55,14 +55,6 @@ void writeColumn(protocol::JsonWriter& out, const FieldSpec& field, sqlite3_stmt
     }
 }
 
-// The packet up to its rows, the same for every read of one statement.
-std::string packetHead(const QVector<FieldSpec>& fields) {
-    protocol::JsonWriter head;
-    head.beginObject();
-    protocol::writeFields(head, fields);
-    return head.take() + ",\"rows\":";
-}
-
 std::string packet(const std::string& head, const protocol::JsonWriter& rows) {
     std::string out;
     out.reserve(head.size() + rows.text().size() + 1);
@@ -110,6 +102,51 @@ void writePostgresColumn(protocol::JsonWriter& out, const FieldSpec& field, cons
 }
 
 } // namespace
+
+std::string packetHead(const QVector<FieldSpec>& fields) {
+    protocol::JsonWriter head;
+    head.beginObject();
+    protocol::writeFields(head, fields);
+    std::string text = head.take();
+    text.append(",\"rows\":");
+    return text;
+}
+
+std::string sqlitePacket(sqlite3_stmt* statement, const std::string& head,
+                         const QVariantList& params, const QVector<FieldSpec>& fields,
+                         int* status) {
+    struct Reset {
+        sqlite3_stmt* statement;
+        ~Reset() {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        }
+    } reset{statement};
+    for (int i = 0; i < params.size(); ++i) {
+        const QVariant& value = params[i];
+        if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
+            sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+        } else {
+            const QByteArray text = value.toString().toUtf8();
+            sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()),
+                              SQLITE_TRANSIENT);
+        }
+    }
+    protocol::JsonWriter out;
+    out.beginArray();
+    const int columns = std::min(int(fields.size()), sqlite3_column_count(statement));
+    while ((*status = sqlite3_step(statement)) == SQLITE_ROW) {
+        out.beginArray();
+        for (int i = 0; i < columns; ++i)
+            writeColumn(out, fields[i], statement, i);
+        for (int i = columns; i < fields.size(); ++i)
+            out.null();
+        out.endArray();
+    }
+    if (*status != SQLITE_DONE) return {};
+    out.endArray();
+    return packet(head, out);
+}
 
 std::string Storage::readPacket(const char* sql, const QVariantList& params,
                                 const QVector<FieldSpec>& fields) {
@@ -183,43 +220,13 @@ std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& p
         }
         read.head = packetHead(fields);
     }
-    sqlite3_stmt* statement = read.statement;
-    // Whatever happens below, the statement ends reset and unbound, its read transaction over.
-    struct Reset {
-        sqlite3_stmt* statement;
-        ~Reset() {
-            sqlite3_reset(statement);
-            sqlite3_clear_bindings(statement);
-        }
-    } reset{statement};
-    for (int i = 0; i < params.size(); ++i) {
-        const QVariant& value = params[i];
-        if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
-            sqlite3_bind_int64(statement, i + 1, value.toLongLong());
-        } else {
-            const QByteArray text = value.toString().toUtf8();
-            sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()),
-                              SQLITE_TRANSIENT);
-        }
-    }
-    protocol::JsonWriter out;
-    out.beginArray();
-    const int columns = std::min(int(fields.size()), sqlite3_column_count(statement));
-    int status;
-    while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-        out.beginArray();
-        for (int i = 0; i < columns; ++i)
-            writeColumn(out, fields[i], statement, i);
-        for (int i = columns; i < fields.size(); ++i)
-            out.null();
-        out.endArray();
-    }
+    int status = SQLITE_DONE;
+    std::string rows = sqlitePacket(read.statement, read.head, params, fields, &status);
     if (status != SQLITE_DONE)
-        fail(QStringLiteral("executar a consulta"), QString::fromUtf8(sqlite3_errmsg(handle)) +
+        fail(QStringLiteral("executar a consulta"), QString::fromUtf8(sqlite3_errstr(status)) +
                                                         QStringLiteral(" [") +
                                                         QString::fromUtf8(sql) + u']');
-    out.endArray();
-    return packet(read.head, out);
+    return rows;
 }
 
 } // namespace rhserver

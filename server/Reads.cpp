@@ -21,24 +21,40 @@ QByteArray recordSelect(const contract::Layout& layout, const QHash<QString, QSt
         .toUtf8();
 }
 
-} // namespace
-
-std::string Methods::getGeral(const QString& key) {
+const OneRecordRead& geralRead() {
     static const QByteArray sql = recordSelect(
         contract::geral(), {{QStringLiteral("NMINDICE"), QStringLiteral("I.NMINDICE")}},
         "FROM PARAMRH P LEFT JOIN INDICE I ON I.CDINDICE = P.CDINDICECB "
         "WHERE P.CDPARAMRH = ?");
-    return s.readPacket(sql.constData(), {key}, contract::geral().fields);
+    static const OneRecordRead read{sql.constData(), contract::geral().fields};
+    return read;
 }
 
-std::string Methods::getFilial(const QString& branch) {
+const OneRecordRead& filialRead() {
     static const QByteArray sql =
         recordSelect(contract::filial(),
                      {{QStringLiteral("NMFILIAL"), QStringLiteral("F.NMFILIAL")},
                       {QStringLiteral("NMCONVMEDI"), QStringLiteral("C.NMCONVMEDI")}},
                      "FROM PARAMFILIAL P JOIN FILIAL F ON F.CDFILIAL = P.CDFILIAL "
                      "LEFT JOIN CONVMEDI C ON C.CDCONVMEDI = P.CDCONMEDDEF WHERE P.CDFILIAL = ?");
-    return s.readPacket(sql.constData(), {branch}, contract::filial().fields);
+    static const OneRecordRead read{sql.constData(), contract::filial().fields};
+    return read;
+}
+
+} // namespace
+
+const OneRecordRead* oneRecordRead(const contract::Method& method) {
+    if (method.name == contract::method::GetGeral) return &geralRead();
+    if (method.name == contract::method::GetFilial) return &filialRead();
+    return nullptr;
+}
+
+std::string Methods::getGeral(const QString& key) {
+    return s.readPacket(geralRead().sql, {key}, geralRead().fields);
+}
+
+std::string Methods::getFilial(const QString& branch) {
+    return s.readPacket(filialRead().sql, {branch}, filialRead().fields);
 }
 
 std::string Methods::getConvMed(const QString& code, const QString& all) {

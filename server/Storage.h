@@ -37,6 +37,16 @@ struct ServiceError {
     QString message;
 };
 
+// The packet up to its rows: the fields, the same for every read of one statement.
+std::string packetHead(const QVector<protocol::FieldSpec>& fields);
+// The rows of a prepared SQLite statement run with the parameters (texts or integers), one column
+// per field, as a data packet after its head. *status is SQLITE_DONE once every row was read,
+// the failing step's code otherwise (and the text is then empty); the statement ends reset and
+// unbound either way.
+std::string sqlitePacket(sqlite3_stmt* statement, const std::string& head,
+                         const QVariantList& params, const QVector<protocol::FieldSpec>& fields,
+                         int* status);
+
 // One database connection, used by one thread only.
 class Storage {
 public:

@@ -12,6 +12,7 @@
 #include "server/Storage.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -336,7 +337,7 @@ TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.meanwhile);
         EXPECT_EQ(kept.find(read->key), nullptr);
-        const auto stamp = kept.lastLook();
+        const auto stamp = kept.stampNow();
         c.happen();
         kept.store(stamp, read->key, "{\"kept\":1}");
         const std::string* found = kept.find(read->key);
@@ -348,14 +349,66 @@ TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
         }
     }
 
+    // A record is read at once, a list is left to the workers; a record read here is kept without
+    // a look, and dropped at the first commit after it.
+    const std::optional<std::string> geral = kept.readNow(*read);
+    ASSERT_TRUE(geral);
+    EXPECT_EQ(protocol::packetFromJson(*geral).rows.size(), 1);
+    EXPECT_FALSE(kept.readNow(*kept.readRequest(QByteArray(lines[1].line), branch)));
+    kept.keepReadNow(read->key, *geral);
+    ASSERT_NE(kept.find(read->key), nullptr);
+    EXPECT_EQ(*kept.find(read->key), *geral);
+    commitElsewhere();
+    EXPECT_EQ(kept.find(read->key), nullptr);
+
     // Results of the largest size kept, under distinct keys, stay within the byte bound.
     const std::string large(rhserver::KeptReplies::MaxResult, 'r');
     for (int i = 0; i < 1000; ++i) {
-        const auto stamp = kept.lastLook();
+        const auto stamp = kept.stampNow();
         kept.store(stamp, "GetCargo\n[\"" + std::to_string(i) + "\"]", large);
         ASSERT_LE(kept.bytes(), rhserver::KeptReplies::MaxBytes);
         EXPECT_NE(kept.find("GetCargo\n[\"" + std::to_string(i) + "\"]"), nullptr);
     }
+}
+
+// With the file locked by another program a record is not read on the network thread, which
+// would wait; it is once the lock goes.
+TEST(KeptReplies, LeavesAReadThatWouldWaitToTheWorkers) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rh.db"));
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error))
+        << error.toStdString();
+    rhserver::KeptReplies kept(
+        *rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error));
+    ASSERT_TRUE(kept.enabled());
+    const auto read = kept.readRequest(
+        QByteArray(R"({"jsonrpc":"2.0","id":7,"method":"GetFilial","params":["0002"]})"),
+        QStringLiteral("0001"));
+    ASSERT_TRUE(read);
+    {
+        QSqlDatabase locker =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        locker.setDatabaseName(path);
+        ASSERT_TRUE(locker.open());
+        QSqlQuery q(locker);
+        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE")));
+        q.finish();
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN EXCLUSIVE")))
+            << q.lastError().text().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(kept.readNow(*read));
+        EXPECT_LT(clock.elapsed(), 100);
+        ASSERT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
+        q.finish();
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+    const std::optional<std::string> branch = kept.readNow(*read);
+    ASSERT_TRUE(branch);
+    EXPECT_EQ(protocol::packetFromJson(*branch).rows.size(), 1);
 }
 
 } // namespace
