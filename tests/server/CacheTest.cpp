@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 using namespace testing_rh;
 using protocol::Delta;
@@ -274,18 +275,27 @@ TEST(ReplyCacheBounds, KeepsAtMostItsLimitsAndDropsAllAfterAWrite) {
     EXPECT_EQ(cache.size(), 0u);
 }
 
-// The network thread answers only well-formed reads whose replies may be kept, and keeps a result
-// only when nothing was committed between handing the call to a worker and its answer.
-TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
-    ensureApplication();
+// The network thread's kept replies over a demo SQLite file made for the test.
+class KeptReplies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureApplication();
+        QString error;
+        ASSERT_TRUE(rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error))
+            << error.toStdString();
+        kept = std::make_unique<rhserver::KeptReplies>(
+            *rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error));
+        ASSERT_TRUE(kept->enabled());
+    }
+
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("rh.db"));
-    QString error;
-    ASSERT_TRUE(rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error))
-        << error.toStdString();
-    rhserver::KeptReplies kept(
-        *rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error));
-    ASSERT_TRUE(kept.enabled());
+    std::unique_ptr<rhserver::KeptReplies> kept;
+};
+
+// The network thread answers only well-formed reads whose replies may be kept, and keeps a result
+// only when nothing was committed between handing the call to a worker and its answer.
+TEST_F(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
     const QString branch = QStringLiteral("0001");
 
     const struct {
@@ -307,15 +317,15 @@ TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
     };
     for (const auto& l : lines) {
         SCOPED_TRACE(l.line);
-        EXPECT_EQ(kept.readRequest(QByteArray(l.line), branch).has_value(), l.taken);
+        EXPECT_EQ(kept->readRequest(QByteArray(l.line), branch).has_value(), l.taken);
     }
-    const auto read = kept.readRequest(QByteArray(lines[0].line), branch);
+    const auto read = kept->readRequest(QByteArray(lines[0].line), branch);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->idJson, "7");
     // The branch is part of the key: another branch's session does not get this one's result.
-    EXPECT_NE(kept.readRequest(QByteArray(lines[0].line), QStringLiteral("0002"))->key, read->key);
+    EXPECT_NE(kept->readRequest(QByteArray(lines[0].line), QStringLiteral("0002"))->key, read->key);
 
-    const auto commitElsewhere = [&path] {
+    const auto commitElsewhere = [this] {
         {
             QSqlDatabase db =
                 QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
@@ -336,54 +346,45 @@ TEST(KeptReplies, AnswersOnlyKeptReadsAndNothingReadAcrossACommit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.meanwhile);
-        EXPECT_EQ(kept.find(read->key), nullptr);
-        const auto stamp = kept.stampNow();
+        EXPECT_EQ(kept->find(read->key), nullptr);
+        const auto stamp = kept->stampNow();
         c.happen();
-        kept.store(stamp, read->key, "{\"kept\":1}");
-        const std::string* found = kept.find(read->key);
+        kept->store(stamp, read->key, "{\"kept\":1}");
+        const std::string* found = kept->find(read->key);
         EXPECT_EQ(found != nullptr, std::string(c.meanwhile) == "nothing");
         // Kept until the next change, then dropped.
         if (found) {
             commitElsewhere();
-            EXPECT_EQ(kept.find(read->key), nullptr);
+            EXPECT_EQ(kept->find(read->key), nullptr);
         }
     }
 
     // A record is read at once, a list is left to the workers; a record read here is kept without
     // a look, and dropped at the first commit after it.
-    const std::optional<std::string> geral = kept.readNow(*read);
+    const std::optional<std::string> geral = kept->readNow(*read);
     ASSERT_TRUE(geral);
     EXPECT_EQ(protocol::packetFromJson(*geral).rows.size(), 1);
-    EXPECT_FALSE(kept.readNow(*kept.readRequest(QByteArray(lines[1].line), branch)));
-    kept.keepReadNow(read->key, *geral);
-    ASSERT_NE(kept.find(read->key), nullptr);
-    EXPECT_EQ(*kept.find(read->key), *geral);
+    EXPECT_FALSE(kept->readNow(*kept->readRequest(QByteArray(lines[1].line), branch)));
+    kept->keepReadNow(read->key, *geral);
+    ASSERT_NE(kept->find(read->key), nullptr);
+    EXPECT_EQ(*kept->find(read->key), *geral);
     commitElsewhere();
-    EXPECT_EQ(kept.find(read->key), nullptr);
+    EXPECT_EQ(kept->find(read->key), nullptr);
 
     // Results of the largest size kept, under distinct keys, stay within the byte bound.
     const std::string large(rhserver::KeptReplies::MaxResult, 'r');
     for (int i = 0; i < 1000; ++i) {
-        const auto stamp = kept.stampNow();
-        kept.store(stamp, "GetCargo\n[\"" + std::to_string(i) + "\"]", large);
-        ASSERT_LE(kept.bytes(), rhserver::KeptReplies::MaxBytes);
-        EXPECT_NE(kept.find("GetCargo\n[\"" + std::to_string(i) + "\"]"), nullptr);
+        const auto stamp = kept->stampNow();
+        kept->store(stamp, "GetCargo\n[\"" + std::to_string(i) + "\"]", large);
+        ASSERT_LE(kept->bytes(), rhserver::KeptReplies::MaxBytes);
+        EXPECT_NE(kept->find("GetCargo\n[\"" + std::to_string(i) + "\"]"), nullptr);
     }
 }
 
 // With the file locked by another program a record is not read on the network thread, which
 // would wait; it is once the lock goes.
-TEST(KeptReplies, LeavesAReadThatWouldWaitToTheWorkers) {
-    ensureApplication();
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("rh.db"));
-    QString error;
-    ASSERT_TRUE(rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error))
-        << error.toStdString();
-    rhserver::KeptReplies kept(
-        *rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error));
-    ASSERT_TRUE(kept.enabled());
-    const auto read = kept.readRequest(
+TEST_F(KeptReplies, LeavesAReadThatWouldWaitToTheWorkers) {
+    const auto read = kept->readRequest(
         QByteArray(R"({"jsonrpc":"2.0","id":7,"method":"GetFilial","params":["0002"]})"),
         QStringLiteral("0001"));
     ASSERT_TRUE(read);
@@ -399,14 +400,14 @@ TEST(KeptReplies, LeavesAReadThatWouldWaitToTheWorkers) {
             << q.lastError().text().toStdString();
         QElapsedTimer clock;
         clock.start();
-        EXPECT_FALSE(kept.readNow(*read));
+        EXPECT_FALSE(kept->readNow(*read));
         EXPECT_LT(clock.elapsed(), 100);
         ASSERT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
         q.finish();
         locker.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-    const std::optional<std::string> branch = kept.readNow(*read);
+    const std::optional<std::string> branch = kept->readNow(*read);
     ASSERT_TRUE(branch);
     EXPECT_EQ(protocol::packetFromJson(*branch).rows.size(), 1);
 }
