@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -92,6 +94,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     desktop.services.settingsPath = temp.filePath(QStringLiteral("rh.conf")); // a first start
+    // The demo's payroll folders as a user's first start shows them, not this run's temporary ones.
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("guia"));
+        db.setDatabaseName(temp.filePath(QStringLiteral("rh.db")));
+        if (db.open())
+            QSqlQuery(db).exec(
+                QStringLiteral("UPDATE PARAMFILIAL SET NMDIRPONTO = "
+                               "'/home/usuario/.local/share/rh/folha/' || CDFILIAL"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("guia"));
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);
