@@ -302,14 +302,9 @@ void Connection::tell(const QVector<RecordChange>& changes) {
 }
 
 void Connection::write(std::string_view out) {
-    size_t done = 0;
-    // Straight to the socket when nothing waits before it: the socket object would write it on
-    // the next turn of the event loop, after waking that loop up for it.
-    if (m_socket->bytesToWrite() == 0) {
-        const ssize_t n = ::send(int(m_socket->socketDescriptor()), out.data(), out.size(),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0) done = size_t(n);
-    }
+    // Straight to the socket when nothing waits before it, as a worker's answers go: the socket
+    // object would write it on the next turn of the event loop, after waking that loop up for it.
+    const size_t done = m_socket->bytesToWrite() == 0 ? m_outlet->sendNow(out) : 0;
     if (done < out.size()) {
         m_outlet->setQueued(true);
         m_socket->write(out.data() + done, qint64(out.size() - done));
