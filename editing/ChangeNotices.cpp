@@ -72,6 +72,24 @@ void TfrmParametros::tellChange(const QString& record) {
     barAvisos->Tell(record, text);
 }
 
+void TfrmParametros::readAgainIfToldChanged(const QString& record, TClientDataSet& records) {
+    // What the other user stored beside the confirmed change is shown too, and the bar's word
+    // on it is done.
+    if (!barAvisos->Subjects().contains(record) || holdsUnsentChanges(records)) return;
+    try {
+        if (&records == &cdsGeral)
+            LoadFromServer(netParamZOL, cdsGeral, contract::method::GetGeral,
+                           {QStringLiteral("1")});
+        else
+            readBranch(m_branchRead);
+    } catch (const std::exception& e) {
+        noteAbsorbedFailure(QStringLiteral("Gravado, mas não foi possível ler os dados de novo"),
+                            e);
+        return;
+    }
+    barAvisos->Forget(record);
+}
+
 void TfrmParametros::barAvisosVerificarClick() {
     ActiveShowAvi(host().mainForm(), 1);
     try {
@@ -85,14 +103,16 @@ void TfrmParametros::barAvisosVerificarClick() {
                 // What the user is editing stays; Confirm compares it with what is stored.
                 if (holdsUnsentChanges(records)) {
                     tellChange(record);
+                    host().showStatus(QStringLiteral(
+                        "Os dados gravados não foram lidos de novo: há alterações não "
+                        "confirmadas neste registro. Confirme ou cancele para vê-los."));
                     continue;
                 }
                 if (geral)
                     LoadFromServer(netParamZOL, cdsGeral, contract::method::GetGeral,
                                    {QStringLiteral("1")});
                 else
-                    LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial,
-                                   {shownBranch()});
+                    readBranch(shownBranch());
             }
             barAvisos->Forget(record);
         }

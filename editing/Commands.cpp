@@ -56,38 +56,40 @@ void TfrmParametros::cdsFilialAfterEdit() {
 void TfrmParametros::sbtConfirmarClick() {
     // The checks read the record: what is typed in the focused control counts too, and a list
     // the user is in is left before a failing check moves the focus without leaving it.
-    CommitActiveControl();
+    CommitTypedText();
     questionario.leaveFocusedList(ActiveControl());
     if (pgcPadrao->ActivePage() == tshFolhaDados) {
-        setPageAndItem(tshFormulario, mnuFormulario, true);
         enableGeralSubPages();
         dbeCdIndiceCbExit(dbeCdIndiceCb);
         dbeVrCestaBasExit(dbeVrCestaBas);
         dbdDtBaseCBExit(dbdDtBaseCB);
         cdsGeral.Post();
+        // Only once stored: a failed check leaves the record in edit and "Filial" locked.
+        setPageAndItem(tshFormulario, mnuFormulario, true);
         dtsFilialStateChange();
+        readAgainIfToldChanged(contract::generalRecord(), cdsGeral);
         return;
     }
     if (cdsFilial.Editing()) {
+        // A code typed in the panel and not left is no branch of this record's.
+        showBranchOfRecord();
         dbeMediConvExit(dbeMediConv);
         dbdUltiFechaExit(dbdUltiFecha);
         dbeFechamentoExit(dbeFechamento);
         Vd_Diretorio();
         cdsFilial.Post();
         setPageAndItem(tshFolhaDados, mnuFolhaDados, true);
+        readAgainIfToldChanged(contract::branchRecord(m_branchRead), cdsFilial);
     }
     dtsFilialStateChange();
 }
 
 void TfrmParametros::sbtCancelarClick() {
-    const ModalResult answer =
-        msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
-                                    {ModalResult::Ok, ModalResult::Cancel}, 0);
-    if (answer != ModalResult::Ok) return;
-    if (pgcPadrao->ActivePage() == tshFolhaDados)
-        cdsGeral.Cancel();
-    else
-        cdsFilial.Cancel();
+    if (!msgMensagensPadroes.ConfirmDiscard(QStringLiteral("Canc"))) return;
+    TClientDataSet& records = pgcPadrao->ActivePage() == tshFolhaDados ? cdsGeral : cdsFilial;
+    records.Cancel();
+    // A change the service refused or never got goes too: the record shows what is stored.
+    records.CancelUpdates();
 }
 
 void TfrmParametros::sbtVerificarClick() {
@@ -105,8 +107,7 @@ void TfrmParametros::sbtVerificarClick() {
             barAvisos->Forget(contract::generalRecord());
             barAvisos->Forget(contract::questionnaireRecord(FiliProc()));
         } else {
-            LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial,
-                           {medCdFilial->text()});
+            readBranch(medCdFilial->text());
             dtsFilialStateChange();
             barAvisos->Forget(contract::branchRecord(medCdFilial->text()));
         }

@@ -5,7 +5,7 @@
 void TfrmParametros::setCommandStates(bool editOffered, bool verifyOffered, bool editing,
                                       QWidget* otherPage, QAction* otherPageItem) {
     // Controls first, then the menu items, each read back from its control.
-    sbtAlterar->setEnabled(editOffered);
+    sbtAlterar->setEnabled(editOffered && !netParamZOL.ReadOnly());
     sbtVerificar->setEnabled(verifyOffered);
     SetPageEnabled(otherPage, !editing);
     sbtConfirmar->setEnabled(editing);
@@ -33,4 +33,29 @@ void TfrmParametros::dtsFilialStateChange() {
     const bool editing = cdsFilial.Editing();
     const bool empty = !cdsFilial.Active() || cdsFilial.IsEmpty();
     setCommandStates(!editing, !empty && !editing, editing, tshFolhaDados, mnuFolhaDados);
+}
+
+void TfrmParametros::showReadOnly() {
+    if (!netParamZOL.ReadOnly()) return;
+    const QString why = QStringLiteral(
+        "Somente leitura: a chave de acesso em uso permite apenas consultar os parâmetros.");
+    setWindowTitle(QStringLiteral("Parâmetros Gerais — Somente leitura"));
+    host().showStatus(why);
+    // Nothing typed, picked or ticked may start a change the service will refuse.
+    dtsPadrao.AutoEdit = false;
+    dtsFilial.AutoEdit = false;
+    for (TDBEdit* edit : findChildren<TDBEdit*>()) {
+        edit->setReadOnly(true);
+        edit->setToolTip(why);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{drgTipoIndice, dcbFerias, BtnIndice,
+                                                      btnConvMedi, btpDirFolhaPag}) {
+        w->setEnabled(false);
+        w->setToolTip(why);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{sbtAlterar, questionario.dbgQuestCand,
+                                                      questionario.dbgCargo, questionario.dbgDepto})
+        w->setToolTip(why);
+    sbtAlterar->setEnabled(false);
+    mnuAlterar->setEnabled(false);
 }

@@ -14,8 +14,10 @@ void TfrmParametros::sendPendingChanges(TClientDataSet& records, const QString& 
             records.MergeChangeLog();
         }
     } catch (...) {
-        // The change stays in the log and goes with the next accepted post.
+        // Not stored: the record goes back into edit with what was typed, so that it is still
+        // offered to Confirm or Cancel and nobody takes it for stored.
         DeactiveShowAvi();
+        if (records.Active() && !records.Editing()) records.Edit();
         throw;
     }
     DeactiveShowAvi();

@@ -45,7 +45,9 @@ void TfrmParametros::dbeMediConvExit(QWidget*) {
 }
 
 void TfrmParametros::Vd_Diretorio() {
-    if (cdsFilial.State() != DataSetState::Edit) return;
+    // A new record is checked too: a folder that does not exist would fail the payroll
+    // hand-over later, far from its cause.
+    if (!cdsFilial.Editing()) return;
     const QString path = dbeDiretorio->text();
     if (EmptyString(path)) return;
     if (!QFileInfo(path).isDir()) {

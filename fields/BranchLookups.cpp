@@ -29,9 +29,9 @@ void TfrmParametros::dbeDiretorioExit(QWidget*) {
 }
 
 void TfrmParametros::btpDirFolhaPagClick(QWidget*) {
-    // Reloading the branch drops an unposted change: not without asking.
-    if (!mayDropBranchChanges()) return;
-    loadChosenBranch();
+    // As leaving the panel: another branch chosen there is read (asking before changes are
+    // dropped); the branch being edited stays as it is, and the folder joins its changes.
+    panFilialExit();
     const QString start = dbeDiretorio->text();
     sbtAlterarClick();
     // No branch could be read (no code in the panel, or the read failed): nothing to edit.

@@ -43,7 +43,12 @@ void TfrmParametros::BtnFilialBeforePesq(QWidget*, bool&) {
 void TfrmParametros::BtnFilialAfterPesq(QWidget*) {
     // Picked from outside the panel, no exit of the panel would load it: it loads now.
     const bool fromOutside = !panFilial->isAncestorOf(ActiveControl());
-    if (fromOutside && !mayDropBranchChanges()) return;
+    const QString picked = qryPesqFilial.Query.FieldByName(QStringLiteral("CDFILIAL")).AsString();
+    if (picked != m_branchRead) {
+        if (!mayDropBranchChanges()) return;
+        // Dropped now: leaving the panel reads the branch picked without asking again.
+        if (!fromOutside) cdsFilial.Close();
+    }
     medCdFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("CDFILIAL")).AsString());
     edtNmFilial->setText(qryPesqFilial.Query.FieldByName(QStringLiteral("NMFILIAL")).AsString());
     if (fromOutside) loadChosenBranch();
@@ -54,21 +59,30 @@ bool TfrmParametros::mayDropBranchChanges() {
 }
 
 void TfrmParametros::showBranchOfRecord() {
-    const QString code = cdsFilial.FieldByName(QStringLiteral("CDFILIAL")).AsString();
-    if (code.isEmpty() || code == medCdFilial->text()) return;
-    medCdFilial->setText(code);
-    edtNmFilial->setText(cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString());
+    if (m_branchRead.isEmpty() || m_branchRead == medCdFilial->text()) return;
+    medCdFilial->setText(m_branchRead);
+    const QString name = cdsFilial.IsEmpty()
+                             ? QString()
+                             : cdsFilial.FieldByName(QStringLiteral("NMFILIAL")).AsString();
+    edtNmFilial->setText(name.isEmpty() ? branchName(m_branchRead) : name);
+}
+
+void TfrmParametros::readBranch(const QString& code) {
+    LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {code});
+    m_branchRead = code;
 }
 
 void TfrmParametros::panFilialEnter(QWidget*) {
-    // Choosing another branch drops an unposted change: not without asking.
-    if (!mayDropBranchChanges()) Abort();
-    cdsFilial.Close();
+    // Passing through the code (Tab, Shift+Tab, a click) reads nothing and drops nothing: that
+    // happens when the panel is left with another branch chosen.
 }
 
 void TfrmParametros::panFilialExit() {
+    const bool sameBranch = cdsFilial.Active() && medCdFilial->text() == m_branchRead;
+    // The record being edited stays as it is: there is nothing else to read.
+    if (sameBranch && (cdsFilial.Editing() || cdsFilial.ChangeCount() > 0)) return;
     // Kept changes keep their branch: the code shown is the record's again, and nothing loads.
-    if (!mayDropBranchChanges()) {
+    if (!sameBranch && !mayDropBranchChanges()) {
         showBranchOfRecord();
         return;
     }
@@ -82,12 +96,14 @@ void TfrmParametros::loadChosenBranch() {
             focusIntoView(medCdFilial);
             MensErro(msgPadrao.Msg(QStringLiteral("FILIAL_DEVE")), true);
         }
-        LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {medCdFilial->text()});
+        readBranch(medCdFilial->text());
         subscribeToChanges();
     } catch (const std::exception& e) {
-        // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch.
+        // Absorbed: leaving the panel goes on. A failed read must not pass for an empty branch,
+        // nor the record still shown for the branch that could not be read.
         DeactiveShowAvi();
         noteAbsorbedFailure(QStringLiteral("Não foi possível carregar a filial"), e);
+        if (!dynamic_cast<const EAbort*>(&e) && cdsFilial.Active()) showBranchOfRecord();
         return;
     }
     DeactiveShowAvi();

@@ -110,6 +110,24 @@ ModalResult DesktopServices::ask(const QString& text, MsgDlgType kind,
     return results.value(box.clickedButton(), ModalResult::Cancel);
 }
 
+bool DesktopServices::confirmDiscard(const QString& text) {
+    const DialogPointer pointer;
+    if (unattended) {
+        questions << text;
+        return answers.isEmpty() || answers.takeFirst() == ModalResult::Ok;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmação"), text,
+                    QMessageBox::NoButton, mainForm());
+    QPushButton* discard =
+        box.addButton(QStringLiteral("&Descartar alterações"), QMessageBox::DestructiveRole);
+    QPushButton* keep =
+        box.addButton(QStringLiteral("Continuar &editando"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    showBox(box);
+    return box.clickedButton() == discard;
+}
+
 bool DesktopServices::pickRow(TClientDataSet& rows, const QStringList& visibleFields,
                               const QString& title) {
     const DialogPointer pointer;

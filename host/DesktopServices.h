@@ -31,6 +31,8 @@ public:
     void showInformation(const QString& title, const QString& text);
     ModalResult ask(const QString& text, MsgDlgType kind,
                     const QList<ModalResult>& buttons) override;
+    // Its buttons say what they do; the one that keeps the typing is the default and Esc's.
+    bool confirmDiscard(const QString& text) override;
     bool pickRow(TClientDataSet& rows, const QStringList& visibleFields,
                  const QString& title) override;
     QString selectDirectory(const QString& start) override;

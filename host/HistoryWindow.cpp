@@ -236,6 +236,10 @@ void HistoryWindow::undoSelected() {
     if (!entry || m_connection.ReadOnly()) return;
     const std::optional<HistoryUndo> undo = undoOf(*entry, names());
     if (!undo) return;
+    if (const QString why = tieModeConflict(*undo); !why.isEmpty()) {
+        m_services.showError(why);
+        return;
+    }
     const QString question =
         QStringLiteral("Desfazer esta alteração de %1, de %2?\n\n%3\n%4\n\nSerá gravado:\n%5")
             .arg(entry->who, entry->when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
@@ -248,6 +252,58 @@ void HistoryWindow::undoSelected() {
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
     m_services.showStatus(QStringLiteral("Alteração desfeita."));
     refresh();
+}
+
+namespace {
+// The host's code picture of questionnaire codes: the screen lists those of its last level.
+constexpr int QuestionnairePicture = 12;
+} // namespace
+
+QString HistoryWindow::tieModeConflict(const HistoryUndo& undo) {
+    const contract::Method* method = contract::findMethod(undo.method.toStdString());
+    using Table = contract::Tie::Table;
+    if (!method || !method->tie.insert || method->tie.table == Table::None) return {};
+    const auto text = [&](int at) {
+        const auto* given =
+            at >= 0 && at < undo.args.size() ? std::get_if<QString>(&undo.args[at]) : nullptr;
+        return given ? *given : QString();
+    };
+    const QString branch = text(method->tie.branchArg);
+    const QString code = text(method->tie.inspecaoArg);
+    // The questionnaire's modes as that branch's sessions see them now.
+    TNetConnection reader;
+    reader.ServerName = QString(contract::ServerObjectName);
+    reader.Host = m_services.WebURL();
+    reader.Port = m_services.WebPort();
+    reader.Branch = branch;
+    reader.SetConnected(true);
+    const protocol::Response r = reader.AppServer().call(
+        contract::method::GetInspecao,
+        {QString::number(m_services.codePictureLevels(QuestionnairePicture) - 1)});
+    if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
+    const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
+    const int codeAt = packet.indexOf(QStringLiteral("CDINSPECAO"));
+    for (const protocol::Row& row : packet.rows) {
+        if (codeAt < 0 || row.value(codeAt).toString() != code) continue;
+        const auto has = [&](const char* flag) {
+            const int at = packet.indexOf(QString::fromLatin1(flag));
+            return at >= 0 && row.value(at).toString() == u"S";
+        };
+        const QString other =
+            method->tie.table != Table::Cargo && has("IDCARG") ? QStringLiteral("por cargo")
+            : method->tie.table != Table::Depto && has("IDDEPT")
+                ? QStringLiteral("por departamento")
+            : method->tie.table != Table::Padrao && has("IDPADR") ? QStringLiteral("padrão")
+                                                                  : QString();
+        if (other.isEmpty()) return {};
+        return QStringLiteral(
+                   "Esta alteração não pode ser desfeita: o questionário %1 vale agora %2 na "
+                   "filial %3, e um questionário vale de um só modo (por cargo, por "
+                   "departamento ou padrão). Mude-o na página Questionário dos Parâmetros "
+                   "Gerais.")
+            .arg(code, other, branch);
+    }
+    return {};
 }
 
 void HistoryWindow::exportRows() {

@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QWidget>
 
+struct HistoryUndo;
+
 class DesktopServices;
 class QCheckBox;
 class QComboBox;
@@ -30,6 +32,9 @@ public:
     void exportRows();
     // Takes back the change of the selected row, once the user confirms what will be written.
     void undoSelected();
+    // Why the undo would give a questionnaire a second mode (by position, by department,
+    // standard) in its branch, which the screen never allows; empty when it would not.
+    QString tieModeConflict(const HistoryUndo& undo);
 
 private:
     void createFilters();

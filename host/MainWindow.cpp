@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "WindowMenu.h"
 
 #include "BusyAnimation.h"
 #include "Desktop.h"
@@ -81,6 +82,8 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     QAction* quit = modules->addAction(QStringLiteral("&Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
+    m_windowMenu = menuBar()->addMenu(new WindowMenu(m_mdi, this));
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
     help->setObjectName(QStringLiteral("mnuAjuda"));
     m_helpMenu = help->menuAction();
@@ -130,6 +133,8 @@ QString MainWindow::aboutText() const {
 }
 
 MainWindow::~MainWindow() {
+    // A window going while this one is half destroyed must not reach its menus.
+    disconnect(m_mdi, nullptr, this, nullptr);
     closeScreens();
     for (QMdiSubWindow* w : m_mdi->subWindowList())
         disconnect(w, nullptr, this, nullptr);
@@ -230,6 +235,7 @@ void MainWindow::updateBranchButton(const QObject* leaving) {
 
 void MainWindow::childActivated(QMdiSubWindow* window) {
     updateBranchButton();
+    if (window) WindowMenu::leaveKeysToMenu(window);
     auto* form = window ? qobject_cast<TfrmPadrao*>(window->widget()) : nullptr;
     if (form == m_activeForm) return;
     for (QAction* a : m_mergedMenus)
@@ -239,7 +245,8 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
     if (!form) return;
     for (QMenu* menu : form->FormMenus()) {
         GiveAccelerators(menu);
-        menuBar()->insertAction(m_helpMenu, menu->menuAction()); // "Ajuda" stays last
+        // "Janela" and "Ajuda" stay last, as in the programs people know.
+        menuBar()->insertAction(m_windowMenu, menu->menuAction());
         m_mergedMenus << menu->menuAction();
     }
     m_services.activateForm(form);

@@ -384,6 +384,25 @@ void TClientDataSet::MergeChangeLog() {
     m_changeLog.clear();
 }
 
+void TClientDataSet::CancelUpdates() {
+    if (m_changeLog.empty()) return;
+    std::erase_if(m_rows, [](const Record& r) { return r.status == Record::Status::Inserted; });
+    for (Record& rec : m_rows) {
+        if (rec.status != Record::Status::Modified) continue;
+        rec.values = rec.original;
+        rec.original.clear();
+        rec.status = Record::Status::Unchanged;
+    }
+    m_changeLog.clear();
+    if (m_rows.empty()) {
+        m_current = -1;
+        m_bof = m_eof = true;
+    } else {
+        m_current = std::clamp(m_current, 0, RecordCount() - 1);
+    }
+    notifyRecordChanged();
+}
+
 QVariant TClientDataSet::valueAt(int field) const {
     if (Editing()) return m_buffer.value(field);
     if (m_current < 0 || !Active()) return {};

@@ -74,6 +74,9 @@ public:
     int ChangeCount() const { return int(m_changeLog.size()); }
     protocol::Delta Delta() const;
     void MergeChangeLog();
+    // Takes back every posted change not yet merged: changed records get their values as last
+    // merged again, inserted ones go.
+    void CancelUpdates();
 
     void addObserver(DataSetObserver* observer);
     void removeObserver(DataSetObserver* observer);

@@ -124,8 +124,24 @@ void TDBEdit::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    // A key the limit refuses does not start editing either.
+    if (code >= 32 && exceedsNumberLimit(QString(QChar(code)))) {
+        e->accept();
+        return;
+    }
     if (keyModifiesText(e) && !isReadOnly() && !DataSetEditing() && !startEditing()) {
         e->accept();
+        return;
+    }
+    const TField* field = Field();
+    if (field && field->DataType() == FieldType::Float) {
+        if (e == QKeySequence::Paste) {
+            const QString pasted = QGuiApplication::clipboard()->text();
+            if (!exceedsNumberLimit(pasted)) insert(pasted);
+            e->accept();
+            return;
+        }
+        QLineEdit::keyPressEvent(e);
         return;
     }
     const int limit = typingLimit();
@@ -141,6 +157,28 @@ void TDBEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+bool TDBEdit::exceedsNumberLimit(const QString& typed) const {
+    const TField* f = Field();
+    const int limit = typingLimit();
+    if (!f || f->DataType() != FieldType::Float || limit <= 0) return false;
+    // The digits of the whole part count, not the separators the format shows; the decimals
+    // are as many as the format shows.
+    QString after = text();
+    const int from = hasSelectedText() ? selectionStart() : cursorPosition();
+    after.replace(from, selectedText().size(), typed);
+    const qsizetype comma = after.indexOf(u',');
+    const auto digits = [](QStringView part) {
+        return std::count_if(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
+    };
+    if (digits(QStringView(after).left(comma < 0 ? after.size() : comma)) > limit) return true;
+    const QString format = f->EditFormat.isEmpty() ? f->DisplayFormat : f->EditFormat;
+    const qsizetype point = format.indexOf(u'.');
+    if (comma < 0 || point < 0) return false;
+    const auto decimals = std::count_if(format.begin() + point + 1, format.end(),
+                                        [](QChar c) { return c == u'0' || c == u'#'; });
+    return digits(QStringView(after).mid(comma + 1)) > decimals;
 }
 
 void TDBEdit::mouseReleaseEvent(QMouseEvent* e) {

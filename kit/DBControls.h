@@ -25,6 +25,8 @@ public:
     // Writes what the control shows into its field, judging nothing else.
     virtual void writeBack() { commitOnExit(); }
     virtual void afterExit() {}
+    // Shows text typed or picked for a record being edited that its field does not hold yet.
+    virtual bool HasUnwrittenText() const { return false; }
 };
 
 // Runs a key-press filter through the dispatcher; true when the key may go on.
@@ -77,6 +79,7 @@ public:
     void commitOnExit() override { UpdateRecord(); }
     void writeBack() override { UpdateRecord(); }
     void afterExit() override;
+    bool HasUnwrittenText() const override { return m_modified && DataSetEditing(); }
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -92,6 +95,9 @@ protected:
 
 private:
     int typingLimit() const;
+    // For a number field: whether the text with `typed` put at the cursor has more digits than
+    // the limit allows.
+    bool exceedsNumberLimit(const QString& typed) const;
     bool m_modified = false;
     bool m_refreshing = false;
     int m_maxLength = 0;

@@ -35,6 +35,14 @@ PageSelection::~PageSelection() {
     if (TfrmPadrao* form = formOf(now)) form->FocusSettled(now);
 }
 
+QWidget* FirstFocusableIn(QWidget* page) {
+    for (QWidget* w = page->nextInFocusChain(); w && w != page; w = w->nextInFocusChain())
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+            w->isVisibleTo(page))
+            return w;
+    return nullptr;
+}
+
 void focusIntoView(QWidget* widget) {
     // Pages of a tab control live in a stacked widget whose parent is the tab control.
     QList<QPair<QTabWidget*, QWidget*>> pages;

@@ -10,6 +10,8 @@ class QWidget;
 // keeps the control as the one the user is in, also while a dialog has the activation.
 void focusIntoView(QWidget* widget);
 bool focusMovesQuietly();
+// The first control inside the page that Tab reaches; null when there is none.
+QWidget* FirstFocusableIn(QWidget* page);
 
 // While pages are being selected, Qt moves the focus off the pages it hides, possibly through a
 // control of a page shown only on the way. The form sees none of those moves; when the outermost

@@ -128,6 +128,17 @@ TfrmPadrao::TfrmPadrao(QWidget* parent)
         connect(action, &QAction::triggered, button, [button = button] {
             if (button->isEnabled()) button->click();
         });
+    // Keys of the commands, shown in their menu items and in the buttons' tips.
+    const QList<QPair<QAction*, QKeySequence>> keys{{mnuAlterar, QKeySequence(Qt::Key_F2)},
+                                                    {mnuConfirmar, QKeySequence(Qt::Key_F10)},
+                                                    {mnuCancelar, QKeySequence(Qt::Key_F11)},
+                                                    {mnuVerificar, QKeySequence(Qt::Key_F5)}};
+    for (const auto& [action, key] : keys)
+        action->setShortcut(key);
+    for (const auto& [action, button] : mirrors)
+        if (!action->shortcut().isEmpty())
+            button->setToolTip(QStringLiteral("%1 (%2)").arg(
+                button->text(), action->shortcut().toString(QKeySequence::NativeText)));
     dtsPadrao.OnStateChange = [this](TDataSource&) { dtsPadraoStateChange(); };
 
     connect(qApp, &QApplication::focusChanged, this,
@@ -209,13 +220,20 @@ void TfrmPadrao::closeEvent(QCloseEvent* e) {
     }
 }
 
-void TfrmPadrao::CommitActiveControl() {
-    auto* commit = dynamic_cast<ExitCommit*>(QApplication::focusWidget());
-    if (!commit || !isAncestorOf(QApplication::focusWidget())) return;
-    try {
-        commit->writeBack();
-    } catch (const EDatabaseError&) {
+bool TfrmPadrao::CommitTypedText() {
+    // Not only the focused control: the focus may be outside the form (a window becoming active,
+    // a menu) when a command or a close asks.
+    bool left = false;
+    for (QWidget* w : findChildren<QWidget*>()) {
+        auto* commit = dynamic_cast<ExitCommit*>(w);
+        if (!commit || !commit->HasUnwrittenText()) continue;
+        try {
+            commit->writeBack();
+        } catch (const EDatabaseError&) {
+        }
+        left = left || commit->HasUnwrittenText();
     }
+    return left;
 }
 
 void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) {

@@ -52,9 +52,11 @@ public:
     void FocusPlaced(QWidget* control, bool pagesChanged);
     // Pages were selected and the focus landed on `now`: one move from the control left.
     void FocusSettled(QWidget* now);
-    // Writes the text of the focused bound control into its field, as leaving it would. A text
-    // the field cannot take stays in the control, for its own check or the post to report.
-    void CommitActiveControl();
+    // Writes what every bound control shows and its field does not hold yet (typed, or put
+    // there by a pick) into the field, as leaving it would, wherever the focus is. A text the
+    // field cannot take stays in the control, for its own check or the post to report: the
+    // answer is whether any such text is left.
+    bool CommitTypedText();
 
     // Work that keeps the event loop turning (a long walk that shows its progress): the form
     // refuses to close until it ends, as the work still uses it.

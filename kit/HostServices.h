@@ -28,6 +28,12 @@ public:
     virtual void showError(const QString& text) = 0;
     virtual ModalResult ask(const QString& text, MsgDlgType kind,
                             const QList<ModalResult>& buttons) = 0;
+    // A question whose yes throws typed changes away: true only when the user chose to discard
+    // them. Enter and Esc keep them.
+    virtual bool confirmDiscard(const QString& text) {
+        return ask(text, MsgDlgType::Confirmation, {ModalResult::Ok, ModalResult::Cancel}) ==
+               ModalResult::Ok;
+    }
     // Offers the rows of a record set under the title, opening on its current row; positions
     // it on the pick and returns true, or false.
     virtual bool pickRow(TClientDataSet& rows, const QStringList& visibleFields,

@@ -13,6 +13,10 @@ ModalResult TMessages::ShowMsg(const QString& key, MsgDlgType kind,
     return host().ask(Msg(key), kind, buttons);
 }
 
+bool TMessages::ConfirmDiscard(const QString& key) const {
+    return host().confirmDiscard(Msg(key));
+}
+
 const TMessages& msgMensagensPadroes() {
     static const TMessages table(QStringList{
         QStringLiteral("Canc|Deseja cancelar as alterações feitas neste registro?"),

@@ -18,6 +18,8 @@ public:
     // Shows the text of the key in a dialog and returns the button pressed.
     ModalResult ShowMsg(const QString& key, MsgDlgType kind, const QList<ModalResult>& buttons,
                         int helpContext = 0) const;
+    // Asks the key's question before typed changes are thrown away: true to discard them.
+    bool ConfirmDiscard(const QString& key) const;
 };
 
 // The host's standard messages, shared by every form.

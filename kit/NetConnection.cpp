@@ -112,7 +112,7 @@ void TNetConnection::connectNow() {
     protocol::OpenParams open;
     open.object = ServerName;
     if (hasHostServices()) {
-        open.branch = host().FiliProc();
+        open.branch = Branch.isEmpty() ? host().FiliProc() : Branch;
         open.token = host().serverToken();
     }
     const std::int64_t id = m_nextId++;

@@ -51,6 +51,8 @@ public:
     QString ServerName;
     QString Host = QStringLiteral("localhost");
     int Port = 0;
+    // The branch the session works in; empty: the host's current branch.
+    QString Branch;
     bool ThrowException = false; // off: a failed connect is remembered and raised by the next call
     std::function<void(TNetConnection&)> BeforeConnect;
     int TimeoutMs = 30000;

@@ -10,6 +10,7 @@
 void TfrmParametros::FormCreate() {
     TfrmPadrao::FormCreate();
     netParamZOL.SetConnected(true);
+    showReadOnly();
     Cli_zol00900::boPrimVez = true;
     pgcPadrao->SetActivePage(tshFolhaDados);
     pgcGeral->SetActivePage(tshEncargos);
@@ -42,7 +43,7 @@ void TfrmParametros::loadFirstRecords() {
     // A retry reads only what did not load: never over a branch being edited, nor over a
     // branch the user chose meanwhile.
     if (!cdsFilial.Active() && medCdFilial->text().isEmpty()) {
-        LoadFromServer(netParamZOL, cdsFilial, contract::method::GetFilial, {FiliProc()});
+        readBranch(FiliProc());
         medCdFilial->setText(FiliProc());
         // A branch without parameters still has its name, in the branch table.
         edtNmFilial->setText(cdsFilial.IsEmpty()
@@ -54,15 +55,18 @@ void TfrmParametros::loadFirstRecords() {
 }
 
 bool TfrmParametros::mayDropChangesOf(const QList<TClientDataSet*>& records) {
-    CommitActiveControl();
-    // Typed and not posted, or posted and refused by the service: either is lost.
-    const bool unsent = std::any_of(records.begin(), records.end(), [](TClientDataSet* r) {
+    CommitTypedText();
+    // Typed and not posted (a text its field refused included), or posted and not stored:
+    // either is lost.
+    bool unsent = std::any_of(records.begin(), records.end(), [](TClientDataSet* r) {
         return r->Active() && ((r->Editing() && r->Modified()) || r->ChangeCount() > 0);
     });
+    for (TDBEdit* edit : findChildren<TDBEdit*>())
+        if (edit->HasUnwrittenText() && edit->DataSource() &&
+            records.contains(edit->DataSource()->DataSet()))
+            unsent = true;
     if (!unsent) return true;
-    return msgMensagensPadroes.ShowMsg(QStringLiteral("Canc"), MsgDlgType::Confirmation,
-                                       {ModalResult::Ok, ModalResult::Cancel},
-                                       0) == ModalResult::Ok;
+    return msgMensagensPadroes.ConfirmDiscard(QStringLiteral("Canc"));
 }
 
 bool TfrmParametros::ActivationPending() const {

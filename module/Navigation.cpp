@@ -47,7 +47,8 @@ void TfrmParametros::PagesBroughtForward() {
 void TfrmParametros::pgcGeralChange() {
     checkGeralMenus();
     // A general record that did not load offers nothing to edit.
-    sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest && cdsGeral.Active());
+    sbtAlterar->setEnabled(pgcGeral->ActivePage() != tshQuest && cdsGeral.Active() &&
+                           !netParamZOL.ReadOnly());
     mnuAlterar->setEnabled(sbtAlterar->isEnabled());
     if (pgcGeral->ActivePage() == tshQuest) questionario.pageShown();
 }
@@ -64,6 +65,9 @@ void TfrmParametros::showSubPage(QWidget* mainPage, TPageControl* pages, QWidget
     PageSelection selecting;
     pgcPadrao->SetActivePage(mainPage);
     pages->SetActivePage(subPage);
+    // Its first field, also when the menu had the keyboard: the window gives the focus back to
+    // it once the menu is gone, instead of to a control of the page hidden.
+    if (QWidget* first = FirstFocusableIn(subPage)) first->setFocus(Qt::OtherFocusReason);
     pgcPadraoChange();
     if (pages == pgcGeral)
         pgcGeralChange();

@@ -100,6 +100,8 @@ public:
     void cdsFilialAfterEdit();
     void dtsPadraoStateChange() override;
     void dtsFilialStateChange();
+    // A key that may only read: the screen says so and offers nothing that writes.
+    void showReadOnly();
     void setCommandStates(bool editOffered, bool verifyOffered, bool editing, QWidget* otherPage,
                           QAction* otherPageItem);
 
@@ -171,6 +173,8 @@ private:
     QString shownBranch() const;
     // Puts the record's change in the bar, saying when what the user edits will be compared.
     void tellChange(const QString& record);
+    // After a confirm, reads the record again when the bar told of a change by someone else.
+    void readAgainIfToldChanged(const QString& record, TClientDataSet& records);
     QString m_subscribed;              // the records the service tells this screen about
     quint64 m_subscribedOn = 0;        // on the connection of this generation
     QHash<QString, QString> m_changes; // each record's last change, as the bar tells it
@@ -194,6 +198,9 @@ private:
     bool mayDropChangesOf(const QList<TClientDataSet*>& records);
     // The branch load of leaving the panel: the code in the panel, read from the service.
     void loadChosenBranch();
+    // Reads the branch's parameter record into cdsFilial.
+    void readBranch(const QString& code);
+    QString m_branchRead; // the branch whose record cdsFilial holds
     // The panel shows the code and name of the branch record held.
     void showBranchOfRecord();
     // Opens qryPesqFilial on the branch of that code; false when there is none.

@@ -21,6 +21,7 @@ void TQuestionario::cdsInspecaoBeforeInsert() {
 }
 
 void TQuestionario::dbgQuestCandCellClick(TColumn& Column) {
+    if (m_connection.ReadOnly()) return; // the key in use may only read
     const QString field = Column.FieldName;
     try {
         if (field == IDCARG || field == IDDEPT || field == IDPADR) {

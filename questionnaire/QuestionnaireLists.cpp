@@ -129,21 +129,27 @@ void TQuestionario::cdsDeptoBeforeInsert() {
     m_departments.beforeInsert();
 }
 void TQuestionario::dbgCargoCellClick(TColumn& Column) {
+    if (m_connection.ReadOnly()) return;
     m_positions.cellClick(Column);
 }
 void TQuestionario::dbgDeptoCellClick(TColumn& Column) {
+    if (m_connection.ReadOnly()) return;
     m_departments.cellClick(Column);
 }
 void TQuestionario::dbgCargoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    if (m_connection.ReadOnly() && key == Qt::Key_Space) return; // no tick with a read key
     m_positions.keyDown(key, shift);
 }
 void TQuestionario::dbgDeptoKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    if (m_connection.ReadOnly() && key == Qt::Key_Space) return; // no tick with a read key
     m_departments.keyDown(key, shift);
 }
 void TQuestionario::dbgCargoTitleClick(TColumn& Column) {
+    if (m_connection.ReadOnly()) return;
     m_positions.titleClick(Column);
 }
 void TQuestionario::dbgDeptoTitleClick(TColumn& Column) {
+    if (m_connection.ReadOnly()) return;
     m_departments.titleClick(Column);
 }
 void TQuestionario::dbgCargoExit() {

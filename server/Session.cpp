@@ -292,9 +292,8 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
                      methodText(method))
                 .arg(bytes));
         return fail(idJson, ErrorCode::NotAuthorised,
-                    QStringLiteral("Acesso não autorizado: o token %1 é só de leitura e não pode "
-                                   "chamar %2.")
-                        .arg(m_info.tokenName, methodText(method)));
+                    QStringLiteral("Esta chave de acesso permite apenas consultar os parâmetros: "
+                                   "nenhuma alteração foi gravada."));
     }
     QVector<protocol::Argument> args;
     if (std::string refused = readArguments(idJson, method, *entry, params, hasParams, args);

@@ -97,10 +97,14 @@ private slots:
         QCOMPARE(f->cdsGeral.State(), DataSetState::Edit);
         QCOMPARE(f->dbeVrPeEncEfet->text(), QStringLiteral("70"));
         QVERIFY(barText().contains(QStringLiteral("Ao confirmar")));
+        QVERIFY(services().statusNotes.last().contains(QStringLiteral("não foram lidos de novo")));
 
-        // Confirmed: only the fields typed were compared, and the screen's own write is no news.
+        // Confirmed: only the fields typed were compared; the screen then shows what is stored,
+        // the other change too, and the bar is done with the record.
         click(f->sbtConfirmar);
         QCOMPARE(f->cdsGeral.State(), DataSetState::Browse);
+        QCOMPARE(f->cdsGeral.FieldByName(QStringLiteral("VRPEENCTEMP")).AsFloat(), 10.0);
+        QVERIFY2(!barText().contains(QStringLiteral("parâmetros gerais")), qPrintable(barText()));
         click(f->sbtVerificar);
         QVERIFY(!bar()->isVisible());
         QCOMPARE(f->cdsGeral.FieldByName(QStringLiteral("VRPEENCTEMP")).AsFloat(), 10.0);

@@ -2,8 +2,7 @@
 // focus where the rule left it and the next keystrokes there, also when a window manager gives
 // the activation back to the main window as the box closes.
 
-#include "DialogAnswerer.h"
-#include "ParametrosFixture.h"
+#include "DesktopDialogsFixture.h"
 
 #include <QFileDialog>
 #include <QHeaderView>
@@ -13,55 +12,12 @@
 // The machine speaks no Portuguese here: what the screen shows must be Brazilian all the same.
 [[maybe_unused]] static const bool machineLocaleIsC = qputenv("LC_ALL", "C");
 
-class DesktopFocusTest : public ParametrosFixture {
+class DesktopFocusTest : public DesktopDialogsFixture {
     Q_OBJECT
 
-    std::unique_ptr<DialogAnswerer> m_answers;
-
-    QLineEdit* edit(const QString& name) const { return form()->findChild<QLineEdit*>(name); }
-    QAction* item(const QString& name) const { return form()->findChild<QAction*>(name); }
-    QString message(const QString& key) const { return form()->msgPadrao.Msg(key); }
-    void waitUntilSettled() { QTRY_VERIFY(DialogAnswerer::settled(m_window.get())); }
-
-    // A click of the mouse, as the window system delivers it.
-    void clickInto(QWidget* control) {
-        QWidget* window = control->window();
-        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
-                          control->mapTo(window, control->rect().center()));
-    }
-    // Clicks into the control and types the text over whatever it holds.
-    void typeOver(QLineEdit* control, const QString& text) {
-        clickInto(control);
-        QTRY_COMPARE(focused(), static_cast<QWidget*>(control));
-        control->selectAll();
-        QTest::keyClick(control, Qt::Key_Delete);
-        QTest::keyClicks(control, text);
-    }
-    // A key typed now goes where the focus is; it must change what the control shows.
-    void nextKeystrokesLandIn(QLineEdit* control) {
-        const QString before = control->text();
-        QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_End);
-        for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Backspace, Qt::Key_1})
-            QTest::keyClick(static_cast<QWidget*>(nullptr), key);
-        QVERIFY2(control->text() != before, qPrintable(control->objectName()));
-    }
-    void openOn(const char* menuItem) {
-        openScreen();
-        QTRY_VERIFY(form() && form()->ActivationCount() > 0);
-        waitUntilSettled();
-        item(QString::fromLatin1(menuItem))->trigger();
-    }
-
 private slots:
-    void init() {
-        startDesktop();
-        services().unattended = false;
-        m_answers = std::make_unique<DialogAnswerer>();
-    }
-    void cleanup() {
-        stopDesktop();
-        m_answers.reset();
-    }
+    void init() { startOnDesktop(); }
+    void cleanup() { stopOnDesktop(); }
 
     void aFailedCheckShowsOneMessageAndKeepsTheFocus_data() {
         QTest::addColumn<QString>("page");    // the menu item that shows it
@@ -124,30 +80,37 @@ private slots:
         QCOMPARE(m_answers->texts.size(), 1);
     }
 
-    // Entering the branch panel with a changed branch record asks first.
+    // Passing through the branch code asks nothing; leaving it with another branch chosen asks
+    // before the typing goes, and only "Descartar alterações" drops it.
     void theQuestionLeavesTheFocusWhereTheAnswerSays_data() {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("combined"); // QKeyCombination::toCombined()
         QTest::addColumn<bool>("kept");
-        QTest::newRow("Cancel: stay in the field")
-            << int(Qt::Key_Escape) << "dbeFechamento" << true;
-        QTest::newRow("OK: the branch code") << int(Qt::Key_Return) << "medCdFilial" << false;
+        QTest::newRow("Esc") << QKeyCombination(Qt::Key_Escape).toCombined() << true;
+        QTest::newRow("Enter") << QKeyCombination(Qt::Key_Return).toCombined() << true;
+        QTest::newRow("Descartar") << DialogAnswerer::Discard.toCombined() << false;
     }
     void theQuestionLeavesTheFocusWhereTheAnswerSays() {
-        QFETCH(int, answer);
-        QFETCH(QString, focus);
+        QFETCH(int, combined);
+        const QKeyCombination answer = QKeyCombination::fromCombined(combined);
         QFETCH(bool, kept);
         openOn("mnuAgeFilial");
         typeOver(form()->dbeFechamento, QStringLiteral("12"));
-        m_answers->keys << Qt::Key(answer);
         clickInto(form()->medCdFilial);
+        waitUntilSettled();
+        QCOMPARE(m_answers->texts, QStringList{});
+        QVERIFY(form()->cdsFilial.Editing());
+        typeOver(form()->medCdFilial, QStringLiteral("0002"));
+        m_answers->keys << answer;
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Tab);
         waitUntilSettled();
         QCOMPARE(m_answers->texts,
                  QStringList{form()->msgMensagensPadroes.Msg(QStringLiteral("Canc"))});
-        QCOMPARE(focused(), static_cast<QWidget*>(edit(focus)));
+        QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeFechamento));
         QCOMPARE(form()->cdsFilial.Editing(), kept);
+        QCOMPARE(form()->medCdFilial->text(),
+                 kept ? QStringLiteral("0001") : QStringLiteral("0002"));
         if (kept) QCOMPARE(form()->dbeFechamento->text(), QStringLiteral("12"));
-        nextKeystrokesLandIn(edit(focus));
+        nextKeystrokesLandIn(form()->dbeFechamento);
         QCOMPARE(m_answers->texts.size(), 1);
     }
 
@@ -167,26 +130,48 @@ private slots:
         nextKeystrokesLandIn(form()->dbeFechamento);
     }
 
-    // Closing the screen, or rh, with a change typed asks first; the answer does what it says.
+    // Every way of closing the screen, or rh, with a change typed asks first, also when the
+    // focus has left the form meanwhile; Enter and Esc keep the typing.
     void closingWithAChangeAsks_data() {
-        QTest::addColumn<bool>("wholeDesktop");
-        QTest::addColumn<int>("answer");
-        QTest::newRow("screen, Cancel") << false << int(Qt::Key_Escape);
-        QTest::newRow("screen, OK") << false << int(Qt::Key_Return);
-        QTest::newRow("rh, Cancel") << true << int(Qt::Key_Escape);
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("combined"); // QKeyCombination::toCombined()
+        QTest::addColumn<bool>("focusGone");
+        const int esc = QKeyCombination(Qt::Key_Escape).toCombined();
+        const int enter = QKeyCombination(Qt::Key_Return).toCombined();
+        QTest::newRow("close button, Esc") << "frame" << esc << false;
+        QTest::newRow("close button, Enter") << "frame" << enter << false;
+        QTest::newRow("close button, Descartar")
+            << "frame" << DialogAnswerer::Discard.toCombined() << false;
+        QTest::newRow("Ctrl+W, Enter") << "Ctrl+W" << enter << false;
+        QTest::newRow("Ctrl+F4, Esc") << "Ctrl+F4" << esc << false;
+        QTest::newRow("Ctrl+F4, Descartar")
+            << "Ctrl+F4" << DialogAnswerer::Discard.toCombined() << false;
+        QTest::newRow("Janela menu, focus gone, Enter") << "mnuFecharJanela" << enter << true;
+        QTest::newRow("rh, Esc") << "rh" << esc << false;
+        QTest::newRow("rh, focus gone, Enter") << "rh" << enter << true;
     }
     void closingWithAChangeAsks() {
-        QFETCH(bool, wholeDesktop);
-        QFETCH(int, answer);
-        const bool kept = answer == Qt::Key_Escape;
+        QFETCH(QString, how);
+        QFETCH(int, combined);
+        const QKeyCombination answer = QKeyCombination::fromCombined(combined);
+        QFETCH(bool, focusGone);
+        const bool kept = answer != DialogAnswerer::Discard;
         openOn("mnuEncargos");
         const QString before = stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP");
         typeOver(form()->dbeVrPeEncTemp, QStringLiteral("7,5"));
-        m_answers->keys << Qt::Key(answer);
-        if (wholeDesktop)
+        // A busy machine: the focus is elsewhere for a moment when the close comes.
+        if (focusGone) focused()->clearFocus();
+        m_answers->keys << answer;
+        if (how == u"rh")
             m_window->close();
-        else
+        else if (how == u"frame")
             windows().first()->close();
+        else if (how == u"Ctrl+W")
+            QTest::keyClick(m_window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
+        else if (how == u"Ctrl+F4")
+            QTest::keyClick(m_window->windowHandle(), Qt::Key_F4, Qt::ControlModifier);
+        else
+            m_window->findChild<QAction*>(how)->trigger();
         waitUntilSettled();
         QCOMPARE(m_answers->texts,
                  QStringList{form() ? form()->msgMensagensPadroes.Msg(QStringLiteral("Canc"))
@@ -195,7 +180,7 @@ private slots:
         QVERIFY(m_window->isVisible());
         if (kept) {
             QCOMPARE(form()->cdsGeral.FieldByName(QStringLiteral("VRPEENCTEMP")).AsFloat(), 7.5);
-            QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeVrPeEncTemp));
+            if (!focusGone) QCOMPARE(focused(), static_cast<QWidget*>(form()->dbeVrPeEncTemp));
         }
         QCOMPARE(stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP"), before);
     }

@@ -108,8 +108,8 @@ private slots:
         QCOMPARE(focused(), static_cast<QWidget*>(f->dbeVrPrazEfeFun));
         QCOMPARE(f->dbdDtBaseCB->text(), QStringLiteral("31/02/2026"));
         QCOMPARE(acceptedWrites(), writesBefore);
-        // The failed check already gave the other top page back.
-        QVERIFY(PageEnabled(f->tshFormulario));
+        // The record is still in edit: the other top page stays locked.
+        QVERIFY(!PageEnabled(f->tshFormulario));
 
         // Corrected where the focus was left, the next check in the order stops the command.
         f->dbeVrPrazEfeFun->selectAll();
@@ -316,8 +316,10 @@ private slots:
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '07' WHERE CDFILIAL = '0001'"));
         click(f->sbtConfirmar);
         QCOMPARE(services().shownErrors.size(), 1);
-        QCOMPARE(f->cdsFilial.State(), DataSetState::Browse);
+        // Not stored: still in edit, Confirm and Cancel offered.
+        QCOMPARE(f->cdsFilial.State(), DataSetState::Edit);
         QCOMPARE(f->cdsFilial.ChangeCount(), 1);
+        QVERIFY(f->sbtConfirmar->isEnabled() && f->sbtCancelar->isEnabled());
         QCOMPARE(services().busyDepth(), 0);
         QCOMPARE(stored("GetFilial", QStringLiteral("0001"), "DIFECHRH"), QStringLiteral("07"));
 
@@ -332,11 +334,15 @@ private slots:
                  QStringLiteral("01/11/2026"));
         QCOMPARE(acceptedWrites().count(QStringLiteral("SetFilial")), filialWrites + 1);
 
-        // Verify after a refusal drops the change that was never stored.
+        // Cancel after a refusal drops the change that was never stored; Verify then reads.
         typeInto(f->dbeFechamento, QStringLiteral("12"));
         execSql(QStringLiteral("UPDATE PARAMFILIAL SET DIFECHRH = '08' WHERE CDFILIAL = '0001'"));
         click(f->sbtConfirmar);
         QCOMPARE(f->cdsFilial.ChangeCount(), 1);
+        QVERIFY(!f->sbtVerificar->isEnabled());
+        click(f->sbtCancelar);
+        QCOMPARE(f->cdsFilial.ChangeCount(), 0);
+        QCOMPARE(f->dbeFechamento->text(), QStringLiteral("10"));
         click(f->sbtVerificar);
         QCOMPARE(f->cdsFilial.ChangeCount(), 0);
         QCOMPARE(f->cdsFilial.FieldByName(QStringLiteral("DIFECHRH")).AsString(),

@@ -208,24 +208,22 @@ private slots:
     void branchCodeCheckAndLoad() {
         openBranchPage();
         TfrmParametros* f = form();
-        // Clicking into the code closes the branch record.
+        // Clicking into the code keeps the branch record; a code typed there is checked on leaving.
         typeInto(f->medCdFilial, QStringLiteral("99"));
-        QVERIFY(!f->cdsFilial.Active());
         QVERIFY(f->edtNmFilial->text().isEmpty());
         QTest::mouseClick(f->dbeFechamento, Qt::LeftButton);
         QCOMPARE(services().shownErrors, QStringList{QStringLiteral("Filial não cadastrada.")});
         QCOMPARE(focused(), static_cast<QWidget*>(f->medCdFilial));
         QCOMPARE(f->medCdFilial->text(), QStringLiteral("0099"));
-        QVERIFY(!f->cdsFilial.Active());
+        QCOMPARE(filial("CDFILIAL"), QStringLiteral("0001"));
 
-        // A blank code: the message, no read, the fields stay empty, nothing more.
+        // A blank code: the message, no read, the record held stays, nothing more.
         services().shownErrors.clear();
         f->medCdFilial->selectAll();
         QTest::keyClick(f->medCdFilial, Qt::Key_Backspace);
         QTest::mouseClick(f->dbeFechamento, Qt::LeftButton);
         QCOMPARE(services().shownErrors, QStringList{QStringLiteral("Filial deve ser informada.")});
-        QVERIFY(!f->cdsFilial.Active());
-        QVERIFY(f->dbeFechamento->text().isEmpty());
+        QCOMPARE(filial("CDFILIAL"), QStringLiteral("0001"));
         QCOMPARE(services().busyDepth(), 0);
 
         // A branch picked from the list is read only when the panel is left.
@@ -321,22 +319,14 @@ private slots:
                      "Diretório para integração com a folha de pagamento não existe.")});
         QCOMPARE(focused(), static_cast<QWidget*>(f->dbeDiretorio));
 
-        // The picker asks before dropping the typed path; answered Cancel, it keeps it.
-        services().answers = {ModalResult::Cancel};
-        click(f->btpDirFolhaPag);
-        QCOMPARE(services().questions.size(), 1);
-        QCOMPARE(f->dbeDiretorio->text(), file.fileName());
-        QCOMPARE(f->cdsFilial.State(), DataSetState::Edit);
-
-        // Answered OK: the branch is read again, the dialog starts at the stored directory,
-        // and cancelling the dialog leaves the record editing.
-        services().answers = {ModalResult::Ok};
+        // The picker of the branch being edited asks nothing: its dialog starts at the path
+        // typed, and cancelling the dialog keeps the path and the edit.
         services().directoryAnswer.clear();
         click(f->btpDirFolhaPag);
-        QCOMPARE(services().directoryStarts, QStringList{m_dir.path()});
-        QCOMPARE(f->dbeDiretorio->text(), m_dir.path());
+        QCOMPARE(services().questions, QStringList{});
+        QCOMPARE(services().directoryStarts, QStringList{file.fileName()});
+        QCOMPARE(f->dbeDiretorio->text(), file.fileName());
         QCOMPARE(f->cdsFilial.State(), DataSetState::Edit);
-        QVERIFY(!f->cdsFilial.Modified());
         const QString chosen = m_dir.filePath(QStringLiteral("folha"));
         QVERIFY(QDir().mkpath(chosen));
         services().directoryAnswer = chosen;
@@ -350,22 +340,28 @@ private slots:
         openBranchPage();
         TfrmParametros* f = form();
         typeInto(f->dbeFechamento, QStringLiteral("12"));
+        // Passing into the code asks nothing; leaving it with another branch does.
+        typeInto(f->medCdFilial, QStringLiteral("0002"));
+        QCOMPARE(services().questions.size(), 0);
         services().answers = {ModalResult::Cancel};
-        QTest::mouseClick(f->medCdFilial, Qt::LeftButton);
+        QTest::mouseClick(f->dbeFechamento, Qt::LeftButton);
         QCOMPARE(services().questions.size(), 1);
         QCOMPARE(f->cdsFilial.State(), DataSetState::Edit);
+        QCOMPARE(f->medCdFilial->text(), QStringLiteral("0001"));
         QCOMPARE(f->dbeFechamento->text(), QStringLiteral("12"));
         QCOMPARE(focused(), static_cast<QWidget*>(f->dbeFechamento));
 
+        typeInto(f->medCdFilial, QStringLiteral("0002"));
         services().answers = {ModalResult::Ok};
-        QTest::mouseClick(f->medCdFilial, Qt::LeftButton);
-        QCOMPARE(focused(), static_cast<QWidget*>(f->medCdFilial));
-        QVERIFY(!f->cdsFilial.Active());
+        QTest::mouseClick(f->dbeFechamento, Qt::LeftButton);
+        QCOMPARE(services().questions.size(), 2);
+        QCOMPARE(filial("CDFILIAL"), QStringLiteral("0002"));
+        QVERIFY(!f->cdsFilial.Editing());
         QVERIFY(PageEnabled(f->tshFolhaDados));
         // Without changes nothing is asked.
+        typeInto(f->medCdFilial, QStringLiteral("0001"));
         QTest::mouseClick(f->dbeFechamento, Qt::LeftButton);
         QCOMPARE(f->dbeFechamento->text(), QStringLiteral("25"));
-        QTest::mouseClick(f->medCdFilial, Qt::LeftButton);
         QCOMPARE(services().questions.size(), 2);
     }
 };

@@ -205,6 +205,39 @@ private slots:
 
     // Undo writes back what a change replaced, through the service and its conflict check: a
     // record changed again since is refused whole; a tie is untied; a reading key may not undo.
+    // An undo that would leave a questionnaire in two modes at once is refused, saying why.
+    void anUndoNeverGivesAQuestionnaireTwoModes() {
+        const QString branch = QStringLiteral("0001"), code = QStringLiteral("01003");
+        // The demo's standard questionnaire of the branch; "Q. Cargo" clicked, as the screen sends
+        // it, then a position ticked.
+        call(QStringLiteral("SetDelTdCarg"), {branch, code});
+        call(QStringLiteral("SetDelTdDep"), {branch, code});
+        call(QStringLiteral("SetDelPad"), {code, branch});
+        call(QStringLiteral("SetInsCarg"), {branch, code, QStringLiteral("0003")});
+        openHistory();
+        // Untying what was not tied changes nothing and leaves no row.
+        QTRY_COMPARE(list()->topLevelItemCount(), 2);
+        select(1);
+        QCOMPARE(list()->currentItem()->text(2),
+                 QStringLiteral("Desmarcação de questionário padrão"));
+        QVERIFY(undoButton()->isEnabled());
+        services().answers = {ModalResult::Yes};
+        click(undoButton());
+        QCOMPARE(services().shownErrors.size(), 1);
+        QVERIFY2(services().shownErrors[0].contains(QStringLiteral("não pode ser desfeita")),
+                 qPrintable(services().shownErrors[0]));
+        QCOMPARE(acceptedWrites().size(), 2);
+        // Untied from its position, the questionnaire may be standard again.
+        call(QStringLiteral("SetDelCarg"), {branch, code, QStringLiteral("0003")});
+        refresh();
+        QTRY_COMPARE(list()->topLevelItemCount(), 3);
+        select(2);
+        services().answers = {ModalResult::Yes};
+        click(undoButton());
+        QCOMPARE(services().shownErrors.size(), 1);
+        QCOMPARE(acceptedWrites().last(), QStringLiteral("SetInsPad"));
+    }
+
     void aChangeIsTakenBackFromItsRow() {
         openScreen();
         typeInto(form()->dbeVrPeEncTemp, QStringLiteral("7,5"));

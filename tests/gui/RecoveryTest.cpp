@@ -73,18 +73,17 @@ private slots:
     }
 
     // A folder chosen with the button while the focus is in the branch code is kept when the
-    // user then clicks into the folder field and answers Cancel.
-    void leavingThePanelWithChangesAsks() {
+    // user then clicks into the folder field: the branch is the same, nothing is asked.
+    void leavingThePanelForTheSameBranchKeepsThePick() {
         openScreen();
         toBranchPage();
         QTest::mouseClick(form()->medCdFilial, Qt::LeftButton);
         services().directoryAnswer = m_dir.path();
         click(form()->btpDirFolhaPag);
         QCOMPARE(form()->dbeDiretorio->text(), m_dir.path());
-        services().answers << ModalResult::Cancel;
         form()->mnuDIversos->trigger();
         QTest::mouseClick(form()->dbeDiretorio, Qt::LeftButton);
-        QCOMPARE(services().questions.size(), 1);
+        QCOMPARE(services().questions.size(), 0);
         QCOMPARE(form()->dbeDiretorio->text(), m_dir.path());
         QVERIFY(form()->cdsFilial.Editing());
         QCOMPARE(requestsOf("GetFilial"), 2); // the first load and the button's
@@ -124,7 +123,7 @@ private slots:
         if (!day.isEmpty()) QCOMPARE(form()->dbeFechamento->text(), day);
     }
 
-    // A change the service refused stays in the change log: clicking into the branch code
+    // A change the service refused stays in edit and in the change log: another branch chosen
     // asks before dropping it.
     void aRefusedChangeIsNotDroppedWithoutAQuestion() {
         m_relay->refuse("SetFilial", "0001");
@@ -135,12 +134,13 @@ private slots:
         click(form()->sbtConfirmar);
         QCOMPARE(services().shownErrors.size(), 1);
         QVERIFY(form()->cdsFilial.ChangeCount() > 0);
+        QVERIFY(form()->cdsFilial.Editing());
         services().answers << ModalResult::Cancel;
-        QTest::mouseClick(form()->medCdFilial, Qt::LeftButton);
+        chooseBranch(QStringLiteral("0002"));
         QCOMPARE(services().questions.size(), 1);
-        QVERIFY(form()->cdsFilial.Active());
+        QVERIFY(form()->cdsFilial.Editing());
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
         QCOMPARE(branchField("DIFECHRH"), QStringLiteral("12"));
-        QVERIFY(focused() != form()->medCdFilial);
     }
 
     // A branch that cannot be read when the panel is left is told in the status bar; the focus
@@ -153,7 +153,9 @@ private slots:
         QCOMPARE(services().shownErrors, QStringList{});
         QVERIFY(services().statusNotes.last().startsWith(
             QStringLiteral("Não foi possível carregar a filial")));
-        QVERIFY(!form()->cdsFilial.Active());
+        // The panel names the branch still shown, not the one that could not be read.
+        QCOMPARE(form()->medCdFilial->text(), QStringLiteral("0001"));
+        QCOMPARE(branchField("CDFILIAL"), QStringLiteral("0001"));
     }
 
     // A check that brings its sub-page forward brings the menu's check mark with it.

@@ -299,7 +299,8 @@ private slots:
                 check(a->menu());
             }
         QCOMPARE(menus, (QStringList{QStringLiteral("Mó&dulos"), QStringLiteral("&Operação"),
-                                     QStringLiteral("&Manutenção"), QStringLiteral("Aj&uda")}));
+                                     QStringLiteral("&Manutenção"), QStringLiteral("&Janela"),
+                                     QStringLiteral("Aj&uda")}));
 
         // The history window's controls and the menu bar's letters are Alt+letter alike.
         m_window->historyAction()->trigger();

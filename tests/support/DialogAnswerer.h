@@ -11,8 +11,11 @@
 
 class DialogAnswerer : public QObject {
 public:
-    QStringList texts;   // every box answered, in order
-    QList<Qt::Key> keys; // the next answers: Return (OK) or Escape (Cancel); Return when empty
+    QStringList texts; // every box answered, in order
+    // The next answers: Return, Escape, or a button's letter with Alt; Return when empty.
+    QList<QKeyCombination> keys;
+    // A question that throws typing away is answered "Descartar alterações" with its letter.
+    static constexpr QKeyCombination Discard{Qt::AltModifier, Qt::Key_D};
 
     DialogAnswerer() {
         connect(&m_poll, &QTimer::timeout, this, [this] { answerOpenBox(); });
@@ -39,7 +42,9 @@ private:
         m_seen = nullptr;
         texts << box->text();
         QPointer<QWidget> owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
-        QTest::keyClick(box->windowHandle(), keys.isEmpty() ? Qt::Key_Return : keys.takeFirst());
+        const QKeyCombination key =
+            keys.isEmpty() ? QKeyCombination(Qt::Key_Return) : keys.takeFirst();
+        QTest::keyClick(box->windowHandle(), key.key(), key.keyboardModifiers());
         // Without a window manager nothing gives the activation back: do what one does, once
         // the box's own event loop has ended. A window manager on a loaded machine may drop it:
         // then the person clicks the window, which asks the manager for it the same way.
