@@ -1,13 +1,15 @@
 // Requests a client sends at once are answered in order on one worker, their writes under one
 // commit: each write still stands or falls alone, a read among them sees the writes before it,
-// and what is answered as written is what is stored, also when the database connection is cut
-// in the middle of a group.
+// and what is answered as written is what is stored, also when the database refuses the commit
+// or the connection is cut in the middle of a group.
 
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include "contract/Layouts.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
+#include "server/Storage.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -37,10 +39,8 @@ std::string tie(std::int64_t id, bool on, const QString& position) {
                                  {Branch, Questionnaire, position});
 }
 
-// The positions tied to the questionnaire, as a connection of its own reads them.
-QStringList tiedPositions(LineClient& client) {
-    const protocol::DataPacket p =
-        packetOf(client.call(QStringLiteral("GetCargo"), {Questionnaire}));
+// The positions a packet of GetCargo shows as tied, in order.
+QStringList tiedIn(const protocol::DataPacket& p) {
     QStringList tied;
     const int check = p.indexOf(QStringLiteral("IDCHECK"));
     const int code = p.indexOf(QStringLiteral("CDCARGO"));
@@ -50,26 +50,78 @@ QStringList tiedPositions(LineClient& client) {
     return tied;
 }
 
-void answersInOrderAndStoresWhatItAnswers(const QString& url) {
+// The positions tied to the questionnaire, as a connection of its own reads them.
+QStringList tiedPositions(LineClient& client) {
+    return tiedIn(packetOf(client.call(QStringLiteral("GetCargo"), {Questionnaire})));
+}
+
+// One write of two changes to the general parameters: the first applies, then the second names an
+// index that is not registered, and the whole write is refused.
+std::string halfRefusedGeral(std::int64_t id, const protocol::DataPacket& geral) {
+    protocol::Delta delta;
+    QVector<int> at;
+    for (const char* name : {"CDPARAMRH", "IDTPINDCB", "CDINDICECB"}) {
+        delta.fields << *contract::geral().field(QLatin1String(name));
+        at << geral.indexOf(QLatin1String(name));
+    }
+    protocol::Row stored;
+    for (int i : at)
+        stored << geral.rows.at(0).at(i);
+    protocol::Row otherType = stored, unknownIndex = stored;
+    otherType[1] =
+        stored[1].toString() == QLatin1String("P") ? QStringLiteral("V") : QStringLiteral("P");
+    unknownIndex[2] = QStringLiteral("9999");
+    delta.changes << protocol::DeltaChange{protocol::DeltaChange::Op::Update, stored, otherType}
+                  << protocol::DeltaChange{protocol::DeltaChange::Op::Update, stored, unknownIndex};
+    return protocol::requestJson(id, QString(contract::method::SetGeral), {delta});
+}
+
+// A row of a table of the test's own needs the questionnaire's tie to the position, checked only
+// at commit: the database then refuses to commit a transaction that unties it.
+void guardTie(const QString& url, const QString& position) {
+    QString error;
+    const auto address = rhserver::DbAddress::parse(url, &error);
+    ASSERT_TRUE(address) << error.toStdString();
+    rhserver::Storage side(*address);
+    ASSERT_TRUE(side.open(&error)) << error.toStdString();
+    side.execDirect(QStringLiteral("DROP TABLE IF EXISTS USOCARGO"));
+    side.execDirect(QStringLiteral(
+        "CREATE TABLE USOCARGO (CDFILIAL VARCHAR(4), CDINSPECAO VARCHAR(10), CDCARGO VARCHAR(4), "
+        "FOREIGN KEY (CDFILIAL, CDINSPECAO, CDCARGO) REFERENCES INSPCARGO (CDFILIAL, CDINSPECAO, "
+        "CDCARGO) DEFERRABLE INITIALLY DEFERRED)"));
+    side.execDirect(QStringLiteral("INSERT INTO USOCARGO VALUES ('%1', '%2', '%3')")
+                        .arg(Branch, Questionnaire, position));
+}
+
+// lastCommitRefused: the database refuses the commit of the group after the read (guardTie).
+void answersInOrderAndStoresWhatItAnswers(const QString& url, bool lastCommitRefused) {
     auto server = serve(url);
     LineClient client(server->port()), other(server->port());
     ASSERT_TRUE(client.open(Branch).ok);
     ASSERT_TRUE(other.open(Branch).ok);
     const QStringList before = tiedPositions(other);
     ASSERT_TRUE(before.isEmpty()) << before.join(u',').toStdString();
+    const QStringList positions = {QStringLiteral("0001"), QStringLiteral("0002"),
+                                   QStringLiteral("0003"), QStringLiteral("0004"),
+                                   QStringLiteral("0005")};
+    const QString guarded = positions[4];
+    ASSERT_TRUE(other.request(tie(1, true, guarded)).ok);
+    if (lastCommitRefused) {
+        ASSERT_NO_FATAL_FAILURE(guardTie(url, guarded));
+    }
+    const protocol::Response geral = other.call(QStringLiteral("GetGeral"), {QStringLiteral("1")});
 
     // What each line is and what it must answer, sent in one piece.
     struct Line {
         std::string request;
         int error; // 0: a result
     };
-    const QStringList positions = {QStringLiteral("0001"), QStringLiteral("0002"),
-                                   QStringLiteral("0003"), QStringLiteral("0004")};
     std::vector<Line> lines;
     std::int64_t id = 1;
     for (const QString& p : positions.mid(0, 3))
         lines.push_back({tie(++id, true, p), 0});
     lines.push_back({tie(++id, true, QStringLiteral("9999")), ErrorCode::Refused});
+    lines.push_back({halfRefusedGeral(++id, packetOf(geral)), ErrorCode::Refused});
     lines.push_back({protocol::requestJson(++id, QStringLiteral("GetCargo"), {Questionnaire}), 0});
     const size_t readAt = lines.size() - 1;
     lines.push_back({tie(++id, false, positions[0]), 0});
@@ -77,38 +129,52 @@ void answersInOrderAndStoresWhatItAnswers(const QString& url) {
         {"{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(++id) + ",\"method\":\"Nada\"}\n",
          ErrorCode::MethodNotFound});
     lines.push_back({tie(++id, true, positions[3]), 0});
+    lines.push_back({tie(++id, false, guarded), 0});
     QByteArray all;
     for (const Line& l : lines)
         all += QByteArray::fromStdString(l.request);
     client.send(all);
 
+    const QStringList firstGroup = positions.mid(0, 3) + QStringList{guarded};
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(lines[i].request);
+        // A refused commit takes back every write of the group that was answered as done.
+        const int error = lastCommitRefused && i > readAt && lines[i].error == 0
+                              ? ErrorCode::StorageFailure
+                              : lines[i].error;
         const protocol::Response r = parse(client.readLine());
         EXPECT_EQ(r.id, std::int64_t(i) + 2);
-        EXPECT_EQ(r.ok, lines[i].error == 0);
-        EXPECT_EQ(r.errorCode, lines[i].error);
+        EXPECT_EQ(r.ok, error == 0);
+        EXPECT_EQ(r.errorCode, error);
         if (i == readAt) {
-            const protocol::DataPacket p = packetOf(r);
-            EXPECT_EQ(column(p, QStringLiteral("IDCHECK")).count(QStringLiteral("S")), 3);
+            EXPECT_EQ(tiedIn(packetOf(r)), firstGroup);
         }
     }
-    EXPECT_EQ(tiedPositions(other), positions.mid(1));
+    EXPECT_EQ(tiedPositions(other), lastCommitRefused ? firstGroup : positions.mid(1, 3));
+    EXPECT_EQ(other.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).resultJson,
+              geral.resultJson);
 }
 
 } // namespace
 
 TEST(GroupedWrites, AnswerInOrderAndStoreWhatTheyAnswerOnSqlite) {
     ensureApplication();
-    QTemporaryDir dir;
-    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
-    QString error;
-    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-    answersInOrderAndStoresWhatItAnswers(url);
+    for (const bool lastCommitRefused : {false, true}) {
+        SCOPED_TRACE(lastCommitRefused ? "último commit recusado" : "commits aceitos");
+        QTemporaryDir dir;
+        const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+        QString error;
+        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+        answersInOrderAndStoresWhatItAnswers(url, lastCommitRefused);
+    }
 }
 
 TEST_F(PostgresTest, GroupedWritesAnswerInOrderAndStoreWhatTheyAnswer) {
-    answersInOrderAndStoresWhatItAnswers(url);
+    for (const bool lastCommitRefused : {false, true}) {
+        SCOPED_TRACE(lastCommitRefused ? "último commit recusado" : "commits aceitos");
+        ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+        answersInOrderAndStoresWhatItAnswers(url, lastCommitRefused);
+    }
 }
 
 // The service's database connections are cut while groups of writes are under way: every write
