@@ -21,8 +21,9 @@ WindowMenu::WindowMenu(QMdiArea* area, QWidget* parent)
     QAction* next = addItem(this, "mnuProximaJanela", QStringLiteral("&Próxima"),
                             {QKeySequence(Qt::CTRL | Qt::Key_Tab)});
     QAction* previous = addItem(this, "mnuJanelaAnterior", QStringLiteral("&Anterior"),
-                                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
-                                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+                                // Shown as the first; X11 sends Shift+Tab as Backtab.
+                                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab)});
     QAction* close =
         addItem(this, "mnuFecharJanela", QStringLiteral("&Fechar"),
                 {QKeySequence(Qt::CTRL | Qt::Key_F4), QKeySequence(Qt::CTRL | Qt::Key_W)});

@@ -26,6 +26,7 @@ void TfrmParametros::FormActivate() {
     ActiveShowAvi(host().mainForm(), 1);
     try {
         if (Cli_zol00900::boPrimVez) loadFirstRecords();
+        showReadOnly(); // a connection made only now tells its key's role now
         subscribeToChanges();
     } catch (...) {
         DeactiveShowAvi();

@@ -67,7 +67,8 @@ void TfrmParametros::showSubPage(QWidget* mainPage, TPageControl* pages, QWidget
     pages->SetActivePage(subPage);
     // Its first field, also when the menu had the keyboard: the window gives the focus back to
     // it once the menu is gone, instead of to a control of the page hidden.
-    if (QWidget* first = FirstFocusableIn(subPage)) first->setFocus(Qt::OtherFocusReason);
+    // As a shortcut gives it: what the field holds is selected, so typing replaces it.
+    if (QWidget* first = FirstFocusableIn(subPage)) first->setFocus(Qt::ShortcutFocusReason);
     pgcPadraoChange();
     if (pages == pgcGeral)
         pgcGeralChange();
