@@ -21,8 +21,15 @@ std::optional<QStringList> parseSubscription(const QString& text, QString* error
     static const QRegularExpression record(
         QStringLiteral(R"(^(geral|(filial|questionario):[0-9A-Za-z]{1,4})$)"));
     QStringList records;
-    for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
-        const QString name = part.trimmed();
+    if (text.size() > MaxSubscriptionBytes) {
+        *error = QStringLiteral("A lista de registros a assinar é longa demais.");
+        return std::nullopt;
+    }
+    int named = 0;
+    for (const QStringView part : QStringView(text).split(u',', Qt::SkipEmptyParts)) {
+        // Stops at the first name over the limit, repeated names included.
+        if (++named > MaxSubscribedRecords) break;
+        const QString name = part.trimmed().toString();
         if (!record.match(name).hasMatch()) {
             *error = QStringLiteral("\"%1\" não é um registro que se possa assinar (geral, "
                                     "filial:CÓDIGO ou questionario:CÓDIGO).")
@@ -31,7 +38,7 @@ std::optional<QStringList> parseSubscription(const QString& text, QString* error
         }
         if (!records.contains(name)) records << name;
     }
-    if (records.size() > MaxSubscribedRecords) {
+    if (named > MaxSubscribedRecords) {
         *error = QStringLiteral("Uma conexão pode assinar no máximo %1 registros.")
                      .arg(MaxSubscribedRecords);
         return std::nullopt;

@@ -21,6 +21,8 @@ inline constexpr QLatin1String SubscribeMethod{"Assinar"};
 inline constexpr QLatin1String ChangeNotice{"Alterado"};
 // The most records one session may subscribe to.
 inline constexpr int MaxSubscribedRecords = 16;
+// Longer than any list of that many records can be: refused before it is read.
+inline constexpr int MaxSubscriptionBytes = 512;
 
 // The records a client may subscribe to: the general parameters, one branch's parameters, and one
 // branch's questionnaire ties and marks.

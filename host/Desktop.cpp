@@ -2,6 +2,7 @@
 
 #include "NetConnection.h"
 
+#include "protocol/SecretFile.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
@@ -250,13 +251,13 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
         services.serverHost = options.server.left(colon);
         services.serverPort = options.server.mid(colon + 1).toInt();
         if (!options.tokenFile.isEmpty()) {
-            QFile file(options.tokenFile);
-            if (!file.open(QIODevice::ReadOnly)) {
-                *message = QStringLiteral("Não foi possível ler o arquivo de chave %1.")
-                               .arg(options.tokenFile);
+            QString why;
+            const std::optional<QByteArray> key = protocol::readSecretFile(options.tokenFile, &why);
+            if (!key) {
+                *message = QStringLiteral("Chave de acesso: %1").arg(why);
                 return false;
             }
-            services.token = QString::fromUtf8(file.readAll()).trimmed();
+            services.token = QString::fromUtf8(*key).trimmed();
         }
         serverDescription = QStringLiteral("Servidor %1").arg(services.serverHost);
         serverDetails = QStringLiteral("Servidor de aplicação %1, porta %2.")

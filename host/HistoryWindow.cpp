@@ -313,7 +313,10 @@ void HistoryWindow::exportRows() {
     if (path.isEmpty()) return;
     // Written whole or not at all: a failed export leaves no half file behind.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(historyCsv(m_shown)) < 0 || !file.commit()) {
+    // The history holds what the database holds: its owner's alone, as the database is.
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(historyCsv(m_shown)) < 0 || !file.commit()) {
         m_services.showError(QStringLiteral("Não foi possível gravar o arquivo %1: %2.")
                                  .arg(path, file.errorString()));
         return;

@@ -1,28 +1,29 @@
 #include "AccessTokens.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "protocol/SecretFile.h"
+
 #include <QRegularExpression>
 
 namespace rhserver {
 
 bool readTokenFile(const QString& path, QVector<AccessToken>* tokens, QString* error) {
-    const QFileInfo info(path);
-    if (info.exists() &&
-        (info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther))) {
-        *error = QStringLiteral("o arquivo de token %1 pode ser lido ou alterado por outros "
-                                "usuários; restrinja-o com chmod 600 %1.")
-                     .arg(path);
+    const std::optional<QByteArray> text = protocol::readSecretFile(path, error);
+    if (!text) return false;
+    if (!parseTokenFile(QString::fromUtf8(*text), tokens, error)) {
+        *error = QStringLiteral("%1 (%2).").arg(*error, path);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("não foi possível ler o arquivo de token %1.").arg(path);
-        return false;
-    }
-    if (parseTokenFile(QString::fromUtf8(file.readAll()), tokens, error)) return true;
-    *error = QStringLiteral("%1 (%2).").arg(*error, path);
-    return false;
+    // A short token is guessed in moments, however slowly guesses are answered.
+    for (const AccessToken& t : std::as_const(*tokens))
+        if (t.secret.size() < MinTokenLength) {
+            *error = QStringLiteral("o token de %1 tem menos de %2 caracteres; use um token "
+                                    "longo e aleatório (%3).")
+                         .arg(t.name)
+                         .arg(MinTokenLength)
+                         .arg(path);
+            return false;
+        }
+    return true;
 }
 
 QString roleName(Role role) {

@@ -19,7 +19,11 @@ struct AccessToken {
 // holding one word alone is a single admin token named "admin". False with the reason otherwise.
 bool parseTokenFile(const QString& text, QVector<AccessToken>* tokens, QString* error);
 
-// The same, read from a file only its owner may read and write; false with the reason otherwise.
+// The shortest token a server starts with.
+inline constexpr int MinTokenLength = 20;
+
+// The same, read from a file of mode 0600 or 0400, every token at least MinTokenLength long;
+// false with the reason otherwise.
 bool readTokenFile(const QString& path, QVector<AccessToken>* tokens, QString* error);
 
 QString roleName(Role role);

@@ -24,7 +24,11 @@ QString escaped(const QString& line) {
             out += QStringLiteral("\\n");
         else if (u == u'\r')
             out += QStringLiteral("\\r");
-        else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029)
+        // Controls, line separators and the bidirectional ones, which would make a line read
+        // otherwise than it was written.
+        else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029 ||
+                 u == 0x061c || (u >= 0x200e && u <= 0x200f) || (u >= 0x202a && u <= 0x202e) ||
+                 (u >= 0x2066 && u <= 0x2069))
             out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QChar(u'0'));
         else
             out += c;

@@ -101,6 +101,10 @@ std::string Session::subscribe(std::string_view idJson, dom::element params, boo
         return fail(idJson, ErrorCode::InvalidParams,
                     QStringLiteral("Assinar espera um argumento: os registros separados por "
                                    "vírgula, ou vazio para não assinar nenhum."));
+    // Measured before anything is made of it: what it costs is bounded whatever was sent.
+    if (text.size() > size_t(contract::MaxSubscriptionBytes))
+        return fail(idJson, ErrorCode::InvalidParams,
+                    QStringLiteral("A lista de registros a assinar é longa demais."));
     QString problem;
     std::optional<QStringList> records =
         contract::parseSubscription(protocol::toQString(text), &problem);

@@ -4,6 +4,7 @@
 
 #include "contract/Methods.h"
 #include "protocol/Rpc.h"
+#include "protocol/SecretFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -172,11 +173,10 @@ int main(int argc, char** argv) {
     };
     QString token;
     if (!tokenFile.isEmpty()) {
-        QFile file(tokenFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return failCall(
-                QStringLiteral("não foi possível ler o arquivo de token %1").arg(tokenFile), 2);
-        token = QString::fromUtf8(file.readAll()).trimmed();
+        QString why;
+        const std::optional<QByteArray> secret = protocol::readSecretFile(tokenFile, &why);
+        if (!secret) return failCall(QStringLiteral("token: %1").arg(why), 2);
+        token = QString::fromUtf8(*secret).trimmed();
     }
 
     try {

@@ -179,6 +179,11 @@ private slots:
         services().saveFileAnswer = csvPath;
         click(history()->findChild<QPushButton*>(QStringLiteral("btnExportar")));
         QCOMPARE(services().saveFileSuggestions.size(), 1);
+        // Its owner's alone, as the database is.
+        QCOMPARE(QFileInfo(csvPath).permissions() &
+                     (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                      QFileDevice::WriteOther),
+                 QFileDevice::Permissions());
         QProcess python;
         python.start(
             QStringLiteral("python3"),

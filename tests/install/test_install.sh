@@ -34,9 +34,10 @@ db="sqlite:$prefix/rh.db"
 for branch in 0001 0002 0003; do
   [ -d "$prefix/folha/$branch" ] || fail "a pasta da folha da filial $branch não foi criada"
 done
-printf '# nome papel token\nmonitor leitura seg-monitor\n' >"$prefix/tokens"
+printf '# nome papel token\nmonitor leitura seg-monitor-0123456789\n' >"$prefix/tokens"
 chmod 600 "$prefix/tokens"
-printf 'seg-monitor\n' >"$prefix/monitor"
+printf 'seg-monitor-0123456789\n' >"$prefix/monitor"
+chmod 600 "$prefix/monitor"
 "$bin/rhserver" --listen 127.0.0.1:0 --db "$db" --token-file "$prefix/tokens" 2>"$prefix/log" &
 pid=$!
 port=

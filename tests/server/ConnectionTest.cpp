@@ -227,7 +227,7 @@ TEST(Connection, WrongObjectOrTokenIsRefusedAtConnect) {
     ASSERT_TRUE(server.initDemo());
     QFile token(server.path(QStringLiteral("token")));
     ASSERT_TRUE(token.open(QIODevice::WriteOnly));
-    token.write("segredo\n");
+    token.write("segredo-0123456789-abcdef\n");
     token.close();
     token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     ASSERT_TRUE(server.start({QStringLiteral("--token-file"), token.fileName()}));

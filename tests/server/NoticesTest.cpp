@@ -199,3 +199,30 @@ TEST_F(NoticeLoad, ASubscriberThatDoesNotReadIsClosedAndTheOthersKeepHearing) {
         << server.log().toStdString();
     ASSERT_NO_FATAL_FAILURE(writeAndHear(round));
 }
+
+// A subscription is bounded by what it may hold: 40,000 names are refused at once, without
+// keeping another client's ping waiting; the 17th name is refused however the names repeat.
+TEST_F(NoticeLoad, ASubscriptionLongerThanItMayBeIsRefusedAtOnce) {
+    serve();
+    LineClient flooder(server.port()), other(server.port());
+    ASSERT_TRUE(flooder.open().ok);
+    ASSERT_TRUE(other.open().ok);
+    QStringList names;
+    for (int i = 0; i < 40000; ++i)
+        names << QStringLiteral("filial:%1").arg(i % 10000, 4, 10, QChar(u'0'));
+    QElapsedTimer took;
+    took.start();
+    flooder.send(QByteArray::fromStdString(
+        protocol::requestJson(7, QString(contract::SubscribeMethod), {names.join(u',')})));
+    EXPECT_TRUE(other.call(QStringLiteral("ping"), {}).ok);
+    const std::optional<QByteArray> answer = flooder.readLine(5000);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(parseLine(*answer).errorCode, protocol::ErrorCode::InvalidParams);
+    EXPECT_LT(took.elapsed(), 1000);
+
+    const QString same = QStringList(17, contract::generalRecord()).join(u',');
+    EXPECT_EQ(flooder.call(QString(contract::SubscribeMethod), {same}).errorCode,
+              protocol::ErrorCode::InvalidParams);
+    const QString sixteen = QStringList(16, contract::generalRecord()).join(u',');
+    EXPECT_TRUE(flooder.call(QString(contract::SubscribeMethod), {sixteen}).ok);
+}

@@ -28,7 +28,7 @@ int modeOf(const QString& path) {
 QString writeToken(ServerProcess& server, QFileDevice::Permissions permissions) {
     QFile token(server.path(QStringLiteral("token")));
     EXPECT_TRUE(token.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    token.write("segredo-do-servico\n");
+    token.write("segredo-do-servico-0123\n");
     token.close();
     token.setPermissions(permissions);
     return token.fileName();
@@ -55,17 +55,36 @@ TEST_F(Operations, DatabaseFilesAreTheOwnersAlone) {
 
 TEST_F(Operations, StartRefusesAnExposedTokenOrAnOpenListenerWithoutOne) {
     QString out;
-    const QString token = writeToken(server, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                 QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    EXPECT_NE(ServerProcess::runToEnd(
-                  {"--listen", "127.0.0.1:0", "--db", server.dbUrl(), "--token-file", token}, &out),
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    // 0644, 0640 and 0660: anyone of the group who reads it takes the token, who writes it adds
+    // one.
+    for (const QFileDevice::Permissions exposed :
+         {owner | QFileDevice::ReadGroup | QFileDevice::ReadOther, owner | QFileDevice::ReadGroup,
+          owner | QFileDevice::ReadGroup | QFileDevice::WriteGroup}) {
+        const QString token = writeToken(server, exposed);
+        EXPECT_NE(
+            ServerProcess::runToEnd(
+                {"--listen", "127.0.0.1:0", "--db", server.dbUrl(), "--token-file", token}, &out),
+            0);
+        EXPECT_TRUE(out.contains(QStringLiteral("chmod 600"))) << out.toStdString();
+        EXPECT_EQ(out.count(u'\n'), 1) << out.toStdString();
+    }
+    // A token of 4 characters is guessed in moments: refused, in one line.
+    QFile shortToken(server.path(QStringLiteral("curto")));
+    ASSERT_TRUE(shortToken.open(QIODevice::WriteOnly));
+    shortToken.write("1234\n");
+    shortToken.close();
+    shortToken.setPermissions(QFileDevice::ReadOwner);
+    EXPECT_NE(ServerProcess::runToEnd({"--listen", "127.0.0.1:0", "--db", server.dbUrl(),
+                                       "--token-file", shortToken.fileName()},
+                                      &out),
               0);
-    EXPECT_TRUE(out.contains(QStringLiteral("chmod 600"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("menos de 20 caracteres"))) << out.toStdString();
     EXPECT_EQ(out.count(u'\n'), 1) << out.toStdString();
     EXPECT_NE(ServerProcess::runToEnd({"--listen", "0.0.0.0:0", "--db", server.dbUrl()}, &out), 0);
     EXPECT_TRUE(out.contains(QStringLiteral("--token-file"))) << out.toStdString();
-    // A warning, not a refusal: more workers than cores.
-    writeToken(server, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A warning, not a refusal: more workers than cores; a file only its owner may read is taken.
+    const QString token = writeToken(server, QFileDevice::ReadOwner);
     ASSERT_TRUE(server.start(
         {QStringLiteral("--token-file"), token, QStringLiteral("--workers"), QStringLiteral("64")}))
         << server.log().toStdString();
@@ -85,6 +104,9 @@ TEST_F(Operations, ClientTextCannotForgeOrStretchLogLines) {
     c.request(
         R"({"jsonrpc":"2.0","id":2,"method":"SetGeral","params":[{"fields":[{"name":"CDPARAMRH","type":"string\nrhserver: forjado"}],"changes":[]}]})"
         "\n");
+    // A right-to-left override would make the line read otherwise than it was written.
+    c.request(R"({"jsonrpc":"2.0","id":4,"method":"Get\u202eGeral","params":[]})"
+              "\n");
     c.request(R"({"jsonrpc":"2.0","id":3,"method":")" + std::string(20000, 'm') +
               R"(","params":[]})"
               "\n");
@@ -99,11 +121,14 @@ TEST_F(Operations, ClientTextCannotForgeOrStretchLogLines) {
         if (line.startsWith(QLatin1String("rhserver listening"))) continue;
         EXPECT_TRUE(stamp.match(line).hasMatch()) << "[" << line.toStdString() << "]";
         EXPECT_FALSE(line.contains(u'\r'));
+        EXPECT_FALSE(line.contains(QChar(0x202e)));
         EXPECT_LT(line.size(), 1200);
     }
     ASSERT_EQ(lines.filter(QStringLiteral("FORJADO")).size(), 1);
     EXPECT_TRUE(lines.filter(QStringLiteral("FORJADO"))[0].contains(QStringLiteral("x\\n00:00")));
     EXPECT_EQ(lines.filter(QStringLiteral("forjado")).size(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("Get\\u202eGeral")).size(), 1)
+        << server.log().toStdString();
     // A refused write names its method, the session's branch and the client.
     const QStringList write = lines.filter(QStringLiteral("SetInsCarg (filial 0001)"));
     ASSERT_EQ(write.size(), 1) << server.log().toStdString();
@@ -183,7 +208,7 @@ TEST_F(Operations, WrongTokensArePausedPerAddressTheRightOneNever) {
         EXPECT_TRUE(guess(QStringLiteral("palpite-%1").arg(i)).contains(u"não confere"));
     EXPECT_TRUE(guess(QStringLiteral("mais-um")).contains(u"tentativas"));
     LineClient desktop(server.port());
-    ASSERT_TRUE(desktop.open(QStringLiteral("0001"), QStringLiteral("segredo-do-servico")).ok);
+    ASSERT_TRUE(desktop.open(QStringLiteral("0001"), QStringLiteral("segredo-do-servico-0123")).ok);
     EXPECT_TRUE(desktop.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
     EXPECT_TRUE(guess(QStringLiteral("depois")).contains(u"tentativas"));
 }

@@ -392,12 +392,12 @@ TEST_F(Robustness, ManyConnectionsAtOnceAreAllServed) {
 TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
     QFile token(server.path(QStringLiteral("token")));
     ASSERT_TRUE(token.open(QIODevice::WriteOnly));
-    token.write("segredo-123\n");
+    token.write("segredo-123-0123456789\n");
     token.close();
     token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     startServer({QStringLiteral("--token-file"), token.fileName()});
     // A failed open ends its connection.
-    for (const QString& wrong : {QString(), QStringLiteral("segredo-12")}) {
+    for (const QString& wrong : {QString(), QStringLiteral("segredo-12-0123456789")}) {
         LineClient guess(server.port());
         EXPECT_TRUE(guess.call(QStringLiteral("ping"), {}).ok);
         EXPECT_EQ(guess.open(QStringLiteral("0001"), wrong).errorCode, ErrorCode::NotAuthorised);
@@ -406,7 +406,7 @@ TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
     LineClient c(server.port());
     EXPECT_EQ(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).errorCode,
               ErrorCode::NotOpen);
-    EXPECT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-123")).ok);
+    EXPECT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-123-0123456789")).ok);
     EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
 }
 

@@ -18,8 +18,8 @@ namespace {
 
 const char* const namedTokens = "# quem pode abrir sessões\n"
                                 "\n"
-                                "gestor   admin    seg-gestor-1\n"
-                                "consulta\tleitura\tseg-consulta-1\n";
+                                "gestor   admin    seg-gestor-1-0123456789\n"
+                                "consulta\tleitura\tseg-consulta-1-0123456789\n";
 
 // Writes the token file (owner only) and starts the server with it.
 bool startWithTokens(ServerProcess& server, const QByteArray& text) {
@@ -49,7 +49,7 @@ TEST_F(Roles, TokenFilesTheServerTakesOrRefusesWithTheLine) {
         {"gestor admin a\noutro leitura a\n", false, "repete"},
         {"# só comentários\n\n", false, "nenhum token"},
         {"#preencher\n", false, "nenhum token"}, // a comment is never a token
-        {"# o token do rh\n\nsegredo-antigo\n", true, ""},
+        {"# o token do rh\n\nsegredo-antigo-0123456789\n", true, ""},
         {"nome/errado admin a\n", false, "linha 1"},
     };
     for (const Case& c : cases) {
@@ -67,9 +67,9 @@ TEST_F(Roles, TokenFilesTheServerTakesOrRefusesWithTheLine) {
 }
 
 TEST_F(Roles, AnOldOneTokenFileIsAnAdminNamedAdmin) {
-    ASSERT_TRUE(startWith("segredo-antigo\n")) << server.log().toStdString();
+    ASSERT_TRUE(startWith("segredo-antigo-0123456789\n")) << server.log().toStdString();
     LineClient c(server.port());
-    ASSERT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-antigo")).ok);
+    ASSERT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-antigo-0123456789")).ok);
     ASSERT_TRUE(
         c.call(QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")}).ok);
     const QVector<AuditRow> rows = auditRows(server.dbPath());
@@ -81,7 +81,8 @@ TEST_F(Roles, AnOldOneTokenFileIsAnAdminNamedAdmin) {
 TEST_F(Roles, AReadingTokenReadsButEveryWriteIsRefused) {
     ASSERT_TRUE(startWith(namedTokens)) << server.log().toStdString();
     LineClient reader(server.port());
-    ASSERT_TRUE(reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1")).ok);
+    ASSERT_TRUE(
+        reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1-0123456789")).ok);
     const protocol::DataPacket geral =
         packetOf(reader.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}));
     EXPECT_EQ(geral.rows.size(), 1);
@@ -127,7 +128,7 @@ TEST_F(Roles, AReadingTokenReadsButEveryWriteIsRefused) {
     EXPECT_TRUE(server.log().contains(QStringLiteral("chamou SetDelTdDep")));
     // The same write with the admin token goes through and names it.
     LineClient admin(server.port());
-    ASSERT_TRUE(admin.open(QStringLiteral("0001"), QStringLiteral("seg-gestor-1")).ok);
+    ASSERT_TRUE(admin.open(QStringLiteral("0001"), QStringLiteral("seg-gestor-1-0123456789")).ok);
     ASSERT_TRUE(admin.call(QStringLiteral("SetGeral"), {delta}).ok);
     rows = auditRows(server.dbPath());
     ASSERT_EQ(rows.size(), 2);
@@ -207,7 +208,8 @@ void refusalsStayBounded(ServerProcess& server, const QString& dbUrl) {
     rhserver::Storage watcher(*address);
     ASSERT_TRUE(watcher.open(&error)) << error.toStdString();
     LineClient reader(server.port());
-    ASSERT_TRUE(reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1")).ok);
+    ASSERT_TRUE(
+        reader.open(QStringLiteral("0001"), QStringLiteral("seg-consulta-1-0123456789")).ok);
     const QString large(60 * 1024, u'x');
     const auto refuse = [&] {
         EXPECT_EQ(

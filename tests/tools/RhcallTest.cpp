@@ -130,16 +130,18 @@ TEST(RhCallHealth, PingExitsOneWheneverTheServiceIsNotReady) {
     ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
     QFile tokens(server.path(QStringLiteral("tokens")));
     ASSERT_TRUE(tokens.open(QIODevice::WriteOnly));
-    tokens.write("monitor leitura seg-monitor\n");
+    tokens.write("monitor leitura seg-monitor-0123456789\n");
     tokens.close();
     tokens.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QFile mine(server.path(QStringLiteral("meu-token"))),
         wrong(server.path(QStringLiteral("outro")));
     ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && wrong.open(QIODevice::WriteOnly));
-    mine.write("seg-monitor\n");
-    wrong.write("seg-errado\n");
+    mine.write("seg-monitor-0123456789\n");
+    wrong.write("seg-errado-0123456789\n");
     mine.close();
     wrong.close();
+    for (QFile* f : {&mine, &wrong})
+        f->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     ASSERT_TRUE(server.start({QStringLiteral("--token-file"), tokens.fileName()}));
     const QString here = QStringLiteral("127.0.0.1:%1").arg(server.port());
     const auto ping = [&](const QString& address, const QString& tokenFile) {
@@ -152,6 +154,11 @@ TEST(RhCallHealth, PingExitsOneWheneverTheServiceIsNotReady) {
     };
     EXPECT_EQ(ping(here, mine.fileName()), 0);
     EXPECT_EQ(ping(here, wrong.fileName()), 1);
+    // A token its group may read is refused before anything is sent.
+    mine.setPermissions(mine.permissions() | QFileDevice::ReadGroup);
+    EXPECT_EQ(ping(here, mine.fileName()), 1);
+    mine.setPermissions(QFileDevice::ReadOwner);
+    EXPECT_EQ(ping(here, mine.fileName()), 0);
     // Another writer holds the database's write lock: not ready, though the process answers.
     {
         QSqlDatabase db =
