@@ -44,7 +44,8 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     , m_kept(kept)
     , m_session(std::make_shared<Session>(config, std::move(sessionId)))
     , m_outlet(std::make_shared<Outlet>(int(socket->socketDescriptor())))
-    , m_onClosed(std::move(onClosed)) {
+    , m_onClosed(std::move(onClosed))
+    , m_throttle(config.throttle) {
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
@@ -158,10 +159,36 @@ void Connection::process() {
                       QStringLiteral("mensagem grande demais; encerrando"));
             return;
         }
-        std::optional<QByteArray> line = nextLine();
+        std::optional<QByteArray> line = std::exchange(m_heldOpen, std::nullopt);
+        if (!line) line = nextLine();
         if (!line) {
             if (m_reader.overflowed()) continue;
             return;
+        }
+        if (!m_session->isOpen() && !m_openWaited && m_throttle) {
+            // An address that has tried wrong tokens waits for each verdict, the right token's
+            // too: guesses come a few a second at most, and nobody learns early that one fit.
+            m_openWaited = true;
+            const qint64 wait =
+                m_throttle->verdictWait(m_socket->peerAddress().toString(),
+                                        std::max<qint64>(0, m_limits.openDeadlineMs - 500));
+            if (wait < 0) {
+                closeWith(protocol::ErrorCode::NotAuthorised,
+                          QStringLiteral("Acesso não autorizado: tentativas demais com um token "
+                                         "errado deste endereço; tente de novo em alguns "
+                                         "segundos."),
+                          QStringLiteral("tentativas demais deste endereço; encerrando"));
+                return;
+            }
+            if (wait > 0) {
+                m_heldOpen = std::move(*line);
+                m_answering = true;
+                QTimer::singleShot(wait, this, [this] {
+                    m_answering = false;
+                    process();
+                });
+                return;
+            }
         }
         // A read the network thread has kept the reply of is answered here, without a worker.
         std::optional<KeptReplies::Request> read;
@@ -234,6 +261,8 @@ void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {
 
 void Connection::answered(const WorkerPool::Answers& answers) {
     m_answering = false;
+    // Every request before open waits its turn: a ping first does not spare the open its wait.
+    m_openWaited = false;
     // The worker is done with the session: what it subscribes to may be read here now.
     m_subscribed = m_session->subscriptions();
     if (m_closing) return;

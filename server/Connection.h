@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTcpSocket;
 
@@ -82,6 +83,9 @@ private:
     QTimer m_deadline; // open deadline, then idle timeout
     QTimer m_stall;
     std::function<void()> m_onClosed;
+    AuthThrottle* m_throttle;             // null: tokens are judged at once
+    std::optional<QByteArray> m_heldOpen; // the open waiting for its turn to be judged
+    bool m_openWaited = false;            // the request in hand has had its wait
     bool m_closing = false;
     bool m_logged = false;
     bool m_answering = false;

@@ -54,7 +54,27 @@ bool AuthThrottle::failed(const QString& peer) {
     if (e.last.isValid() && e.last.elapsed() >= PauseMs) e.failures = 0;
     ++e.failures;
     e.last.start();
+    if (e.lastRecent.isValid() && e.lastRecent.elapsed() >= ForgetMs) e.recent = 0;
+    ++e.recent;
+    e.lastRecent.start();
     return e.failures <= MaxFailures;
+}
+
+qint64 AuthThrottle::verdictWait(const QString& peer, qint64 latestMs) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_entries.find(peer);
+    if (found == m_entries.end()) return 0;
+    Entry& e = *found;
+    if (e.lastRecent.isValid() && e.lastRecent.elapsed() >= ForgetMs) e.recent = 0;
+    if (e.recent < FreeFailures) return 0;
+    const int doublings = std::min(e.recent - FreeFailures, 8);
+    const qint64 wait = std::min(FirstWaitMs << doublings, LastWaitMs);
+    if (!e.clock.isValid()) e.clock.start();
+    const qint64 now = e.clock.elapsed();
+    const qint64 turn = std::max(now, e.nextTurn) + wait;
+    if (turn - now > latestMs) return -1;
+    e.nextTurn = turn;
+    return turn - now;
 }
 
 bool RefusalLimit::mayRecord(const QString& token, qint64* skipped) {

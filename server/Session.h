@@ -21,13 +21,29 @@ public:
     static constexpr int MaxFailures = 5;
     static constexpr qint64 PauseMs = 10000;
 
+    // Wrong tokens an address may try before its opens wait; the wait then doubles with each
+    // wrong token, from FirstWaitMs up to LastWaitMs, and failures are forgotten after
+    // ForgetMs without one.
+    static constexpr int FreeFailures = 3;
+    static constexpr qint64 FirstWaitMs = 400;
+    static constexpr qint64 LastWaitMs = 3200;
+    static constexpr qint64 ForgetMs = 60000;
+
     // Counts a wrong token; false once the address has had too many of them lately.
     bool failed(const QString& peer);
+    // How long an open from the address waits before its token is judged, whatever token it
+    // carries: its verdicts come one after another, each wait after the last. -1 when its turn
+    // would come later than `latestMs` from now: the open gets no verdict at all.
+    qint64 verdictWait(const QString& peer, qint64 latestMs);
 
 private:
     struct Entry {
         int failures = 0;
         QElapsedTimer last;
+        int recent = 0;           // wrong tokens since the last ForgetMs of quiet
+        QElapsedTimer lastRecent; // the last of them
+        QElapsedTimer clock;      // started with the entry: the time of the turns
+        qint64 nextTurn = 0;      // on `clock`, when the next verdict may be given
     };
     std::mutex m_mutex;
     QHash<QString, Entry> m_entries;

@@ -2,6 +2,7 @@
 // was, and the server goes on serving.
 
 #include "DemoServer.h"
+#include "server/Session.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -408,6 +409,42 @@ TEST_F(Robustness, TokenIsRequiredWhenTheServerHasOne) {
               ErrorCode::NotOpen);
     EXPECT_TRUE(c.open(QStringLiteral("0001"), QStringLiteral("segredo-123-0123456789")).ok);
     EXPECT_TRUE(c.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+}
+
+// Wrong tokens from an address slow every open from it, the right token's too: guesses sent
+// one after another for 5 s, with a reading key's open after every four, get few verdicts, and
+// the right key still gets in, later.
+TEST_F(Robustness, GuessesFromAnAddressWaitForEachVerdict) {
+    QFile tokens(server.path(QStringLiteral("tokens")));
+    ASSERT_TRUE(tokens.open(QIODevice::WriteOnly));
+    tokens.write("gestor admin segredo-do-gestor-0123456789\n"
+                 "painel leitura segredo-do-painel-0123456789\n");
+    tokens.close();
+    tokens.setPermissions(QFileDevice::ReadOwner);
+    startServer({QStringLiteral("--token-file"), tokens.fileName()});
+    QElapsedTimer clock;
+    clock.start();
+    int verdicts = 0, wrong = 0, rightInSlowdown = 0;
+    for (int n = 0; n < 250 && clock.elapsed() < 5000; ++n) {
+        const bool right = n % 5 == 4;
+        LineClient c(server.port());
+        // A ping before open is no way around the wait.
+        if (n % 2) c.call(QStringLiteral("ping"), {});
+        const Response r =
+            c.open(QStringLiteral("0001"), right ? QStringLiteral("segredo-do-painel-0123456789")
+                                                 : QStringLiteral("chute-%1-0123456789").arg(n));
+        if (clock.elapsed() > 5000) break;
+        ++verdicts;
+        if (!right) {
+            EXPECT_EQ(r.errorCode, ErrorCode::NotAuthorised);
+            ++wrong;
+            continue;
+        }
+        EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
+        if (r.ok && wrong >= rhserver::AuthThrottle::FreeFailures) ++rightInSlowdown;
+    }
+    EXPECT_LE(verdicts, 20);
+    EXPECT_GE(rightInSlowdown, 1);
 }
 
 } // namespace
