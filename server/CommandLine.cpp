@@ -33,6 +33,8 @@ const char* const usage =
     "  --idle-timeout S      segundos sem uso até fechar uma conexão aberta (padrão 28800)\n"
     "  --max-connections N   conexões ao mesmo tempo (padrão 1000)\n"
     "  --max-per-peer N      conexões ao mesmo tempo de um mesmo endereço (padrão 128)\n"
+    "  --line-budget MIB     memória para mensagens ainda incompletas, somadas todas as\n"
+    "                        conexões; passada, fecha a que tiver mais (padrão 128)\n"
     "  --sqlite-sync MODO    full (padrão): cada gravação confirmada já está no disco e resiste\n"
     "                        a uma queda de energia; normal: resiste só à queda do processo,\n"
     "                        com gravações mais rápidas\n"
@@ -80,6 +82,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         {"idle-timeout", "--idle-timeout precisa de 1 a 604800 segundos."},
         {"max-connections", "--max-connections precisa de um número positivo."},
         {"max-per-peer", "--max-per-peer precisa de um número positivo."},
+        {"line-budget", "--line-budget precisa de um número de MiB (mínimo 1)."},
         {"sqlite-sync", "--sqlite-sync precisa de full ou normal."},
     };
     QCommandLineParser parser;
@@ -116,7 +119,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     ServerOptions& o = out->options;
     qint64 maxMessage = o.maxMessage, workers = 0, open = o.openTimeoutSeconds,
            idle = o.idleTimeoutSeconds, connections = o.maxConnections,
-           perPeer = o.maxConnectionsPerPeer;
+           perPeer = o.maxConnectionsPerPeer, lineBudget = o.lineBudgetBytes / (1024 * 1024);
     const struct {
         Bounds bounds;
         qint64* value;
@@ -130,6 +133,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         {{"max-connections", 1, 1000000, "--max-connections precisa de um número positivo."},
          &connections},
         {{"max-per-peer", 1, 1000000, "--max-per-peer precisa de um número positivo."}, &perPeer},
+        {{"line-budget", 1, 1024 * 1024, "--line-budget precisa de um número de MiB (mínimo 1)."},
+         &lineBudget},
     };
     for (const auto& n : numbers)
         if (!number(parser, n.bounds, n.value, error)) return false;
@@ -139,6 +144,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     o.idleTimeoutSeconds = int(idle);
     o.maxConnections = int(connections);
     o.maxConnectionsPerPeer = int(perPeer);
+    o.lineBudgetBytes = lineBudget * 1024 * 1024;
     if (workers > QThread::idealThreadCount())
         out->warnings << QStringLiteral("aviso: --workers %1 passa do número de núcleos (%2); mais "
                                         "threads que núcleos pioram o tempo de resposta.")

@@ -89,6 +89,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
 }
 
 Connection::~Connection() {
+    if (m_limits.lineBudget) m_limits.lineBudget->held -= m_heldCounted;
     m_outlet->close();
     if (!m_logged)
         logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
@@ -245,8 +246,31 @@ std::optional<QByteArray> Connection::nextLine() {
         // No more than is there: a buffer of the whole piece would be mapped and unmapped by the
         // system allocator on every request.
         m_reader.append(m_socket->read(std::min(ReadPiece, m_socket->bytesAvailable())));
+        countHeld();
+        if (m_closing) break;
     }
     return std::nullopt;
+}
+
+void Connection::countHeld() {
+    LineBudget* budget = m_limits.lineBudget;
+    if (!budget) return;
+    const qint64 held = m_reader.held();
+    budget->held += held - m_heldCounted;
+    m_heldCounted = held;
+    if (budget->held > budget->limit && budget->overflowed) budget->overflowed();
+}
+
+void Connection::dropForMemory() {
+    logClientEvent(QStringLiteral("conexão %1 (%2): a memória das mensagens ainda incompletas "
+                                  "passou do limite, e esta tinha a maior (%3 bytes); encerrando")
+                       .arg(m_id)
+                       .arg(m_peer)
+                       .arg(m_heldCounted));
+    m_reader = protocol::LineReader(m_limits.firstLine);
+    if (m_limits.lineBudget) m_limits.lineBudget->held -= m_heldCounted;
+    m_heldCounted = 0;
+    reset();
 }
 
 void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {

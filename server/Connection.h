@@ -18,6 +18,15 @@ class QTcpSocket;
 
 namespace rhserver {
 
+// What the connections' unfinished requests hold together; they live on one thread, which alone
+// counts here.
+struct LineBudget {
+    qint64 limit = 128 * 1024 * 1024;
+    qint64 held = 0;
+    // Called when the total passes the limit: closes the connection holding the most.
+    std::function<void()> overflowed;
+};
+
 struct ConnectionLimits {
     qsizetype maxMessage = protocol::DefaultMaxMessage; // one line, after open
     qsizetype firstLine = 4096;                         // one line, before open
@@ -25,6 +34,7 @@ struct ConnectionLimits {
     int idleTimeoutMs = 8 * 3600 * 1000; // an opened session with no request
     int stallTimeoutMs = 30 * 1000;      // answers left unread past the bound below
     qint64 unsentBound = 4 * 1024 * 1024;
+    LineBudget* lineBudget = nullptr; // null: each connection is bounded by its line limit alone
 };
 
 class KeptReplies;
@@ -39,6 +49,10 @@ public:
 
     // No further request is taken; the one being answered still is.
     void stopTakingRequests();
+    // What its unfinished requests hold, as last counted in the line budget.
+    qint64 heldForLines() const { return m_heldCounted; }
+    // Closed at once to give back the memory its unfinished request holds.
+    void dropForMemory();
     bool answering() const { return m_answering; }
     // Sends what is still unsent, for at most the time given, then closes.
     void flushAndClose(int timeoutMs);
@@ -85,7 +99,9 @@ private:
     std::function<void()> m_onClosed;
     AuthThrottle* m_throttle;             // null: tokens are judged at once
     std::optional<QByteArray> m_heldOpen; // the open waiting for its turn to be judged
-    bool m_openWaited = false;            // the request in hand has had its wait
+    qint64 m_heldCounted = 0;             // this connection's part of the line budget
+    void countHeld();
+    bool m_openWaited = false; // the request in hand has had its wait
     bool m_closing = false;
     bool m_logged = false;
     bool m_answering = false;

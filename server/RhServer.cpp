@@ -129,12 +129,18 @@ class NetHub : public QObject {
 public:
     explicit NetHub(RhServer::Impl& server)
         : m_server(server)
-        , m_kept(*server.address) {}
+        , m_kept(*server.address) {
+        // Made on the thread that reads, as its connections are: the budget is theirs alone.
+        m_budget.limit = server.options.lineBudgetBytes;
+        m_budget.overflowed = [this] { dropLargestLine(); };
+        server.limits.lineBudget = &m_budget;
+    }
 
     ~NetHub() override {
         m_listener.reset();
         const auto connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
         qDeleteAll(connections);
+        m_server.limits.lineBudget = nullptr;
     }
 
     void adopt(qintptr descriptor, quint64 id, const QString& peer) {
@@ -193,9 +199,23 @@ public:
     }
 
 private:
+    // Over the budget: the connection holding the most goes, until the rest fits.
+    void dropLargestLine() {
+        while (m_budget.held > m_budget.limit) {
+            Connection* largest = nullptr;
+            for (Connection* c : findChildren<Connection*>(Qt::FindDirectChildrenOnly))
+                if (c->heldForLines() > 0 &&
+                    (!largest || c->heldForLines() > largest->heldForLines()))
+                    largest = c;
+            if (!largest) return;
+            largest->dropForMemory();
+        }
+    }
+
     RhServer::Impl& m_server;
     std::unique_ptr<Listener> m_listener;
     KeptReplies m_kept;
+    LineBudget m_budget;
 };
 
 class NetThread : public QThread {

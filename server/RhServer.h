@@ -19,11 +19,14 @@ struct ServerOptions {
     QString db;    // "sqlite:PATH" or "postgresql://user@host:port/dbname"
     QString token; // an admin token named "admin", besides those below
     qsizetype maxMessage = protocol::DefaultMaxMessage;
-    int workers = 0;                  // 0: one per core
-    int openTimeoutSeconds = 5;       // a connection must call open within this time
-    int idleTimeoutSeconds = 28800;   // an opened connection without requests is closed after it
-    int maxConnections = 1000;        // per server; more are answered with an error and closed
-    int maxConnectionsPerPeer = 128;  // per client address, likewise
+    int workers = 0;                 // 0: one per core
+    int openTimeoutSeconds = 5;      // a connection must call open within this time
+    int idleTimeoutSeconds = 28800;  // an opened connection without requests is closed after it
+    int maxConnections = 1000;       // per server; more are answered with an error and closed
+    int maxConnectionsPerPeer = 128; // per client address, likewise
+    // Requests read and not yet whole, of every connection together: past it, the connection
+    // holding the most is closed.
+    qint64 lineBudgetBytes = 128 * 1024 * 1024;
     QVector<AccessToken> tokens = {}; // none here nor above: open needs no token
     bool sqliteFullSync = true;       // false: acknowledged writes survive a crash, not a power cut
 };

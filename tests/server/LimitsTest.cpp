@@ -87,6 +87,33 @@ TEST_F(Limits, LargeMessagesAfterOpenLeaveNoBuffersBehind) {
     expectServing();
 }
 
+// Opened sessions each sending most of a 16 MiB line and never its end: together they are held
+// to the process's budget for unfinished requests (128 MiB), the largest holders closed, and a
+// fresh client is served meanwhile.
+TEST_F(Limits, UnfinishedLinesOfAllConnectionsShareOneBudget) {
+    startServer();
+    std::vector<std::unique_ptr<LineClient>> clients;
+    const QByteArray piece(15 * 1024 * 1024, 'a');
+    for (int i = 0; i < 40; ++i) {
+        clients.push_back(std::make_unique<LineClient>(server.port()));
+        ASSERT_TRUE(clients.back()->open().ok);
+        clients.back()->send(QByteArray(R"({"jsonrpc":"2.0","id":1,"method":"GetGeral","x":")") +
+                             piece);
+        expectServing();
+    }
+    QThread::msleep(500); // what is in flight is read
+    if (MeasuresMemory) {
+        EXPECT_LT(server.residentKiB() / 1024, 300);
+    }
+    int closed = 0;
+    for (auto& c : clients)
+        closed += c->waitClosed(100);
+    EXPECT_GE(closed, 30);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("passou do limite")))
+        << server.log().left(2000).toStdString();
+    expectServing();
+}
+
 TEST_F(Limits, ConnectionsThatDoNotOpenInTimeAreClosed) {
     startServer({QStringLiteral("--open-timeout"), QStringLiteral("1")});
     LineClient silent(server.port());
