@@ -48,9 +48,10 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     , m_throttle(config.throttle) {
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
-    m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-    m_session->setPeer(socket->peerAddress().toString());
-    logClientEvent(QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
+    m_address = socket->peerAddress().toString();
+    m_peer = QStringLiteral("%1:%2").arg(m_address).arg(socket->peerPort());
+    m_session->setPeer(m_address);
+    logClientEvent(m_address, QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
         if (m_socket->bytesToWrite() == 0) m_outlet->setQueued(false);
@@ -80,6 +81,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     connect(&m_stall, &QTimer::timeout, this, [this] {
         if (m_closing) return;
         logClientEvent(
+            m_address,
             QStringLiteral("conexão %1: o cliente não lê as respostas (%2 bytes pendentes); "
                            "encerrando")
                 .arg(m_id)
@@ -92,7 +94,8 @@ Connection::~Connection() {
     if (m_limits.lineBudget) m_limits.lineBudget->held -= m_heldCounted;
     m_outlet->close();
     if (!m_logged)
-        logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+        logClientEvent(m_address,
+                       QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     if (m_onClosed) m_onClosed();
 }
 
@@ -120,13 +123,13 @@ void Connection::closed() {
     m_logged = true;
     m_closing = true;
     m_outlet->close();
-    logClientEvent(QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
+    logClientEvent(m_address, QStringLiteral("conexão %1 encerrada (%2)").arg(m_id).arg(m_peer));
     deleteLater();
 }
 
 void Connection::closeWith(int code, const QString& message, const QString& logText) {
     if (m_closing) return;
-    logClientEvent(QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
+    logClientEvent(m_address, QStringLiteral("conexão %1: %2").arg(m_id).arg(logText));
     m_closing = true;
     m_outlet->close();
     m_deadline.stop();
@@ -262,7 +265,8 @@ void Connection::countHeld() {
 }
 
 void Connection::dropForMemory() {
-    logClientEvent(QStringLiteral("conexão %1 (%2): a memória das mensagens ainda incompletas "
+    logClientEvent(m_address,
+                   QStringLiteral("conexão %1 (%2): a memória das mensagens ainda incompletas "
                                   "passou do limite, e esta tinha a maior (%3 bytes); encerrando")
                        .arg(m_id)
                        .arg(m_peer)
@@ -385,7 +389,8 @@ void Connection::flushAndClose(int timeoutMs) {
 
 void Connection::logFailure(const QString& failure) {
     if (!failure.isEmpty())
-        logClientEvent(QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, failure));
+        logClientEvent(m_address,
+                       QStringLiteral("conexão %1 (%2): %3").arg(m_id).arg(m_peer, failure));
 }
 
 } // namespace rhserver

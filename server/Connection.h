@@ -93,7 +93,8 @@ private:
     std::vector<std::string> m_heldNotices;
     QStringList m_subscribed; // the session's, as of its last answer
 
-    QString m_peer;
+    QString m_address; // the client's, as its log lines are counted
+    QString m_peer;    // address and port
     QTimer m_deadline; // open deadline, then idle timeout
     QTimer m_stall;
     std::function<void()> m_onClosed;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <cstdio>
 #include <mutex>
 
@@ -9,7 +10,7 @@ namespace rhserver {
 
 namespace {
 
-constexpr int ClientEventsPerSecond = 50;
+constexpr int ClientEventsPerSecond = 20; // for each address
 
 QString escaped(const QString& line) {
     QString out;
@@ -53,30 +54,36 @@ void logLine(const QString& line) {
     write(line);
 }
 
-void logClientEvent(const QString& line) {
+void logClientEvent(const QString& address, const QString& line) {
+    struct Window {
+        QElapsedTimer started;
+        int written = 0;
+        qint64 omitted = 0;
+    };
     static std::mutex windowMutex;
-    static QElapsedTimer window;
-    static int written = 0;
-    static qint64 omitted = 0;
+    static QHash<QString, Window> windows;
     qint64 before = 0;
     {
         std::lock_guard lock(windowMutex);
-        if (!window.isValid() || window.elapsed() >= 1000) {
-            window.start();
-            written = 0;
-            before = omitted;
-            omitted = 0;
+        // Many addresses at once share one window rather than grow the table without bound.
+        if (windows.size() > 4096 && !windows.contains(address)) windows.clear();
+        Window& w = windows[address];
+        if (!w.started.isValid() || w.started.elapsed() >= 1000) {
+            w.started.start();
+            w.written = 0;
+            before = std::exchange(w.omitted, 0);
         }
-        if (written >= ClientEventsPerSecond) {
-            ++omitted;
+        if (w.written >= ClientEventsPerSecond) {
+            ++w.omitted;
             return;
         }
-        ++written;
+        ++w.written;
     }
     if (before > 0)
-        write(QStringLiteral(
-                  "%1 linhas de conexões e requisições recusadas omitidas no último segundo")
-                  .arg(before));
+        write(QStringLiteral("%1 linhas de conexões e requisições recusadas de %2 omitidas no "
+                             "último segundo")
+                  .arg(before)
+                  .arg(address));
     write(line);
 }
 

@@ -12,8 +12,8 @@ constexpr int MaxLogLine = 1000;
 void logLine(const QString& line);
 
 // For events any client can cause at will (connections made and ended, refused requests): at
-// most a few dozen lines a second for the whole process; the lines left out are counted in the
-// next one written.
-void logClientEvent(const QString& line);
+// most a few dozen lines a second for each client address, so that one address's flood does not
+// silence the others; the lines left out are counted in the next one written for that address.
+void logClientEvent(const QString& address, const QString& line);
 
 } // namespace rhserver

@@ -115,6 +115,7 @@ private:
         if (descriptor >= 0) refuseDescriptor(descriptor, outOfDescriptorsText());
         m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         logClientEvent(
+            QString(),
             QStringLiteral("conexão recusada: o processo atingiu o limite de arquivos abertos"));
         resumeAccepting();
     }
@@ -147,7 +148,7 @@ public:
         auto* socket = new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             logClientEvent(
-                QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
+                peer, QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
             delete socket;
             ::close(int(descriptor));
             m_server.release(peer);
@@ -247,7 +248,8 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
     // Refusing here keeps room for the database's own files and keeps accept from failing.
     if (descriptorLimit > 0 && quint64(descriptor) + DescriptorReserve >= descriptorLimit) {
         refuseDescriptor(int(descriptor), outOfDescriptorsText());
-        logClientEvent(QStringLiteral("conexão de %1 recusada: o processo está perto do limite de "
+        logClientEvent(peer,
+                       QStringLiteral("conexão de %1 recusada: o processo está perto do limite de "
                                       "arquivos abertos")
                            .arg(peer));
         return;
@@ -264,7 +266,8 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
                      : QStringLiteral("Este endereço atingiu o limite de %1 conexões com o "
                                       "servidor; tente de novo em instantes.")
                            .arg(options.maxConnectionsPerPeer));
-            logClientEvent(QStringLiteral("conexão de %1 recusada: limite de conexões").arg(peer));
+            logClientEvent(peer,
+                           QStringLiteral("conexão de %1 recusada: limite de conexões").arg(peer));
             return;
         }
         ++connections;

@@ -270,6 +270,11 @@ std::string Session::openSession(std::string_view idJson, dom::element params, b
                         .arg(code.left(40)));
     m_info.branch = code;
     m_open = true;
+    // Every session opened is in the log, whatever the rate: a write in the audit can be traced
+    // to the machine that made it.
+    logLine(QStringLiteral("sessão %1 aberta por %2, token %3, filial %4")
+                .arg(m_info.sessionId, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
+                     m_info.tokenName.isEmpty() ? QStringLiteral("-") : m_info.tokenName, code));
     protocol::JsonWriter w;
     w.beginObject();
     w.key("session");
@@ -310,11 +315,11 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
         if (!m_config.refusals || m_config.refusals->mayRecord(m_info.tokenName, &skipped))
             m_service->auditRefusal(m_info, *entry, bytes, skipped);
         logClientEvent(
-            QStringLiteral("escrita recusada: o token %1 (leitura), de %2, chamou %3 com "
-                           "%4 bytes de argumentos")
-                .arg(m_info.tokenName, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
-                     methodText(method))
-                .arg(bytes));
+            m_peer, QStringLiteral("escrita recusada: o token %1 (leitura), de %2, chamou %3 com "
+                                   "%4 bytes de argumentos")
+                        .arg(m_info.tokenName, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
+                             methodText(method))
+                        .arg(bytes));
         return fail(idJson, ErrorCode::NotAuthorised,
                     QStringLiteral("Esta chave de acesso permite apenas consultar os parâmetros: "
                                    "nenhuma alteração foi gravada."));

@@ -2,11 +2,13 @@
 // that clients cannot forge or flood, slowed token guesses, and an orderly end on signals.
 
 #include "DemoServer.h"
+#include "contract/Methods.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -240,3 +242,45 @@ TEST_F(Operations, SessionIdsAreRandomAndHangupEndsInOrder) {
 }
 
 } // namespace
+
+// A flood of refused requests from one address leaves the others' lines in the log, and every
+// session opened is logged with its address, session and token.
+TEST_F(Operations, OneAddressFloodingTheLogSilencesNoOther) {
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    QTcpSocket flooder;
+    ASSERT_TRUE(flooder.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+    flooder.connectToHost(QHostAddress::LocalHost, server.port());
+    ASSERT_TRUE(flooder.waitForConnected(5000));
+    QByteArray flood = QByteArray::fromStdString(protocol::openRequestJson(
+        1, {QString(contract::ServerObjectName), QStringLiteral("0001"), {}}));
+    for (int i = 0; i < 300; ++i)
+        flood +=
+            QByteArray::fromStdString(protocol::requestJson(i + 2, QStringLiteral("Enchente"), {}));
+    flooder.write(flood);
+    ASSERT_TRUE(flooder.waitForBytesWritten(5000));
+    // Its answers read: the refusals were all logged or counted by now.
+    int answered = 0;
+    while (answered < 301 && flooder.waitForReadyRead(5000))
+        while (flooder.canReadLine()) {
+            flooder.readLine();
+            ++answered;
+        }
+    ASSERT_EQ(answered, 301);
+    LineClient other(server.port());
+    ASSERT_TRUE(other.open().ok);
+    EXPECT_EQ(other.call(QStringLiteral("Marcador"), {}).errorCode, ErrorCode::MethodNotFound);
+    QElapsedTimer waited;
+    waited.start();
+    while (!server.log().contains(QStringLiteral("Marcador")) && waited.elapsed() < 2000)
+        QThread::msleep(20);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("Marcador")));
+    const QStringList lines = server.log().split(u'\n');
+    EXPECT_LE(lines.filter(QStringLiteral("Enchente")).size(), 20);
+    EXPECT_EQ(lines
+                  .filter(QRegularExpression(
+                      QStringLiteral("^.* rhserver: sessão [0-9a-f]+ aberta "
+                                     "por 127\\.0\\.0\\.[12], token -, filial 0001$")))
+                  .size(),
+              2)
+        << server.log().toStdString();
+}
