@@ -107,7 +107,8 @@ void Methods::recordRefusal(std::string_view method) {
 
 void Methods::audit(std::string_view method, bool refused) {
     QSqlQuery& q = s.query("INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
-                           "DSARGUMENTOS, NMTOKEN, IDRECUSADO) VALUES (?, ?, ?, ?, ?, ?, ?)");
+                           "DSARGUMENTOS, NMTOKEN, IDRECUSADO, NMENDERECO) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     q.bindValue(0, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     q.bindValue(1, session.branch);
     q.bindValue(2, session.sessionId);
@@ -116,6 +117,8 @@ void Methods::audit(std::string_view method, bool refused) {
     q.bindValue(5, session.tokenName.isEmpty() ? QVariant(QMetaType::fromType<QString>())
                                                : QVariant(session.tokenName));
     q.bindValue(6, refused ? QStringLiteral("S") : QStringLiteral("N"));
+    q.bindValue(7, session.address.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                             : QVariant(session.address.left(64)));
     s.exec(q);
 }
 

@@ -22,6 +22,7 @@ struct SessionInfo {
     QString branch;
     QString sessionId;
     QString tokenName;     // the name of the token shown at open; empty when none is required
+    QString address;       // the client's address, as the connection sees it
     bool readOnly = false; // the token's role allows only the methods that do not write
 };
 

@@ -70,6 +70,10 @@ const QVector<QStringList>& migrations() {
                            "DEFAULT 'N'"),
             QStringLiteral("CREATE INDEX RHAUDITORIA_DATA ON RHAUDITORIA (DTAUDITORIA)"),
         },
+        // The address of the client that made each change, so it can be traced to a machine.
+        {
+            QStringLiteral("ALTER TABLE RHAUDITORIA ADD COLUMN NMENDERECO VARCHAR(64)"),
+        },
     };
     return all;
 }

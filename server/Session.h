@@ -107,7 +107,10 @@ public:
     // than the bound given to handle; empty otherwise. Taking it leaves it empty.
     std::string takeKeptResult() { return std::exchange(m_keptResult, {}); }
     void keepResultsUpTo(size_t bytes) { m_keepUpTo = bytes; }
-    void setPeer(const QString& address) { m_peer = address; }
+    void setPeer(const QString& address) {
+        m_peer = address;
+        m_info.address = address;
+    }
     const QString& sessionId() const { return m_info.sessionId; }
     // The records this session asked to hear about (Assinar), as the contract names them.
     const QStringList& subscriptions() const { return m_subscriptions; }

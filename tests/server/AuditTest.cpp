@@ -114,6 +114,8 @@ TEST_F(Audit, RowHoldsTheArgumentsAsApplied) {
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].arguments.toStdString(),
               "[{" + fields + R"(,"changes":[{"op":"update","old":["1",6],"new":["1",9.5]}]}])");
+    // The machine that made it.
+    EXPECT_EQ(rows[0].address, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(storedValue(server.dbPath(),
                           QStringLiteral("SELECT VRPEDESCVT FROM PARAMRH WHERE CDPARAMRH = '1'")),
               QStringLiteral("9.5"));

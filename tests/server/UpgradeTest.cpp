@@ -24,6 +24,7 @@ void downgradeToFirstSchema(const QString& url) {
     s.execDirect(QStringLiteral("DROP INDEX RHAUDITORIA_DATA"));
     s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMTOKEN"));
     s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN IDRECUSADO"));
+    s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMENDERECO"));
     s.execDirect(QStringLiteral("DELETE FROM RHVERSAO WHERE NRVERSAO > 1"));
     s.execDirect(QStringLiteral(
         "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) VALUES "

@@ -294,11 +294,12 @@ QVector<AuditRow> auditRows(const QString& dbPath) {
         QSqlQuery q(db);
         EXPECT_TRUE(
             q.exec(QStringLiteral("SELECT DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS, "
-                                  "NMTOKEN, IDRECUSADO FROM RHAUDITORIA ORDER BY NRAUDITORIA")));
+                                  "NMTOKEN, IDRECUSADO, NMENDERECO FROM RHAUDITORIA ORDER BY "
+                                  "NRAUDITORIA")));
         while (q.next())
             rows.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                             q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
-                            q.value(6).toString()});
+                            q.value(6).toString(), q.value(7).toString()});
     });
     return rows;
 }

@@ -111,6 +111,7 @@ struct AuditRow {
     QString when, branch, session, method, arguments;
     QString token = {};   // the name of the session's token; empty when none was required
     QString refused = {}; // "S" for a call the token's role did not allow
+    QString address = {}; // the client's
 };
 QVector<AuditRow> auditRows(const QString& dbPath);
 
