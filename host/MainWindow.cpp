@@ -86,7 +86,6 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
     help->setObjectName(QStringLiteral("mnuAjuda"));
-    m_helpMenu = help->menuAction();
     QAction* about = help->addAction(QStringLiteral("&Sobre"));
     about->setObjectName(QStringLiteral("mnuSobre"));
     connect(about, &QAction::triggered, this, [this] {

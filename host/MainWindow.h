@@ -74,6 +74,5 @@ private:
     QPointer<TfrmPadrao> m_activeForm;
     ScreenModule m_parameters;
     QString m_databaseText;
-    QAction* m_helpMenu;
     QAction* m_windowMenu;
 };

@@ -220,10 +220,9 @@ void TfrmPadrao::closeEvent(QCloseEvent* e) {
     }
 }
 
-bool TfrmPadrao::CommitTypedText() {
+void TfrmPadrao::CommitTypedText() {
     // Not only the focused control: the focus may be outside the form (a window becoming active,
     // a menu) when a command or a close asks.
-    bool left = false;
     for (QWidget* w : findChildren<QWidget*>()) {
         auto* commit = dynamic_cast<ExitCommit*>(w);
         if (!commit || !commit->HasUnwrittenText()) continue;
@@ -231,9 +230,7 @@ bool TfrmPadrao::CommitTypedText() {
             commit->writeBack();
         } catch (const EDatabaseError&) {
         }
-        left = left || commit->HasUnwrittenText();
     }
-    return left;
 }
 
 void TfrmPadrao::OnExit(QWidget* control, std::function<void()> handler) {

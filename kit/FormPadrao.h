@@ -54,9 +54,8 @@ public:
     void FocusSettled(QWidget* now);
     // Writes what every bound control shows and its field does not hold yet (typed, or put
     // there by a pick) into the field, as leaving it would, wherever the focus is. A text the
-    // field cannot take stays in the control, for its own check or the post to report: the
-    // answer is whether any such text is left.
-    bool CommitTypedText();
+    // field cannot take stays in the control, for its own check or the post to report.
+    void CommitTypedText();
 
     // Work that keeps the event loop turning (a long walk that shows its progress): the form
     // refuses to close until it ends, as the work still uses it.
