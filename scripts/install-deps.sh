@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the product need. clang brings libFuzzer
 # for the fuzz targets (scripts/fuzz.sh); Xvfb and openbox give the GUI tests a desktop with a
-# window manager (tests/gui/on-desktop.sh), where xdotool types through the X server as a keyboard
-# does; python3 reads the history's CSV export as a spreadsheet
+# window manager (tests/gui/on-desktop.sh) and dbus-daemon the session bus every desktop has,
+# where xdotool types through the X server as a keyboard does; python3 reads the history's CSV export as a spreadsheet
 # would, in its test; help2man writes the manual pages, and lintian checks the Debian package.
 set -euo pipefail
 SUDO=""
@@ -17,6 +17,6 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libsimdjson-dev libgtest-dev libsqlite3-dev libpq-dev \
   postgresql \
   fonts-dejavu-core xauth \
-  xvfb openbox x11-utils xdotool python3 \
+  xvfb openbox x11-utils xdotool dbus-daemon python3 \
   qt6-translations-l10n \
   help2man lintian man-db dpkg-dev

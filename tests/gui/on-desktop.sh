@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs a test on the xcb platform of its own X server (Xvfb) with a window manager (openbox),
-# as a desktop gives the activation back to a window when a dialog closes.
+# as a desktop gives the activation back to a window when a dialog closes, and with a session bus
+# of its own, as every desktop has: without one, Qt's accessibility and theme look for it in vain
+# and leave that search's leftovers at exit.
 set -euo pipefail
-for tool in Xvfb openbox; do
+for tool in Xvfb openbox dbus-run-session; do
   command -v "$tool" >/dev/null || { echo "on-desktop: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -28,4 +30,4 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 export QT_QPA_PLATFORM=xcb
-"$@"
+dbus-run-session -- "$@"
