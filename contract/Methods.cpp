@@ -1,12 +1,16 @@
 #include "Methods.h"
 
+#include "Lookups.h"
+
 namespace contract {
 
 namespace m = method;
 using T = Tie::Table;
 
-const std::vector<Method>& methods() {
-    static const std::vector<Method> all = {
+namespace {
+// The screen's methods and the history's.
+std::vector<Method> screenMethods() {
+    return {
         {m::GetGeral, 1, false, false, Cache::Shared},
         {m::GetFilial, 1, false, false, Cache::Shared},
         {m::GetConvMed, 2, false, false, Cache::Shared},
@@ -25,6 +29,18 @@ const std::vector<Method>& methods() {
         {m::SetInsPad, 2, false, true, Cache::None, Record::None, {T::Padrao, true, 1, 0, -1}},
         {m::SetDelPad, 2, false, true, Cache::None, Record::None, {T::Padrao, false, 1, 0, -1}},
     };
+}
+} // namespace
+
+const std::vector<Method>& methods() {
+    static const std::vector<Method> all = [] {
+        std::vector<Method> list = screenMethods();
+        // The desktop's lookups read reference tables the service does not write: nothing would
+        // tell a kept reply that it went stale.
+        for (const Lookup& l : lookups())
+            list.push_back({l.name, int(l.params.size()), false, false});
+        return list;
+    }();
     return all;
 }
 

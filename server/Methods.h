@@ -12,6 +12,10 @@
 #include <string>
 #include <string_view>
 
+namespace contract {
+struct Lookup;
+}
+
 namespace rhserver {
 
 [[noreturn]] void refuse(const QString& message);
@@ -59,6 +63,9 @@ public:
     std::string getInspecao(const QString& levelText);
     std::string getCargo(const QString& inspecao);
     std::string getDepto(const QString& inspecao);
+    // A lookup of the desktop: its fixed statement with the values given, in its parameters'
+    // order.
+    std::string lookup(const contract::Lookup& l, const QVector<protocol::Argument>& args);
 
     // Runs a write and its audit row in one transaction; nothing stays when either fails. The
     // body tells whether it changed anything: a write that changes nothing leaves no audit row.

@@ -3,6 +3,8 @@
 #include "History.h"
 #include "Methods.h"
 
+#include "contract/Lookups.h"
+
 namespace rhserver {
 
 namespace ErrorCode = protocol::ErrorCode;
@@ -46,6 +48,8 @@ std::string run(Methods& work, const contract::Method& method, const Args& args)
     }
     for (const Read& read : reads)
         if (read.name == method.name) return read.handler(work, args);
+    if (const contract::Lookup* lookup = contract::findLookup(method.view()))
+        return work.lookup(*lookup, args);
     throw ServiceError{protocol::ErrorCode::MethodNotFound,
                        QStringLiteral("O método \"%1\" não existe no servidor.").arg(method.name)};
 }

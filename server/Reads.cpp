@@ -2,6 +2,9 @@
 
 #include "Schema.h"
 
+#include "contract/Lookups.h"
+
+
 namespace rhserver {
 
 namespace ErrorCode = protocol::ErrorCode;
@@ -41,7 +44,27 @@ const OneRecordRead& filialRead() {
     return read;
 }
 
+// Made once, for the process: the storage keeps its prepared statements by the text's address.
+const contract::Positional& preparedLookup(const contract::Lookup& l, Engine engine) {
+    static const auto all = [] {
+        QHash<QString, std::pair<contract::Positional, contract::Positional>> made;
+        for (const contract::Lookup& each : contract::lookups())
+            made.insert(each.name, {each.positional(false), each.positional(true)});
+        return made;
+    }();
+    const auto& both = *all.find(l.name);
+    return engine == Engine::PostgreSQL ? both.second : both.first;
+}
+
 } // namespace
+
+std::string Methods::lookup(const contract::Lookup& l, const QVector<protocol::Argument>& args) {
+    const contract::Positional& p = preparedLookup(l, s.engine());
+    QVariantList values;
+    for (const int bound : p.binds)
+        values << std::get<QString>(args[bound]);
+    return s.readPacket(p.sql.constData(), values, l.fields);
+}
 
 const OneRecordRead* oneRecordRead(const contract::Method& method) {
     if (method.name == contract::method::GetGeral) return &geralRead();

@@ -264,7 +264,8 @@ std::string Session::openSession(std::string_view idJson, dom::element params, b
                     QStringLiteral("O código da filial tem %1.")
                         .arg(QString::fromUtf8(protocol::UnstorableCharacterText)));
     const QString code = protocol::toQString(branch);
-    if (!m_service->branchExists(code))
+    // No branch: a session for the desktop's lookups before a branch is chosen.
+    if (!code.isEmpty() && !m_service->branchExists(code))
         return fail(idJson, ErrorCode::Refused,
                     QStringLiteral("A filial \"%1\" não está cadastrada; a conexão não foi aberta.")
                         .arg(code.left(40)));
@@ -274,7 +275,8 @@ std::string Session::openSession(std::string_view idJson, dom::element params, b
     // to the machine that made it.
     logLine(QStringLiteral("sessão %1 aberta por %2, token %3, filial %4")
                 .arg(m_info.sessionId, m_peer.isEmpty() ? QStringLiteral("-") : m_peer,
-                     m_info.tokenName.isEmpty() ? QStringLiteral("-") : m_info.tokenName, code));
+                     m_info.tokenName.isEmpty() ? QStringLiteral("-") : m_info.tokenName,
+                     code.isEmpty() ? QStringLiteral("-") : code));
     protocol::JsonWriter w;
     w.beginObject();
     w.key("session");
