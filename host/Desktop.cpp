@@ -3,6 +3,7 @@
 #include "NetConnection.h"
 
 #include "protocol/SecretFile.h"
+#include "protocol/Tls.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
@@ -18,7 +19,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTranslator>
 #include <QUrl>
 #include <malloc.h>
@@ -36,6 +37,8 @@ const char* const helpText =
     "                           (com --server, o mesmo banco desse servidor)\n"
     "  --branch CÓDIGO          filial em que se vai trabalhar\n"
     "  --token-file ARQUIVO     arquivo com a chave de acesso ao servidor\n"
+    "  --tls-ca ARQUIVO         com --server, fala TLS com o servidor e confia só no\n"
+    "                           certificado (ou autoridade) do arquivo, para o nome dado\n"
     "  --modules PASTA          pasta dos módulos\n"
     "  -h, --help, --ajuda      mostra este texto e sai\n"
     "  --version, --versao      mostra a versão e sai\n";
@@ -52,6 +55,7 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
     parser.addOption({QStringLiteral("db"), QString(), QStringLiteral("BANCO")});
     parser.addOption({QStringLiteral("branch"), QString(), QStringLiteral("CODIGO")});
     parser.addOption({QStringLiteral("token-file"), QString(), QStringLiteral("ARQUIVO")});
+    parser.addOption({QStringLiteral("tls-ca"), QString(), QStringLiteral("ARQUIVO")});
     parser.addOption({QStringLiteral("modules"), QString(), QStringLiteral("PASTA")});
     // Qt's own messages are in English: the user gets ours.
     if (!parser.parse(args)) {
@@ -75,9 +79,14 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
     options->db = parser.value(QStringLiteral("db"));
     options->branch = parser.value(QStringLiteral("branch"));
     options->tokenFile = parser.value(QStringLiteral("token-file"));
+    options->tlsCaFile = parser.value(QStringLiteral("tls-ca"));
     options->modulesDir = parser.value(QStringLiteral("modules"));
     if (!options->server.isEmpty() && options->server.lastIndexOf(u':') <= 0) {
         *message = QStringLiteral("Use --server HOST:PORTA (por exemplo 127.0.0.1:7400).");
+        return false;
+    }
+    if (!options->tlsCaFile.isEmpty() && options->server.isEmpty()) {
+        *message = QStringLiteral("--tls-ca vale só com --server: o servidor interno não usa TLS.");
         return false;
     }
     // The desktop reads the server's database directly for its lookups: it must be the same.
@@ -210,6 +219,21 @@ Desktop::~Desktop() {
     if (m_embedded) m_embedded->stop();
 }
 
+QString Desktop::probeServer() {
+    QSslSocket probe;
+    const quint16 port = quint16(services.serverPort);
+    if (services.tls.isNull()) {
+        probe.connectToHost(services.serverHost, port);
+        return probe.waitForConnected(3000) ? QString() : SocketFailureText(probe.error());
+    }
+    // Over TLS the certificate is checked at start too: a wrong one is told before any screen.
+    probe.setSslConfiguration(services.tls);
+    probe.connectToHostEncrypted(services.serverHost, port);
+    if (probe.waitForEncrypted(5000)) return {};
+    const QString refused = protocol::handshakeFailureText(probe.sslHandshakeErrors());
+    return refused.isEmpty() ? SocketFailureText(probe.error()) : refused;
+}
+
 bool Desktop::start(const DesktopOptions& options, QString* message) {
     QString db = options.db;
     if (db.isEmpty()) {
@@ -259,15 +283,23 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
             }
             services.token = QString::fromUtf8(*key).trimmed();
         }
+        if (!options.tlsCaFile.isEmpty()) {
+            QString why;
+            services.tls = protocol::clientTls(options.tlsCaFile, &why);
+            if (services.tls.isNull()) {
+                *message = QStringLiteral("Conexão segura: %1").arg(why);
+                return false;
+            }
+        }
         serverDescription = QStringLiteral("Servidor %1").arg(services.serverHost);
-        serverDetails = QStringLiteral("Servidor de aplicação %1, porta %2.")
+        serverDetails = QStringLiteral("Servidor de aplicação %1, porta %2%3.")
                             .arg(services.serverHost)
-                            .arg(services.serverPort);
-        QTcpSocket probe;
-        probe.connectToHost(services.serverHost, quint16(services.serverPort));
-        if (!probe.waitForConnected(3000)) {
+                            .arg(services.serverPort)
+                            .arg(services.tls.isNull() ? QString()
+                                                       : QStringLiteral(", conexão segura (TLS)"));
+        if (const QString failure = probeServer(); !failure.isEmpty()) {
             *message = QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.")
-                           .arg(options.server, SocketFailureText(probe.error()));
+                           .arg(options.server, failure);
             return false;
         }
     }

@@ -16,6 +16,7 @@ struct DesktopOptions {
     QString db;     // sqlite:PATH or postgresql://…; empty: the user's data folder
     QString branch; // empty: the first branch
     QString tokenFile;
+    QString tlsCaFile; // with a server: TLS, trusting only this certificate
     QString modulesDir;
     // Where the embedded service's demo makes its payroll folders; empty: the user's data folder.
     QString dataFolder;
@@ -53,6 +54,8 @@ public:
     QString defaultBranchName;
 
 private:
+    // Reaches the chosen server once; why not, empty when it answered.
+    QString probeServer();
     std::unique_ptr<rhserver::RhServer> m_embedded;
 };
 

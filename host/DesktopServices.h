@@ -23,6 +23,7 @@ public:
     QString WebURL() override { return serverHost; }
     int WebPort() override { return serverPort; }
     QString serverToken() override { return token; }
+    QSslConfiguration serverTls() override { return tls; }
     QString databaseConnection() override { return SharedDatabaseConnection; }
     int codePictureLevels(int pictureType) override;
 
@@ -54,6 +55,7 @@ public:
     QString serverHost = QStringLiteral("127.0.0.1");
     int serverPort = 7400;
     QString token;
+    QSslConfiguration tls; // null: plain TCP
     QPointer<QMainWindow> window;
     QPointer<QMdiArea> mdiArea;
     QPointer<TBusyAnimation> busyIndicator;

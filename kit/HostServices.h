@@ -2,6 +2,7 @@
 // What the screen asks of the host application: its state, its dialogs and its error handling.
 // The host installs one implementation; tests install a recorder.
 
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <exception>
@@ -21,6 +22,8 @@ public:
     virtual QString WebURL() = 0;
     virtual int WebPort() = 0;
     virtual QString serverToken() { return {}; }
+    // What a connection to the server trusts; null: the server speaks plain TCP.
+    virtual QSslConfiguration serverTls() { return {}; }
     // Number of levels of the host's code picture of this type (TDBPicture::GetTtNiveis).
     virtual int codePictureLevels(int pictureType) = 0;
 

@@ -4,8 +4,11 @@
 #include "Exceptions.h"
 #include "HostServices.h"
 
+#include "protocol/Tls.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <atomic>
 #include <malloc.h>
@@ -23,6 +26,8 @@ QString SocketFailureText(QAbstractSocket::SocketError error) {
         return QStringLiteral("o servidor não respondeu a tempo");
     case QAbstractSocket::NetworkError:
         return QStringLiteral("a rede não está disponível");
+    case QAbstractSocket::SslHandshakeFailedError:
+        return QStringLiteral("a conexão segura (TLS) com o servidor não foi estabelecida");
     case QAbstractSocket::SocketAccessError:
     case QAbstractSocket::SocketResourceError:
         return QStringLiteral("o sistema não permitiu abrir a conexão");
@@ -96,12 +101,25 @@ void TNetConnection::transportFailure(const QString& what) {
 void TNetConnection::connectNow() {
     if (BeforeConnect) BeforeConnect(*this);
     SetConnected(false);
-    m_socket = std::make_unique<QTcpSocket>();
-    m_socket->connectToHost(Host, quint16(Port));
-    if (!waitFor(Wait::Connected, std::min(TimeoutMs, 10000)))
-        transportFailure(m_socket->state() == QAbstractSocket::UnconnectedState
+    const QSslConfiguration tls = hasHostServices() ? host().serverTls() : QSslConfiguration();
+    if (tls.isNull()) {
+        m_socket = std::make_unique<QTcpSocket>();
+        m_socket->connectToHost(Host, quint16(Port));
+    } else {
+        auto socket = std::make_unique<QSslSocket>();
+        socket->setSslConfiguration(tls);
+        socket->connectToHostEncrypted(Host, quint16(Port));
+        m_socket = std::move(socket);
+    }
+    if (!waitFor(Wait::Connected, std::min(TimeoutMs, 10000))) {
+        const auto* secure = qobject_cast<QSslSocket*>(m_socket.get());
+        const QString refused =
+            secure ? protocol::handshakeFailureText(secure->sslHandshakeErrors()) : QString();
+        transportFailure(!refused.isEmpty() ? refused
+                         : m_socket->state() == QAbstractSocket::UnconnectedState
                              ? SocketFailureText(m_socket->error())
                              : SocketFailureText(QAbstractSocket::SocketTimeoutError));
+    }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_closingWord.clear();
     ++m_generation;
@@ -249,10 +267,12 @@ bool TNetConnection::closedByPeer() const {
 
 bool TNetConnection::waitFor(Wait what, int timeoutMs) {
     QTcpSocket* s = m_socket.get();
-    const auto block = [s, what](int ms) {
+    // Over TLS a connection is ready for requests once the handshake is over.
+    auto* secure = qobject_cast<QSslSocket*>(s);
+    const auto block = [s, secure, what](int ms) {
         switch (what) {
         case Wait::Connected:
-            return s->waitForConnected(ms);
+            return secure ? secure->waitForEncrypted(ms) : s->waitForConnected(ms);
         case Wait::Written:
             return s->waitForBytesWritten(ms);
         case Wait::Readable:
@@ -272,10 +292,11 @@ bool TNetConnection::waitFor(Wait what, int timeoutMs) {
         if (s->state() == QAbstractSocket::UnconnectedState) return false;
         timeoutMs -= int(clock.elapsed());
     }
-    const auto ready = [s, what] {
+    const auto ready = [s, secure, what] {
         switch (what) {
         case Wait::Connected:
-            return s->state() == QAbstractSocket::ConnectedState;
+            return s->state() == QAbstractSocket::ConnectedState &&
+                   (!secure || secure->isEncrypted());
         case Wait::Written:
             return s->bytesToWrite() == 0;
         case Wait::Readable:
@@ -287,6 +308,11 @@ bool TNetConnection::waitFor(Wait what, int timeoutMs) {
         return ready() || s->state() == QAbstractSocket::UnconnectedState;
     };
     CallWait wait;
+    if (secure)
+        return wait.until(over, timeoutMs, secure, &QSslSocket::encrypted,
+                          &QTcpSocket::bytesWritten, &QTcpSocket::readyRead,
+                          &QTcpSocket::stateChanged, &QTcpSocket::errorOccurred) &&
+               ready();
     return wait.until(over, timeoutMs, s, &QTcpSocket::connected, &QTcpSocket::bytesWritten,
                       &QTcpSocket::readyRead, &QTcpSocket::stateChanged,
                       &QTcpSocket::errorOccurred) &&

@@ -11,6 +11,7 @@ const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
     "              [--max-message BYTES] [--workers N] [--open-timeout S] [--idle-timeout S]\n"
     "              [--max-connections N] [--max-per-peer N] [--sqlite-sync full|normal]\n"
+    "              [--tls-cert ARQUIVO --tls-key ARQUIVO]\n"
     "       rhserver --db sqlite:CAMINHO --backup ARQUIVO\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
@@ -25,6 +26,9 @@ const char* const usage =
     "                        linha NOME PAPEL TOKEN por token, PAPEL admin ou leitura (só\n"
     "                        consultas); # começa um comentário; um arquivo só com o token\n"
     "                        vale como um token admin de nome admin\n"
+    "  --tls-cert ARQUIVO    certificado do servidor (PEM, com a cadeia): com --tls-key, o\n"
+    "                        serviço só aceita conexões TLS (1.2 ou mais nova)\n"
+    "  --tls-key ARQUIVO     chave privada do certificado (PEM, sem senha, modo 600 ou 400)\n"
     "  --backup ARQUIVO      copia o banco SQLite para ARQUIVO (novo, modo 600) e termina;\n"
     "                        pode rodar com o serviço no ar\n"
     "  --max-message BYTES   tamanho máximo de uma mensagem (padrão 16777216)\n"
@@ -76,6 +80,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         {"db", "--db precisa do endereço do banco."},
         {"token-file", "--token-file precisa do caminho do arquivo."},
         {"backup", "--backup precisa do arquivo da cópia."},
+        {"tls-cert", "--tls-cert precisa do arquivo do certificado."},
+        {"tls-key", "--tls-key precisa do arquivo da chave privada."},
         {"max-message", "--max-message precisa de um número de bytes (mínimo 64)."},
         {"workers", "--workers precisa de um número entre 1 e 64."},
         {"open-timeout", "--open-timeout precisa de 1 a 3600 segundos."},
@@ -189,6 +195,15 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         return false;
     }
     out->port = quint16(port);
+    o.tlsCertFile = parser.value(QStringLiteral("tls-cert"));
+    o.tlsKeyFile = parser.value(QStringLiteral("tls-key"));
+    if (o.tlsCertFile.isEmpty() != o.tlsKeyFile.isEmpty()) {
+        *error = QStringLiteral("TLS precisa do certificado e da chave: informe --tls-cert e "
+                                "--tls-key.");
+        return false;
+    }
+    out->plainSecrets =
+        o.tlsCertFile.isEmpty() && (!out->tokenFile.isEmpty() || !out->address.isLoopback());
     return true;
 }
 

@@ -18,6 +18,8 @@ struct CommandLine {
     QString listen = QStringLiteral("127.0.0.1:7400"); // as given, for messages
     ServerOptions options;                             // the token file is read later
     QStringList warnings;                              // accepted, but worth a line in the log
+    // Tokens or a listener other machines reach, without TLS: said once the service is up.
+    bool plainSecrets = false;
 };
 
 // The usage text of --help.

@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
@@ -43,7 +44,9 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     , m_workers(workers)
     , m_kept(kept)
     , m_session(std::make_shared<Session>(config, std::move(sessionId)))
-    , m_outlet(std::make_shared<Outlet>(int(socket->socketDescriptor())))
+    // Over TLS every byte goes through the socket object, which encrypts it.
+    , m_outlet(std::make_shared<Outlet>(
+          qobject_cast<QSslSocket*>(socket) ? -1 : int(socket->socketDescriptor())))
     , m_onClosed(std::move(onClosed))
     , m_throttle(config.throttle) {
     socket->setParent(this);
@@ -59,6 +62,17 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
         process();
     });
     connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
+    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+        // A client that speaks plain text, or gives up on the certificate, gets no session.
+        connect(tls, &QSslSocket::errorOccurred, this, [this, tls](QAbstractSocket::SocketError e) {
+            if (e != QAbstractSocket::SslHandshakeFailedError || m_closing) return;
+            logClientEvent(m_address, QStringLiteral("conexão %1: TLS não negociado (%2); "
+                                                     "encerrando")
+                                          .arg(m_id)
+                                          .arg(tls->errorString()));
+            reset();
+        });
+    }
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         // Not idle while its answers wait for the client to read them: the stall decides.

@@ -6,9 +6,12 @@
 #include "Log.h"
 #include "WorkerPool.h"
 
+#include "protocol/Tls.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -81,6 +84,7 @@ struct RhServer::Impl {
     int connections = 0;
     QHash<QString, int> perPeer;
     quint64 descriptorLimit = 0; // the process's, read at start; 0: unknown
+    QSslConfiguration tls;       // null: the connections are plain TCP
 
     void dispatch(qintptr descriptor);
     void release(const QString& peer) {
@@ -145,7 +149,8 @@ public:
     }
 
     void adopt(qintptr descriptor, quint64 id, const QString& peer) {
-        auto* socket = new QTcpSocket;
+        QSslSocket* tls = m_server.tls.isNull() ? nullptr : new QSslSocket;
+        QTcpSocket* socket = tls ? tls : new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             logClientEvent(
                 peer, QStringLiteral("conexão %1 recusada: %2").arg(id).arg(socket->errorString()));
@@ -161,6 +166,11 @@ public:
                            m_kept.enabled() ? &m_kept : nullptr, randomSessionId(),
                            [&server, peer] { server.release(peer); });
         connection->setParent(this);
+        // Once the connection hears the socket: a handshake that fails at once is heard too.
+        if (tls) {
+            tls->setSslConfiguration(m_server.tls);
+            tls->startServerEncryption();
+        }
     }
 
     bool listen(const QHostAddress& address, quint16 port, QString* error) {
@@ -309,6 +319,20 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
     d->address = DbAddress::parse(d->options.db, error);
     if (!d->address) return false;
     d->address->fullSync = d->options.sqliteFullSync;
+    d->tls = {};
+    if (!d->options.tlsCertFile.isEmpty() || !d->options.tlsKeyFile.isEmpty()) {
+        if (d->options.tlsCertFile.isEmpty() || d->options.tlsKeyFile.isEmpty()) {
+            *error = QStringLiteral("TLS precisa do certificado e da chave: informe --tls-cert e "
+                                    "--tls-key.");
+            return false;
+        }
+        QString why;
+        d->tls = protocol::serverTls(d->options.tlsCertFile, d->options.tlsKeyFile, &why);
+        if (d->tls.isNull()) {
+            *error = QStringLiteral("TLS: %1").arg(why);
+            return false;
+        }
+    }
     rlimit files{};
     d->descriptorLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
                              ? quint64(files.rlim_cur)

@@ -29,6 +29,8 @@ struct ServerOptions {
     qint64 lineBudgetBytes = 128 * 1024 * 1024;
     QVector<AccessToken> tokens = {}; // none here nor above: open needs no token
     bool sqliteFullSync = true;       // false: acknowledged writes survive a crash, not a power cut
+    // PEM files: given both, the listener speaks TLS only.
+    QString tlsCertFile = {}, tlsKeyFile = {};
 };
 
 class RhServer {

@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rhserver listening on %s:%u\n",
                  line.address.toString().toUtf8().constData(), server.port());
     std::fflush(stderr);
+    if (line.plainSecrets)
+        rhserver::logLine(QStringLiteral("aviso: sem --tls-cert e --tls-key, os tokens e os "
+                                         "parâmetros trafegam em texto puro; quem observar a rede "
+                                         "pode lê-los e alterá-los."));
 
     // SIGINT, SIGTERM and SIGHUP end the service in order: connections closed, WAL checkpointed.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {

@@ -10,7 +10,7 @@ bool parseCallLine(const QStringList& args, CallLine* out, QString* error) {
     parser.addOption({QStringLiteral("help"), QString()});
     parser.addOption({QStringLiteral("version"), QString()});
     parser.addOption({QStringLiteral("watch"), QString()});
-    for (const char* name : {"server", "branch", "token-file"})
+    for (const char* name : {"server", "branch", "token-file", "tls-ca"})
         parser.addOption({QString::fromLatin1(name), QString(), QStringLiteral("VALOR")});
     // Qt's own messages are in English: the user gets ours.
     if (!parser.parse(args)) {
@@ -28,6 +28,7 @@ bool parseCallLine(const QStringList& args, CallLine* out, QString* error) {
     if (parser.isSet(QStringLiteral("branch")))
         out->branch = parser.value(QStringLiteral("branch"));
     out->tokenFile = parser.value(QStringLiteral("token-file"));
+    out->tlsCaFile = parser.value(QStringLiteral("tls-ca"));
     const QStringList positional = parser.positionalArguments();
     out->watch = parser.isSet(QStringLiteral("watch"));
     if (out->watch) {

@@ -10,6 +10,7 @@ struct CallLine {
     quint16 port = 7400;
     QString branch = QStringLiteral("0001");
     QString tokenFile;
+    QString tlsCaFile; // TLS, trusting only this certificate
     QString method;
     QStringList arguments;
 

@@ -5,19 +5,22 @@
 #include "contract/Methods.h"
 #include "protocol/Rpc.h"
 #include "protocol/SecretFile.h"
+#include "protocol/Tls.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <cstdio>
 
 namespace {
 
 const char* const usage =
-    "Uso: rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] MÉTODO "
-    "[ARGUMENTO...]\n"
-    "     rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] --watch "
-    "[REGISTROS]\n"
+    "Uso: rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] "
+    "[--tls-ca ARQUIVO]\n"
+    "            MÉTODO [ARGUMENTO...]\n"
+    "     rhcall [--server HOST:PORTA] [--branch FILIAL] [--token-file ARQUIVO] "
+    "[--tls-ca ARQUIVO]\n"
+    "            --watch [REGISTROS]\n"
     "\n"
     "Chama um método do serviço de parâmetros e escreve o resultado JSON na saída padrão.\n"
     "Para SetGeral e SetFilial o argumento é o arquivo com o pacote de alterações (JSON),\n"
@@ -30,6 +33,8 @@ const char* const usage =
     "  --server HOST:PORTA   servidor (padrão 127.0.0.1:7400)\n"
     "  --branch FILIAL       filial da sessão (padrão 0001)\n"
     "  --token-file ARQUIVO  token de acesso exigido pelo servidor\n"
+    "  --tls-ca ARQUIVO      fala TLS com o servidor e confia só no certificado (ou\n"
+    "                        autoridade) do arquivo, para o nome dado em --server\n"
     "  --watch [REGISTROS]   assina os registros (padrão: geral,filial:FILIAL,\n"
     "                        questionario:FILIAL) e escreve cada aviso de alteração numa\n"
     "                        linha JSON (registro, método, quem e quando), até a conexão acabar\n"
@@ -52,17 +57,30 @@ struct CallError {
 
 class Client {
 public:
-    bool connectTo(const QString& host, quint16 port, QString* error) {
-        m_socket.connectToHost(host, port);
-        if (!m_socket.waitForConnected(ConnectTimeoutMs)) {
-            *error = QStringLiteral("não foi possível conectar a %1:%2 (%3); verifique se o "
-                                    "rhserver está no ar nesse endereço")
-                         .arg(host)
-                         .arg(port)
-                         .arg(m_socket.errorString());
-            return false;
+    bool connectTo(const QString& host, quint16 port, const QSslConfiguration& tls,
+                   QString* error) {
+        if (!tls.isNull()) {
+            m_socket.setSslConfiguration(tls);
+            m_socket.connectToHostEncrypted(host, port);
+            if (m_socket.waitForEncrypted(ConnectTimeoutMs)) return true;
+            const QString refused = protocol::handshakeFailureText(m_socket.sslHandshakeErrors());
+            if (!refused.isEmpty()) {
+                *error = QStringLiteral("conexão segura com %1:%2 recusada: %3")
+                             .arg(host)
+                             .arg(port)
+                             .arg(refused);
+                return false;
+            }
+        } else {
+            m_socket.connectToHost(host, port);
+            if (m_socket.waitForConnected(ConnectTimeoutMs)) return true;
         }
-        return true;
+        *error = QStringLiteral("não foi possível conectar a %1:%2 (%3); verifique se o rhserver "
+                                "está no ar nesse endereço")
+                     .arg(host)
+                     .arg(port)
+                     .arg(m_socket.errorString());
+        return false;
     }
 
     // Sends one request line and returns the response with the same id.
@@ -110,7 +128,7 @@ private:
                    : QStringLiteral("a conexão foi encerrada pelo servidor");
     }
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket; // plain TCP unless told to encrypt
     protocol::LineReader m_reader;
     simdjson::dom::parser m_parser;
 };
@@ -179,11 +197,18 @@ int main(int argc, char** argv) {
         token = QString::fromUtf8(*secret).trimmed();
     }
 
+    QSslConfiguration tls;
+    if (!line.tlsCaFile.isEmpty()) {
+        QString why;
+        tls = protocol::clientTls(line.tlsCaFile, &why);
+        if (tls.isNull()) return failCall(QStringLiteral("TLS: %1").arg(why), 2);
+    }
+
     try {
         const std::string call = request(2, method, params);
         Client client;
         QString error;
-        if (!client.connectTo(line.host, line.port, &error)) return failCall(error, 2);
+        if (!client.connectTo(line.host, line.port, tls, &error)) return failCall(error, 2);
         const protocol::Response opened = client.exchange(
             protocol::openRequestJson(1, {QString(contract::ServerObjectName), line.branch, token}),
             1);

@@ -1,11 +1,14 @@
 #include "ServerHarness.h"
 
+#include "protocol/Tls.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSslSocket>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -54,6 +57,29 @@ bool ServerProcess::initDemo(QString* output) {
 QString ServerProcess::log() const {
     QFile f(m_dir.filePath(QStringLiteral("server.log")));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QStringList ServerProcess::tlsArguments() {
+    // As an administrator installs them: the key readable by the service's account alone.
+    const QString cert = m_dir.filePath(QStringLiteral("server.crt"));
+    const QString key = m_dir.filePath(QStringLiteral("server.key"));
+    QFile::remove(cert);
+    QFile::remove(key);
+    QFile::copy(tlsFixture(QStringLiteral("server.crt")), cert);
+    QFile::copy(tlsFixture(QStringLiteral("server.key")), key);
+    QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {QStringLiteral("--tls-cert"), cert, QStringLiteral("--tls-key"), key};
+}
+
+QString tlsFixture(const QString& name) {
+    return QStringLiteral(RH_TEST_TLS_DIR "/") + name;
+}
+
+QSslConfiguration trusting(const QString& certificate) {
+    QString error;
+    const QSslConfiguration tls = protocol::clientTls(tlsFixture(certificate), &error);
+    EXPECT_FALSE(tls.isNull()) << error.toStdString();
+    return tls;
 }
 
 bool ServerProcess::start(const QStringList& extra) {
@@ -113,15 +139,35 @@ void ServerProcess::stop() {
     }
 }
 
-LineClient::LineClient(quint16 port) {
+LineClient::LineClient(quint16 port, const QSslConfiguration& tls) {
     ensureApplication();
-    m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    m_socket.waitForConnected(10000);
+    if (tls.isNull()) {
+        m_socket = std::make_unique<QTcpSocket>();
+        m_socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+        m_socket->waitForConnected(10000);
+        return;
+    }
+    auto secure = std::make_unique<QSslSocket>();
+    secure->setSslConfiguration(tls);
+    secure->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    secure->waitForEncrypted(10000);
+    m_socket = std::move(secure);
+}
+
+bool LineClient::connected() const {
+    const auto* secure = qobject_cast<const QSslSocket*>(m_socket.get());
+    return m_socket->state() == QAbstractSocket::ConnectedState &&
+           (!secure || secure->isEncrypted());
+}
+
+QList<QSslError> LineClient::handshakeErrors() const {
+    const auto* secure = qobject_cast<const QSslSocket*>(m_socket.get());
+    return secure ? secure->sslHandshakeErrors() : QList<QSslError>();
 }
 
 void LineClient::send(const QByteArray& bytes) {
-    m_socket.write(bytes);
-    while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(10000)) {
+    m_socket->write(bytes);
+    while (m_socket->bytesToWrite() > 0 && m_socket->waitForBytesWritten(10000)) {
     }
 }
 
@@ -130,13 +176,13 @@ std::optional<QByteArray> LineClient::readLine(int timeoutMs) {
     clock.start();
     for (;;) {
         if (auto line = m_reader.takeLine()) return line;
-        if (m_socket.bytesAvailable() > 0) {
-            m_reader.append(m_socket.readAll());
+        if (m_socket->bytesAvailable() > 0) {
+            m_reader.append(m_socket->readAll());
             continue;
         }
         const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0 || m_socket.state() != QAbstractSocket::ConnectedState) return std::nullopt;
-        if (!m_socket.waitForReadyRead(int(left)) && m_socket.bytesAvailable() == 0)
+        if (left <= 0 || m_socket->state() != QAbstractSocket::ConnectedState) return std::nullopt;
+        if (!m_socket->waitForReadyRead(int(left)) && m_socket->bytesAvailable() == 0)
             return std::nullopt;
     }
 }
@@ -144,31 +190,31 @@ std::optional<QByteArray> LineClient::readLine(int timeoutMs) {
 bool LineClient::waitClosed(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
-    while (m_socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
+    while (m_socket->state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
         const bool ready =
-            m_socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
-        m_reader.append(m_socket.readAll());
+            m_socket->waitForReadyRead(int(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+        m_reader.append(m_socket->readAll());
         // A reset or a close seen as an error ends the connection as surely as a state change.
-        if (!ready && m_socket.error() != QAbstractSocket::SocketTimeoutError &&
-            m_socket.error() != QAbstractSocket::UnknownSocketError)
+        if (!ready && m_socket->error() != QAbstractSocket::SocketTimeoutError &&
+            m_socket->error() != QAbstractSocket::UnknownSocketError)
             return true;
     }
-    return m_socket.state() != QAbstractSocket::ConnectedState;
+    return m_socket->state() != QAbstractSocket::ConnectedState;
 }
 
 void LineClient::sendWithoutReading(const QByteArray& bytes) {
-    m_socket.setReadBufferSize(64 * 1024);
-    m_socket.write(bytes);
-    m_socket.waitForBytesWritten(100);
+    m_socket->setReadBufferSize(64 * 1024);
+    m_socket->write(bytes);
+    m_socket->waitForBytesWritten(100);
 }
 
 bool LineClient::waitClosedWithoutReading(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
-    const int fd = int(m_socket.socketDescriptor());
+    const int fd = int(m_socket->socketDescriptor());
     while (clock.elapsed() < timeoutMs) {
-        if (m_socket.bytesToWrite() > 0) m_socket.waitForBytesWritten(20);
-        if (m_socket.state() != QAbstractSocket::ConnectedState) return true;
+        if (m_socket->bytesToWrite() > 0) m_socket->waitForBytesWritten(20);
+        if (m_socket->state() != QAbstractSocket::ConnectedState) return true;
         // The kernel's view: unread answers do not hide a reset or a close from it.
         tcp_info info{};
         socklen_t length = sizeof info;

@@ -6,9 +6,11 @@
 #include "protocol/Rpc.h"
 
 #include <QProcess>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <memory>
 #include <optional>
 
 namespace testing_rh {
@@ -28,6 +30,9 @@ public:
     void stop();
     // Ends the process at once with SIGKILL, as a crash or an operator's kill -9 would.
     void kill();
+    // --tls-cert and --tls-key of the tests' certificate for localhost and 127.0.0.1, installed
+    // in the server's folder with the key at mode 0600.
+    QStringList tlsArguments();
     // A program that runs rhserver for the next start, such as {"prlimit", "--nofile=48"}.
     void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
     bool running() const { return m_process.state() == QProcess::Running; }
@@ -65,10 +70,19 @@ private:
     quint16 m_port = 0;
 };
 
+// A file of the tests' certificates: ca.crt (the office's authority, which signed
+// server.crt/server.key for localhost and 127.0.0.1) and other.crt (unrelated, self-signed).
+QString tlsFixture(const QString& name);
+// A client configuration trusting only that certificate of the fixtures.
+QSslConfiguration trusting(const QString& certificate);
+
 class LineClient {
 public:
-    explicit LineClient(quint16 port);
-    bool connected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    // Over TLS when `tls` is not null: connected once the handshake is over.
+    explicit LineClient(quint16 port, const QSslConfiguration& tls = {});
+    bool connected() const;
+    // Why the client refused the server's certificate; empty for a plain connection.
+    QList<QSslError> handshakeErrors() const;
 
     void send(const QByteArray& bytes);
     // The next response line, or nothing when none came in time or the connection closed.
@@ -80,7 +94,7 @@ public:
     void sendWithoutReading(const QByteArray& bytes);
     // Waits until the server has closed or reset the connection, reading nothing.
     bool waitClosedWithoutReading(int timeoutMs);
-    void close() { m_socket.abort(); }
+    void close() { m_socket->abort(); }
 
     protocol::Response request(const std::string& line);
     protocol::Response call(const QString& method, const QVector<protocol::Argument>& args);
@@ -90,7 +104,7 @@ public:
                             const QString& object = QString(contract::ServerObjectName));
 
 private:
-    QTcpSocket m_socket;
+    std::unique_ptr<QTcpSocket> m_socket;
     protocol::LineReader m_reader;
     simdjson::dom::parser m_parser;
     std::int64_t m_nextId = 100;

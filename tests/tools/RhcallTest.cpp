@@ -90,6 +90,29 @@ TEST_F(RhCall, ErrorsExitNonZeroWithTheServersMessage) {
     EXPECT_FALSE(p.readAllStandardError().isEmpty());
 }
 
+// Over TLS rhcall trusts only the certificate it is given; plain text gets no session.
+TEST_F(RhCall, OverTlsTrustsOnlyTheGivenCertificate) {
+    ASSERT_TRUE(server.start(server.tlsArguments())) << server.log().toStdString();
+    const QString ca = tlsFixture(QStringLiteral("ca.crt"));
+    const CallRun ping = rhcall({QStringLiteral("--tls-ca"), ca, QStringLiteral("ping")});
+    EXPECT_EQ(ping.code, 0) << ping.err.toStdString();
+    const CallRun branches = rhcall({QStringLiteral("--tls-ca"), ca, QStringLiteral("LkPesqFilial"),
+                                     QString(), QStringLiteral("T")});
+    ASSERT_EQ(branches.code, 0) << branches.err.toStdString();
+    EXPECT_EQ(protocol::packetFromJson(branches.out.trimmed().toStdString()).rows.size(),
+              storedValue(server.dbPath(), QStringLiteral("SELECT COUNT(*) FROM FILIAL")).toInt());
+    const CallRun stranger =
+        rhcall({QStringLiteral("--tls-ca"), tlsFixture(QStringLiteral("other.crt")),
+                QStringLiteral("GetGeral"), QStringLiteral("1")});
+    EXPECT_EQ(stranger.code, 2);
+    EXPECT_TRUE(stranger.err.contains(QStringLiteral("não é o confiado")))
+        << stranger.err.toStdString();
+    EXPECT_TRUE(stranger.out.isEmpty());
+    const CallRun plain = rhcall({QStringLiteral("GetGeral"), QStringLiteral("1")});
+    EXPECT_NE(plain.code, 0);
+    EXPECT_TRUE(plain.out.isEmpty()) << plain.out.toStdString();
+}
+
 TEST_F(RhCall, SendsADeltaFromAFileOrStandardInput) {
     const CallRun geral = rhcall({QStringLiteral("GetGeral"), QStringLiteral("1")});
     ASSERT_EQ(geral.code, 0);
