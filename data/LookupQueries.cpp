@@ -1,22 +1,11 @@
 #include "LookupQueries.h"
 
+#include "contract/Lookups.h"
+
 namespace data {
 
 namespace {
 using protocol::FieldType;
-
-const QStringList indiceStatement{
-    QStringLiteral("SELECT"),
-    QStringLiteral("    NMINDICE,"),
-    QStringLiteral("    CDINDICE,"),
-    QStringLiteral("    CDTPINDICE,"),
-    QStringLiteral("    IDPERVALOR"),
-    QStringLiteral("FROM"),
-    QStringLiteral("   INDICE"),
-    QStringLiteral("WHERE CDTPINDICE= '2' AND"),
-    QStringLiteral("   IDPERVALOR = :PERVALOR  AND"),
-    QStringLiteral("   (CDINDICE = :CDINDICE OR :TCDINDICE = 'T' )"),
-};
 
 TField& textField(TADOIBQuery& query, const char* name, int size, const QString& label = {},
                   bool visible = true) {
@@ -25,16 +14,17 @@ TField& textField(TADOIBQuery& query, const char* name, int size, const QString&
     return f;
 }
 
-void setStatement(TADOIBQuery& query, const QStringList& lines) {
-    // One text per engine; both engines take the same statement.
-    query.SQL = lines;
-    query.SQL_IB = lines;
+// The query reads through the service's lookup, whose statement it shows.
+void setStatement(TADOIBQuery& query, QLatin1String lookup) {
+    const contract::Lookup* l = contract::findLookup({lookup.data(), size_t(lookup.size())});
+    query.Lookup = lookup;
+    query.SQL = l->sql;
+    query.SQL_IB = l->sqlPg.isEmpty() ? l->sql : l->sqlPg;
 }
 } // namespace
 
 void defineQryPesqIndice(TADOIBQuery& query) {
-    setStatement(query, indiceStatement +
-                            QStringList{QStringLiteral("ORDER BY"), QStringLiteral("   CDINDICE")});
+    setStatement(query, contract::lookup::PesqIndice);
     textField(query, "NMINDICE", 30, QStringLiteral("Nome"));
     textField(query, "CDINDICE", 4, QStringLiteral("Código"));
     textField(query, "CDTPINDICE", 1, {}, false);
@@ -42,7 +32,7 @@ void defineQryPesqIndice(TADOIBQuery& query) {
 }
 
 void defineQryVdIndice(TADOIBQuery& query) {
-    setStatement(query, indiceStatement);
+    setStatement(query, contract::lookup::VdIndice);
     textField(query, "NMINDICE", 30);
     textField(query, "CDINDICE", 4);
     textField(query, "CDTPINDICE", 1);
@@ -50,11 +40,7 @@ void defineQryVdIndice(TADOIBQuery& query) {
 }
 
 void defineQryPesqFilial(TADOIBQuery& query) {
-    setStatement(query, {QStringLiteral("SELECT "), QStringLiteral("   CDFILIAL,"),
-                         QStringLiteral("   NMFILIAL "), QStringLiteral("FROM"),
-                         QStringLiteral("   FILIAL"), QStringLiteral("WHERE "),
-                         QStringLiteral("   (CDFILIAL = :CDFILIAL OR :TCDFILIAL = 'T' )"),
-                         QStringLiteral("ORDER BY"), QStringLiteral("   CDFILIAL")});
+    setStatement(query, contract::lookup::PesqFilial);
     textField(query, "CDFILIAL", 4, QStringLiteral("Código"));
     textField(query, "NMFILIAL", 30, QStringLiteral("Nome"));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The lookups that read the host's shared database directly: financial indices and branches.
+// The lookups of the screen, read through the service: financial indices and branches.
 
 #include "ADOIBQuery.h"
 

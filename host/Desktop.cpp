@@ -1,7 +1,9 @@
 #include "Desktop.h"
 
+#include "Exceptions.h"
 #include "NetConnection.h"
 
+#include "contract/Lookups.h"
 #include "protocol/SecretFile.h"
 #include "protocol/Tls.h"
 #include "server/RhServer.h"
@@ -15,11 +17,8 @@
 #include <QLibraryInfo>
 #include <QRandomGenerator>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QStandardPaths>
 #include <QSslSocket>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QUrl>
 #include <malloc.h>
@@ -33,8 +32,9 @@ const char* const helpText =
     "\n"
     "Opções:\n"
     "  --server HOST:PORTA      servidor de aplicação a usar no lugar do servidor interno\n"
-    "  --db BANCO               banco de dados: sqlite:CAMINHO ou postgresql://…\n"
-    "                           (com --server, o mesmo banco desse servidor)\n"
+    "  --db BANCO               banco de dados do servidor interno: sqlite:CAMINHO ou\n"
+    "                           postgresql://… (com --server não se usa: tudo passa pelo\n"
+    "                           servidor)\n"
     "  --branch CÓDIGO          filial em que se vai trabalhar\n"
     "  --token-file ARQUIVO     arquivo com a chave de acesso ao servidor\n"
     "  --tls-ca ARQUIVO         com --server, fala TLS com o servidor e confia só no\n"
@@ -89,12 +89,6 @@ bool parseDesktopOptions(const QStringList& args, DesktopOptions* options, QStri
         *message = QStringLiteral("--tls-ca vale só com --server: o servidor interno não usa TLS.");
         return false;
     }
-    // The desktop reads the server's database directly for its lookups: it must be the same.
-    if (!options->server.isEmpty() && options->db.isEmpty()) {
-        *message = QStringLiteral(
-            "Com --server, informe também --db com o banco de dados desse servidor.");
-        return false;
-    }
     return true;
 }
 
@@ -106,47 +100,6 @@ QString defaultModulesDir(const QString& programDir) {
         return QDir::cleanPath(dir.absoluteFilePath(QStringLiteral(RH_INSTALLED_MODULES)));
 #endif
     return built;
-}
-
-bool openSharedDatabase(const QString& db, QString* message) {
-    const QString name = SharedDatabaseConnection;
-    if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
-    QSqlDatabase database;
-    if (db.startsWith(u"sqlite:")) {
-        const QString path = db.mid(7);
-        if (!QFile::exists(path)) {
-            *message = QStringLiteral("O banco de dados %1 não existe.").arg(path);
-            return false;
-        }
-        database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        database.setDatabaseName(path);
-        database.setConnectOptions(
-            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-    } else if (db.startsWith(u"postgresql://") || db.startsWith(u"postgres://")) {
-        const QUrl url(db);
-        database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        database.setHostName(url.host());
-        database.setPort(url.port(5432));
-        database.setUserName(url.userName());
-        database.setPassword(url.password());
-        database.setDatabaseName(url.path().mid(1));
-        database.setConnectOptions(QStringLiteral("connect_timeout=5"));
-    } else {
-        *message = QStringLiteral("Endereço de banco de dados desconhecido: %1").arg(db);
-        return false;
-    }
-    if (!database.open()) {
-        // The driver's own text is English and technical: it goes to the log, not to the user.
-        qWarning("dtmDBGeral: %s", qPrintable(database.lastError().text()));
-        *message =
-            db.startsWith(u"sqlite:")
-                ? QStringLiteral("Não foi possível abrir o banco de dados %1.").arg(db.mid(7))
-                : QStringLiteral("Não foi possível conectar ao banco de dados: verifique o "
-                                 "endereço, o usuário e a senha, e se o servidor de banco "
-                                 "de dados está no ar.");
-        return false;
-    }
-    return true;
 }
 
 QString userDataFolder() {
@@ -235,16 +188,16 @@ QString Desktop::probeServer() {
 }
 
 bool Desktop::start(const DesktopOptions& options, QString* message) {
-    QString db = options.db;
-    if (db.isEmpty()) {
-        const QString path = defaultDatabasePath(message);
-        if (path.isEmpty()) return false;
-        db = QStringLiteral("sqlite:") + path;
-    }
-    databaseDescription = db.startsWith(u"sqlite:")
-                              ? db.mid(7)
-                              : QUrl(db).toString(QUrl::RemovePassword | QUrl::RemoveQuery);
     if (options.server.isEmpty()) {
+        QString db = options.db;
+        if (db.isEmpty()) {
+            const QString path = defaultDatabasePath(message);
+            if (path.isEmpty()) return false;
+            db = QStringLiteral("sqlite:") + path;
+        }
+        databaseDescription = db.startsWith(u"sqlite:")
+                                  ? db.mid(7)
+                                  : QUrl(db).toString(QUrl::RemovePassword | QUrl::RemoveQuery);
         // The embedded service: loopback only, and only with the token made now.
         QString error;
         const QString payrollRoot =
@@ -271,6 +224,12 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
                                        "porta %1.")
                             .arg(services.serverPort);
     } else {
+        // Everything the desktop reads goes through the server, which alone holds the
+        // database's address and credentials.
+        if (!options.db.isEmpty())
+            notes << QStringLiteral("--db não é usado com --server: o servidor de aplicação usa "
+                                    "o banco dele, e o rh não acessa banco algum.");
+        databaseDescription = QStringLiteral("o do servidor de aplicação");
         const qsizetype colon = options.server.lastIndexOf(u':');
         services.serverHost = options.server.left(colon);
         services.serverPort = options.server.mid(colon + 1).toInt();
@@ -292,42 +251,54 @@ bool Desktop::start(const DesktopOptions& options, QString* message) {
             }
         }
         serverDescription = QStringLiteral("Servidor %1").arg(services.serverHost);
-        serverDetails = QStringLiteral("Servidor de aplicação %1, porta %2%3.")
-                            .arg(services.serverHost)
-                            .arg(services.serverPort)
-                            .arg(services.tls.isNull() ? QString()
-                                                       : QStringLiteral(", conexão segura (TLS)"));
+        serverDetails =
+            QStringLiteral("Servidor de aplicação %1, porta %2%3.")
+                .arg(services.serverHost)
+                .arg(services.serverPort)
+                .arg(services.tls.isNull() ? QString() : QStringLiteral(", conexão segura (TLS)"));
         if (const QString failure = probeServer(); !failure.isEmpty()) {
             *message = QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.")
                            .arg(options.server, failure);
             return false;
         }
     }
-    if (!openSharedDatabase(db, message)) return false;
+    return chooseBranch(options.branch, message);
+}
 
+bool Desktop::chooseBranch(QString branch, QString* message) {
     // Without --branch, the branch chosen last time, when it still exists.
-    QString branch = options.branch;
-    if (branch.isEmpty() && !services.settingsPath.isEmpty()) {
-        const QString remembered = QSettings(services.settingsPath, QSettings::IniFormat)
-                                       .value(QStringLiteral("filial"))
-                                       .toString();
-        QSqlQuery known(QSqlDatabase::database(QStringLiteral("dtmDBGeral")));
-        known.prepare(QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ?"));
-        known.addBindValue(remembered);
-        if (!remembered.isEmpty() && known.exec() && known.next()) branch = remembered;
+    QString remembered;
+    if (branch.isEmpty() && !services.settingsPath.isEmpty())
+        remembered = QSettings(services.settingsPath, QSettings::IniFormat)
+                         .value(QStringLiteral("filial"))
+                         .toString();
+    protocol::DataPacket known;
+    try {
+        known = services.lookupRows(contract::lookup::PesqFilial, {QString(), QStringLiteral("T")});
+    } catch (const Exception& e) {
+        *message = QStringLiteral("Não foi possível ler as filiais no servidor de aplicação: %1")
+                       .arg(e.message());
+        return false;
     }
-    QSqlQuery q(QSqlDatabase::database(QStringLiteral("dtmDBGeral")));
-    q.prepare(branch.isEmpty()
-                  ? QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")
-                  : QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
-    if (!branch.isEmpty()) q.addBindValue(branch);
-    if (!q.exec() || !q.next()) {
+    const auto find = [&known](const QString& code) -> const protocol::Row* {
+        for (const protocol::Row& row : known.rows)
+            if (row.value(0).toString() == code) return &row;
+        return nullptr;
+    };
+    const protocol::Row* chosen = nullptr;
+    if (!branch.isEmpty())
+        chosen = find(branch);
+    else if (!remembered.isEmpty() && find(remembered))
+        chosen = find(remembered);
+    else if (!known.rows.isEmpty())
+        chosen = &known.rows.first();
+    if (!chosen) {
         *message = branch.isEmpty()
                        ? QStringLiteral("Não há filial cadastrada no banco de dados.")
                        : QStringLiteral("A filial %1 não está cadastrada.").arg(branch);
         return false;
     }
-    services.branch = q.value(0).toString();
-    defaultBranchName = q.value(1).toString();
+    services.branch = chosen->value(0).toString();
+    defaultBranchName = chosen->value(1).toString();
     return true;
 }

@@ -13,7 +13,7 @@ class RhServer;
 
 struct DesktopOptions {
     QString server; // HOST:PORT; empty: the embedded service
-    QString db;     // sqlite:PATH or postgresql://…; empty: the user's data folder
+    QString db; // the embedded service's: sqlite:PATH or postgresql://…; empty: the user's folder
     QString branch; // empty: the first branch
     QString tokenFile;
     QString tlsCaFile; // with a server: TLS, trusting only this certificate
@@ -52,10 +52,13 @@ public:
                                  // or the server's host
     QString serverDetails;       // where exactly: address and port
     QString defaultBranchName;
+    QStringList notes; // options taken but not used, told once the desktop is up
 
 private:
     // Reaches the chosen server once; why not, empty when it answered.
     QString probeServer();
+    // The branch asked for, else the one chosen last time, else the first; false when none is.
+    bool chooseBranch(QString branch, QString* message);
     std::unique_ptr<rhserver::RhServer> m_embedded;
 };
 
@@ -68,6 +71,3 @@ void keepMemoryLean();
 bool installPortuguese();
 // The product's icon, for the main window and every screen's window.
 QIcon ProductIcon();
-
-// Opens the read-only shared connection of the host to the database at the address.
-bool openSharedDatabase(const QString& db, QString* message);

@@ -17,7 +17,6 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <utility>
@@ -44,16 +43,6 @@ private:
     bool m_pushed;
 };
 } // namespace
-
-int DesktopServices::codePictureLevels(int pictureType) {
-    QSqlQuery q(QSqlDatabase::database(databaseConnection()));
-    q.prepare(QStringLiteral("SELECT DSMASCARA FROM CODPICT WHERE CDTPPICT = ?"));
-    q.addBindValue(pictureType);
-    if (!q.exec() || !q.next())
-        throw EDatabaseError(
-            QStringLiteral("Máscara de código %1 não cadastrada.").arg(pictureType));
-    return int(q.value(0).toString().split(u'.', Qt::SkipEmptyParts).size());
-}
 
 namespace {
 // A message waits for an answer: nothing to minimise or maximise.

@@ -7,25 +7,32 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QMdiArea;
 class TBusyAnimation;
 class QStatusBar;
 class QMainWindow;
 class TfrmPadrao;
-
-// The Qt connection of the shared read-only database the screens' lookups read.
-inline constexpr QLatin1String SharedDatabaseConnection{"dtmDBGeral"};
+class TNetConnection;
 
 class DesktopServices : public HostServices {
 public:
+    DesktopServices();
+    ~DesktopServices() override;
     QString FiliProc() override { return branch; }
     QString WebURL() override { return serverHost; }
     int WebPort() override { return serverPort; }
     QString serverToken() override { return token; }
     QSslConfiguration serverTls() override { return tls; }
-    QString databaseConnection() override { return SharedDatabaseConnection; }
+    // Through the service, like every read of reference data the desktop makes.
+    std::optional<protocol::DataPacket> lookup(const QString& name,
+                                               const QStringList& values) override;
     int codePictureLevels(int pictureType) override;
+    // The rows of a lookup of the service; throws when the service cannot answer.
+    protocol::DataPacket lookupRows(const QString& name, const QStringList& values);
+    // Closes the lookups' connection (the service is going away).
+    void endLookups();
 
     void showError(const QString& text) override;
     // A note the user reads and closes, such as the "Sobre" box.
@@ -80,6 +87,7 @@ public:
     int busyDepth() const { return m_busyDepth; }
 
 private:
+    std::unique_ptr<TNetConnection> m_lookups;
     int m_busyDepth = 0;
     int m_waitDepth = 0;
     int m_showingDepth = 0;

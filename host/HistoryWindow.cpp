@@ -7,6 +7,7 @@
 #include "HistoryUndo.h"
 
 #include "contract/Layouts.h"
+#include "contract/Lookups.h"
 #include "contract/Methods.h"
 
 #include <QCheckBox>
@@ -18,8 +19,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -65,12 +64,10 @@ void HistoryWindow::createFilters() {
     m_branch = new QComboBox(this);
     m_branch->setObjectName(QStringLiteral("cbxFilial"));
     m_branch->addItem(QStringLiteral("Todas"), QString());
-    QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
-    if (q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
-        while (q.next())
-            m_branch->addItem(
-                QStringLiteral("%1 - %2").arg(q.value(0).toString(), q.value(1).toString()),
-                q.value(0).toString());
+    for (const protocol::Row& row : readRows(contract::namesLookup(contract::branches).name))
+        m_branch->addItem(
+            QStringLiteral("%1 - %2").arg(row.value(0).toString(), row.value(1).toString()),
+            row.value(0).toString());
     branchLabel->setBuddy(m_branch);
     m_period = new QCheckBox(QStringLiteral("&Período de"), this);
     m_period->setObjectName(QStringLiteral("chkPeriodo"));
@@ -161,16 +158,21 @@ NameOf HistoryWindow::names() {
         [this](const contract::NameList& list, const QString& code) { return nameOf(list, code); };
 }
 
+QVector<protocol::Row> HistoryWindow::readRows(const QString& lookup) {
+    // Names help the reading; a list the service cannot give now leaves the codes alone.
+    try {
+        return m_services.lookupRows(lookup, {}).rows;
+    } catch (const Exception&) {
+        return {};
+    }
+}
+
 QString HistoryWindow::nameOf(const contract::NameList& list, const QString& code) {
     auto names = m_names.find(&list);
     if (names == m_names.end()) {
         names = m_names.insert(&list, {});
-        QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
-        if (q.exec(QStringLiteral("SELECT %1, %2 FROM %3")
-                       .arg(QLatin1String(list.code), QLatin1String(list.name),
-                            QLatin1String(list.table))))
-            while (q.next())
-                names->insert(q.value(0).toString(), q.value(1).toString());
+        for (const protocol::Row& row : readRows(contract::namesLookup(list).name))
+            names->insert(row.value(0).toString(), row.value(1).toString());
     }
     return names->value(code);
 }

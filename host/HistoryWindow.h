@@ -46,6 +46,8 @@ private:
     void updateUndo();
     // The name of a code, read from the shared database once per list and refresh.
     QString nameOf(const contract::NameList& list, const QString& code);
+    // Every row of a lookup of the service; none when it cannot answer now.
+    QVector<protocol::Row> readRows(const QString& lookup);
     NameOf names();
     const HistoryEntry* selectedEntry() const;
 

@@ -1,5 +1,7 @@
 #include "MainWindow.h"
+
 #include "WindowMenu.h"
+#include "contract/Lookups.h"
 
 #include "BusyAnimation.h"
 #include "Desktop.h"
@@ -17,7 +19,6 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QSettings>
-#include <QSqlQuery>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -176,17 +177,11 @@ void MainWindow::chooseBranch() {
                       QStringLiteral("Código"));
     branches.AddField({QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30},
                       QStringLiteral("Nome"));
-    protocol::DataPacket packet;
-    packet.fields = {{QStringLiteral("CDFILIAL"), protocol::FieldType::String, 4},
-                     {QStringLiteral("NMFILIAL"), protocol::FieldType::String, 30}};
-    QSqlQuery q(QSqlDatabase::database(m_services.databaseConnection()));
-    if (!q.exec(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
-        throw EDatabaseError(QStringLiteral("Não foi possível ler as filiais."));
+    const protocol::DataPacket packet =
+        m_services.lookupRows(contract::lookup::PesqFilial, {QString(), QStringLiteral("T")});
     int current = 0; // the list opens on the branch in use
-    while (q.next()) {
-        if (q.value(0).toString() == m_services.branch) current = int(packet.rows.size());
-        packet.rows.push_back({q.value(0).toString(), q.value(1).toString()});
-    }
+    for (int i = 0; i < packet.rows.size(); ++i)
+        if (packet.rows[i].value(0).toString() == m_services.branch) current = i;
     branches.SetData(packet);
     if (current > 0) branches.MoveTo(current);
     if (!m_services.pickRow(branches, {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")},

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
         QStringLiteral("/rh/rh.conf");
     setHostServices(&desktop.services);
     if (!desktop.start(options, &message)) return failToStart(message);
+    for (const QString& note : desktop.notes)
+        fprintf(stderr, "rh: %s\n", note.toUtf8().constData());
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);

@@ -47,6 +47,35 @@ TParam& TADOIBQuery::ParamByName(const QString& name) {
 }
 
 void TADOIBQuery::Open() {
+    if (ConnectionName.isEmpty() && !Lookup.isEmpty()) {
+        QStringList values;
+        for (const TParam& p : Params())
+            values << p.Value.toString();
+        if (std::optional<protocol::DataPacket> rows = host().lookup(Lookup, values)) {
+            fill(*rows);
+            return;
+        }
+    }
+    openOnDatabase();
+}
+
+void TADOIBQuery::fill(const protocol::DataPacket& rows) {
+    protocol::DataPacket packet;
+    QVector<int> columns;
+    for (int i = 0; i < Query.FieldCount(); ++i) {
+        packet.fields.push_back(Query.Fields(i).definition());
+        columns.push_back(rows.indexOf(Query.Fields(i).FieldName()));
+    }
+    for (const protocol::Row& given : rows.rows) {
+        protocol::Row row;
+        for (const int c : columns)
+            row.push_back(c < 0 ? QVariant() : given[c]);
+        packet.rows.push_back(std::move(row));
+    }
+    Query.SetData(packet);
+}
+
+void TADOIBQuery::openOnDatabase() {
     const QString connection =
         ConnectionName.isEmpty() ? host().databaseConnection() : ConnectionName;
     QSqlDatabase db = QSqlDatabase::database(connection);

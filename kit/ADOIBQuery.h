@@ -1,6 +1,8 @@
 #pragma once
-// A read-only query on the host's shared database. It holds one statement text per database
-// engine and fills an inner record set, to which data sources and search buttons point.
+// A read-only query. It holds one statement text per database engine and fills an inner record
+// set, to which data sources and search buttons point. Named after a lookup of the application
+// server, it reads through the host's server, which runs that lookup's own statement; otherwise,
+// or given a connection, it reads that database itself.
 
 #include "ClientDataSet.h"
 
@@ -20,7 +22,9 @@ public:
 
     QStringList SQL;    // statement for the first engine
     QStringList SQL_IB; // the same statement for the second engine
-    // Connection name in QSqlDatabase; empty: the host's shared connection.
+    // The server's lookup that answers this query; empty: none.
+    QString Lookup;
+    // Connection name in QSqlDatabase; empty: the host's server, else its database connection.
     QString ConnectionName;
     TClientDataSet Query;
 
@@ -35,6 +39,9 @@ public:
 
 private:
     QString statement() const;
+    void openOnDatabase();
+    // The rows into the query's fields, matched by name.
+    void fill(const protocol::DataPacket& rows);
     void refreshParams();
 
     QString m_name;

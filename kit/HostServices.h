@@ -2,10 +2,13 @@
 // What the screen asks of the host application: its state, its dialogs and its error handling.
 // The host installs one implementation; tests install a recorder.
 
+#include "protocol/Packet.h"
+
 #include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <exception>
+#include <optional>
 
 class TClientDataSet;
 class QWidget;
@@ -60,8 +63,15 @@ public:
     virtual QWidget* mainForm() { return nullptr; }
     // Adds the form as a child window the first time, then shows, activates and restores it.
     virtual void showChildForm(QWidget* /*form*/) {}
-    // Name of the host's shared read-only database connection (QSqlDatabase::database); Qt's
-    // default connection unless the host names its own.
+    // A named read-only lookup of the application server, with its parameters' values in order:
+    // its rows. Nothing when the host has no server for lookups: queries then read the database
+    // connection below.
+    virtual std::optional<protocol::DataPacket> lookup(const QString& /*name*/,
+                                                       const QStringList& /*values*/) {
+        return std::nullopt;
+    }
+    // Name of the read-only database connection (QSqlDatabase::database) of a host that reads
+    // its lookups itself; Qt's default connection unless the host names its own.
     virtual QString databaseConnection() { return QStringLiteral("qt_sql_default_connection"); }
 };
 

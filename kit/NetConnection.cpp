@@ -101,7 +101,8 @@ void TNetConnection::transportFailure(const QString& what) {
 void TNetConnection::connectNow() {
     if (BeforeConnect) BeforeConnect(*this);
     SetConnected(false);
-    const QSslConfiguration tls = hasHostServices() ? host().serverTls() : QSslConfiguration();
+    HostServices* services = Services ? Services : hasHostServices() ? &host() : nullptr;
+    const QSslConfiguration tls = services ? services->serverTls() : QSslConfiguration();
     if (tls.isNull()) {
         m_socket = std::make_unique<QTcpSocket>();
         m_socket->connectToHost(Host, quint16(Port));
@@ -129,9 +130,9 @@ void TNetConnection::connectNow() {
     QObject::connect(m_socket.get(), &QTcpSocket::readyRead, &Notices, [this] { readWhileIdle(); });
     protocol::OpenParams open;
     open.object = ServerName;
-    if (hasHostServices()) {
-        open.branch = Branch.isEmpty() ? host().FiliProc() : Branch;
-        open.token = host().serverToken();
+    if (services) {
+        open.branch = Branch.isEmpty() ? services->FiliProc() : Branch;
+        open.token = services->serverToken();
     }
     const std::int64_t id = m_nextId++;
     const protocol::Response r = exchange(protocol::openRequestJson(id, open), id);

@@ -14,6 +14,7 @@
 
 class QTcpSocket;
 class TNetConnection;
+class HostServices;
 
 // The server object of a connection; take it afresh for every call.
 class TAppServer {
@@ -54,6 +55,8 @@ public:
     // The branch the session works in; empty: the host's current branch.
     QString Branch;
     bool ThrowException = false; // off: a failed connect is remembered and raised by the next call
+    // Whose token, TLS settings and branch the connection uses; null: the installed host's.
+    HostServices* Services = nullptr;
     std::function<void(TNetConnection&)> BeforeConnect;
     int TimeoutMs = 30000;
 

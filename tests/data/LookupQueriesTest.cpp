@@ -1,5 +1,6 @@
-// The lookup queries of the shared database on the demo reference tables, on SQLite and (with
-// RH_TEST_PG) on PostgreSQL: what each returns, in which order, and that typed text stays data.
+// The screen's lookup queries, read through the embedded service on the demo reference tables, on
+// SQLite and (with RH_TEST_PG) on PostgreSQL: what each returns, in which order, and that typed
+// text stays data.
 
 #include "LookupQueries.h"
 #include "Desktop.h"
@@ -20,8 +21,9 @@ QCoreApplication& application() {
     return app;
 }
 
-// The shared connection on a fresh demo database of the engine; false when it cannot be had.
-bool openDemo(const QString& engine, QTemporaryDir& dir, std::string* why) {
+// The desktop and its embedded service on a fresh demo database of the engine; false when it
+// cannot be had.
+bool openDemo(const QString& engine, QTemporaryDir& dir, Desktop& desktop, std::string* why) {
     application();
     QString url, error;
     if (engine == u"sqlite") {
@@ -41,7 +43,12 @@ bool openDemo(const QString& engine, QTemporaryDir& dir, std::string* why) {
             reset.execDirect(
                 QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
     }
-    if (!rhserver::initDatabase(url, true, &error) || !openSharedDatabase(url, &error)) {
+    DesktopOptions options;
+    options.db = url;
+    options.dataFolder = dir.path();
+    desktop.services.unattended = true;
+    setHostServices(&desktop.services);
+    if (!desktop.start(options, &error)) {
         *why = error.toStdString();
         return false;
     }
@@ -68,17 +75,17 @@ class LookupQueries : public testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         std::string why;
-        if (!openDemo(QString::fromLatin1(GetParam()), m_dir, &why)) {
+        if (!openDemo(QString::fromLatin1(GetParam()), m_dir, m_desktop, &why)) {
             if (why.empty()) GTEST_SKIP() << "RH_TEST_PG não definido";
             FAIL() << why;
         }
-        for (TADOIBQuery* q : {&m_pesqIndice, &m_vdIndice, &m_filial})
-            q->ConnectionName = QStringLiteral("dtmDBGeral");
         data::defineQryPesqIndice(m_pesqIndice);
         data::defineQryVdIndice(m_vdIndice);
         data::defineQryPesqFilial(m_filial);
     }
+    void TearDown() override { setHostServices(nullptr); }
     QTemporaryDir m_dir;
+    Desktop m_desktop;
     TADOIBQuery m_pesqIndice{QStringLiteral("qryPesqIndice")};
     TADOIBQuery m_vdIndice{QStringLiteral("qryVdIndice")};
     TADOIBQuery m_filial{QStringLiteral("qryPesqFilial")};

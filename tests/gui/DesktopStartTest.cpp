@@ -29,11 +29,14 @@ private slots:
         QVERIFY(message.contains(QStringLiteral("HOST:PORTA")));
         QVERIFY(
             !parseDesktopOptions({QStringLiteral("rh"), QStringLiteral("--nada")}, &o, &message));
-        // The lookups read the server's database: --server needs --db.
-        QVERIFY(!parseDesktopOptions(
+        // Everything goes through the server: it needs no database, and TLS only with it.
+        QVERIFY(parseDesktopOptions(
             {QStringLiteral("rh"), QStringLiteral("--server"), QStringLiteral("h:1")}, &o,
             &message));
-        QVERIFY(message.contains(QStringLiteral("--db")));
+        QVERIFY(!parseDesktopOptions(
+            {QStringLiteral("rh"), QStringLiteral("--tls-ca"), QStringLiteral("ca.crt")}, &o,
+            &message));
+        QVERIFY(message.contains(QStringLiteral("--server")));
     }
 
     void unreachableServerIsReportedAtOnce() {
@@ -88,9 +91,10 @@ private slots:
         Desktop desktop;
         DesktopOptions o;
         o.server = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        o.db = url;
+        o.db = url; // not used with a server: said once the desktop is up
         QString message;
         QVERIFY2(desktop.start(o, &message), qPrintable(message));
+        QCOMPARE(desktop.notes.size(), 1);
         QCOMPARE(desktop.services.FiliProc(), QStringLiteral("0001"));
         QVERIFY(!desktop.defaultBranchName.isEmpty());
         setHostServices(&desktop.services);

@@ -313,6 +313,44 @@ private slots:
         QCOMPARE(openedOn, 1); // on 0002 now
     }
 
+    // The office's set-up: a desktop with no database, over TLS to a service of its own. Every
+    // read (the records, the index and branch lists, the name of a typed code) and the Confirm
+    // go through the service.
+    void overTlsWithoutADatabaseTheScreenReadsPicksAndStores() {
+        stopDesktop();
+        startDesktopOverTls();
+        QVERIFY(m_desktop->serverDetails.contains(QStringLiteral("TLS")));
+        openScreen();
+        TfrmParametros* f = form();
+        QVERIFY(f);
+        QVERIFY(services().shownErrors.isEmpty());
+        QCOMPARE(f->medCdFilial->text(), QStringLiteral("0001"));
+
+        int branchesOffered = 0;
+        services().pickAnswer = [&branchesOffered](TClientDataSet& rows) {
+            branchesOffered = rows.RecordCount();
+            return -1;
+        };
+        click(f->BtnFilial);
+        QCOMPARE(branchesOffered, 5);
+
+        QString picked;
+        services().pickAnswer = [&picked](TClientDataSet& rows) {
+            rows.MoveTo(rows.RecordCount() - 1);
+            picked = rows.FieldByName(QStringLiteral("NMINDICE")).AsString();
+            return rows.RecordCount() - 1;
+        };
+        click(f->BtnIndice);
+        QVERIFY(!picked.isEmpty());
+        QCOMPARE(f->dbeNmIndice->text(), picked);
+        const QString code = f->dbeCdIndiceCb->text();
+        click(f->sbtConfirmar);
+        QTRY_COMPARE(f->cdsGeral.State(), DataSetState::Browse);
+        QVERIFY2(services().shownErrors.isEmpty(), qPrintable(services().shownErrors.join('\n')));
+        QCOMPARE(stored(QStringLiteral("GetGeral"), QStringLiteral("1"), "CDINDICECB"), code);
+        QCOMPARE(stored(QStringLiteral("GetGeral"), QStringLiteral("1"), "NMINDICE"), picked);
+    }
+
     void busyAnimationNestsAndAnExtraStopDoesNoHarm() {
         DesktopServices& s = m_desktop->services;
         auto* indicator = m_window->findChild<TBusyAnimation*>(QStringLiteral("aviOcupado"));

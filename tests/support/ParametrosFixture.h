@@ -9,6 +9,8 @@
 #include "ServiceCalls.h"
 #include "SlowServer.h"
 #include "contract/Methods.h"
+#include "server/RhServer.h"
+#include "server/Schema.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -26,6 +28,7 @@ protected:
     std::unique_ptr<Desktop> m_desktop;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<SlowServer> m_relay;
+    std::unique_ptr<rhserver::RhServer> m_office; // a service of its own, not the embedded one
     QString m_dbPath;
 
     TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
@@ -49,14 +52,57 @@ protected:
         launchDesktop(relayed, settingsPath);
     }
 
-    void launchDesktop(bool relayed, const QString& settingsPath) {
+    // As an office runs it: rhserver on its own with TLS and a token, and the desktop reaching it
+    // by name with --server, --token-file and --tls-ca, without any database of its own.
+    void startDesktopOverTls() {
+        QVERIFY(m_dir.isValid());
+        m_dbPath = m_dir.filePath(QStringLiteral("rh-tls.db"));
+        QFile::remove(m_dbPath);
+        QString error;
+        QVERIFY2(rhserver::initDatabase(QStringLiteral("sqlite:") + m_dbPath, true, &error),
+                 qPrintable(error));
+        const auto secret = [this](const QString& name, const QByteArray& bytes) {
+            QFile file(m_dir.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(bytes);
+            file.close();
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            return file.fileName();
+        };
+        const auto fixture = [](const char* name) {
+            QFile file(QStringLiteral(RH_TEST_TLS_DIR "/") + QLatin1String(name));
+            file.open(QIODevice::ReadOnly);
+            return file.readAll();
+        };
+        rhserver::ServerOptions options;
+        options.db = QStringLiteral("sqlite:") + m_dbPath;
+        options.token = QStringLiteral("chave-do-escritorio-0123456789");
+        options.tlsCertFile = QStringLiteral(RH_TEST_TLS_DIR "/server.crt");
+        options.tlsKeyFile = secret(QStringLiteral("server.key"), fixture("server.key"));
+        m_office = std::make_unique<rhserver::RhServer>(options);
+        QVERIFY2(m_office->start(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        DesktopOptions desktop;
+        desktop.server = QStringLiteral("localhost:%1").arg(m_office->port());
+        desktop.tokenFile = secret(QStringLiteral("token"), options.token.toUtf8());
+        desktop.tlsCaFile = QStringLiteral(RH_TEST_TLS_DIR "/ca.crt");
+        launchDesktop(false, {}, &desktop);
+    }
+
+    void launchDesktop(bool relayed, const QString& settingsPath,
+                       const DesktopOptions* remote = nullptr) {
         // In Brazilian Portuguese, as rh's start makes it.
         static const bool portuguese = installPortuguese();
         QVERIFY2(portuguese, "Qt's Brazilian Portuguese translations are missing");
         m_desktop = std::make_unique<Desktop>();
         m_desktop->services.settingsPath = settingsPath;
         QString message;
-        QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
+        if (remote) {
+            setHostServices(&m_desktop->services);
+            m_desktop->services.unattended = true;
+            QVERIFY2(m_desktop->start(*remote, &message), qPrintable(message));
+        } else {
+            QVERIFY2(m_desktop->startUnattended(m_dbPath, &message), qPrintable(message));
+        }
         if (relayed) {
             m_relay = std::make_unique<SlowServer>(quint16(m_desktop->services.serverPort));
             m_desktop->services.serverPort = m_relay->port();
@@ -80,6 +126,7 @@ protected:
         m_window.reset();
         m_relay.reset();
         m_desktop.reset();
+        m_office.reset();
         setHostServices(nullptr);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
