@@ -54,6 +54,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     m_address = socket->peerAddress().toString();
     m_peer = QStringLiteral("%1:%2").arg(m_address).arg(socket->peerPort());
     m_session->setPeer(m_address);
+    m_born.start();
     logClientEvent(m_address, QStringLiteral("conexão %1 aberta por %2").arg(id).arg(m_peer));
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
@@ -291,6 +292,16 @@ void Connection::dropForMemory() {
     reset();
 }
 
+void Connection::evict() {
+    logClientEvent(m_address,
+                   QStringLiteral("conexão %1 (%2): não abriu a sessão e deu lugar a uma "
+                                  "conexão mais nova; encerrando")
+                       .arg(m_id)
+                       .arg(m_peer));
+    if (m_onClosed) std::exchange(m_onClosed, nullptr)();
+    reset();
+}
+
 void Connection::takeWaitingLines(std::vector<QByteArray>& lines) {
     qsizetype bytes = lines.front().size();
     while (lines.size() < BatchLines && bytes < BatchBytes) {
@@ -307,6 +318,7 @@ void Connection::answered(const WorkerPool::Answers& answers) {
     m_openWaited = false;
     // The worker is done with the session: what it subscribes to may be read here now.
     m_subscribed = m_session->subscriptions();
+    m_opened = m_session->isOpen();
     if (m_closing) return;
     size_t sentByWorker = answers.sent;
     for (const WorkerPool::Answer& answer : answers.list) {

@@ -8,6 +8,7 @@
 
 #include "protocol/Rpc.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -54,6 +55,15 @@ public:
     // Closed at once to give back the memory its unfinished request holds.
     void dropForMemory();
     bool answering() const { return m_answering; }
+    // Whether its session is open, as of its last answer.
+    bool opened() const { return m_opened; }
+    bool closing() const { return m_closing; }
+    // Milliseconds since the client connected.
+    qint64 age() const { return m_born.elapsed(); }
+    const QString& address() const { return m_address; }
+    // Closed at once, its place given back now: a connection that has not opened a session
+    // makes room for a newer one.
+    void evict();
     // Sends what is still unsent, for at most the time given, then closes.
     void flushAndClose(int timeoutMs);
     // Sends a notice of each change of a record the session subscribed to, made by another
@@ -103,6 +113,8 @@ private:
     qint64 m_heldCounted = 0;             // this connection's part of the line budget
     void countHeld();
     bool m_openWaited = false; // the request in hand has had its wait
+    bool m_opened = false;
+    QElapsedTimer m_born;
     bool m_closing = false;
     bool m_logged = false;
     bool m_answering = false;

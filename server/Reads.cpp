@@ -4,7 +4,6 @@
 
 #include "contract/Lookups.h"
 
-
 namespace rhserver {
 
 namespace ErrorCode = protocol::ErrorCode;

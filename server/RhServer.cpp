@@ -32,6 +32,12 @@ constexpr qint64 DrainTimeoutMs = 15000;
 constexpr int FlushTimeoutMs = 3000;
 // Descriptors kept free for what is not a client: the database's files, the log, a spare.
 constexpr quint64 DescriptorReserve = 16;
+// Connections that have not opened a session, from one address and in all: past these, a new
+// one takes the place of the oldest that had time enough to open and did not. A client sends its
+// open at once, so idle connections cannot keep the right token out.
+constexpr int UnopenedPerAddress = 16;
+constexpr int UnopenedInAll = 256;
+constexpr qint64 TimeToOpenMs = 250;
 
 QString outOfDescriptorsText() {
     return QStringLiteral("O servidor está sem recursos para novas conexões; tente de novo em "
@@ -173,6 +179,26 @@ public:
         }
     }
 
+    // Before a new connection from the address is counted: the oldest unopened connection that
+    // had time to open goes when that address, or everyone, holds too many.
+    void makeRoomFor(const QString& peer) {
+        int fromPeer = 0, inAll = 0;
+        Connection *oldestFromPeer = nullptr, *oldest = nullptr;
+        for (Connection* c : findChildren<Connection*>(Qt::FindDirectChildrenOnly)) {
+            if (c->opened() || c->closing()) continue;
+            ++inAll;
+            const bool mine = c->address() == peer;
+            fromPeer += mine;
+            if (c->answering() || c->age() < TimeToOpenMs) continue;
+            if (!oldest || c->age() > oldest->age()) oldest = c;
+            if (mine && (!oldestFromPeer || c->age() > oldestFromPeer->age())) oldestFromPeer = c;
+        }
+        if (fromPeer >= UnopenedPerAddress && oldestFromPeer)
+            oldestFromPeer->evict();
+        else if (inAll >= UnopenedInAll && oldest)
+            oldest->evict();
+    }
+
     bool listen(const QHostAddress& address, quint16 port, QString* error) {
         m_listener = std::make_unique<Listener>(m_server);
         if (!m_listener->listen(address, port)) {
@@ -264,6 +290,7 @@ void RhServer::Impl::dispatch(qintptr descriptor) {
                            .arg(peer));
         return;
     }
+    hub->makeRoomFor(peer);
     {
         std::lock_guard lock(countMutex);
         const bool full = connections >= options.maxConnections;

@@ -4,6 +4,7 @@
 
 #include "DemoServer.h"
 
+#include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -225,6 +226,29 @@ TEST_F(Limits, ConnectionsPerAddressAreCapped) {
         if (!served) QThread::msleep(20);
     }
     EXPECT_TRUE(served);
+}
+
+// Connections that never open cannot keep the right token out: once they had time to open, the
+// oldest gives its place to a newer one.
+TEST_F(Limits, IdleConnectionsGiveWayToOneThatOpens) {
+    QFile token(server.path(QStringLiteral("token")));
+    ASSERT_TRUE(token.open(QIODevice::WriteOnly));
+    token.write("chave-do-escritorio-0123456789\n");
+    token.close();
+    token.setPermissions(QFileDevice::ReadOwner);
+    startServer({QStringLiteral("--max-per-peer"), QStringLiteral("20"),
+                 QStringLiteral("--token-file"), token.fileName()});
+    std::vector<std::unique_ptr<LineClient>> idle;
+    for (int i = 0; i < 20; ++i)
+        idle.push_back(std::make_unique<LineClient>(server.port()));
+    QThread::msleep(400);
+    LineClient office(server.port());
+    const Response r =
+        office.open(QStringLiteral("0001"), QStringLiteral("chave-do-escritorio-0123456789"));
+    EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
+    EXPECT_TRUE(office.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}).ok);
+    // The oldest idle one made the room.
+    EXPECT_TRUE(idle.front()->waitClosed(2000));
 }
 
 } // namespace
