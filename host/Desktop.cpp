@@ -278,6 +278,9 @@ bool Desktop::chooseBranch(QString branch, QString* message) {
     } catch (const Exception& e) {
         *message = QStringLiteral("Não foi possível ler as filiais no servidor de aplicação: %1")
                        .arg(e.message());
+        // A server that speaks TLS closes a plain connection without a word.
+        if (!m_embedded && services.tls.isNull())
+            *message += QStringLiteral(" Se o servidor exige conexão segura, informe --tls-ca.");
         return false;
     }
     const auto find = [&known](const QString& code) -> const protocol::Row* {
