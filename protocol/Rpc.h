@@ -20,6 +20,9 @@ constexpr int NotOpen = -32002;
 constexpr int NotAuthorised = -32003;
 constexpr int Conflict = -32010;
 constexpr int Refused = -32011;
+// The database connection was lost while a commit was on its way: whether it was stored could
+// not be learned. Neither a success nor "nothing stored".
+constexpr int OutcomeUnknown = -32012;
 constexpr int StorageFailure = -32000;
 } // namespace ErrorCode
 

@@ -11,7 +11,7 @@ const char* const usage =
     "Uso: rhserver [--listen HOST:PORTA] --db BANCO [--init] [--demo] [--token-file ARQUIVO]\n"
     "              [--max-message BYTES] [--workers N] [--open-timeout S] [--idle-timeout S]\n"
     "              [--max-connections N] [--max-per-peer N] [--sqlite-sync full|normal]\n"
-    "              [--tls-cert ARQUIVO --tls-key ARQUIVO]\n"
+    "              [--tls-cert ARQUIVO --tls-key ARQUIVO] [--start-wait S]\n"
     "       rhserver --db sqlite:CAMINHO --backup ARQUIVO\n"
     "\n"
     "Servidor de aplicação dos parâmetros gerais de RH.\n"
@@ -26,6 +26,9 @@ const char* const usage =
     "                        linha NOME PAPEL TOKEN por token, PAPEL admin ou leitura (só\n"
     "                        consultas); # começa um comentário; um arquivo só com o token\n"
     "                        vale como um token admin de nome admin\n"
+    "  --start-wait S        segundos a esperar, na partida, por um servidor PostgreSQL que\n"
+    "                        ainda não atende (padrão 0: desiste na hora); o serviço só\n"
+    "                        escuta depois de todas as conexões ao banco prontas\n"
     "  --tls-cert ARQUIVO    certificado do servidor (PEM, com a cadeia): com --tls-key, o\n"
     "                        serviço só aceita conexões TLS (1.2 ou mais nova)\n"
     "  --tls-key ARQUIVO     chave privada do certificado (PEM, sem senha, modo 600 ou 400)\n"
@@ -90,6 +93,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         {"max-per-peer", "--max-per-peer precisa de um número positivo."},
         {"line-budget", "--line-budget precisa de um número de MiB (mínimo 1)."},
         {"sqlite-sync", "--sqlite-sync precisa de full ou normal."},
+        {"start-wait", "--start-wait precisa de 0 a 3600 segundos."},
     };
     QCommandLineParser parser;
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
@@ -125,7 +129,8 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     ServerOptions& o = out->options;
     qint64 maxMessage = o.maxMessage, workers = 0, open = o.openTimeoutSeconds,
            idle = o.idleTimeoutSeconds, connections = o.maxConnections,
-           perPeer = o.maxConnectionsPerPeer, lineBudget = o.lineBudgetBytes / (1024 * 1024);
+           perPeer = o.maxConnectionsPerPeer, lineBudget = o.lineBudgetBytes / (1024 * 1024),
+           startWait = o.startWaitSeconds;
     const struct {
         Bounds bounds;
         qint64* value;
@@ -141,6 +146,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
         {{"max-per-peer", 1, 1000000, "--max-per-peer precisa de um número positivo."}, &perPeer},
         {{"line-budget", 1, 1024 * 1024, "--line-budget precisa de um número de MiB (mínimo 1)."},
          &lineBudget},
+        {{"start-wait", 0, 3600, "--start-wait precisa de 0 a 3600 segundos."}, &startWait},
     };
     for (const auto& n : numbers)
         if (!number(parser, n.bounds, n.value, error)) return false;
@@ -151,6 +157,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     o.maxConnections = int(connections);
     o.maxConnectionsPerPeer = int(perPeer);
     o.lineBudgetBytes = lineBudget * 1024 * 1024;
+    o.startWaitSeconds = int(startWait);
     if (workers > QThread::idealThreadCount())
         out->warnings << QStringLiteral("aviso: --workers %1 passa do número de núcleos (%2); mais "
                                         "threads que núcleos pioram o tempo de resposta.")

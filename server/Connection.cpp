@@ -30,8 +30,6 @@ constexpr qint64 ReadPiece = 256 * 1024;
 // the last of them.
 constexpr size_t BatchLines = 64;
 constexpr qsizetype BatchBytes = 1024 * 1024;
-// Notices kept while a worker may be sending answers; a subscriber gets more a moment later.
-constexpr size_t HeldNotices = 64;
 } // namespace
 
 Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& limits,
@@ -59,7 +57,10 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     connect(socket, &QTcpSocket::readyRead, this, &Connection::process);
     connect(socket, &QTcpSocket::bytesWritten, this, [this] {
         if (m_socket->bytesToWrite() == 0) m_outlet->setQueued(false);
-        if (m_socket->bytesToWrite() <= m_limits.unsentBound) m_stall.stop();
+        if (m_socket->bytesToWrite() <= m_limits.unsentBound) {
+            m_stall.stop();
+            sendHeldNotices();
+        }
         process();
     });
     connect(socket, &QTcpSocket::disconnected, this, &Connection::closed);
@@ -329,8 +330,7 @@ void Connection::answered(const WorkerPool::Answers& answers) {
         answerSent();
     }
     // Held while the worker could write: a notice must not cut into an answer.
-    for (const std::string& notice : std::exchange(m_heldNotices, {}))
-        write(notice);
+    sendHeldNotices();
     if (m_session->endsAfterAnswer()) {
         // A wrong token gets one answer per connection.
         m_closing = true;
@@ -360,11 +360,6 @@ void Connection::tell(const QVector<RecordChange>& changes) {
     for (const RecordChange& change : changes) {
         if (!m_subscribed.contains(change.record) || change.sessionId == m_session->sessionId())
             continue;
-        if (m_socket->bytesToWrite() > m_limits.unsentBound) {
-            // Closed like a client that does not read its answers, if it does not catch up.
-            if (!m_stall.isActive()) m_stall.start(m_limits.stallTimeoutMs);
-            return;
-        }
         protocol::JsonWriter params;
         params.beginObject();
         params.key("registro");
@@ -376,12 +371,32 @@ void Connection::tell(const QVector<RecordChange>& changes) {
         params.key("quando");
         params.string(change.when);
         params.endObject();
-        std::string notice = protocol::noticeJson(contract::ChangeNotice.data(), params.text());
-        if (!m_answering)
-            write(notice);
-        else if (m_heldNotices.size() < HeldNotices)
-            m_heldNotices.push_back(std::move(notice));
+        holdNotice(change.record,
+                   protocol::noticeJson(contract::ChangeNotice.data(), params.text()));
     }
+    sendHeldNotices();
+}
+
+void Connection::holdNotice(const QString& record, std::string line) {
+    // One per record, the newest: what the client must learn is the record's last change.
+    for (HeldNotice& held : m_heldNotices)
+        if (held.record == record) {
+            held.line = std::move(line);
+            return;
+        }
+    m_heldNotices.push_back({record, std::move(line)});
+}
+
+void Connection::sendHeldNotices() {
+    if (m_closing || m_answering || m_heldNotices.empty()) return;
+    if (m_socket->bytesToWrite() > m_limits.unsentBound) {
+        // Kept until the client reads; closed like one that does not read its answers, if it
+        // does not catch up in time.
+        if (!m_stall.isActive()) m_stall.start(m_limits.stallTimeoutMs);
+        return;
+    }
+    for (const HeldNotice& held : std::exchange(m_heldNotices, {}))
+        write(held.line);
 }
 
 void Connection::write(std::string_view out) {

@@ -67,7 +67,7 @@ public:
     // Sends what is still unsent, for at most the time given, then closes.
     void flushAndClose(int timeoutMs);
     // Sends a notice of each change of a record the session subscribed to, made by another
-    // session; none to a client that leaves its answers unread.
+    // session; one that cannot go now is kept, the newest of each record, until it can.
     void tell(const QVector<RecordChange>& changes);
 
 private:
@@ -100,7 +100,15 @@ private:
     KeptReplies* m_kept;                // null: every request goes to a worker
     std::shared_ptr<Session> m_session; // shared with the worker answering it
     std::shared_ptr<Outlet> m_outlet;   // shared with the worker answering it
-    std::vector<std::string> m_heldNotices;
+    // Notices not sent yet (an answer is being written, or the client is behind in reading):
+    // one per record, the newest, in the order first held.
+    struct HeldNotice {
+        QString record;
+        std::string line;
+    };
+    std::vector<HeldNotice> m_heldNotices;
+    void holdNotice(const QString& record, std::string line);
+    void sendHeldNotices();
     QStringList m_subscribed; // the session's, as of its last answer
 
     QString m_address; // the client's, as its log lines are counted

@@ -56,12 +56,13 @@ std::string run(Methods& work, const contract::Method& method, const Args& args)
 
 } // namespace
 
-std::optional<bool> ParamService::endGroup() {
+std::optional<CommitOutcome> ParamService::endGroup() {
     if (!m_storage.groupPending()) return std::nullopt;
-    const bool stored = m_storage.endGroup();
-    // The group's writes were taken as committed when released; now they are, or are gone.
+    const CommitOutcome outcome = m_storage.endGroup();
+    // The group's writes were taken as committed when released; now they are, or are gone, or
+    // may be: kept replies are not trusted either way.
     ReplyCache::writeCommitted();
-    return stored;
+    return outcome;
 }
 
 void ParamService::auditRefusal(const SessionInfo& session, const contract::Method& method,

@@ -50,19 +50,21 @@ public:
     // commits the group first, so that it reads, checks and caches committed data only.
     void setGrouping(bool on) { m_grouping = on; }
     // Commits the writes grouped so far; how it ended, or nothing when no group was pending.
-    std::optional<bool> endGroup();
+    std::optional<CommitOutcome> endGroup();
     // How a group ended that a call other than a write committed before it ran, once.
-    std::optional<bool> takeEndedGroup() { return std::exchange(m_endedGroup, std::nullopt); }
+    std::optional<CommitOutcome> takeEndedGroup() {
+        return std::exchange(m_endedGroup, std::nullopt);
+    }
 
 private:
     void endGroupFirst() {
-        if (const std::optional<bool> ended = endGroup()) m_endedGroup = ended;
+        if (const std::optional<CommitOutcome> ended = endGroup()) m_endedGroup = ended;
     }
 
     Storage& m_storage;
     ReplyCache m_cache;
     bool m_grouping = false;
-    std::optional<bool> m_endedGroup;
+    std::optional<CommitOutcome> m_endedGroup;
 };
 
 } // namespace rhserver

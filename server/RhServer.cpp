@@ -30,6 +30,8 @@ namespace {
 // At shutdown: how long requests being answered may take, and then sending their answers.
 constexpr qint64 DrainTimeoutMs = 15000;
 constexpr int FlushTimeoutMs = 3000;
+// Between two tries to reach a database that does not answer yet at start.
+constexpr int StartRetryMs = 2000;
 // Descriptors kept free for what is not a client: the database's files, the log, a spare.
 constexpr quint64 DescriptorReserve = 16;
 // Connections that have not opened a session, from one address and in all: past these, a new
@@ -366,13 +368,33 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
                              : 0;
     const int count =
         d->options.workers > 0 ? d->options.workers : std::clamp(QThread::idealThreadCount(), 1, 8);
-    const QString problem = d->workers.start(*d->address, count);
-    if (!problem.isEmpty()) {
-        *error = problem;
-        return false;
+    // Every database connection first, the listener last: no client is answered by a process
+    // that may still fail to start. A database server not there yet (at boot, or restarting)
+    // is waited for; an SQLite file that cannot be opened will not open later either.
+    QElapsedTimer waited;
+    waited.start();
+    for (int attempt = 1;; ++attempt) {
+        QString problem = d->workers.start(*d->address, count);
+        if (problem.isEmpty()) {
+            d->net = std::make_unique<NetThread>(*d);
+            d->hub = d->net->launch();
+            problem = launchWatch();
+            if (problem.isEmpty()) break;
+            stop();
+        }
+        const bool patient = d->address->engine == Engine::PostgreSQL &&
+                             waited.elapsed() + StartRetryMs <= d->options.startWaitSeconds * 1000;
+        if (!patient) {
+            *error = problem;
+            return false;
+        }
+        logLine(QStringLiteral("o banco de dados ainda não atende (tentativa %1): %2; nova "
+                               "tentativa em %3 s")
+                    .arg(attempt)
+                    .arg(problem.simplified())
+                    .arg(StartRetryMs / 1000));
+        QThread::msleep(StartRetryMs);
     }
-    d->net = std::make_unique<NetThread>(*d);
-    d->hub = d->net->launch();
     NetHub* hub = d->hub;
     bool listening = false;
     QMetaObject::invokeMethod(
@@ -381,18 +403,18 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
         stop();
         return false;
     }
+    return true;
+}
+
+QString RhServer::launchWatch() {
+    NetHub* hub = d->hub;
     d->watch = std::make_unique<ChangeWatch>(
         *d->address, d->subscribers, [hub](QVector<RecordChange> changes) {
             QMetaObject::invokeMethod(
                 hub, [hub, changes = std::move(changes)] { hub->tell(changes); },
                 Qt::QueuedConnection);
         });
-    if (const QString problem = d->watch->launch(); !problem.isEmpty()) {
-        *error = problem;
-        stop();
-        return false;
-    }
-    return true;
+    return d->watch->launch();
 }
 
 quint16 RhServer::port() const {

@@ -29,6 +29,8 @@ struct ServerOptions {
     qint64 lineBudgetBytes = 128 * 1024 * 1024;
     QVector<AccessToken> tokens = {}; // none here nor above: open needs no token
     bool sqliteFullSync = true;       // false: acknowledged writes survive a crash, not a power cut
+    // At start, how long a PostgreSQL server that does not answer yet is waited for.
+    int startWaitSeconds = 0;
     // PEM files: given both, the listener speaks TLS only.
     QString tlsCertFile = {}, tlsKeyFile = {};
 };
@@ -40,7 +42,8 @@ public:
     RhServer(const RhServer&) = delete;
     RhServer& operator=(const RhServer&) = delete;
 
-    // Returns once the service is listening (port 0 picks a free port), or false with the reason.
+    // Returns once every database connection is ready and the service is listening (port 0 picks
+    // a free port), or false with the reason; nothing was answered then.
     bool start(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const;
     // Closes the listener and every connection, and ends the threads. Safe to call twice.
@@ -49,6 +52,8 @@ public:
     struct Impl;
 
 private:
+    // The change watch and its connection; empty on success, the reason otherwise.
+    QString launchWatch();
     std::unique_ptr<Impl> d;
 };
 

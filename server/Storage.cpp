@@ -4,10 +4,12 @@
 #include "protocol/Rpc.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUrl>
 #include <atomic>
 #include <libpq-fe.h>
@@ -18,6 +20,8 @@ namespace rhserver {
 namespace {
 // How long a write waits for another writer's lock on an SQLite file.
 constexpr int BusyTimeoutMs = 10000;
+// How long a commit whose reply was lost is looked up on new connections.
+constexpr qint64 LookUpCommitMs = 15000;
 // The PostgreSQL channel on which a committed write is announced to every rhserver.
 constexpr const char* ChangeChannel = "rh_dados";
 // The advisory lock a PostgreSQL write group holds for its transaction.
@@ -294,6 +298,10 @@ void Storage::checkWritable() {
         }
         return;
     }
+    // A second for the write lock; when it stays taken, writes that other connections committed
+    // meanwhile show the database takes writes and is only busy. Under an ordinary write load the
+    // lock is rarely free for a whole second, and that must not take the server out of service.
+    const qint64 before = fileVersion();
     execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
     try {
         begin();
@@ -302,9 +310,24 @@ void Storage::checkWritable() {
     } catch (...) {
         rollback();
         execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
+        const qint64 after = fileVersion();
+        if (before >= 0 && after >= 0 && after != before) return;
         throw;
     }
     execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
+}
+
+qint64 Storage::fileVersion() {
+    // A statement of its own: the kept replies' reading of data_version must see every change.
+    sqlite3* handle = nativeHandle<sqlite3>(m_db, "sqlite3*");
+    sqlite3_stmt* statement = nullptr;
+    if (!handle ||
+        sqlite3_prepare_v2(handle, "PRAGMA data_version", -1, &statement, nullptr) != SQLITE_OK)
+        return -1;
+    const qint64 version =
+        sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    return version;
 }
 
 QSqlQuery& Storage::query(const char* sql) {
@@ -365,7 +388,14 @@ void Storage::begin() {
 
 void Storage::commit() {
     if (!m_groupOpen) {
-        execDirect(QStringLiteral("COMMIT"));
+        switch (commitTransaction()) {
+        case CommitOutcome::Stored:
+            return;
+        case CommitOutcome::NotStored:
+            fail(QStringLiteral("gravar"), m_lastFailure);
+        case CommitOutcome::Unknown:
+            throw ServiceError{protocol::ErrorCode::OutcomeUnknown, unknownOutcomeText()};
+        }
         return;
     }
     execDirect(QStringLiteral("RELEASE SAVEPOINT gravacao"));
@@ -387,25 +417,78 @@ void Storage::rollback() {
     }
 }
 
-bool Storage::endGroup() {
-    bool stored = !m_groupLost;
+CommitOutcome Storage::endGroup() {
+    CommitOutcome outcome = m_groupLost ? CommitOutcome::NotStored : CommitOutcome::Stored;
     if (m_groupOpen) {
         m_groupOpen = false;
-        try {
-            // PostgreSQL answers a COMMIT of a failed transaction by rolling it back quietly.
-            const PGconn* connection = postgresHandle(m_db);
-            if (connection && PQtransactionStatus(connection) == PQTRANS_INERROR)
-                fail(QStringLiteral("gravar em grupo"),
-                     QStringLiteral("a transação do grupo falhou"));
-            execDirect(QStringLiteral("COMMIT"));
-        } catch (const ServiceError&) {
+        // PostgreSQL answers a COMMIT of a failed transaction by rolling it back quietly.
+        const PGconn* connection = postgresHandle(m_db);
+        if (connection && PQtransactionStatus(connection) == PQTRANS_INERROR) {
             QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
-            stored = false;
+            outcome = CommitOutcome::NotStored;
+        } else {
+            outcome = commitTransaction();
         }
     }
     m_groupLost = false;
     m_groupWrites = 0;
-    return stored;
+    return outcome;
+}
+
+CommitOutcome Storage::commitTransaction() {
+    qint64 transaction = -1;
+    if (m_address.engine == Engine::PostgreSQL) {
+        // Its number, to ask after it should the reply to COMMIT be lost.
+        QSqlQuery id(m_db);
+        if (id.exec(QStringLiteral("SELECT txid_current()")) && id.next())
+            transaction = id.value(0).toLongLong();
+    }
+    QSqlQuery q(m_db);
+    if (q.exec(QStringLiteral("COMMIT"))) return CommitOutcome::Stored;
+    m_lastFailure = q.lastError().text();
+    m_suspect = true;
+    logLine(QStringLiteral("falha no banco de dados (COMMIT): %1").arg(m_lastFailure));
+    const PGconn* connection = postgresHandle(m_db);
+    if (transaction < 0 || !connection || PQstatus(connection) == CONNECTION_OK) {
+        // The database answered: the transaction was refused and taken back.
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        return CommitOutcome::NotStored;
+    }
+    return lookUpCommit(transaction);
+}
+
+CommitOutcome Storage::lookUpCommit(qint64 transaction) {
+    // The database may have committed before the connection went: a new connection asks, for a
+    // few seconds (a failover takes some), rather than guess either way.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < LookUpCommitMs) {
+        disconnect();
+        QString error;
+        if (connect(&error)) {
+            m_suspect = false;
+            QSqlQuery q(m_db);
+            if (q.exec(QStringLiteral("SELECT txid_status(%1)").arg(transaction)) && q.next()) {
+                const QString status = q.value(0).toString();
+                logLine(QStringLiteral("transação %1, cuja confirmação se perdeu com a conexão: %2")
+                            .arg(transaction)
+                            .arg(status.isEmpty() ? QStringLiteral("desconhecida") : status));
+                if (status == QLatin1String("committed")) return CommitOutcome::Stored;
+                if (status == QLatin1String("aborted")) return CommitOutcome::NotStored;
+                if (status != QLatin1String("in progress")) return CommitOutcome::Unknown;
+            }
+        }
+        QThread::msleep(200);
+    }
+    m_suspect = true;
+    logLine(QStringLiteral("transação %1: não foi possível saber se foi gravada").arg(transaction));
+    return CommitOutcome::Unknown;
+}
+
+QString unknownOutcomeText() {
+    return QStringLiteral("A ligação com o banco de dados caiu enquanto a alteração era "
+                          "confirmada, e não foi possível saber se ela foi gravada (resultado "
+                          "desconhecido). Consulte os dados antes de repetir a alteração.");
 }
 
 const char* Storage::lockSuffix() const {

@@ -37,6 +37,13 @@ struct ServiceError {
     QString message;
 };
 
+// The user's sentence for a write whose commit outcome could not be learned.
+QString unknownOutcomeText();
+
+// What became of a commit: on PostgreSQL the connection may go while COMMIT is on its way, and
+// the transaction's status is then asked on a new connection.
+enum class CommitOutcome { Stored, NotStored, Unknown };
+
 // The packet up to its rows: the fields, the same for every read of one statement.
 std::string packetHead(const QVector<protocol::FieldSpec>& fields);
 // The rows of a prepared SQLite statement run with the parameters (texts or integers), one column
@@ -92,9 +99,10 @@ public:
     // Writes released into the group and not yet committed.
     int groupedWrites() const { return m_groupWrites; }
     bool groupPending() const { return m_groupOpen || m_groupLost; }
-    // Commits the group; false when it was lost (a failed commit, the connection gone), and then
-    // none of its writes is stored.
-    bool endGroup();
+    // Commits the group: stored, not stored (lost before its commit, or refused by it: then
+    // none of its writes is), or unknown (the connection went while COMMIT was on its way and
+    // the new one could not tell).
+    CommitOutcome endGroup();
     // Whether another connection may have changed the data since the last call: SQLite's
     // data_version, or a notification on PostgreSQL after a round trip (so that one sent by a
     // commit that ended before this call has arrived). The first call after (re)connecting says
@@ -120,7 +128,13 @@ public:
 private:
     bool connect(QString* error);
     void disconnect();
+    // COMMIT of the open transaction; on PostgreSQL a commit whose reply was lost with the
+    // connection is looked up on a new one by its transaction id.
+    CommitOutcome commitTransaction();
+    CommitOutcome lookUpCommit(qint64 transaction);
     std::optional<bool> changedInFile();
+    // SQLite's data_version read now, -1 when it cannot be.
+    qint64 fileVersion();
     std::optional<bool> notified();
     sqlite3* sqliteHandle() const;
     pg_conn* postgresConnection() const;

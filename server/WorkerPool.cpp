@@ -22,7 +22,7 @@ public:
     }
 
     // Answers a connection's lines in order. Consecutive writes share one commit, and their
-    // answers wait for it: when it fails, each of them says that nothing of it was stored.
+    // answers wait for it: each says what became of it, stored, not stored or unknown.
     std::vector<WorkerPool::Answer> answer(Session& session, std::vector<QByteArray>& lines) {
         std::vector<WorkerPool::Answer> answers;
         answers.reserve(lines.size());
@@ -31,13 +31,20 @@ public:
             std::string id;
         };
         std::vector<Grouped> grouped;
-        const auto settle = [&](std::optional<bool> ended) {
+        const auto settle = [&](std::optional<CommitOutcome> ended) {
             if (!ended) return;
-            if (!*ended)
+            if (*ended == CommitOutcome::NotStored)
                 for (const Grouped& g : grouped)
                     answers[g.index] = {Session::lostWrite(g.id),
                                         QStringLiteral("gravação desfeita: o grupo de gravações "
                                                        "não chegou ao banco de dados")};
+            if (*ended == CommitOutcome::Unknown)
+                for (const Grouped& g : grouped)
+                    answers[g.index] = {protocol::errorJson(g.id,
+                                                            protocol::ErrorCode::OutcomeUnknown,
+                                                            unknownOutcomeText()),
+                                        QStringLiteral("resultado desconhecido: a conexão caiu "
+                                                       "durante a confirmação do grupo")};
             grouped.clear();
         };
         m_service.setGrouping(lines.size() > 1);

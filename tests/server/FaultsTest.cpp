@@ -1,10 +1,16 @@
 // The server killed with SIGKILL in the middle of a write load: after a restart the SQLite file is
 // intact, every acknowledged write is there, and the audit holds one row per acknowledged change.
+// The readiness check under a write load; a start while the database is not there yet.
 
+#include "DatabaseRelay.h"
+#include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QUrl>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace testing_rh;
 using protocol::Response;
@@ -73,6 +79,38 @@ TEST(Faults, KilledUnderWriteLoadKeepsEveryAcknowledgedWrite) {
     const qsizetype rows = auditRows(server.dbPath()).size();
     EXPECT_GE(rows, acknowledgedChanges);
     EXPECT_LE(rows, acknowledgedChanges + uncertain.size());
+}
+
+// The database is not there when rhserver starts: it waits, says so, and listens only once every
+// connection it needs is ready; without the wait it ends at once, never half started.
+TEST_F(PostgresTest, AStartWaitsForTheDatabaseAndListensOnlyWhenReady) {
+    QUrl address(url);
+    DatabaseRelay relay(address.host(), quint16(address.port(5432)));
+    address.setPort(relay.port());
+    relay.refuse(true);
+    ServerProcess server;
+    server.useDatabase(address.toString());
+    QString output;
+    EXPECT_NE(ServerProcess::runToEnd({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                       QStringLiteral("--db"), address.toString()},
+                                      &output),
+              0);
+    EXPECT_FALSE(output.contains(QStringLiteral("listening"))) << output.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    std::thread opens([&relay] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        relay.refuse(false);
+    });
+    const bool started = server.start({QStringLiteral("--start-wait"), QStringLiteral("30")});
+    opens.join();
+    ASSERT_TRUE(started) << server.log().toStdString();
+    EXPECT_GE(clock.elapsed(), 2900);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("ainda não atende")))
+        << server.log().toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // and what is answered as written is what is stored, also when the database refuses the commit
 // or the connection is cut in the middle of a group.
 
+#include "DatabaseRelay.h"
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
@@ -13,6 +14,7 @@
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -234,4 +236,50 @@ TEST_F(PostgresTest, AGroupCutShortStoresNoneOfWhatItAnsweredAsFailed) {
     }
     // Else the cuts fell between groups only, and the test showed nothing.
     EXPECT_GT(failed, 0);
+}
+
+// The connection goes right after COMMIT reached the database, before its reply came back: each
+// write is answered with what was stored, looked up on a new connection, never "nothing stored".
+TEST_F(PostgresTest, ACommitWhoseReplyIsLostIsAnsweredWithWhatWasStored) {
+    QUrl address(url);
+    DatabaseRelay relay(address.host(), quint16(address.port(5432)));
+    address.setPort(relay.port());
+    auto server = serve(address.toString());
+    LineClient client(server->port());
+    ASSERT_TRUE(client.open(Branch).ok);
+    PgSide side(url);
+    const QString tiedSql = QStringLiteral("SELECT COALESCE(string_agg(CDCARGO, ',' ORDER BY "
+                                           "CDCARGO), '') FROM INSPCARGO WHERE CDFILIAL = '%1' "
+                                           "AND CDINSPECAO = '%2'")
+                                .arg(Branch, Questionnaire);
+    const QStringList untied =
+        side.value(QStringLiteral("SELECT string_agg(CDCARGO, ',' ORDER BY CDCARGO) FROM CARGO "
+                                  "WHERE CDCARGO NOT IN (SELECT CDCARGO FROM INSPCARGO WHERE "
+                                  "CDFILIAL = '%1' AND CDINSPECAO = '%2')")
+                       .arg(Branch, Questionnaire))
+            .split(u',');
+    ASSERT_GE(untied.size(), 2);
+    QStringList expected = side.value(tiedSql).split(u',', Qt::SkipEmptyParts);
+
+    // A group of two writes, one commit.
+    relay.cutAfter("COMMIT");
+    client.send(QByteArray::fromStdString(tie(1, true, untied[0]) + tie(2, true, untied[1])));
+    for (int id : {1, 2}) {
+        const protocol::Response r = parse(client.readLine());
+        EXPECT_EQ(r.id, id);
+        EXPECT_TRUE(r.ok) << r.errorCode << " " << r.errorMessage.toStdString();
+    }
+    EXPECT_EQ(relay.cuts(), 1);
+    // A write alone.
+    relay.cutAfter("COMMIT");
+    const protocol::Response alone =
+        client.call(QStringLiteral("SetDelCarg"), {Branch, Questionnaire, untied[0]});
+    EXPECT_TRUE(alone.ok) << alone.errorCode << " " << alone.errorMessage.toStdString();
+    EXPECT_EQ(relay.cuts(), 2);
+
+    expected << untied[1];
+    expected.sort();
+    EXPECT_EQ(side.value(tiedSql), expected.join(u','));
+    // And the service goes on.
+    EXPECT_TRUE(client.call(QStringLiteral("GetCargo"), {Questionnaire}).ok);
 }

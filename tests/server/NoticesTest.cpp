@@ -6,11 +6,13 @@
 #include "contract/Notices.h"
 #include "DemoServer.h"
 #include "PgTesting.h"
+#include "QtPrinters.h"
 #include "server/ChangeWatch.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace testing_rh;
@@ -104,6 +106,62 @@ TEST_F(PostgresNotices, WritesAreToldAcrossServersOnOneDatabase) {
     ASSERT_TRUE(first.start());
     ASSERT_TRUE(second.start());
     writesAreToldToSubscribers(first, second);
+}
+
+// A subscriber's own write waits on a row lock while another client changes four of its records
+// again and again: once its answer is out it hears the last change of every one of them.
+TEST_F(PostgresNotices, ASubscriberWhoseCallWaitsHearsTheLastChangeOfEachRecord) {
+    ServerProcess server;
+    server.useDatabase(url);
+    ASSERT_TRUE(server.start());
+    const QStringList branches = {QStringLiteral("0001"), QStringLiteral("0002"),
+                                  QStringLiteral("0003"), QStringLiteral("0004")};
+    LineClient watcher(server.port()), writer(server.port());
+    QStringList records;
+    for (const QString& b : branches)
+        records << QStringLiteral("questionario:") + b;
+    ASSERT_NO_FATAL_FAILURE(subscribe(watcher, records.join(u',')));
+    ASSERT_TRUE(writer.open().ok);
+    PgSide side(url);
+    side.value(QStringLiteral("BEGIN"));
+    side.value(QStringLiteral("SELECT 1 FROM INSPECAO WHERE CDINSPECAO = '01002' FOR UPDATE"));
+    watcher.send(QByteArray::fromStdString(protocol::requestJson(
+        77, QStringLiteral("SetInsPad"), {QStringLiteral("01002"), QStringLiteral("0001")})));
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; clock.elapsed() < 6000; ++i) {
+        const QString branch = branches[i % branches.size()];
+        const QString method =
+            (i / branches.size()) % 2 ? QStringLiteral("SetDelPad") : QStringLiteral("SetInsPad");
+        ASSERT_TRUE(writer.call(method, {QStringLiteral("01001"), branch}).ok);
+    }
+    QThread::msleep(500);
+    side.value(QStringLiteral("ROLLBACK"));
+    QHash<QString, QString> heard; // record: when its last change told was stored
+    bool answered = false;
+    while (const std::optional<QByteArray> line = watcher.readLine(2000)) {
+        const Response r = parseLine(*line);
+        if (!r.notice) {
+            EXPECT_EQ(r.id, 77);
+            EXPECT_TRUE(r.ok) << r.errorMessage.toStdString();
+            answered = true;
+            continue;
+        }
+        const QJsonObject params = paramsOf(r);
+        heard[params.value(u"registro").toString()] = params.value(u"quando").toString();
+    }
+    EXPECT_TRUE(answered);
+    for (const QString& branch : branches) {
+        // When the record's last change was stored, as its audit row says.
+        const QString stored = side.value(
+            QStringLiteral("SELECT DTAUDITORIA FROM RHAUDITORIA WHERE NMMETODO IN ('SetInsPad', "
+                           "'SetDelPad') AND DSARGUMENTOS LIKE '%\"01001\"%\"%1\"%' ORDER BY "
+                           "NRAUDITORIA DESC LIMIT 1")
+                .arg(branch));
+        EXPECT_FALSE(stored.isEmpty());
+        EXPECT_EQ(heard.value(QStringLiteral("questionario:") + branch), stored)
+            << branch.toStdString();
+    }
 }
 
 class NoticeLoad : public DemoServerTest {};

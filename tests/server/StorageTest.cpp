@@ -15,7 +15,9 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace testing_rh;
 namespace ErrorCode = protocol::ErrorCode;
@@ -114,6 +116,45 @@ TEST(Storage, PingIsReadyOnlyWhileTheDatabaseTakesWrites) {
     QSqlDatabase::removeDatabase(QStringLiteral("lock"));
     EXPECT_TRUE(c.call(QStringLiteral("ping"), {}).ok);
     EXPECT_TRUE(auditRows(server.dbPath()).isEmpty());
+}
+
+// Another program keeps the write lock nearly all the time but commits every 50 ms: the database
+// takes writes, only busily, so the readiness check says ready although it never got the lock.
+TEST(Storage, PingIsReadyWhileOtherWritersKeepTheLockBusy) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient c(server.port());
+    ASSERT_TRUE(c.open().ok);
+    std::atomic<int> commits{0};
+    std::atomic<bool> done{false};
+    std::thread busy([&] {
+        const QString name = QStringLiteral("busy");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(server.dbPath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("CREATE TABLE OUTRO_PROGRAMA (N INTEGER)"));
+                while (!done && q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+                    q.exec(QStringLiteral("INSERT INTO OUTRO_PROGRAMA VALUES (1)"));
+                    QThread::msleep(50);
+                    if (q.exec(QStringLiteral("COMMIT"))) ++commits;
+                }
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+    });
+    QElapsedTimer started;
+    started.start();
+    while (commits < 2 && started.elapsed() < 5000) QThread::msleep(5);
+    const protocol::Response pinged = c.call(QStringLiteral("ping"), {});
+    done = true;
+    busy.join();
+    EXPECT_TRUE(pinged.ok) << pinged.errorMessage.toStdString();
+    EXPECT_GT(commits.load(), 10) << "the other program must have kept the lock during the ping";
 }
 
 // A write waiting on an outside lock of the SQLite file holds up no other client: a read is
