@@ -14,8 +14,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
-#include <gtest/gtest.h>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <memory>
 #include <thread>
 
@@ -149,7 +149,8 @@ TEST(Storage, PingIsReadyWhileOtherWritersKeepTheLockBusy) {
     });
     QElapsedTimer started;
     started.start();
-    while (commits < 2 && started.elapsed() < 5000) QThread::msleep(5);
+    while (commits < 2 && started.elapsed() < 5000)
+        QThread::msleep(5);
     const protocol::Response pinged = c.call(QStringLiteral("ping"), {});
     done = true;
     busy.join();
