@@ -395,6 +395,12 @@ bool RhServer::start(const QHostAddress& address, quint16 port, QString* error) 
                     .arg(StartRetryMs / 1000));
         QThread::msleep(StartRetryMs);
     }
+    if (d->address->engine == Engine::PostgreSQL) {
+        // Once, for the operator: what an acknowledged write survives.
+        Storage probe(*d->address);
+        QString ignored;
+        if (probe.open(&ignored)) logLine(probe.durabilityNote());
+    }
     NetHub* hub = d->hub;
     bool listening = false;
     QMetaObject::invokeMethod(

@@ -11,7 +11,9 @@
 #include <QSqlError>
 #include <QThread>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -42,6 +44,39 @@ PGconn* postgresHandle(const QSqlDatabase& db) {
 using protocol::FieldSpec;
 using protocol::FieldType;
 
+namespace {
+// libpq settings an address may carry: which server of a list to use, and TLS to the database.
+const char* const KnownSettings[] = {
+    "target_session_attrs", "sslmode", "sslrootcert", "sslcert", "sslkey", "connect_timeout"};
+
+QString postgresUsage() {
+    return QStringLiteral("postgresql://usuario@servidor:porta/banco, ou com vários servidores "
+                          "postgresql://usuario@servidor1:porta1,servidor2:porta2/banco");
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port".
+bool splitHostPort(const QString& text, QString* host, int* port) {
+    QString rest;
+    if (text.startsWith(u'[')) {
+        const qsizetype end = text.indexOf(u']');
+        if (end < 0) return false;
+        *host = text.mid(1, end - 1);
+        rest = text.mid(end + 1);
+    } else {
+        const qsizetype colon = text.indexOf(u':');
+        *host = colon < 0 ? text : text.left(colon);
+        rest = colon < 0 ? QString() : text.mid(colon);
+    }
+    *port = 5432;
+    if (!rest.isEmpty()) {
+        bool ok = false;
+        *port = rest.startsWith(u':') ? rest.mid(1).toInt(&ok) : 0;
+        if (!ok || *port < 1 || *port > 65535) return false;
+    }
+    return !host->isEmpty();
+}
+} // namespace
+
 std::optional<DbAddress> DbAddress::parse(const QString& url, QString* error) {
     DbAddress a;
     if (url.startsWith(QLatin1String("sqlite:"))) {
@@ -53,31 +88,83 @@ std::optional<DbAddress> DbAddress::parse(const QString& url, QString* error) {
         }
         return a;
     }
-    const QUrl u(url, QUrl::StrictMode);
-    if (u.isValid() &&
-        (u.scheme() == QLatin1String("postgresql") || u.scheme() == QLatin1String("postgres"))) {
-        a.engine = Engine::PostgreSQL;
-        a.host = u.host();
-        a.port = u.port(5432);
-        a.user = u.userName();
-        a.password = u.password();
-        a.database = u.path().mid(1);
-        if (a.host.isEmpty() || a.database.isEmpty()) {
-            *error = QStringLiteral("O endereço PostgreSQL precisa de servidor e banco: "
-                                    "postgresql://usuario@servidor:porta/banco.");
+    QString rest;
+    for (const char* scheme : {"postgresql://", "postgres://"})
+        if (url.startsWith(QLatin1String(scheme))) rest = url.mid(qsizetype(strlen(scheme)));
+    if (rest.isEmpty()) {
+        *error =
+            QStringLiteral("Endereço de banco de dados não reconhecido: %1. Use sqlite:CAMINHO "
+                           "ou %2.")
+                .arg(url, postgresUsage());
+        return std::nullopt;
+    }
+    a.engine = Engine::PostgreSQL;
+    // QUrl reads one host only; libpq's list of hosts is split here, the rest decoded as QUrl does.
+    const qsizetype query = rest.indexOf(u'?');
+    const QString settings = query < 0 ? QString() : rest.mid(query + 1);
+    rest = rest.left(query < 0 ? rest.size() : query);
+    const qsizetype slash = rest.indexOf(u'/');
+    QString authority = rest.left(slash < 0 ? rest.size() : slash);
+    a.database = slash < 0 ? QString() : QUrl::fromPercentEncoding(rest.mid(slash + 1).toUtf8());
+    const qsizetype at = authority.lastIndexOf(u'@');
+    if (at >= 0) {
+        const QString userInfo = authority.left(at);
+        const qsizetype colon = userInfo.indexOf(u':');
+        a.user =
+            QUrl::fromPercentEncoding(userInfo.left(colon < 0 ? userInfo.size() : colon).toUtf8());
+        if (colon >= 0) a.password = QUrl::fromPercentEncoding(userInfo.mid(colon + 1).toUtf8());
+        authority = authority.mid(at + 1);
+    }
+    for (const QString& part : authority.split(u',')) {
+        QString host;
+        int port = 5432;
+        if (!splitHostPort(part, &host, &port)) {
+            *error = QStringLiteral("Servidor PostgreSQL ilegível no endereço: \"%1\". Use %2.")
+                         .arg(part, postgresUsage());
             return std::nullopt;
         }
-        return a;
+        a.hosts << host;
+        a.ports << port;
     }
-    *error = QStringLiteral("Endereço de banco de dados não reconhecido: %1. Use sqlite:CAMINHO ou "
-                            "postgresql://usuario@servidor:porta/banco.")
-                 .arg(url);
-    return std::nullopt;
+    if (a.database.isEmpty() || a.database.contains(u'/')) {
+        *error = QStringLiteral("O endereço PostgreSQL precisa de servidor e banco: %1.")
+                     .arg(postgresUsage());
+        return std::nullopt;
+    }
+    a.host = a.hosts.first();
+    a.port = a.ports.first();
+    for (const QString& pair : settings.split(u'&', Qt::SkipEmptyParts)) {
+        const QString key = pair.section(u'=', 0, 0);
+        const QString value = QUrl::fromPercentEncoding(pair.section(u'=', 1).toUtf8());
+        const bool known = std::any_of(std::begin(KnownSettings), std::end(KnownSettings),
+                                       [&](const char* k) { return key == QLatin1String(k); });
+        // The settings reach libpq as one line of key=value words.
+        if (!known || value.isEmpty() || value.contains(u' ') || value.contains(u';') ||
+            value.contains(u'\'') || value.contains(u'\\')) {
+            *error = QStringLiteral("Parâmetro do endereço PostgreSQL não aceito: \"%1\". "
+                                    "Aceitos: target_session_attrs, sslmode, sslrootcert, "
+                                    "sslcert, sslkey, connect_timeout.")
+                         .arg(pair);
+            return std::nullopt;
+        }
+        a.settings << key + u'=' + value;
+    }
+    // Writes go to the primary: with several hosts, the first one that takes them.
+    if (a.severalHosts() &&
+        !std::any_of(a.settings.cbegin(), a.settings.cend(),
+                     [](const QString& s) { return s.startsWith(u"target_session_attrs="); }))
+        a.settings << QStringLiteral("target_session_attrs=read-write");
+    return a;
 }
 
 QString DbAddress::display() const {
     if (engine == Engine::SQLite) return QStringLiteral("sqlite:") + path;
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
+    QStringList servers;
+    for (qsizetype i = 0; i < hosts.size(); ++i)
+        servers << (hosts[i].contains(u':') ? u'[' + hosts[i] + u']' : hosts[i]) + u':' +
+                       QString::number(ports[i]);
+    if (servers.isEmpty()) servers << host + u':' + QString::number(port);
+    return QStringLiteral("postgresql://%1@%2/%3").arg(user, servers.join(u','), database);
 }
 
 Storage::Storage(DbAddress address)
@@ -115,8 +202,13 @@ bool Storage::open(QString* error, bool create) {
         m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     } else {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        m_db.setHostName(m_address.host);
-        m_db.setPort(m_address.port);
+        if (m_address.severalHosts()) {
+            // libpq takes the list as it is; the ports go with the settings, one per host.
+            m_db.setHostName(m_address.hosts.join(u','));
+        } else {
+            m_db.setHostName(m_address.host);
+            m_db.setPort(m_address.port);
+        }
         m_db.setUserName(m_address.user);
         m_db.setPassword(m_address.password);
         m_db.setDatabaseName(m_address.database);
@@ -127,10 +219,21 @@ bool Storage::open(QString* error, bool create) {
         return false;
     }
     if (m_address.engine == Engine::PostgreSQL)
-        // The operator sees which rhserver process holds a connection; a lost database is given up
-        // after a few seconds instead of the system's TCP timeout.
-        m_db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=rhserver-%1")
-                                   .arg(QCoreApplication::applicationPid()));
+    // The operator sees which rhserver process holds a connection; a lost database is given up
+    // after a few seconds instead of the system's TCP timeout.
+    {
+        QStringList options{
+            QStringLiteral("connect_timeout=5"),
+            QStringLiteral("application_name=rhserver-%1").arg(QCoreApplication::applicationPid())};
+        if (m_address.severalHosts()) {
+            QStringList ports;
+            for (int port : m_address.ports)
+                ports << QString::number(port);
+            options << QStringLiteral("port=") + ports.join(u',');
+        }
+        options << m_address.settings; // given last: a connect_timeout of the address wins
+        m_db.setConnectOptions(options.join(u';'));
+    }
     return connect(error);
 }
 
@@ -168,8 +271,17 @@ bool Storage::connect(QString* error) {
 bool Storage::heal() {
     if (!m_suspect) return false;
     if (m_db.isOpen()) {
+        // With several hosts, a connection to a server that no longer takes writes (a primary
+        // demoted, a standby reached) is made again through the list, which finds the primary.
         QSqlQuery probe(m_db);
-        if (probe.exec(QStringLiteral("SELECT 1"))) {
+        const bool alive =
+            m_address.severalHosts()
+                ? probe.exec(QStringLiteral("SELECT pg_is_in_recovery() OR "
+                                            "current_setting('transaction_read_only')"
+                                            " = 'on'")) &&
+                      probe.next() && !probe.value(0).toBool()
+                : probe.exec(QStringLiteral("SELECT 1"));
+        if (alive) {
             m_suspect = false;
             return false;
         }
@@ -483,6 +595,27 @@ CommitOutcome Storage::lookUpCommit(qint64 transaction) {
     m_suspect = true;
     logLine(QStringLiteral("transação %1: não foi possível saber se foi gravada").arg(transaction));
     return CommitOutcome::Unknown;
+}
+
+QString Storage::durabilityNote() {
+    if (m_address.engine != Engine::PostgreSQL) return {};
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT current_setting('synchronous_commit'), "
+                               "current_setting('synchronous_standby_names')")) ||
+        !q.next())
+        return QStringLiteral("não foi possível saber se as gravações esperam um standby: %1")
+            .arg(q.lastError().text());
+    const QString commit = q.value(0).toString(), names = q.value(1).toString();
+    const bool waits = !names.trimmed().isEmpty() && commit != QLatin1String("off") &&
+                       commit != QLatin1String("local");
+    return waits ? QStringLiteral("as gravações esperam a confirmação de um standby "
+                                  "(synchronous_commit=%1, synchronous_standby_names=%2)")
+                       .arg(commit, names)
+                 : QStringLiteral("as gravações não esperam nenhum standby: se este servidor "
+                                  "PostgreSQL se perder, um standby promovido pode não ter as "
+                                  "últimas (synchronous_standby_names vazio ou "
+                                  "synchronous_commit=%1)")
+                       .arg(commit);
 }
 
 QString unknownOutcomeText() {
