@@ -10,7 +10,9 @@ work=$(mktemp -d)
 chmod 755 "$work" # the database programs run as postgres when this runs as root
 primary_port=$((20000 + RANDOM % 20000)) standby_port=$((primary_port + 1))
 server_pid=
+watcher_pid=
 cleanup() {
+  [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   bash "$pair" stop "$work/db" || true
   rm -rf "$work"
@@ -31,6 +33,10 @@ grep -q "esperam a confirmação de um standby" "$work/server.log" ||
   fail "a partida não disse que as gravações esperam o standby"
 call() { timeout 30 "$bindir/rhcall" --server "$server" "$@"; }
 call ping >/dev/null || fail "ping antes do failover"
+
+# A subscriber of branch 0002 listens through the failover.
+"$bindir/rhcall" --server "$server" --branch 0002 --watch >"$work/notices" 2>&1 &
+watcher_pid=$!
 
 # One write after another, each a tie of its own; the acknowledged ones are noted.
 writer() {
@@ -81,5 +87,8 @@ missing=$(comm -23 <(sort "$work/acknowledged") <(printf '%s\n' "$stored"))
 [ -z "$missing" ] || fail "confirmadas e perdidas: $missing"
 # The service writes again through the new primary.
 call SetDelCarg 0002 01001 0001 >/dev/null || fail "gravar depois do failover"
+# ... and the subscriber hears of it: the change watch found the new primary too.
+for _ in $(seq 1 50); do grep -q '"SetDelCarg"' "$work/notices" && break; sleep 0.1; done
+grep -q '"SetDelCarg"' "$work/notices" || fail "o assinante não soube da gravação depois do failover"
 echo "failover: $acknowledged gravações confirmadas, todas no novo primário;" \
   "$(wc -l <"$work/failed") chamadas falharam; da promoção ao serviço pronto: $((first - promoted)) ms"
