@@ -289,12 +289,12 @@ bool Desktop::chooseBranch(QString branch, QString* message) {
         return nullptr;
     };
     const protocol::Row* chosen = nullptr;
-    if (!branch.isEmpty())
+    if (!branch.isEmpty()) {
         chosen = find(branch);
-    else if (!remembered.isEmpty() && find(remembered))
-        chosen = find(remembered);
-    else if (!known.rows.isEmpty())
-        chosen = &known.rows.first();
+    } else {
+        if (!remembered.isEmpty()) chosen = find(remembered);
+        if (!chosen && !known.rows.isEmpty()) chosen = &known.rows.first();
+    }
     if (!chosen) {
         *message = branch.isEmpty()
                        ? QStringLiteral("Não há filial cadastrada no banco de dados.")

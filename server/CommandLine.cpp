@@ -204,11 +204,7 @@ bool parseCommandLine(const QStringList& args, CommandLine* out, QString* error)
     out->port = quint16(port);
     o.tlsCertFile = parser.value(QStringLiteral("tls-cert"));
     o.tlsKeyFile = parser.value(QStringLiteral("tls-key"));
-    if (o.tlsCertFile.isEmpty() != o.tlsKeyFile.isEmpty()) {
-        *error = QStringLiteral("TLS precisa do certificado e da chave: informe --tls-cert e "
-                                "--tls-key.");
-        return false;
-    }
+    // Both or neither: RhServer::start refuses one without the other.
     out->plainSecrets =
         o.tlsCertFile.isEmpty() && (!out->tokenFile.isEmpty() || !out->address.isLoopback());
     return true;
