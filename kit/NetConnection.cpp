@@ -123,6 +123,7 @@ void TNetConnection::connectNow() {
     }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_closingWord.clear();
+    m_closingCode = 0;
     ++m_generation;
     m_awaiting = 0;
     m_early.clear();
@@ -158,11 +159,16 @@ void TNetConnection::readWhileIdle() {
                 emit Notices.Notice(QString::fromStdString(r.noticeMethod),
                                     QByteArray::fromStdString(r.noticeParamsJson));
             else if (!r.hasId && !r.ok)
-                m_closingWord = r.errorMessage;
+                noteClosing(r);
         } catch (const protocol::ProtocolError&) {
             // Not a line of ours: the next call finds the connection as it is.
         }
     }
+}
+
+void TNetConnection::noteClosing(const protocol::Response& r) {
+    m_closingWord = r.errorMessage;
+    m_closingCode = r.errorCode;
 }
 
 void TNetConnection::deliverAfterCall() {
@@ -241,7 +247,7 @@ protocol::Response TNetConnection::readResponse(std::int64_t id) {
                     continue;
                 }
                 // The server's reason for closing the connection, told before it closes it.
-                if (!r.hasId && !r.ok) m_closingWord = r.errorMessage;
+                if (!r.hasId && !r.ok) noteClosing(r);
             } catch (const protocol::ProtocolError& e) {
                 transportFailure(e.message());
             }
@@ -339,6 +345,16 @@ protocol::Response TAppServer::call(const QString& method,
     // A connection that failed or dropped is made again, once, for the call that needs it.
     // Only before anything is sent: a request the server may have received is never repeated.
     if (!c.Connected() || c.closedByPeer()) c.connectNow();
+    const bool alone = c.m_awaiting == 0;
     const std::int64_t id = c.m_nextId++;
-    return c.exchange(protocol::requestJson(id, method, args), id);
+    try {
+        return c.exchange(protocol::requestJson(id, method, args), id);
+    } catch (const EServerError&) {
+        // Closed for idleness as the call went out: the server read none of it, so it is sent
+        // again, once, on a new connection.
+        if (!alone || c.m_closingCode != protocol::ErrorCode::ClosedIdle) throw;
+    }
+    c.connectNow();
+    const std::int64_t again = c.m_nextId++;
+    return c.exchange(protocol::requestJson(again, method, args), again);
 }

@@ -91,6 +91,7 @@ private:
     void readWhileIdle();
     // Lines read with a call's answer are read once the call is over.
     void deliverAfterCall();
+    void noteClosing(const protocol::Response& r);
 
     std::unique_ptr<QTcpSocket> m_socket;
     std::unique_ptr<simdjson::dom::parser> m_parser;
@@ -104,4 +105,5 @@ private:
     QHash<std::int64_t, protocol::Response> m_early; // answers read before their turn
     quint64 m_generation = 0;
     QString m_closingWord; // why the server closed the connection, told before it did
+    int m_closingCode = 0;
 };

@@ -23,6 +23,9 @@ constexpr int Refused = -32011;
 // The database connection was lost while a commit was on its way: whether it was stored could
 // not be learned. Neither a success nor "nothing stored".
 constexpr int OutcomeUnknown = -32012;
+// The connection was closed for being idle: nothing sent after this line was read, so a client
+// may send its unanswered call again on a new connection.
+constexpr int ClosedIdle = -32013;
 constexpr int StorageFailure = -32000;
 } // namespace ErrorCode
 

@@ -84,7 +84,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
             return;
         }
         if (m_session->isOpen())
-            closeWith(protocol::ErrorCode::InvalidRequest,
+            closeWith(protocol::ErrorCode::ClosedIdle,
                       QStringLiteral("A conexão ficou sem uso por tempo demais e foi encerrada."),
                       QStringLiteral("sem uso; encerrando"));
         else

@@ -8,6 +8,7 @@
 #include "Exceptions.h"
 #include "NetConnection.h"
 #include "RecordingHost.h"
+#include "SlowServer.h"
 
 #include <QElapsedTimer>
 #include <QSqlDatabase>
@@ -15,6 +16,7 @@
 #include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace testing_rh;
 
@@ -191,28 +193,36 @@ TEST(Connection, TheServersReasonForClosingReachesTheUser) {
 
 TEST(Connection, ASessionClosedByTheServerMeanwhileServesTheNextCall) {
     RecordingHost host;
-    for (const bool restart : {true, false}) {
-        SCOPED_TRACE(restart ? "server restarted" : "idle session closed");
+    enum Case { Restarted, ClosedIdle, ClosedIdleAsTheCallWentOut };
+    for (const Case at : {Restarted, ClosedIdle, ClosedIdleAsTheCallWentOut}) {
+        SCOPED_TRACE(at == Restarted    ? "server restarted"
+                     : at == ClosedIdle ? "idle session closed"
+                                        : "idle session closed as the call went out");
         ServerProcess server;
         ASSERT_TRUE(server.initDemo());
         ASSERT_TRUE(server.start(
-            restart ? QStringList{}
-                    : QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
+            at == Restarted ? QStringList{}
+                            : QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("1")}));
         const quint16 port = server.port();
-        Connection c(port);
+        // The relay holds the call back until the server has closed the session for idleness.
+        std::optional<SlowServer> relay;
+        if (at == ClosedIdleAsTheCallWentOut) relay.emplace(port);
+        Connection c(relay ? relay->port() : port);
         EXPECT_NO_THROW(CheckResultServ(
             c.net.AppServer().call(QStringLiteral("GetGeral"), {QStringLiteral("1")}), true, 0));
-        if (restart) {
+        if (at == Restarted) {
             server.stop();
             ASSERT_TRUE(server.start(
                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)}));
-        } else {
+        } else if (at == ClosedIdle) {
             QElapsedTimer clock;
             clock.start();
             while (!server.log().contains(QStringLiteral("sem uso; encerrando")) &&
                    clock.elapsed() < 10000)
                 QThread::msleep(20);
             ASSERT_TRUE(server.log().contains(QStringLiteral("sem uso; encerrando")));
+        } else {
+            relay->gate("GetGeral", SlowServer::Mode::Hold);
         }
         ASSERT_TRUE(c.net.Connected()); // nothing has told the socket yet
         EXPECT_NO_THROW(CheckResultServ(

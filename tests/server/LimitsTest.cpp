@@ -136,7 +136,7 @@ TEST_F(Limits, IdleSessionsAreClosed) {
     LineClient idle(server.port());
     ASSERT_TRUE(idle.open().ok);
     const Response r = parse(idle.readLine(10000));
-    EXPECT_EQ(r.errorCode, ErrorCode::InvalidRequest);
+    EXPECT_EQ(r.errorCode, ErrorCode::ClosedIdle);
     EXPECT_TRUE(r.errorMessage.contains(QStringLiteral("sem uso"))) << r.errorMessage.toStdString();
     EXPECT_TRUE(idle.waitClosed());
 }
