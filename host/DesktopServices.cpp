@@ -6,6 +6,7 @@
 #include "FolderDialog.h"
 #include "FormPadrao.h"
 #include "PickList.h"
+#include "WindowHints.h"
 #include "WindowPlaces.h"
 
 #include <QApplication>
@@ -47,8 +48,7 @@ private:
 namespace {
 // A message waits for an answer: nothing to minimise or maximise.
 void showBox(QMessageBox& box) {
-    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                       Qt::WindowCloseButtonHint);
+    GiveDialogHints(&box);
     box.exec();
 }
 } // namespace

@@ -1,10 +1,12 @@
 #include "HistoryWindow.h"
 
+#include "Accessibility.h"
 #include "DesktopServices.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "HistoryExport.h"
 #include "HistoryUndo.h"
+#include "Splitter.h"
 
 #include "contract/Layouts.h"
 #include "contract/Lookups.h"
@@ -17,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTreeWidget>
@@ -42,7 +45,14 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     m_stale->setObjectName(QStringLiteral("lblFiltroAlterado"));
     m_stale->hide();
     layout->addWidget(m_stale);
-    layout->addWidget(m_list, 1);
+    // The list above, the chosen row's whole change below it, in a share the user can move.
+    auto* split = new TSplitter(Qt::Vertical, QStringLiteral("splHistorico"));
+    split->addWidget(m_list);
+    split->addWidget(m_details);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    layout->addWidget(split, 1);
     // A changed filter marks the list as not of it until it is read again.
     const auto filterChanged = [this] { showListIsOfTheFilter(false); };
     connect(m_branch, &QComboBox::currentIndexChanged, this, filterChanged);
@@ -56,6 +66,7 @@ HistoryWindow::HistoryWindow(DesktopServices& services, QWidget* parent)
     bottom->addWidget(m_older);
     layout->addLayout(bottom);
     resize(900, 480);
+    NameControlsForScreenReaders(this);
 }
 
 void HistoryWindow::createFilters() {
@@ -121,11 +132,20 @@ void HistoryWindow::createList() {
                              QStringLiteral("Operação"), QStringLiteral("Registro"),
                              QStringLiteral("Alterações")});
     m_list->header()->setStretchLastSection(true);
-    m_list->setColumnWidth(0, 140);
-    m_list->setColumnWidth(1, 90);
-    m_list->setColumnWidth(2, 220);
-    m_list->setColumnWidth(3, 200);
-    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { updateUndo(); });
+    m_list->header()->setMinimumSectionSize(fontMetrics().horizontalAdvance(u'M') * 4);
+    m_list->setTextElideMode(Qt::ElideMiddle); // a folder path keeps its start and its end
+    fitColumns();
+    m_details = new QPlainTextEdit(this);
+    m_details->setObjectName(QStringLiteral("txtDetalhes"));
+    m_details->setReadOnly(true);
+    m_details->setPlaceholderText(
+        QStringLiteral("Escolha uma linha para ver a alteração inteira."));
+    m_details->setAccessibleName(QStringLiteral("Detalhes da alteração"));
+    m_list->setAccessibleName(QStringLiteral("Alterações registradas"));
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] {
+        updateUndo();
+        showDetails();
+    });
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (!m_list->itemAt(at)) return;
@@ -136,6 +156,35 @@ void HistoryWindow::createList() {
         connect(undo, &QAction::triggered, this, [this] { Dispatch([this] { undoSelected(); }); });
         menu.exec(m_list->viewport()->mapToGlobal(at));
     });
+}
+
+void HistoryWindow::fitColumns() {
+    // Each column as wide as its texts (who and which record up to a share of the list, their
+    // tips hold the rest); "Alterações" takes what is left.
+    const int share = std::max(m_list->viewport()->width() / 5, 80);
+    for (int c = 0; c < 4; ++c) {
+        m_list->resizeColumnToContents(c);
+        if ((c == 1 || c == 3) && m_list->columnWidth(c) > share) m_list->setColumnWidth(c, share);
+    }
+}
+
+void HistoryWindow::showDetails() {
+    const QList<QTreeWidgetItem*> chosen = m_list->selectedItems();
+    if (chosen.size() != 1) {
+        m_details->clear();
+        return;
+    }
+    const QTreeWidgetItem* item = chosen.first();
+    QStringList lines;
+    for (int c = 0; c < 4; ++c)
+        lines << QStringLiteral("%1: %2").arg(m_list->headerItem()->text(c), item->text(c));
+    lines << QString() << m_list->headerItem()->text(4) + u':' << item->text(4);
+    m_details->setPlainText(lines.join(u'\n'));
+}
+
+void HistoryWindow::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    fitColumns();
 }
 
 const HistoryEntry* HistoryWindow::selectedEntry() const {
@@ -225,9 +274,13 @@ void HistoryWindow::load(qint64 before) {
         item->setToolTip(2, e.method);
         item->setText(3, e.record);
         item->setText(4, e.changes.join(u'\n'));
+        // A cell too narrow for its text shows it whole in its tip.
+        for (int c : {0, 1, 3, 4})
+            item->setToolTip(c, item->text(c));
         item->setData(0, Qt::UserRole, e.number);
         m_oldest = e.number;
     }
+    fitColumns();
     // A full page means older rows may follow.
     m_older->setEnabled(entries.size() >= contract::HistoryPageRows);
     updateUndo();

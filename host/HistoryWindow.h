@@ -36,7 +36,12 @@ public:
     // standard) in its branch, which the screen never allows; empty when it would not.
     QString tieModeConflict(const HistoryUndo& undo);
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
+    void fitColumns();
+    void showDetails();
     void createFilters();
     void createList();
     void load(qint64 before);
@@ -63,6 +68,7 @@ private:
     QPushButton* m_export = nullptr;
     QPushButton* m_undo = nullptr;
     QTreeWidget* m_list = nullptr;
+    class QPlainTextEdit* m_details = nullptr;
     QLabel* m_stale = nullptr;
     qint64 m_oldest = 0;
     QVector<HistoryEntry> m_shown; // the rows in the list, in its order

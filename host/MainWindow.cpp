@@ -83,6 +83,24 @@ MainWindow::MainWindow(DesktopServices& services, QWidget* parent)
     QAction* quit = modules->addAction(QStringLiteral("&Sair"));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
+    QMenu* view = menuBar()->addMenu(QStringLiteral("E&xibir"));
+    view->setObjectName(QStringLiteral("mnuExibir"));
+    m_viewMenu = view->menuAction();
+    QAction* captions = view->addAction(QStringLiteral("&Texto nos botões da barra"));
+    captions->setObjectName(QStringLiteral("mnuTextoNosBotoes"));
+    captions->setCheckable(true);
+    if (!m_services.settingsPath.isEmpty())
+        TfrmPadrao::ShowToolBarCaptions(QSettings(m_services.settingsPath, QSettings::IniFormat)
+                                            .value(QStringLiteral("exibir/textoNosBotoes"))
+                                            .toBool());
+    captions->setChecked(TfrmPadrao::ToolBarCaptionsShown());
+    connect(captions, &QAction::toggled, this, [this](bool shown) {
+        TfrmPadrao::ShowToolBarCaptions(shown);
+        if (!m_services.settingsPath.isEmpty())
+            QSettings(m_services.settingsPath, QSettings::IniFormat)
+                .setValue(QStringLiteral("exibir/textoNosBotoes"), shown);
+    });
+
     m_windowMenu = menuBar()->addMenu(new WindowMenu(m_mdi, this));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
@@ -239,8 +257,8 @@ void MainWindow::childActivated(QMdiSubWindow* window) {
     if (!form) return;
     for (QMenu* menu : form->FormMenus()) {
         GiveAccelerators(menu);
-        // "Janela" and "Ajuda" stay last, as in the programs people know.
-        menuBar()->insertAction(m_windowMenu, menu->menuAction());
+        // "Exibir", "Janela" and "Ajuda" stay last, as in the programs people know.
+        menuBar()->insertAction(m_viewMenu, menu->menuAction());
         m_mergedMenus << menu->menuAction();
     }
     m_services.activateForm(form);

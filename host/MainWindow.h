@@ -75,4 +75,5 @@ private:
     ScreenModule m_parameters;
     QString m_databaseText;
     QAction* m_windowMenu;
+    QAction* m_viewMenu;
 };

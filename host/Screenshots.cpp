@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     MainWindow window(desktop.services);
     window.setBranch(desktop.services.branch, desktop.defaultBranchName);
     window.setServerText(desktop.serverDescription, desktop.serverDetails);
-    window.resize(900, 620);
+    window.resize(1366, 900);
     if (!window.loadModules(modulesDir, &message)) {
         fprintf(stderr, "%s\n", qPrintable(message));
         return 1;
@@ -132,6 +132,16 @@ int main(int argc, char** argv) {
         action->trigger();
         QCoreApplication::processEvents();
         window.grab().save(out + QStringLiteral("/%1.png").arg(QString::fromLatin1(file)));
+    }
+    // One page as a desktop scaled to 200 % shows it: twice the pixels, each picture at its size.
+    if (auto* action = window.findChild<QAction*>(QStringLiteral("mnuQuestionario"))) {
+        action->trigger();
+        QCoreApplication::processEvents();
+        QImage doubled(window.size() * 2, QImage::Format_ARGB32_Premultiplied);
+        doubled.setDevicePixelRatio(2);
+        doubled.fill(Qt::transparent);
+        window.render(&doubled);
+        doubled.save(out + QStringLiteral("/geral-questionario-200.png"));
     }
     // Someone else's changes, told above the pages.
     if (auto* action = window.findChild<QAction*>(QStringLiteral("mnuEncargos"))) action->trigger();

@@ -1,5 +1,6 @@
 #include "DBControls.h"
 
+#include "Colours.h"
 #include "Consiste.h"
 #include "Dispatch.h"
 #include "Exceptions.h"
@@ -7,6 +8,7 @@
 #include "KeyCodes.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCalendarWidget>
 #include <QClipboard>
@@ -279,7 +281,9 @@ void TDBDateEditPlus::SetDate(const QDate& date) {
 void TDBDateEditPlus::paintValidity() {
     const QDate date = GetDate();
     QPalette p = palette();
-    p.setColor(QPalette::Text, date.isValid() ? ValidDateColor : QPalette().color(QPalette::Text));
+    const QColor plain = QApplication::palette(this).color(QPalette::Text);
+    p.setColor(QPalette::Text,
+               date.isValid() ? ReadableOn(ValidDateColor, p.color(QPalette::Base)) : plain);
     setPalette(p);
     setToolTip(date.isValid() && NomeSemana.size() == 7 ? NomeSemana[date.dayOfWeek() % 7]
                                                         : QString());

@@ -69,6 +69,7 @@ void DataSetModel::reset() {
     const TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
     m_rows = ds && ds->Active() ? ds->RecordCount() : 0;
     endResetModel();
+    if (!m_grid->m_stretchField.isEmpty()) m_grid->applyStretchColumn();
     m_grid->syncCurrentRow(column);
 }
 
@@ -199,9 +200,23 @@ int TDBGrid::DisplayWidth(int column) const {
     return std::max(qRound(c.Width * scale), titleWidth);
 }
 
+void TDBGrid::SetStretchColumn(const QString& fieldName) {
+    m_stretchField = fieldName;
+    applyColumnWidths();
+}
+
 void TDBGrid::applyColumnWidths() {
     for (int i = 0; i < Columns.size(); ++i)
         if (const int w = DisplayWidth(i); w >= 0) setColumnWidth(i, w);
+    applyStretchColumn();
+}
+
+void TDBGrid::applyStretchColumn() {
+    QHeaderView* header = horizontalHeader();
+    for (int i = 0; i < std::min(int(Columns.size()), header->count()); ++i)
+        header->setSectionResizeMode(i, Columns[i].FieldName == m_stretchField
+                                            ? QHeaderView::Stretch
+                                            : QHeaderView::Interactive);
 }
 
 void TDBGrid::changeEvent(QEvent* e) {

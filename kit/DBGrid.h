@@ -70,6 +70,8 @@ public:
     // The width a column is shown with: its declared width scaled to the grid's font, never
     // narrower than its title; -1 for the default width.
     int DisplayWidth(int column) const;
+    // The column of this field takes the room the others leave; the others keep their widths.
+    void SetStretchColumn(const QString& fieldName);
     int SelectedIndex() const; // current column
     TField* SelectedField() const;
     // Cells of columns that are not read-only open an editor (typing, F2, double click).
@@ -103,10 +105,12 @@ protected:
 
 private:
     void applyColumnWidths();
+    void applyStretchColumn();
     friend class DataSetModel;
     friend class CellDelegate;
     DataSetModel* m_model;
     bool m_syncing = false;
+    QString m_stretchField;
     int m_drawingRow = -1;
 };
 

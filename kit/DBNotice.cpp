@@ -1,5 +1,7 @@
 #include "DBNotice.h"
 
+#include "Colours.h"
+
 TDBEmptyNotice::TDBEmptyNotice(QWidget* parent, const QString& name, const QString& text)
     : QLabel(text, parent) {
     setObjectName(name);
@@ -7,10 +9,7 @@ TDBEmptyNotice::TDBEmptyNotice(QWidget* parent, const QString& name, const QStri
     setFrameShape(QFrame::StyledPanel);
     setMargin(4);
     setAutoFillBackground(true);
-    QPalette tip = palette();
-    tip.setColor(QPalette::Window, tip.color(QPalette::ToolTipBase));
-    tip.setColor(QPalette::WindowText, tip.color(QPalette::ToolTipText));
-    setPalette(tip);
+    UseInfoColours(this);
     setVisible(false);
 }
 

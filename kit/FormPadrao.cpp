@@ -165,14 +165,65 @@ QIcon ThemeIcon(const QString& name) {
     return *made.insert(key, QIcon::fromTheme(name, fallback));
 }
 
+namespace {
+
+bool captionsShown = false;
+
+// The theme's picture at every size a tool bar asks for, and a disabled state that cannot be
+// taken for the enabled one: grey and faint.
+QIcon toolBarIcon(const QString& name) {
+    static QHash<QString, QIcon> made;
+    const QString key = QIcon::themeName() + u'/' + name;
+    if (const auto found = made.constFind(key); found != made.cend()) return *found;
+    const QIcon picture = ThemeIcon(name);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64}) {
+        QPixmap normal = picture.pixmap(QSize(size, size));
+        if (normal.isNull()) continue;
+        if (normal.width() < size)
+            normal = normal.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        icon.addPixmap(normal, QIcon::Normal);
+        QImage faint = normal.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < faint.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(faint.scanLine(y));
+            for (int x = 0; x < faint.width(); ++x) {
+                const int grey = qGray(line[x]);
+                line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) * 35 / 100);
+            }
+        }
+        icon.addPixmap(QPixmap::fromImage(faint), QIcon::Disabled);
+    }
+    return *made.insert(key, icon);
+}
+
+Qt::ToolButtonStyle toolBarStyle() {
+    return captionsShown ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly;
+}
+
+} // namespace
+
+void TfrmPadrao::ShowToolBarCaptions(bool shown) {
+    captionsShown = shown;
+    for (QWidget* w : QApplication::allWidgets())
+        if (auto* form = qobject_cast<TfrmPadrao*>(w))
+            for (auto* b : form->panMenu->findChildren<QToolButton*>())
+                b->setToolButtonStyle(toolBarStyle());
+}
+
+bool TfrmPadrao::ToolBarCaptionsShown() {
+    return captionsShown;
+}
+
 QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& caption,
                                        const QString& iconName) {
     auto* b = new QToolButton(panMenu);
     b->setObjectName(name);
     b->setText(caption);
     b->setToolTip(caption);
-    b->setIcon(ThemeIcon(iconName));
-    b->setToolButtonStyle(Qt::ToolButtonIconOnly); // the caption is the hint, as on a flat button
+    b->setIcon(toolBarIcon(iconName));
+    const int size = style()->pixelMetric(QStyle::PM_ToolBarIconSize, nullptr, b);
+    b->setIconSize(QSize(size, size));
+    b->setToolButtonStyle(toolBarStyle());
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
     return b;

@@ -42,6 +42,9 @@ public:
     virtual bool ActivationPending() const { return false; }
     // The menus the host shows in its menu bar while this form is the active child.
     QList<QMenu*> FormMenus() const { return {mnuOperacao, mnuManutencao}; }
+    // Captions under the tool-bar icons, in every form open and every form opened after.
+    static void ShowToolBarCaptions(bool shown);
+    static bool ToolBarCaptionsShown();
 
     // Exit and enter events of a control or container, innermost first on exit.
     void OnExit(QWidget* control, std::function<void()> handler);

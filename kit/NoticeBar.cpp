@@ -1,5 +1,7 @@
 #include "NoticeBar.h"
 
+#include "Colours.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -11,10 +13,7 @@ TNoticeBar::TNoticeBar(QWidget* parent, const QString& actionText)
     setObjectName(QStringLiteral("barAvisos"));
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QColor(0xff, 0xf4, 0xce)); // a note, not an error
-    colours.setColor(QPalette::WindowText, Qt::black);
-    setPalette(colours);
+    UseInfoColours(this); // a note, not an error
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(6, 3, 3, 3);
     m_text = new QLabel(this);

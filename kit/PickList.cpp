@@ -1,5 +1,7 @@
 #include "PickList.h"
 
+#include "WindowHints.h"
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -20,6 +22,7 @@ TPickList::TPickList(const TClientDataSet& rows, const QStringList& visibleField
     , m_model(new QStandardItemModel(this))
     , m_proxy(new QSortFilterProxyModel(this)) {
     setObjectName(QStringLiteral("dlgPesquisa"));
+    GiveDialogHints(this);
     setWindowTitle(title.isEmpty() ? QStringLiteral("Pesquisa") : title);
     m_filter->setObjectName(QStringLiteral("edtFiltro"));
     m_filter->setPlaceholderText(QStringLiteral("Digite para filtrar"));

@@ -5,6 +5,8 @@
 #include "Parametros.h"
 #include "contract/Methods.h"
 
+#include "Accessibility.h"
+
 #include <algorithm>
 
 void TfrmParametros::FormCreate() {
@@ -14,6 +16,8 @@ void TfrmParametros::FormCreate() {
     Cli_zol00900::boPrimVez = true;
     pgcPadrao->SetActivePage(tshFolhaDados);
     pgcGeral->SetActivePage(tshEncargos);
+    checkMenusOfVisiblePage(); // one mark: the page in front
+    NameControlsForScreenReaders(this);
 }
 
 void TfrmParametros::netParamZOLBeforeConnect(TNetConnection& sender) {

@@ -4,6 +4,9 @@
 
 #include "contract/Layouts.h"
 
+#include "Colours.h"
+#include "Icons.h"
+
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -152,12 +155,13 @@ void TfrmParametros::createGeralPage() {
                                 {QStringLiteral("Dias Úteis"), QStringLiteral("Dias Corridos")});
     dbeQtDias = new TDBEdit(grbTipo, QStringLiteral("dbeQtDias"));
     dbeQtDias->setMaxLength(5);
-    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"),
-                             contract::geral().caption(QStringLiteral("IDTPFERIASPG"))),
-                   dcbFerias);
+    // Top to bottom in the order Tab takes them.
     ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblQtDias"),
                              contract::geral().caption(QStringLiteral("QTDIASFERIPG"))),
                    dbeQtDias);
+    ferias->addRow(boldLabel(grbTipo, QStringLiteral("lblFerias"),
+                             contract::geral().caption(QStringLiteral("IDTPFERIASPG"))),
+                   dcbFerias);
     setTabOrder(dbeQtDias, dcbFerias);
 
     questionario.createQuestionarioPage(pgcGeral, tshQuest);
@@ -168,19 +172,18 @@ void TfrmParametros::createFilialPage() {
     layout->setContentsMargins(0, 0, 0, 0);
     panFilial = namedWidget(tshFormulario, QStringLiteral("panFilial"));
     auto* filialRow = new QHBoxLayout(panFilial);
-    filialRow->addWidget(
-        boldLabel(panFilial, QStringLiteral("lblFilial"), QStringLiteral("Filial")));
+    QLabel* lblFilial = boldLabel(panFilial, QStringLiteral("lblFilial"), QStringLiteral("Filial"));
+    filialRow->addWidget(lblFilial);
     medCdFilial = new TEdit(panFilial, QStringLiteral("medCdFilial"));
     medCdFilial->setMaxLength(4);
     medCdFilial->setFixedWidth(60);
     medCdFilial->setFocusPolicy(Qt::ClickFocus); // skipped by the Tab key
-    QPalette info = medCdFilial->palette();
-    info.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
-    medCdFilial->setPalette(info);
+    UseInfoColours(medCdFilial);
     BtnFilial = new TBtnPesquisa(panFilial, QStringLiteral("BtnFilial"));
     BtnFilial->Associate = medCdFilial;
     BtnFilial->EmptyError = QStringLiteral("Não há filial cadastrada.");
     BtnFilial->Caption = QStringLiteral("Pesquisa de filiais");
+    lblFilial->setBuddy(medCdFilial);
     edtNmFilial = new TEdit(panFilial, QStringLiteral("edtNmFilial"));
     edtNmFilial->setText(QStringLiteral("edtNmFilial"));
     edtNmFilial->setEnabled(false);
@@ -204,7 +207,7 @@ void TfrmParametros::createFilialPage() {
     auto* agenda = new QFormLayout(grbAgeFili);
     dbeFechamento = new TDBEdit(grbAgeFili, QStringLiteral("dbeFechamento"));
     dbeFechamento->setFixedWidth(40);
-    dbeFechamento->setPalette(info);
+    UseInfoColours(dbeFechamento);
     dbdUltiFecha = new TDBDateEditPlus(grbAgeFili, QStringLiteral("dbdUltiFecha"));
     dbdUltiFecha->setFixedWidth(120);
     agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblFechamento"),
@@ -218,9 +221,11 @@ void TfrmParametros::createFilialPage() {
         subPageGroup(tshDiversos, QStringLiteral("Diversos"), QStringLiteral("grbDiversos"));
     auto* diversos = new QVBoxLayout(grbDiversos);
     auto* planRow = new QHBoxLayout;
-    planRow->addWidget(boldLabel(grbDiversos, QStringLiteral("lblMediConv"),
-                                 contract::filial().caption(QStringLiteral("CDCONMEDDEF"))));
+    QLabel* lblMediConv = boldLabel(grbDiversos, QStringLiteral("lblMediConv"),
+                                    contract::filial().caption(QStringLiteral("CDCONMEDDEF")));
+    planRow->addWidget(lblMediConv);
     dbeMediConv = new TDBEdit(grbDiversos, QStringLiteral("dbeMediConv"));
+    lblMediConv->setBuddy(dbeMediConv);
     dbeMediConv->setFixedWidth(40);
     btnConvMedi = new TBtnPesquisa(grbDiversos, QStringLiteral("btnConvMedi"));
     btnConvMedi->Associate = dbeMediConv;
@@ -240,6 +245,9 @@ void TfrmParametros::createFilialPage() {
     auto* dirRow = new QHBoxLayout(grbDiretorio);
     dbeDiretorio = new TDBEdit(grbDiretorio, QStringLiteral("dbeDiretorio"));
     btpDirFolhaPag = new TBtnPesquisa(grbDiretorio, QStringLiteral("btpDirFolhaPag"));
+    // It opens a folder chooser, not a lookup: it says so.
+    btpDirFolhaPag->setIcon(StyleIcon(QStyle::SP_DirOpenIcon));
+    btpDirFolhaPag->setToolTip(QStringLiteral("Escolher pasta"));
     // Only the caption is bold: what is typed in the group keeps the form's font.
     QFont plain = font();
     plain.setBold(false);
@@ -247,7 +255,8 @@ void TfrmParametros::createFilialPage() {
     btpDirFolhaPag->setFont(plain);
     dirRow->addWidget(dbeDiretorio, 1);
     dirRow->addWidget(btpDirFolhaPag);
-    diversos->addLayout(planRow);
+    // Top to bottom in the order Tab takes them.
     diversos->addWidget(grbDiretorio);
+    diversos->addLayout(planRow);
     setTabOrder(dbeDiretorio, dbeMediConv);
 }

@@ -6,6 +6,7 @@
 
 #include "Exceptions.h"
 #include "ServiceCalls.h"
+#include "WindowHints.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -237,6 +238,7 @@ void TCheckList::invertTicks(const std::function<void(TColumn&)>& click) {
         progress = std::make_unique<QProgressDialog>(&m_form);
         progress->setObjectName(QStringLiteral("prgInversao"));
         progress->setWindowTitle(QStringLiteral("Questionário"));
+        GiveDialogHints(progress.get());
         progress->setCancelButton(nullptr);
         progress->setWindowModality(Qt::NonModal);
         progress->setMinimumDuration(0);

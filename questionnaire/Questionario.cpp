@@ -5,8 +5,11 @@
 
 #include "DataSets.h"
 
+#include "Colours.h"
+
 #include <QHeaderView>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,9 +56,7 @@ void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
     scbQuest->setWidgetResizable(true);
     questLayout->addWidget(scbQuest);
 
-    splPar = new QSplitter(Qt::Vertical);
-    splPar->setObjectName(QStringLiteral("splPar"));
-    splPar->setHandleWidth(2);
+    splPar = new TSplitter(Qt::Vertical, QStringLiteral("splPar"));
     splPar->setChildrenCollapsible(false);
     scbQuest->setWidget(splPar);
 
@@ -90,14 +91,16 @@ void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
         g->hide();
     }
     splPar->setSizes({81, 200});
-    // A taller window gives its room to the lists; the questionnaire panel keeps its height.
+    splPar->OnResize = [this] { shareHeight(); };
+    // Once the user has set the share, a taller window gives its room to the lists.
     splPar->setStretchFactor(0, 0);
     splPar->setStretchFactor(1, 1);
 
-    QPalette tip = dbgQuestCand->palette();
-    tip.setColor(QPalette::Base, m_form.palette().color(QPalette::ToolTipBase));
     for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto})
-        g->setPalette(tip);
+        UseInfoColours(g);
+    dbgQuestCand->setAccessibleName(QStringLiteral("Questionários"));
+    dbgCargo->setAccessibleName(QStringLiteral("Cargos"));
+    dbgDepto->setAccessibleName(QStringLiteral("Departamentos"));
 
     m_positions.attach(dbgCargo);
     m_departments.attach(dbgDepto);
@@ -112,6 +115,7 @@ void TQuestionario::bindColumns() {
                               {QStringLiteral("IDDEPT"), QStringLiteral("Q. Depto."), -1, false},
                               {QStringLiteral("IDPADR"), QStringLiteral("Q. Padrão"), 54, false}});
     dbgQuestCand->SetDataSource(&dtsInspecao);
+    dbgQuestCand->SetStretchColumn(QStringLiteral("NMINSPECAO"));
     TColumn tick{QStringLiteral("IDCHECK"), QStringLiteral("✔"), 16, false};
     tick.TitleColor = m_form.palette().color(QPalette::Button);
     dbgCargo->SetColumns({tick, {QStringLiteral("NMCARGO"), QStringLiteral("Cargo"), -1, true}});
@@ -167,4 +171,17 @@ void TQuestionario::bindQuestionnaireEvents() {
                                         TColumn& column, const QStyleOptionViewItem& state) {
         dbgDeptoDrawColumnCell(canvas, rect, col, column, state);
     };
+}
+
+void TQuestionario::shareHeight() {
+    const int total = splPar->height() - splPar->handleWidth();
+    const int row = dbgQuestCand->verticalHeader()->defaultSectionSize();
+    // Header, frames, margins and a horizontal scroll bar, should one be needed.
+    const int chrome = dbgQuestCand->horizontalHeader()->sizeHint().height() + 8 +
+                       dbgQuestCand->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int separator = panSeparador->sizeHint().height();
+    const int lists = chrome + separator + 5 * row;
+    int top = std::max(chrome + 8 * row, total * 2 / 5);
+    top = std::max(std::min(top, total - lists), chrome + 3 * row);
+    splPar->setSizes({top, std::max(0, total - top)});
 }

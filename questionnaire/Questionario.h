@@ -6,10 +6,10 @@
 #include "DBGrid.h"
 #include "FormPadrao.h"
 #include "NetConnection.h"
+#include "Splitter.h"
 
 #include <QLabel>
 #include <QObject>
-#include <QSplitter>
 
 class QScrollArea;
 
@@ -40,7 +40,7 @@ public:
 
     QWidget *panQuest, *panQuesCand, *pan, *panSeparador, *panDepCarg;
     QScrollArea* scbQuest;
-    QSplitter* splPar;
+    TSplitter* splPar;
     TDBGrid *dbgQuestCand, *dbgCargo, *dbgDepto;
 
     // Builds the page's controls on `page`, a page of `pages`, with their columns and events.
@@ -87,6 +87,9 @@ public:
                                 const QStyleOptionViewItem& State);
 
 private:
+    // The questionnaires take a share of the page's height that shows eight of them when the
+    // page allows, the lists the rest; once the user drags the splitter, the user's share holds.
+    void shareHeight();
     void createTickPictures();
     void bindColumns();
     void bindQuestionnaireEvents();

@@ -122,7 +122,7 @@ private slots:
         openScreen();
         TfrmParametros* f = form();
         QVERIFY(f->mnuEncargos->isChecked());
-        QVERIFY(f->mnuAgeFilial->isChecked());
+        QVERIFY(!f->mnuAgeFilial->isChecked()); // one mark: the page in front
         clickTab(f->pgcPadrao, 1);
         QCOMPARE(f->pgcPadrao->ActivePage(), f->tshFormulario);
         for (QAction* a :

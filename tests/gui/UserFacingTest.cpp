@@ -198,12 +198,30 @@ private slots:
         grid->horizontalHeader()->setFont(larger);
         checkTitles();
 
-        const int upper = form()->questionario.panQuesCand->height();
-        const int lists = form()->questionario.pan->height();
+        // A taller window gives room to both; once the user drags the handle, the share is theirs.
+        QWidget* upperPanel = form()->questionario.panQuesCand;
+        QWidget* listPanel = form()->questionario.pan;
+        int upper = upperPanel->height();
+        int lists = listPanel->height();
         QMdiSubWindow* window = windows().first();
         window->resize(window->width(), window->height() + 150);
-        QTRY_VERIFY(form()->questionario.pan->height() > lists);
-        QCOMPARE(form()->questionario.panQuesCand->height(), upper);
+        QTRY_VERIFY(listPanel->height() > lists);
+        QVERIFY(upperPanel->height() > upper);
+        upper = upperPanel->height();
+        QSplitterHandle* handle = form()->questionario.splPar->handle(1);
+        const QPoint grip = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QMouseEvent drag(QEvent::MouseMove, QPointF(grip + QPoint(0, -40)),
+                         QPointF(handle->mapToGlobal(grip + QPoint(0, -40))), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(handle, &drag);
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, -40));
+        QTRY_VERIFY(upperPanel->height() < upper);
+        upper = upperPanel->height();
+        lists = listPanel->height();
+        window->resize(window->width(), window->height() + 100);
+        QTRY_VERIFY(listPanel->height() > lists);
+        QCOMPARE(upperPanel->height(), upper);
 
         QVERIFY(form()->grbDiretorio->font().bold());
         QVERIFY(!form()->dbeDiretorio->font().bold());
@@ -299,8 +317,8 @@ private slots:
                 check(a->menu());
             }
         QCOMPARE(menus, (QStringList{QStringLiteral("Mó&dulos"), QStringLiteral("&Operação"),
-                                     QStringLiteral("&Manutenção"), QStringLiteral("&Janela"),
-                                     QStringLiteral("Aj&uda")}));
+                                     QStringLiteral("&Manutenção"), QStringLiteral("E&xibir"),
+                                     QStringLiteral("&Janela"), QStringLiteral("Aj&uda")}));
 
         // The history window's controls and the menu bar's letters are Alt+letter alike.
         m_window->historyAction()->trigger();
