@@ -3,6 +3,7 @@
 #include "CallWait.h"
 #include "DBControls.h"
 #include "Dispatch.h"
+#include "DrawnIcons.h"
 #include "Exceptions.h"
 #include "FocusMoves.h"
 
@@ -159,10 +160,7 @@ QIcon ThemeIcon(const QString& name) {
     const QString key = QIcon::themeName() + u'/' + name;
     if (const auto found = made.constFind(key); found != made.cend()) return *found;
     // The desktop's icon theme first; our own pictures where the theme has none.
-    QIcon fallback;
-    for (int size : {16, 32})
-        fallback.addFile(QStringLiteral(":/kit/icons/%1-%2.png").arg(name).arg(size));
-    return *made.insert(key, QIcon::fromTheme(name, fallback));
+    return *made.insert(key, QIcon::fromTheme(name, DrawnIcon(name)));
 }
 
 namespace {
