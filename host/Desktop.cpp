@@ -137,6 +137,26 @@ void keepMemoryLean() {
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
+namespace {
+
+// A maximised child window's title leads the main window's: "Parâmetros Gerais — Recursos
+// Humanos", the screen a person works in first. Asked before Qt's own translations.
+class TitleOrder : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    QString translate(const char* context, const char* source, const char* = nullptr,
+                      int = -1) const override {
+        if (qstrcmp(context, "QMdiSubWindow") != 0) return {};
+        if (qstrcmp(source, "%1 - [%2]") == 0) return QStringLiteral("%2 — %1");
+        // How Qt recognises a title it already made.
+        if (qstrcmp(source, "- [%1]") == 0) return QStringLiteral("%1 —");
+        return {};
+    }
+    bool isEmpty() const override { return false; }
+};
+
+} // namespace
+
 bool installPortuguese() {
     const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
     QLocale::setDefault(brazil);
@@ -147,6 +167,7 @@ bool installPortuguese() {
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    QCoreApplication::installTranslator(new TitleOrder(QCoreApplication::instance()));
     return true;
 }
 

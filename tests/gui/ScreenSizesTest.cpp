@@ -176,6 +176,12 @@ private slots:
         openMaximised(QSize(1366, 900));
         TfrmParametros* f = form();
         QVERIFY(f->windowTitle().startsWith(QStringLiteral("Parâmetros Gerais")));
+        // Maximised, the screen's name leads the main window's title too.
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Parâmetros Gerais — Recursos Humanos"));
+        windows().first()->showNormal();
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Recursos Humanos"));
+        windows().first()->showMaximized();
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Parâmetros Gerais — Recursos Humanos"));
         QCOMPARE(f->sbtAlterar->iconSize(),
                  QSize(1, 1) * f->style()->pixelMetric(QStyle::PM_ToolBarIconSize));
         QCOMPARE(f->sbtAlterar->toolTip(), QStringLiteral("Alterar (F2)"));
