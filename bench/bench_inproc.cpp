@@ -1,8 +1,10 @@
 // One GetGeral handled in-process (request line in, response line out, no socket) against the
 // same row read with the SQLite C API, in interleaved rounds on one SQLite file; and the same for
-// GetFilial with a different branch code each call (10,000 in turn), which no cache holds.
-// Prints "inproc_ours_us", "inproc_sqlite_us", "inproc_unc_ours_us" and "inproc_unc_sqlite_us"
-// (medians of the rounds' means).
+// GetFilial with a different branch code each call (10,000 that all exist, in a shuffled order),
+// which no cache holds. Prints "inproc_ours_us", "inproc_sqlite_us", "inproc_unc_ours_us" and
+// "inproc_unc_sqlite_us" (medians of the rounds' means).
+//   bench_inproc [ROUNDS]
+//   bench_inproc fill DB   gives branches 0000 to 9999 parameters in DB (sqlite:… or postgresql://…)
 
 #include "contract/Methods.h"
 #include "server/ParamService.h"
@@ -12,10 +14,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <numeric>
+#include <random>
 #include <cstdio>
 #include <vector>
 
@@ -33,6 +39,36 @@ constexpr const char* FilialSql =
     "ON F.CDFILIAL = P.CDFILIAL LEFT JOIN CONVMEDI C ON C.CDCONVMEDI = P.CDCONMEDDEF "
     "WHERE P.CDFILIAL = ?";
 constexpr int Keys = 10000;
+
+// Every four-digit branch code a branch with parameters, as a large company's database holds
+// them, so that reads of codes in turn find rows, as users' reads do.
+bool fillBranches(rhserver::Storage& storage, QString* error) {
+    QSqlDatabase& db = storage.db();
+    QSqlQuery q(db);
+    db.transaction();
+    // Each a copy of branch 0001's parameters, under its own code and name.
+    for (const char* sql :
+         {"INSERT INTO FILIAL (CDFILIAL, NMFILIAL) SELECT ?, 'Filial de teste' FROM FILIAL "
+          "WHERE CDFILIAL = '0001' ON CONFLICT DO NOTHING",
+          "INSERT INTO PARAMFILIAL (CDFILIAL, DIFECHRH, DTULTFECHRH, VRTOLEAPON, NMDIRPONTO, "
+          "CDCONMEDDEF, IDTPHORARIO, IDTIPOAPON, IDUTRELOGIO, IDSAIEVEN, VRFATCOMP, IDSAID1, "
+          "IDENTRAD2, IDSAID2, IDENTRAD1) SELECT ?, DIFECHRH, DTULTFECHRH, VRTOLEAPON, NMDIRPONTO, "
+          "CDCONMEDDEF, IDTPHORARIO, IDTIPOAPON, IDUTRELOGIO, IDSAIEVEN, VRFATCOMP, IDSAID1, "
+          "IDENTRAD2, IDSAID2, IDENTRAD1 FROM PARAMFILIAL WHERE CDFILIAL = '0001' "
+          "ON CONFLICT DO NOTHING"}) {
+        QVariantList codes;
+        for (int k = 0; k < Keys; ++k)
+            codes << QStringLiteral("%1").arg(k, 4, 10, QLatin1Char('0'));
+        q.prepare(QString::fromLatin1(sql));
+        q.addBindValue(codes);
+        if (!q.execBatch()) {
+            *error = q.lastError().text();
+            db.rollback();
+            return false;
+        }
+    }
+    return db.commit();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -61,11 +97,24 @@ size_t readRow(sqlite3_stmt* statement, const char* key = "1") {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    QString error;
+    if (argc == 3 && QByteArray(argv[1]) == "fill") {
+        const auto address = rhserver::DbAddress::parse(QString::fromLocal8Bit(argv[2]), &error);
+        if (!address) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 2;
+        }
+        rhserver::Storage storage(*address);
+        if (!storage.open(&error) || !fillBranches(storage, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
+    }
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     const int calls = 5000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.db"));
-    QString error;
     if (!rhserver::initDatabase(QStringLiteral("sqlite:") + path, true, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -73,6 +122,10 @@ int main(int argc, char** argv) {
     const auto address = rhserver::DbAddress::parse(QStringLiteral("sqlite:") + path, &error);
     rhserver::Storage storage(*address);
     if (!storage.open(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    if (!fillBranches(storage, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -110,7 +163,10 @@ int main(int argc, char** argv) {
     }
     std::vector<QByteArray> filialLines;
     std::vector<std::string> keys;
-    for (int k = 0; k < Keys; ++k) {
+    std::vector<int> order(Keys);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7)); // not the index's own order
+    for (int k : order) {
         keys.push_back(QStringLiteral("%1").arg(k, 4, 10, QLatin1Char('0')).toStdString());
         const std::string r = protocol::requestJson(3, QStringLiteral("GetFilial"),
                                                     {QString::fromStdString(keys.back())});

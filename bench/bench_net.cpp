@@ -4,8 +4,9 @@
 //   bench_net notice WRITE_PORT WATCH_PORT COUNT OPEN_FILE
 // The client sends the request line, waits for one reply line, and repeats, on each connection
 // from its own thread. It prints "calls_per_s p50_us p99_us reply_bytes" on one line. A request
-// holding @K@ is sent with a four-digit key there instead, a different one each call (10,000 in
-// turn), so that no reply can be one the server kept.
+// holding @K@ is sent with a four-digit key there instead, a different one each call (the 10,000
+// codes in a shuffled order of each connection's own), so that no reply can be one the server
+// kept; bench_inproc fill gives every one of them a row.
 // notice: a subscriber on one server, a writer on the other; COUNT times, 300 ms apart, the
 // writer stores a change and the time from its acknowledgement to the subscriber's notice is
 // taken. It prints
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -139,9 +141,10 @@ std::vector<std::string> keyedRequests(const std::string& request, int connectio
     all.reserve(10000);
     for (int i = 0; i < 10000; ++i) {
         char key[8];
-        std::snprintf(key, sizeof key, "%04d", (i + connection * 157) % 10000);
+        std::snprintf(key, sizeof key, "%04d", i);
         all.push_back(request.substr(0, at) + key + request.substr(at + 3));
     }
+    std::shuffle(all.begin(), all.end(), std::mt19937(unsigned(connection) + 1));
     return all;
 }
 
