@@ -134,7 +134,7 @@ void HistoryWindow::createList() {
     m_list->header()->setStretchLastSection(true);
     m_list->header()->setMinimumSectionSize(fontMetrics().horizontalAdvance(u'M') * 4);
     m_list->setTextElideMode(Qt::ElideMiddle); // a folder path keeps its start and its end
-    fitColumns();
+    fitColumns(true);
     m_details = new QPlainTextEdit(this);
     m_details->setObjectName(QStringLiteral("txtDetalhes"));
     m_details->setReadOnly(true);
@@ -158,14 +158,18 @@ void HistoryWindow::createList() {
     });
 }
 
-void HistoryWindow::fitColumns() {
+void HistoryWindow::fitColumns(bool measure) {
     // Each column as wide as its texts (who and which record up to a share of the list, their
-    // tips hold the rest); "Alterações" takes what is left.
-    const int share = std::max(m_list->viewport()->width() / 5, 80);
-    for (int c = 0; c < 4; ++c) {
+    // tips hold the rest); "Alterações" takes what is left. Texts are measured when rows come,
+    // not at every step of a resize.
+    for (int c = 0; c < 4 && measure; ++c) {
         m_list->resizeColumnToContents(c);
-        if ((c == 1 || c == 3) && m_list->columnWidth(c) > share) m_list->setColumnWidth(c, share);
+        m_textWidths[c] = m_list->columnWidth(c);
     }
+    const int share = std::max(m_list->viewport()->width() / 5, 80);
+    for (int c = 0; c < 4; ++c)
+        m_list->setColumnWidth(c, (c == 1 || c == 3) ? std::min(m_textWidths[c], share)
+                                                     : m_textWidths[c]);
 }
 
 void HistoryWindow::showDetails() {
@@ -184,7 +188,7 @@ void HistoryWindow::showDetails() {
 
 void HistoryWindow::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    fitColumns();
+    fitColumns(false);
 }
 
 const HistoryEntry* HistoryWindow::selectedEntry() const {
@@ -280,7 +284,7 @@ void HistoryWindow::load(qint64 before) {
         item->setData(0, Qt::UserRole, e.number);
         m_oldest = e.number;
     }
-    fitColumns();
+    fitColumns(true);
     // A full page means older rows may follow.
     m_older->setEnabled(entries.size() >= contract::HistoryPageRows);
     updateUndo();

@@ -40,7 +40,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    void fitColumns();
+    void fitColumns(bool measure);
     void showDetails();
     void createFilters();
     void createList();
@@ -69,6 +69,7 @@ private:
     QPushButton* m_undo = nullptr;
     QTreeWidget* m_list = nullptr;
     class QPlainTextEdit* m_details = nullptr;
+    int m_textWidths[4] = {};
     QLabel* m_stale = nullptr;
     qint64 m_oldest = 0;
     QVector<HistoryEntry> m_shown; // the rows in the list, in its order
