@@ -5,11 +5,10 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QTabBar>
-#include <QTabWidget>
 
 namespace {
 
@@ -41,36 +40,25 @@ QLabel* formRowLabel(const QWidget* control) {
     return nullptr;
 }
 
-QString buddyLabel(const QWidget* control) {
-    for (const QLabel* l : control->window()->findChildren<const QLabel*>())
-        if (l->buddy() == control) return plain(l->text());
-    return {};
+using Buddies = QHash<const QWidget*, const QLabel*>;
+
+Buddies buddiesIn(const QWidget* root) {
+    Buddies buddies;
+    for (const QLabel* l : root->findChildren<const QLabel*>())
+        if (l->buddy()) buddies.insert(l->buddy(), l);
+    return buddies;
 }
 
-QString tabBarName(const QTabBar* bar) {
-    // The pages of a page: named after the tab of the page that holds them.
-    const QWidget* own = bar->parentWidget();
-    for (const QWidget* w = own ? own->parentWidget() : nullptr; w; w = w->parentWidget()) {
-        const QWidget* stack = w->parentWidget();
-        const auto* outer =
-            stack ? qobject_cast<const QTabWidget*>(stack->parentWidget()) : nullptr;
-        if (!outer) continue;
-        if (const int at = outer->indexOf(const_cast<QWidget*>(w)); at >= 0)
-            return QStringLiteral("Páginas de %1").arg(plain(outer->tabText(at)));
-    }
-    return QStringLiteral("Páginas");
-}
-
-} // namespace
-
-QString CaptionOf(const QWidget* control) {
-    if (const auto* bar = qobject_cast<const QTabBar*>(control)) return tabBarName(bar);
+// The caption a person reads for the control: its own text, or the tip of a button that shows
+// only an icon; its label (a buddy, or the label of its row in a form layout); the title of the
+// group it sits in. Empty when it has none.
+QString captionOf(const QWidget* control, const Buddies& buddies) {
     if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
         if (!button->text().isEmpty() && !qobject_cast<const QGroupBox*>(control))
             return plain(button->text());
         if (!button->toolTip().isEmpty()) return plain(button->toolTip());
     }
-    if (QString label = buddyLabel(control); !label.isEmpty()) return label;
+    if (const QLabel* label = buddies.value(control)) return plain(label->text());
     if (const QLabel* label = formRowLabel(control)) return plain(label->text());
     if (const auto* group = qobject_cast<const QGroupBox*>(control)) return plain(group->title());
     for (const QWidget* w = control->parentWidget(); w && !w->isWindow(); w = w->parentWidget())
@@ -80,19 +68,25 @@ QString CaptionOf(const QWidget* control) {
     return {};
 }
 
+} // namespace
+
 void NameControlsForScreenReaders(QWidget* root) {
-    for (QWidget* w : root->findChildren<QWidget*>()) {
+    const QList<QWidget*> all = root->findChildren<QWidget*>();
+    // Some readers take a control's name from the label tied to it (a combo box's name is its
+    // text there): each row's label is tied to the edit or list of its row first.
+    for (QWidget* w : all)
+        if (QLabel* label = formRowLabel(w);
+            label && !label->buddy() && label->parentWidget() == w->parentWidget() &&
+            (qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w)))
+            label->setBuddy(w);
+    const Buddies buddies = buddiesIn(root);
+    for (QWidget* w : all) {
         const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
                              qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractItemView*>(w) ||
-                             qobject_cast<QTabBar*>(w) || qobject_cast<QGroupBox*>(w);
+                             qobject_cast<QGroupBox*>(w);
         // Parts of a compound control (a combo box's edit, a view's scroll bars) are its own.
         if (!control || qobject_cast<QComboBox*>(w->parentWidget())) continue;
-        // Some readers take a control's name from the label tied to it (a combo box's name is
-        // its text there): the label of its row is tied to it.
-        if (QLabel* label = formRowLabel(w);
-            label && !label->buddy() && label->parentWidget() == w->parentWidget())
-            label->setBuddy(w);
-        if (w->accessibleName().isEmpty()) w->setAccessibleName(CaptionOf(w));
+        if (w->accessibleName().isEmpty()) w->setAccessibleName(captionOf(w, buddies));
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
             w->setAccessibleDescription(w->toolTip());
     }
