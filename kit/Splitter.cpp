@@ -58,7 +58,13 @@ QSplitterHandle* TSplitter::createHandle() {
     return handle;
 }
 
+void TSplitter::SetOrientation(Qt::Orientation o) {
+    if (o == orientation()) return;
+    m_moved = false;
+    setOrientation(o);
+}
+
 void TSplitter::resizeEvent(QResizeEvent* e) {
     QSplitter::resizeEvent(e);
-    if (!m_moved && OnResize) OnResize();
+    if (OnResize) OnResize();
 }

@@ -9,6 +9,7 @@
 
 #include <QHeaderView>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -91,7 +92,7 @@ void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
         g->hide();
     }
     splPar->setSizes({81, 200});
-    splPar->OnResize = [this] { shareHeight(); };
+    splPar->OnResize = [this] { shareRoom(); };
     // Once the user has set the share, a taller window gives its room to the lists.
     splPar->setStretchFactor(0, 0);
     splPar->setStretchFactor(1, 1);
@@ -173,7 +174,40 @@ void TQuestionario::bindQuestionnaireEvents() {
     };
 }
 
-void TQuestionario::shareHeight() {
+int TQuestionario::questionnairesWidth() const {
+    const int name = IndiceCol(dbgQuestCand, QStringLiteral("NMINSPECAO"));
+    const QFontMetrics metrics = dbgQuestCand->fontMetrics();
+    int widest = metrics.averageCharWidth() * 30;
+    for (int r = 0; r < dbgQuestCand->model()->rowCount(); ++r)
+        widest = std::max(widest, metrics.horizontalAdvance(
+                                      dbgQuestCand->model()->index(r, name).data().toString()));
+    // The cell's text margins, grid lines, frames, the row header and a vertical scroll bar.
+    const int margins =
+        2 * (dbgQuestCand->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
+    int width =
+        std::min(widest, metrics.averageCharWidth() * 80) + margins +
+        int(dbgQuestCand->Columns.size()) + 2 * dbgQuestCand->frameWidth() + 2 +
+        (dbgQuestCand->verticalHeader()->isVisible() ? dbgQuestCand->verticalHeader()->width()
+                                                     : 0) +
+        dbgQuestCand->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < dbgQuestCand->Columns.size(); ++c)
+        if (c != name) width += dbgQuestCand->columnWidth(c);
+    return width;
+}
+
+void TQuestionario::shareRoom() {
+    // Room for the questionnaires and a list side by side, each as wide as its texts: the list
+    // goes beside them and both take the whole height; otherwise the list goes below.
+    const int questionnaires = questionnairesWidth();
+    const bool beside = splPar->width() * 2 >= 5 * questionnaires;
+    splPar->SetOrientation(beside ? Qt::Horizontal : Qt::Vertical);
+    if (splPar->MovedByUser()) return;
+    if (beside) {
+        const int total = splPar->width() - splPar->handleWidth();
+        const int left = std::max(questionnaires, total / 2);
+        splPar->setSizes({left, total - left});
+        return;
+    }
     const int total = splPar->height() - splPar->handleWidth();
     const int row = dbgQuestCand->verticalHeader()->defaultSectionSize();
     // Header, frames, margins and a horizontal scroll bar, should one be needed.

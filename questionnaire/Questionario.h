@@ -88,8 +88,10 @@ public:
 
 private:
     // The questionnaires take a share of the page's height that shows eight of them when the
-    // page allows, the lists the rest; once the user drags the splitter, the user's share holds.
-    void shareHeight();
+    // page allows, the lists the rest, or on a page wide enough the lists go beside them; once
+    // the user drags the splitter, the user's share holds.
+    void shareRoom();
+    int questionnairesWidth() const;
     void createTickPictures();
     void bindColumns();
     void bindQuestionnaireEvents();

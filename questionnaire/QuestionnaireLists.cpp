@@ -13,6 +13,7 @@ using namespace questionnaire;
 void TQuestionario::loadQuestionnaires() {
     LoadFromServer(m_connection, cdsInspecao, contract::method::GetInspecao,
                    {questionnaireLevelArgument()});
+    shareRoom(); // the room the names need is known now
 }
 
 QString TQuestionario::questionnaireLevelArgument() const {

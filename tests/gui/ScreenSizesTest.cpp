@@ -106,13 +106,15 @@ private slots:
     void eachSizeShowsWhatAPersonReads_data() {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<int>("questionnaireRows");
-        QTest::newRow("1024x768") << QSize(1024, 768) << 5;
-        QTest::newRow("1366x900") << QSize(1366, 900) << 8;
-        QTest::newRow("1920x1080") << QSize(1920, 1080) << 8;
+        QTest::addColumn<bool>("listBeside"); // the position list beside the questionnaires
+        QTest::newRow("1024x768") << QSize(1024, 768) << 5 << false;
+        QTest::newRow("1366x900") << QSize(1366, 900) << 8 << false;
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << 8 << true;
     }
     void eachSizeShowsWhatAPersonReads() {
         QFETCH(QSize, size);
         QFETCH(int, questionnaireRows);
+        QFETCH(bool, listBeside);
         startDesktop();
         openMaximised(size);
         visitPages([](QWidget* page) {
@@ -134,6 +136,7 @@ private slots:
                      qPrintable(text));
         }
         QVERIFY(form()->questionario.splPar->handleWidth() >= 6);
+        QCOMPARE(form()->questionario.splPar->orientation() == Qt::Horizontal, listBeside);
 
         // The history: short columns whole, long ones whole in their tip, a row in full below.
         execSql(QStringLiteral(
