@@ -4,7 +4,8 @@
 // which no cache holds. Prints "inproc_ours_us", "inproc_sqlite_us", "inproc_unc_ours_us" and
 // "inproc_unc_sqlite_us" (medians of the rounds' means).
 //   bench_inproc [ROUNDS]
-//   bench_inproc fill DB   gives branches 0000 to 9999 parameters in DB (sqlite:… or postgresql://…)
+//   bench_inproc fill DB   gives branches 0000 to 9999 parameters in DB (sqlite:… or
+//                          postgresql://…)
 
 #include "contract/Methods.h"
 #include "server/ParamService.h"
@@ -20,9 +21,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 #include <random>
-#include <cstdio>
 #include <vector>
 
 namespace {
