@@ -102,12 +102,11 @@ public:
     explicit DrawnEngine(QString name)
         : m_name(std::move(name)) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         painter->translate(rect.topLeft());
         painter->scale(rect.width() / 32.0, rect.height() / 32.0);
-        if (mode == QIcon::Disabled) painter->setOpacity(0.35);
         draw(*painter, m_name);
         painter->restore();
     }

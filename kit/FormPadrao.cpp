@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QIconEngine>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -153,35 +155,25 @@ TfrmPadrao::~TfrmPadrao() {
     qApp->removeEventFilter(this);
 }
 
-QIcon ThemeIcon(const QString& name) {
-    // Made once per theme and name: a QIcon copy shares its pixmaps, so a form built again
-    // does not load or decode them again; a desktop that changes its theme gets new pictures.
-    static QHash<QString, QIcon> made;
-    const QString key = QIcon::themeName() + u'/' + name;
-    if (const auto found = made.constFind(key); found != made.cend()) return *found;
-    // The desktop's icon theme first; our own pictures where the theme has none.
-    return *made.insert(key, QIcon::fromTheme(name, DrawnIcon(name)));
-}
-
 namespace {
 
 bool captionsShown = false;
 
-// The theme's picture at every size a tool bar asks for, and a disabled state that cannot be
-// taken for the enabled one: grey and faint.
-QIcon toolBarIcon(const QString& name) {
-    static QHash<QString, QIcon> made;
-    const QString key = QIcon::themeName() + u'/' + name;
-    if (const auto found = made.constFind(key); found != made.cend()) return *found;
-    const QIcon picture = ThemeIcon(name);
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64}) {
-        QPixmap normal = picture.pixmap(QSize(size, size));
-        if (normal.isNull()) continue;
-        if (normal.width() < size)
-            normal = normal.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        icon.addPixmap(normal, QIcon::Normal);
-        QImage faint = normal.toImage().convertToFormat(QImage::Format_ARGB32);
+// The picture as it is, and grey and faint when its button is disabled, so that the two states
+// cannot be taken for each other; made at the size and scale asked for, when first asked.
+class FaintWhenDisabled : public QIconEngine {
+public:
+    explicit FaintWhenDisabled(QIcon picture)
+        : m_picture(std::move(picture)) {}
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        if (mode != QIcon::Disabled) return m_picture.pixmap(size, scale, mode, state);
+        const qint64 key = (qint64(size.width()) << 32) | (size.height() << 8) | int(scale * 4);
+        if (const auto found = m_faint.constFind(key); found != m_faint.cend()) return *found;
+        QImage faint = m_picture.pixmap(size, scale, QIcon::Normal, state)
+                           .toImage()
+                           .convertToFormat(QImage::Format_ARGB32);
         for (int y = 0; y < faint.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(faint.scanLine(y));
             for (int x = 0; x < faint.width(); ++x) {
@@ -189,10 +181,43 @@ QIcon toolBarIcon(const QString& name) {
                 line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) * 35 / 100);
             }
         }
-        icon.addPixmap(QPixmap::fromImage(faint), QIcon::Disabled);
+        return *m_faint.insert(key, QPixmap::fromImage(faint));
     }
-    return *made.insert(key, icon);
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(
+            rect, scaledPixmap(rect.size(), mode, state, painter->device()->devicePixelRatio()));
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return m_picture.actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return m_picture.availableSizes(mode == QIcon::Disabled ? QIcon::Normal : mode, state);
+    }
+    QIconEngine* clone() const override { return new FaintWhenDisabled(m_picture); }
+    QString key() const override { return QStringLiteral("rh-faint"); }
+
+private:
+    QIcon m_picture;
+    QHash<qint64, QPixmap> m_faint;
+};
+
+} // namespace
+
+QIcon ThemeIcon(const QString& name) {
+    // Made once per theme and name: a QIcon copy shares its engine, so a form built again does
+    // not draw its pictures again; a desktop that changes its theme gets new pictures.
+    static QHash<QString, QIcon> made;
+    const QString key = QIcon::themeName() + u'/' + name;
+    if (const auto found = made.constFind(key); found != made.cend()) return *found;
+    // The desktop's icon theme first; our own pictures where the theme has none.
+    return *made.insert(key, QIcon(new FaintWhenDisabled(QIcon::fromTheme(name, DrawnIcon(name)))));
 }
+
+namespace {
 
 Qt::ToolButtonStyle toolBarStyle() {
     return captionsShown ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly;
@@ -218,7 +243,7 @@ QToolButton* TfrmPadrao::addToolButton(const QString& name, const QString& capti
     b->setObjectName(name);
     b->setText(caption);
     b->setToolTip(caption);
-    b->setIcon(toolBarIcon(iconName));
+    b->setIcon(ThemeIcon(iconName));
     const int size = style()->pixelMetric(QStyle::PM_ToolBarIconSize, nullptr, b);
     b->setIconSize(QSize(size, size));
     b->setToolButtonStyle(toolBarStyle());

@@ -15,7 +15,7 @@
 #include <QToolButton>
 
 // The icon of a freedesktop theme name (document-edit, dialog-ok…), with the kit's own picture
-// when the desktop's theme has none.
+// when the desktop's theme has none; grey and faint when disabled.
 QIcon ThemeIcon(const QString& name);
 
 enum class CloseAction { None, Hide, Free, Minimize };
