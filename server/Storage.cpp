@@ -463,6 +463,13 @@ CommitOutcome Storage::lookUpCommit(qint64 transaction) {
                 if (status == QLatin1String("committed")) return CommitOutcome::Stored;
                 if (status == QLatin1String("aborted")) return CommitOutcome::NotStored;
                 if (status != QLatin1String("in progress")) return CommitOutcome::Unknown;
+            } else if (const PGconn* c = postgresHandle(m_db); c && PQstatus(c) == CONNECTION_OK) {
+                // The database answered and will not tell (a number it never gave, after a
+                // failover to a standby that missed it): asking again tells no more.
+                logLine(QStringLiteral("transação %1: o banco não informa o estado (%2)")
+                            .arg(transaction)
+                            .arg(q.lastError().text()));
+                return CommitOutcome::Unknown;
             }
         }
         QThread::msleep(200);
