@@ -8,7 +8,6 @@ bindir=$1 srcdir=$2
 pair="$srcdir/tests/support/postgres-pair.sh"
 work=$(mktemp -d)
 chmod 755 "$work" # the database programs run as postgres when this runs as root
-primary_port=$((20000 + RANDOM % 20000)) standby_port=$((primary_port + 1))
 server_pid=
 watcher_pid=
 cleanup() {
@@ -21,7 +20,23 @@ trap cleanup EXIT
 fail() { echo "failover: $*" >&2; [ -f "$work/server.log" ] && tail -20 "$work/server.log" >&2; exit 1; }
 now_ms() { date +%s%3N; }
 
-bash "$pair" start "$work/db" "$primary_port" "$standby_port" || exit $?
+# Ports below the range the system hands out to outgoing connections, and free now; another test
+# may still take one before the database does, so a failed start is tried again on others.
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for attempt in 1 2 3; do
+  primary_port=$((20000 + RANDOM % 12000)) standby_port=$((primary_port + 1))
+  if port_in_use "$primary_port" || port_in_use "$standby_port"; then
+    [ "$attempt" = 3 ] && fail "nenhuma porta livre para o par de bancos"
+    continue
+  fi
+  status=0
+  bash "$pair" start "$work/db" "$primary_port" "$standby_port" || status=$?
+  [ "$status" = 0 ] && break
+  [ "$status" = 77 ] && exit 77
+  bash "$pair" stop "$work/db" || true
+  rm -rf "$work/db"
+  [ "$attempt" = 3 ] && fail "o par de bancos não subiu em três tentativas"
+done
 db="postgresql://rh:rh@127.0.0.1:$primary_port,127.0.0.1:$standby_port/rh"
 "$bindir/rhserver" --db "$db" --init --demo >/dev/null 2>&1 || fail "--init --demo"
 "$bindir/rhserver" --listen 127.0.0.1:0 --db "$db" --workers 2 2>"$work/server.log" &

@@ -25,7 +25,8 @@ wal_level = replica
 max_wal_senders = 4
 fsync = off
 CONF
-  as_owner "$bin/pg_ctl" -D "$dir/primary" -l "$dir/primary.log" -w start >/dev/null
+  as_owner "$bin/pg_ctl" -D "$dir/primary" -l "$dir/primary.log" -w start >/dev/null ||
+    { tail -5 "$dir/primary.log" >&2; exit 1; }
   as_owner "$bin/psql" -h "$dir" -p "$primary_port" -U postgres -qAt \
     -c "CREATE ROLE rh LOGIN PASSWORD 'rh'" -c "CREATE DATABASE rh OWNER rh" >/dev/null
   as_owner "$bin/pg_basebackup" -h "$dir" -p "$primary_port" -U postgres -D "$dir/standby" -R -c fast \
@@ -34,7 +35,8 @@ CONF
 port = $standby_port
 cluster_name = 'standby1'
 CONF
-  as_owner "$bin/pg_ctl" -D "$dir/standby" -l "$dir/standby.log" -w start >/dev/null
+  as_owner "$bin/pg_ctl" -D "$dir/standby" -l "$dir/standby.log" -w start >/dev/null ||
+    { tail -5 "$dir/standby.log" >&2; exit 1; }
   # From now on every commit waits until the standby has it: a promoted standby holds every
   # acknowledged write. Set only now, as the role and database above would have waited for ever.
   as_owner "$bin/psql" -h "$dir" -p "$primary_port" -U postgres -qAt \
