@@ -101,6 +101,23 @@ void writePostgresColumn(protocol::JsonWriter& out, const FieldSpec& field, cons
     }
 }
 
+std::string postgresPacket(const PGresult* result, const std::string& head,
+                           const QVector<FieldSpec>& fields) {
+    const int columns = std::min(int(fields.size()), PQnfields(result));
+    protocol::JsonWriter rows;
+    rows.beginArray();
+    for (int r = 0, count = PQntuples(result); r < count; ++r) {
+        rows.beginArray();
+        for (int i = 0; i < columns; ++i)
+            writePostgresColumn(rows, fields[i], result, r, i);
+        for (int i = columns; i < fields.size(); ++i)
+            rows.null();
+        rows.endArray();
+    }
+    rows.endArray();
+    return packet(head, rows);
+}
+
 } // namespace
 
 std::string packetHead(const QVector<FieldSpec>& fields) {
@@ -154,11 +171,8 @@ std::string Storage::readPacket(const char* sql, const QVariantList& params,
                                               : readPacketFromPostgres(sql, params, fields);
 }
 
-std::string Storage::readPacketFromPostgres(const char* sql, const QVariantList& params,
-                                            const QVector<FieldSpec>& fields) {
-    PGconn* connection = postgresConnection();
-    if (!connection)
-        fail(QStringLiteral("ler do banco"), QStringLiteral("a conexão não está aberta"));
+const Storage::PostgresRead& Storage::preparedPostgresRead(PGconn* connection, const char* sql,
+                                                           const QVector<FieldSpec>& fields) {
     PostgresRead& read = m_postgresReads[sql];
     if (read.name.isEmpty()) {
         const QByteArray name = "rh_leitura_" + QByteArray::number(m_postgresReads.size());
@@ -174,6 +188,19 @@ std::string Storage::readPacketFromPostgres(const char* sql, const QVariantList&
         read.name = name;
         read.head = packetHead(fields);
     }
+    return read;
+}
+
+std::string Storage::readPacketFromPostgres(const char* sql, const QVariantList& params,
+                                            const QVector<FieldSpec>& fields) {
+    if (params.size() == 1)
+        for (const ReadAhead& ahead : m_readAhead)
+            if (ahead.sql == sql && ahead.parameter == params.front().toString())
+                return ahead.packet;
+    PGconn* connection = postgresConnection();
+    if (!connection)
+        fail(QStringLiteral("ler do banco"), QStringLiteral("a conexão não está aberta"));
+    const PostgresRead& read = preparedPostgresRead(connection, sql, fields);
     std::vector<QByteArray> texts;
     std::vector<const char*> values;
     texts.reserve(size_t(params.size()));
@@ -191,19 +218,88 @@ std::string Storage::readPacketFromPostgres(const char* sql, const QVariantList&
         fail(QStringLiteral("executar a consulta"), QString::fromUtf8(PQerrorMessage(connection)) +
                                                         QStringLiteral(" [") +
                                                         QString::fromUtf8(sql) + u']');
-    const int columns = std::min(int(fields.size()), PQnfields(result));
-    protocol::JsonWriter rows;
-    rows.beginArray();
-    for (int r = 0, count = PQntuples(result); r < count; ++r) {
-        rows.beginArray();
-        for (int i = 0; i < columns; ++i)
-            writePostgresColumn(rows, fields[i], result, r, i);
-        for (int i = columns; i < fields.size(); ++i)
-            rows.null();
-        rows.endArray();
+    return postgresPacket(result, read.head, fields);
+}
+
+std::optional<bool> Storage::readAhead(const std::vector<PlannedRead>& reads, bool lookForChanges) {
+    m_readAhead.clear();
+    PGconn* connection = postgresConnection();
+    if (connection)
+        // What the driver left of its last statement, discarded as PQexec would.
+        while (PGresult* left = PQgetResult(connection))
+            PQclear(left);
+    // The first look of a connection sends LISTEN: that one is made alone.
+    if (!connection || m_suspect || (lookForChanges && !m_listening) ||
+        PQtransactionStatus(connection) != PQTRANS_IDLE)
+        return lookForChanges ? changedElsewhere() : std::nullopt;
+    try {
+        for (const PlannedRead& r : reads)
+            preparedPostgresRead(connection, r.sql, *r.fields);
+    } catch (const ServiceError&) {
+        return lookForChanges ? changedElsewhere() : std::nullopt;
     }
-    rows.endArray();
-    return packet(read.head, rows);
+    // Taken once every statement is prepared: preparing one moves the others.
+    std::vector<const PostgresRead*> prepared;
+    for (const PlannedRead& r : reads)
+        prepared.push_back(&*m_postgresReads.constFind(r.sql));
+    if (!PQenterPipelineMode(connection)) return lookForChanges ? changedElsewhere() : std::nullopt;
+    // Sent one after another and synced once: the database answers them all in one reply.
+    bool sent = !lookForChanges ||
+                PQsendQueryParams(connection, "", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    for (size_t i = 0; sent && i < reads.size(); ++i) {
+        const QByteArray text = reads[i].parameter.toUtf8();
+        const char* value = text.constData();
+        sent = PQsendQueryPrepared(connection, prepared[i]->name.constData(), 1, &value, nullptr,
+                                   nullptr, 0);
+    }
+    std::optional<bool> changed;
+    bool looked = false;
+    if (sent && PQpipelineSync(connection)) {
+        bool changedNow = m_notified;
+        looked = !lookForChanges;
+        for (size_t i = 0, count = reads.size() + (lookForChanges ? 1 : 0); i < count; ++i) {
+            PGresult* result = PQgetResult(connection);
+            if (!result) break;
+            const ExecStatusType status = PQresultStatus(result);
+            if (lookForChanges && i == 0)
+                looked = status == PGRES_EMPTY_QUERY;
+            else if (status == PGRES_TUPLES_OK) {
+                const size_t r = i - (lookForChanges ? 1 : 0);
+                m_readAhead.push_back(
+                    {reads[r].sql, reads[r].parameter,
+                     postgresPacket(result, prepared[r]->head, *reads[r].fields)});
+            }
+            PQclear(result);
+            // Each statement's results end with a null.
+            while ((result = PQgetResult(connection)) &&
+                   PQresultStatus(result) != PGRES_PIPELINE_SYNC)
+                PQclear(result);
+            if (result) { // the sync came early: the rest was not run
+                PQclear(result);
+                break;
+            }
+        }
+        if (looked && lookForChanges) {
+            while (PGnotify* n = PQnotifies(connection)) {
+                changedNow = true;
+                PQfreemem(n);
+            }
+            m_notified = false;
+            changed = changedNow;
+        }
+    }
+    // Up to the sync: then the connection takes ordinary commands again.
+    for (int left = 4096; left > 0 && PQpipelineStatus(connection) != PQ_PIPELINE_OFF; --left) {
+        if (PQexitPipelineMode(connection)) break;
+        PGresult* result = PQgetResult(connection);
+        if (!result && PQstatus(connection) != CONNECTION_OK) break;
+        PQclear(result);
+    }
+    if (PQpipelineStatus(connection) != PQ_PIPELINE_OFF || !looked) {
+        m_readAhead.clear();
+        m_suspect = true;
+    }
+    return changed;
 }
 
 std::string Storage::readPacketFromSqlite(const char* sql, const QVariantList& params,

@@ -11,6 +11,10 @@ namespace ErrorCode = protocol::ErrorCode;
 
 namespace {
 
+// Reads sent in one round trip at most: their replies fit the socket's buffers, so that the
+// database never waits for us to read while we still send.
+constexpr size_t MaxReadAhead = 64;
+
 using Args = QVector<protocol::Argument>;
 
 QString text(const Args& args, int i) {
@@ -56,7 +60,50 @@ std::string run(Methods& work, const contract::Method& method, const Args& args)
 
 } // namespace
 
+std::string appliedJson(const QVector<protocol::Argument>& args) {
+    protocol::JsonWriter w;
+    w.beginArray();
+    for (const protocol::Argument& a : args) {
+        if (const auto* text = std::get_if<QString>(&a))
+            w.string(*text);
+        else
+            protocol::writeDelta(w, std::get<protocol::Delta>(a));
+    }
+    w.endArray();
+    return w.take();
+}
+
+void ParamService::startBatch(const std::vector<PlannedRead>& reads) {
+    m_cache.startBatch();
+    m_storage.dropReadAhead();
+    if (m_storage.engine() != Engine::PostgreSQL || reads.empty()) return;
+    bool look = false;
+    std::vector<Storage::PlannedRead> ahead;
+    for (const PlannedRead& r : reads) {
+        const OneRecordRead* one = r.method ? oneRecordRead(*r.method) : nullptr;
+        if (!one) continue;
+        if (ReplyCache::keeps(*r.method) &&
+            m_cache.find(ReplyCache::key(*r.method, appliedJson({r.argument}), r.branch))) {
+            look = true;
+            continue;
+        }
+        const bool twice = std::any_of(ahead.begin(), ahead.end(), [&](const auto& a) {
+            return a.sql == one->sql && a.parameter == r.argument;
+        });
+        if (!twice && ahead.size() < MaxReadAhead)
+            ahead.push_back({one->sql, &one->fields, r.argument});
+    }
+    if (ahead.empty() && !look) return;
+    // As validate() does: the writes are counted before the database is asked.
+    const quint64 writes = ReplyCache::writesCommitted();
+    const std::optional<bool> changed = m_storage.readAhead(ahead, look);
+    if (look) m_cache.validate(writes, changed);
+    m_readAheadWrites = writes;
+    m_readAheadConnection = m_storage.connectionCount();
+}
+
 std::optional<CommitOutcome> ParamService::endGroup() {
+
     if (!m_storage.groupPending()) return std::nullopt;
     const CommitOutcome outcome = m_storage.endGroup();
     // The group's writes were taken as committed when released; now they are, or are gone, or
@@ -112,6 +159,9 @@ std::string ParamService::call(const SessionInfo& session, const contract::Metho
                                std::string_view paramsJson) {
     if (!method.writes) endGroupFirst();
     m_storage.heal();
+    if (m_storage.hasReadAhead() && (m_readAheadWrites != ReplyCache::writesCommitted() ||
+                                     m_readAheadConnection != m_storage.connectionCount()))
+        m_storage.dropReadAhead();
     Methods work(m_storage, session, paramsJson);
     if (method.writes) {
         m_storage.setGrouping(m_grouping);

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace rhserver {
 
@@ -25,6 +26,10 @@ struct SessionInfo {
     QString address;       // the client's address, as the connection sees it
     bool readOnly = false; // the token's role allows only the methods that do not write
 };
+
+// The arguments as the service applies them, written again from what was parsed: the audit
+// row's, and part of a kept reply's key.
+std::string appliedJson(const QVector<protocol::Argument>& args);
 
 class ParamService {
 public:
@@ -41,6 +46,18 @@ public:
     // the data: nobody is told, no kept reply is dropped.
     void auditRefusal(const SessionInfo& session, const contract::Method& method, size_t bytes,
                       qint64 unrecorded);
+
+    // A read a connection sent, as seen before its call is answered.
+    struct PlannedRead {
+        const contract::Method* method;
+        QString argument;
+        QString branch; // the session's
+    };
+    // The worker takes several calls at once: on PostgreSQL, the reads of one record among them
+    // that no kept reply answers are made in one round trip, with the look that the kept replies
+    // need. Each call is answered as before; endBatch drops what none of them took.
+    void startBatch(const std::vector<PlannedRead>& reads);
+    void endBatch() { m_storage.dropReadAhead(); }
 
     // The readiness check: throws unless the database takes a write now.
     void ping();
@@ -65,6 +82,10 @@ private:
     ReplyCache m_cache;
     bool m_grouping = false;
     std::optional<CommitOutcome> m_endedGroup;
+    // What had been committed, and on which connection, when the reads were made ahead: a read
+    // made before a commit of this process is not served after it.
+    quint64 m_readAheadWrites = 0;
+    quint64 m_readAheadConnection = 0;
 };
 
 } // namespace rhserver

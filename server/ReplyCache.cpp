@@ -25,17 +25,23 @@ bool ReplyCache::validate() {
     // Read before the database is asked and before the reply is made: a write that commits in
     // between is seen on the next call, and its reply is dropped then.
     const quint64 writes = s_writes.load();
+    if (m_lookedInBatch && writes == m_writesSeen && m_connection == m_storage.connectionCount())
+        return true;
+    return validate(writes, m_storage.changedElsewhere());
+}
+
+bool ReplyCache::validate(quint64 writesBefore, std::optional<bool> changedElsewhere) {
     if (m_connection != m_storage.connectionCount()) {
         clear();
         m_connection = m_storage.connectionCount();
     }
-    if (writes != m_writesSeen) {
+    if (writesBefore != m_writesSeen) {
         clear();
-        m_writesSeen = writes;
+        m_writesSeen = writesBefore;
     }
-    const std::optional<bool> changed = m_storage.changedElsewhere();
-    if (!changed || *changed) clear();
-    if (!changed) {
+    if (!changedElsewhere || *changedElsewhere) clear();
+    m_lookedInBatch = changedElsewhere.has_value();
+    if (!changedElsewhere) {
         m_writesSeen = ~quint64(0); // start over once the database answers again
         return false;
     }

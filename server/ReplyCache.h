@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +33,12 @@ public:
     // when anything changed since the last call. False when that cannot be told now; the call is
     // then answered from the database and not kept.
     bool validate();
+    // The same with a look made already (Storage::readAhead's), the process's writes counted
+    // before it.
+    bool validate(quint64 writesBefore, std::optional<bool> changedElsewhere);
+    // A batch of calls taken at once by the worker begins: they all came before its first look,
+    // so that look serves every one of them while this process commits nothing meanwhile.
+    void startBatch() { m_lookedInBatch = false; }
     const std::string* find(const std::string& key) const;
     void store(std::string key, const std::string& reply);
     size_t size() const { return m_replies.size(); }
@@ -53,6 +60,7 @@ private:
     size_t m_bytes = 0;
     quint64 m_writesSeen = ~quint64(0);
     quint64 m_connection = 0;
+    bool m_lookedInBatch = false;
 };
 
 } // namespace rhserver

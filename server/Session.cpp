@@ -19,20 +19,6 @@ QString methodText(std::string_view method) {
     return name.size() > 40 ? name.left(40) + QStringLiteral("…") : name;
 }
 
-// The arguments as the service applies them, for the audit row: written again from what was
-// parsed, so keys the parser ignored and number spellings never reach it.
-std::string appliedJson(const QVector<protocol::Argument>& args) {
-    protocol::JsonWriter w;
-    w.beginArray();
-    for (const protocol::Argument& a : args) {
-        if (const auto* text = std::get_if<QString>(&a))
-            w.string(*text);
-        else
-            protocol::writeDelta(w, std::get<protocol::Delta>(a));
-    }
-    w.endArray();
-    return w.take();
-}
 // Compares in a time that depends on the lengths only, never on where the texts differ.
 bool sameSecret(std::string_view given, const QByteArray& secret) {
     unsigned char difference = given.size() == size_t(secret.size()) ? 0 : 1;
@@ -150,6 +136,27 @@ std::string Session::lostWrite(std::string_view idJson) {
         QStringLiteral("O servidor não conseguiu gravar a alteração no banco de dados; "
                        "nada foi gravado. Tente de novo; se o problema continuar, avise "
                        "o administrador do sistema."));
+}
+
+std::optional<ParamService::PlannedRead>
+Session::plannedRead(const QByteArray& line, dom::parser& parser, const QString& branch) {
+    if (size_t(line.size()) > SmallDocument) return std::nullopt;
+    dom::object request;
+    std::string_view method;
+    if (parser.parse(line.constData(), size_t(line.size())).get(request) ||
+        request["method"].get(method))
+        return std::nullopt;
+    const contract::Method* entry = contract::findMethod(method);
+    if (!entry || entry->writes) return std::nullopt;
+    ParamService::PlannedRead read{nullptr, {}, branch};
+    dom::array list;
+    std::string_view text;
+    if (entry->argc == 1 && !request["params"].get(list) && list.size() == 1 &&
+        !list.at(0).get(text)) {
+        read.method = entry;
+        read.argument = protocol::toQString(text);
+    }
+    return read;
 }
 
 std::string Session::handle(const QByteArray& line, ParamService& service, dom::parser& parser) {

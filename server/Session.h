@@ -9,6 +9,7 @@
 #include <QHash>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <simdjson.h>
 #include <utility>
 
@@ -93,6 +94,11 @@ public:
     // worker is free, one request at a time.
     std::string handle(const QByteArray& line, ParamService& service,
                        simdjson::dom::parser& parser);
+    // What a line asks, seen before it is answered: nothing when it may change data or cannot be
+    // told (it is answered in its turn like any other), a read otherwise, whose method is null
+    // when it is not a read of one record by one text.
+    static std::optional<ParamService::PlannedRead>
+    plannedRead(const QByteArray& line, simdjson::dom::parser& parser, const QString& branch);
     // A short description of the last error answered, for the log; empty after a success.
     const QString& lastFailure() const { return m_lastFailure; }
     // The id of the last request answered, as JSON ("null" when it had none).

@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <optional>
+#include <vector>
 
 struct pg_conn;
 struct sqlite3;
@@ -71,6 +72,21 @@ public:
     std::string readPacket(const char* sql, const QVariantList& params,
                            const QVector<protocol::FieldSpec>& fields);
 
+    // A read to make ahead of its call: a statement given to readPacket, its fields and its one
+    // parameter.
+    struct PlannedRead {
+        const char* sql;
+        const QVector<protocol::FieldSpec>* fields;
+        QString parameter;
+    };
+    // PostgreSQL: makes the reads in one round trip (libpq's pipeline), and with lookForChanges
+    // the look of changedElsewhere first, in the same round trip; readPacket then answers them
+    // from what was read, until dropReadAhead. Answers what the look found, as changedElsewhere
+    // does (nothing when not asked). Reads that fail here are simply made again when called.
+    std::optional<bool> readAhead(const std::vector<PlannedRead>& reads, bool lookForChanges);
+    void dropReadAhead() { m_readAhead.clear(); }
+    bool hasReadAhead() const { return !m_readAhead.empty(); }
+
     // A write transaction that holds the write lock from its start (no lock upgrade later).
     // Inside a group, each is a savepoint of the group's transaction instead.
     void begin();
@@ -127,6 +143,10 @@ private:
     pg_conn* postgresConnection() const;
     std::string readPacketFromPostgres(const char* sql, const QVariantList& params,
                                        const QVector<protocol::FieldSpec>& fields);
+    struct PostgresRead;
+    // The statement prepared on this connection, preparing it the first time.
+    const PostgresRead& preparedPostgresRead(pg_conn* connection, const char* sql,
+                                             const QVector<protocol::FieldSpec>& fields);
     std::string readPacketFromSqlite(const char* sql, const QVariantList& params,
                                      const QVector<protocol::FieldSpec>& fields);
 
@@ -145,6 +165,12 @@ private:
         std::string head;
     };
     QHash<const char*, PostgresRead> m_postgresReads;
+    struct ReadAhead {
+        const char* sql;
+        QString parameter;
+        std::string packet;
+    };
+    std::vector<ReadAhead> m_readAhead;
     QString m_lastFailure;
     quint64 m_connections = 0;
     sqlite3_stmt* m_dataVersion = nullptr; // PRAGMA data_version on this connection

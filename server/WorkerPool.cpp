@@ -5,6 +5,7 @@
 
 #include <QThread>
 #include <future>
+#include <mutex>
 
 namespace rhserver {
 
@@ -64,10 +65,56 @@ public:
 
     std::atomic<int> load{0}; // requests handed to this worker and not yet answered
 
+    // One connection's lines handed over, and where their answers go.
+    struct Job {
+        std::shared_ptr<Session> session;
+        std::vector<QByteArray> lines;
+        std::shared_ptr<Outlet> outlet;
+        QObject* replyTo;
+        std::function<void(WorkerPool::Answers)> answered;
+    };
+    // From any thread: queues the job, and wakes the worker unless a wake-up is on its way.
+    void queue(Job job, const std::function<void()>& wake) {
+        {
+            std::lock_guard lock(m_queueMutex);
+            m_queue.push_back(std::move(job));
+            if (m_woken) return;
+            m_woken = true;
+        }
+        wake();
+    }
+    // On the worker's thread: every job queued by now, taken at once so that they are answered
+    // as one batch: their reads are sent to the database together and their kept replies share
+    // one look for changes.
+    std::vector<Job> takeQueued() {
+        std::lock_guard lock(m_queueMutex);
+        m_woken = false;
+        return std::exchange(m_queue, {});
+    }
+    void startBatch(const std::vector<Job>& jobs) {
+        std::vector<ParamService::PlannedRead> reads;
+        for (const Job& job : jobs) {
+            if (!job.session->isOpen()) continue;
+            // Only the reads a connection sent before anything else: what follows them may
+            // change what they read.
+            for (const QByteArray& line : job.lines) {
+                std::optional<ParamService::PlannedRead> read =
+                    Session::plannedRead(line, m_parser, job.session->branch());
+                if (!read) break;
+                reads.push_back(std::move(*read));
+            }
+        }
+        m_service.startBatch(reads);
+    }
+    void endBatch() { m_service.endBatch(); }
+
 private:
     Storage m_storage;
     ParamService m_service;
     simdjson::dom::parser m_parser;
+    std::mutex m_queueMutex;
+    std::vector<Job> m_queue;
+    bool m_woken = false; // a wake-up is queued on the worker's thread
 };
 
 class WorkerThread : public QThread {
@@ -178,29 +225,37 @@ void WorkerPool::submit(const std::shared_ptr<Session>& session, std::vector<QBy
     const int count = int(lines.size());
     worker->load += count;
     m_pending += count;
-    QMetaObject::invokeMethod(
-        worker,
-        [this, worker, session, count, lines = std::move(lines), outlet = std::move(outlet),
-         replyTo, answered = std::move(answered)]() mutable {
-            Answers out{worker->answer(*session, lines), 0};
-            if (out.list.size() == 1) {
-                out.sent = outlet->sendNow(out.list.front().text);
-            } else {
-                std::string all;
-                for (const Answer& a : out.list)
-                    all += a.text;
-                out.sent = outlet->sendNow(all);
-            }
-            worker->load -= count;
-            QMetaObject::invokeMethod(
-                replyTo,
-                [this, count, out = std::move(out), answered = std::move(answered)]() mutable {
-                    m_pending -= count;
-                    answered(std::move(out));
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    worker->queue({session, std::move(lines), std::move(outlet), replyTo, std::move(answered)},
+                  [this, worker] {
+                      QMetaObject::invokeMethod(
+                          worker, [this, worker] { answerQueued(worker); }, Qt::QueuedConnection);
+                  });
+}
+
+void WorkerPool::answerQueued(StorageWorker* worker) {
+    std::vector<StorageWorker::Job> jobs = worker->takeQueued();
+    worker->startBatch(jobs);
+    for (StorageWorker::Job& job : jobs) {
+        const int count = int(job.lines.size());
+        Answers out{worker->answer(*job.session, job.lines), 0};
+        if (out.list.size() == 1) {
+            out.sent = job.outlet->sendNow(out.list.front().text);
+        } else {
+            std::string all;
+            for (const Answer& a : out.list)
+                all += a.text;
+            out.sent = job.outlet->sendNow(all);
+        }
+        worker->load -= count;
+        QMetaObject::invokeMethod(
+            job.replyTo,
+            [this, count, out = std::move(out), answered = std::move(job.answered)]() mutable {
+                m_pending -= count;
+                answered(std::move(out));
+            },
+            Qt::QueuedConnection);
+    }
+    worker->endBatch();
 }
 
 } // namespace rhserver

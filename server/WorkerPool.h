@@ -21,6 +21,7 @@
 namespace rhserver {
 
 class Session;
+class StorageWorker;
 class WorkerThread;
 
 class WorkerPool {
@@ -56,6 +57,8 @@ public:
 
 private:
     WorkerThread* leastLoaded();
+    // On the worker's thread: answers every job queued for it by now, as one batch.
+    void answerQueued(StorageWorker* worker);
 
     std::vector<std::unique_ptr<WorkerThread>> m_threads; // the last one: the health check's
     std::atomic<int> m_pending{0};

@@ -27,9 +27,9 @@ namespace {
 const QString Branch = QStringLiteral("0001");
 const QString Questionnaire = QStringLiteral("01002");
 
-std::unique_ptr<rhserver::RhServer> serve(const QString& url) {
+std::unique_ptr<rhserver::RhServer> serve(const QString& url, int workers = 2) {
     auto server = std::make_unique<rhserver::RhServer>(
-        rhserver::ServerOptions{url, {}, protocol::DefaultMaxMessage, 2});
+        rhserver::ServerOptions{url, {}, protocol::DefaultMaxMessage, workers});
     QString error;
     EXPECT_TRUE(server->start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
     return server;
@@ -157,7 +157,55 @@ void answersInOrderAndStoresWhatItAnswers(const QString& url, bool lastCommitRef
               geral.resultJson);
 }
 
+// Reads sent with writes in one piece, to a worker that has not read them yet and then to one that
+// keeps their reply: the read after a write shows it, whichever way the one before was answered.
+void aReadAfterAWriteInOnePieceShowsIt(const QString& url) {
+    auto server = serve(url, 1);
+    auto elsewhere = serve(url);
+    LineClient client(server->port()), other(elsewhere->port());
+    ASSERT_TRUE(client.open(Branch).ok);
+    ASSERT_TRUE(other.open(Branch).ok);
+    std::int64_t id = 1;
+    for (const char* round : {"lido agora", "resposta guardada"}) {
+        SCOPED_TRACE(round);
+        const protocol::DataPacket before =
+            packetOf(other.call(QStringLiteral("GetGeral"), {QStringLiteral("1")}));
+        const int type = before.indexOf(QStringLiteral("IDTPINDCB"));
+        const QString was = before.rows.at(0).at(type).toString();
+        const QString now = was == QLatin1String("P") ? QStringLiteral("V") : QStringLiteral("P");
+        protocol::Delta delta;
+        for (const char* name : {"CDPARAMRH", "IDTPINDCB"})
+            delta.fields << *contract::geral().field(QLatin1String(name));
+        const protocol::Row stored{QStringLiteral("1"), was};
+        delta.changes << protocol::DeltaChange{
+            protocol::DeltaChange::Op::Update, stored, {QStringLiteral("1"), now}};
+        const QByteArray piece = QByteArray::fromStdString(
+            protocol::requestJson(id + 1, QStringLiteral("GetGeral"), {QStringLiteral("1")}) +
+            protocol::requestJson(id + 2, QString(contract::method::SetGeral), {delta}) +
+            protocol::requestJson(id + 3, QStringLiteral("GetGeral"), {QStringLiteral("1")}));
+        id += 3;
+        client.send(piece);
+        EXPECT_EQ(packetOf(parse(client.readLine())).rows.at(0).at(type).toString(), was);
+        ASSERT_TRUE(parse(client.readLine()).ok);
+        EXPECT_EQ(packetOf(parse(client.readLine())).rows.at(0).at(type).toString(), now);
+    }
+}
+
 } // namespace
+
+TEST(GroupedWrites, AReadAfterAWriteInOnePieceShowsItOnSqlite) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+    QString error;
+    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+    aReadAfterAWriteInOnePieceShowsIt(url);
+}
+
+TEST_F(PostgresTest, AReadAfterAWriteInOnePieceShowsIt) {
+    ASSERT_NO_FATAL_FAILURE(resetPostgres(url));
+    aReadAfterAWriteInOnePieceShowsIt(url);
+}
 
 TEST(GroupedWrites, AnswerInOrderAndStoreWhatTheyAnswerOnSqlite) {
     ensureApplication();
