@@ -57,7 +57,10 @@ public:
     // that no kept reply answers are made in one round trip, with the look that the kept replies
     // need. Each call is answered as before; endBatch drops what none of them took.
     void startBatch(const std::vector<PlannedRead>& reads);
-    void endBatch() { m_storage.dropReadAhead(); }
+    void endBatch() {
+        m_storage.dropReadAhead();
+        m_cache.endBatch();
+    }
 
     // The readiness check: throws unless the database takes a write now.
     void ping();

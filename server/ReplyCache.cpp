@@ -25,7 +25,8 @@ bool ReplyCache::validate() {
     // Read before the database is asked and before the reply is made: a write that commits in
     // between is seen on the next call, and its reply is dropped then.
     const quint64 writes = s_writes.load();
-    if (m_lookedInBatch && writes == m_writesSeen && m_connection == m_storage.connectionCount())
+    if (m_inBatch && m_lookedInBatch && writes == m_writesSeen &&
+        m_connection == m_storage.connectionCount())
         return true;
     return validate(writes, m_storage.changedElsewhere());
 }

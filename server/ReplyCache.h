@@ -37,8 +37,13 @@ public:
     // before it.
     bool validate(quint64 writesBefore, std::optional<bool> changedElsewhere);
     // A batch of calls taken at once by the worker begins: they all came before its first look,
-    // so that look serves every one of them while this process commits nothing meanwhile.
-    void startBatch() { m_lookedInBatch = false; }
+    // so that look serves every one of them while this process commits nothing meanwhile. Out
+    // of a batch, every kept reply served is looked for alone.
+    void startBatch() {
+        m_inBatch = true;
+        m_lookedInBatch = false;
+    }
+    void endBatch() { m_inBatch = false; }
     const std::string* find(const std::string& key) const;
     void store(std::string key, const std::string& reply);
     size_t size() const { return m_replies.size(); }
@@ -60,6 +65,7 @@ private:
     size_t m_bytes = 0;
     quint64 m_writesSeen = ~quint64(0);
     quint64 m_connection = 0;
+    bool m_inBatch = false;
     bool m_lookedInBatch = false;
 };
 

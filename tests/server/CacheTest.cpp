@@ -7,6 +7,7 @@
 #include "ServerHarness.h"
 
 #include "server/KeptReplies.h"
+#include "server/ParamService.h"
 #include "server/ReplyCache.h"
 #include "server/Schema.h"
 #include "server/Storage.h"
@@ -413,3 +414,37 @@ TEST_F(KeptReplies, LeavesAReadThatWouldWaitToTheWorkers) {
 }
 
 } // namespace
+
+// The service used by itself, as the fuzzer and the in-process benchmark use it: a look for
+// changes serves only the batch it was made in, so outside one every kept reply is looked for.
+TEST(ReplyCache, OutsideABatchEveryKeptReplyIsLookedFor) {
+    ensureApplication();
+    for (const bool batchFirst : {false, true}) {
+        SCOPED_TRACE(batchFirst ? "depois de um lote" : "sem lote");
+        QTemporaryDir dir;
+        const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+        QString error;
+        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+        const auto address = rhserver::DbAddress::parse(url, &error);
+        rhserver::Storage storage(*address), outside(*address);
+        ASSERT_TRUE(storage.open(&error)) << error.toStdString();
+        ASSERT_TRUE(outside.open(&error)) << error.toStdString();
+        rhserver::ParamService service(storage);
+        rhserver::SessionInfo session;
+        session.branch = QStringLiteral("0001");
+        const contract::Method& getGeral = *contract::findMethod("GetGeral");
+        const QVector<protocol::Argument> args{One};
+        const auto read = [&] {
+            return service.call(session, getGeral, args, rhserver::appliedJson(args));
+        };
+        if (batchFirst) {
+            service.startBatch({});
+            read();
+            service.endBatch();
+        }
+        const std::string before = read();
+        ASSERT_EQ(read(), before); // now served from what was kept
+        outside.execDirect(QStringLiteral("UPDATE PARAMRH SET VRCESTABAS = 4321"));
+        EXPECT_NE(read(), before);
+    }
+}
