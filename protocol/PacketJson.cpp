@@ -30,7 +30,11 @@ void writeValue(JsonWriter& out, const FieldSpec& field, const QVariant& value) 
         out.number(value.toDouble());
         break;
     case FieldType::Date:
-        out.string(value.toDate().toString(Qt::ISODate));
+        // A value that is no day goes as null: a date field's readers refuse anything else.
+        if (const QDate day = value.toDate(); day.isValid())
+            out.string(day.toString(Qt::ISODate));
+        else
+            out.null();
         break;
     }
 }

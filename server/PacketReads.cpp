@@ -23,6 +23,32 @@ std::string_view columnText(sqlite3_stmt* statement, int column) {
                 : std::string_view();
 }
 
+// A stored day as the packet carries it: "YYYY-MM-DD" from the first ten characters (a time after
+// them is left out). Anything else is no day and goes as null: the packet's readers refuse a date
+// field that holds no day, and so would refuse the whole record.
+void writeStoredDay(protocol::JsonWriter& out, std::string_view text) {
+    const auto digits = [&](size_t from, size_t count) {
+        int n = 0;
+        for (size_t i = from; i < from + count; ++i) {
+            if (text[i] < '0' || text[i] > '9') return -1;
+            n = n * 10 + (text[i] - '0');
+        }
+        return n;
+    };
+    // The usual form is checked by hand: QDate's parsing and formatting cost more than the read.
+    if (text.size() >= 10 && text[4] == '-' && text[7] == '-' &&
+        QDate::isValid(digits(0, 4), digits(5, 2), digits(8, 2))) {
+        out.string(text.substr(0, 10));
+        return;
+    }
+    const QDate day = QDate::fromString(
+        QString::fromUtf8(text.data(), qsizetype(std::min<size_t>(text.size(), 10))), Qt::ISODate);
+    if (day.isValid())
+        out.string(day.toString(Qt::ISODate));
+    else
+        out.null();
+}
+
 // A column as Storage::read and the packet writer make it from what Qt SQL gives.
 void writeColumn(protocol::JsonWriter& out, const FieldSpec& field, sqlite3_stmt* statement,
                  int column) {
@@ -43,15 +69,9 @@ void writeColumn(protocol::JsonWriter& out, const FieldSpec& field, sqlite3_stmt
     case FieldType::Float:
         out.number(sqlite3_column_double(statement, column));
         return;
-    case FieldType::Date: {
-        // Kept as ISO text; anything else is no date, written empty as before.
-        const std::string_view text = columnText(statement, column);
-        out.string(QDate::fromString(
-                       QString::fromUtf8(text.data(), qsizetype(std::min<size_t>(text.size(), 10))),
-                       Qt::ISODate)
-                       .toString(Qt::ISODate));
+    case FieldType::Date:
+        writeStoredDay(out, columnText(statement, column));
         return;
-    }
     }
 }
 
@@ -93,10 +113,7 @@ void writePostgresColumn(protocol::JsonWriter& out, const FieldSpec& field, cons
         out.number(std::strtod(text, nullptr));
         return;
     case FieldType::Date:
-        out.string(QDate::fromString(QString::fromLatin1(
-                                         text, qsizetype(std::min<size_t>(std::strlen(text), 10))),
-                                     Qt::ISODate)
-                       .toString(Qt::ISODate));
+        writeStoredDay(out, std::string_view(text, size_t(PQgetlength(result, row, column))));
         return;
     }
 }

@@ -191,7 +191,8 @@ TEST_F(ServiceMethods, GeneralAndBranchRecordsJoinTheirDisplayNames) {
 }
 
 // Values another program stored the way SQLite lets it are answered as they read, never as a
-// broken packet: bytes that are not UTF-8, a date with a time, a number kept as text.
+// broken packet: bytes that are not UTF-8, a date with a time, a text that is no day (no date), a
+// number kept as text.
 TEST_F(ServiceMethods, ValuesStoredByOtherProgramsAreAnsweredAsTheyRead) {
     struct Case {
         const char* column;
@@ -202,6 +203,9 @@ TEST_F(ServiceMethods, ValuesStoredByOtherProgramsAreAnsweredAsTheyRead) {
         {"NMDIRPONTO", "X'2F666F6C6861C3A9FF'", QStringLiteral("/folha\u00e9\ufffd")},
         {"NMDIRPONTO", "NULL", QVariant()},
         {"DTULTFECHRH", "'2026-12-08 10:30:00'", QDate(2026, 12, 8)},
+        {"DTULTFECHRH", "'2024-02-29'", QDate(2024, 2, 29)},
+        {"DTULTFECHRH", "'2026-02-30'", QVariant()},
+        {"DTULTFECHRH", "'ontem'", QVariant()},
         {"VRTOLEAPON", "'12.5'", 12.5},
         {"DIFECHRH", "7", QStringLiteral("7")},
     };
