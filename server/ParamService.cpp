@@ -75,8 +75,7 @@ std::string appliedJson(const QVector<protocol::Argument>& args) {
 
 void ParamService::startBatch(const std::vector<PlannedRead>& reads) {
     m_cache.startBatch();
-    m_storage.dropReadAhead();
-    if (m_storage.engine() != Engine::PostgreSQL || reads.empty()) return;
+    if (!readsAhead() || reads.empty()) return;
     bool look = false;
     std::vector<Storage::PlannedRead> ahead;
     for (const PlannedRead& r : reads) {
@@ -103,7 +102,6 @@ void ParamService::startBatch(const std::vector<PlannedRead>& reads) {
 }
 
 std::optional<CommitOutcome> ParamService::endGroup() {
-
     if (!m_storage.groupPending()) return std::nullopt;
     const CommitOutcome outcome = m_storage.endGroup();
     // The group's writes were taken as committed when released; now they are, or are gone, or

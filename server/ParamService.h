@@ -57,6 +57,8 @@ public:
     // that no kept reply answers are made in one round trip, with the look that the kept replies
     // need. Each call is answered as before; endBatch drops what none of them took.
     void startBatch(const std::vector<PlannedRead>& reads);
+    // Whether startBatch makes any read ahead: only where a read costs a round trip.
+    bool readsAhead() const { return m_storage.engine() == Engine::PostgreSQL; }
     void endBatch() {
         m_storage.dropReadAhead();
         m_cache.endBatch();

@@ -93,10 +93,8 @@ public:
     }
     void startBatch(const std::vector<Job>& jobs) {
         std::vector<ParamService::PlannedRead> reads;
-        // SQLite reads cost no round trip: nothing is gained by making them ahead.
-        const bool readsAhead = m_storage.engine() == Engine::PostgreSQL;
         for (const Job& job : jobs) {
-            if (!readsAhead || !job.session->isOpen()) continue;
+            if (!m_service.readsAhead() || !job.session->isOpen()) continue;
             // Only the reads a connection sent before anything else: what follows them may
             // change what they read.
             for (const QByteArray& line : job.lines) {

@@ -241,11 +241,9 @@ TEST_F(PostgresCache, AWorkerThatReconnectsDropsWhatItKept) {
 // the process empties it.
 TEST(ReplyCacheBounds, KeepsAtMostItsLimitsAndDropsAllAfterAWrite) {
     ensureApplication();
-    QTemporaryDir dir;
-    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+    const DemoSqlite db;
     QString error;
-    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-    rhserver::Storage storage(*rhserver::DbAddress::parse(url, &error));
+    rhserver::Storage storage(*rhserver::DbAddress::parse(db.url, &error));
     ASSERT_TRUE(storage.open(&error)) << error.toStdString();
     rhserver::ReplyCache cache(storage);
     ASSERT_TRUE(cache.validate());
@@ -421,11 +419,9 @@ TEST(ReplyCache, OutsideABatchEveryKeptReplyIsLookedFor) {
     ensureApplication();
     for (const bool batchFirst : {false, true}) {
         SCOPED_TRACE(batchFirst ? "depois de um lote" : "sem lote");
-        QTemporaryDir dir;
-        const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
+        const DemoSqlite db;
         QString error;
-        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-        const auto address = rhserver::DbAddress::parse(url, &error);
+        const auto address = rhserver::DbAddress::parse(db.url, &error);
         rhserver::Storage storage(*address), outside(*address);
         ASSERT_TRUE(storage.open(&error)) << error.toStdString();
         ASSERT_TRUE(outside.open(&error)) << error.toStdString();

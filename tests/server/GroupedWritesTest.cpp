@@ -13,7 +13,6 @@
 #include "server/Storage.h"
 
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
@@ -195,11 +194,8 @@ void aReadAfterAWriteInOnePieceShowsIt(const QString& url) {
 
 TEST(GroupedWrites, AReadAfterAWriteInOnePieceShowsItOnSqlite) {
     ensureApplication();
-    QTemporaryDir dir;
-    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
-    QString error;
-    ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-    aReadAfterAWriteInOnePieceShowsIt(url);
+    const DemoSqlite db;
+    aReadAfterAWriteInOnePieceShowsIt(db.url);
 }
 
 TEST_F(PostgresTest, AReadAfterAWriteInOnePieceShowsIt) {
@@ -211,11 +207,8 @@ TEST(GroupedWrites, AnswerInOrderAndStoreWhatTheyAnswerOnSqlite) {
     ensureApplication();
     for (const bool lastCommitRefused : {false, true}) {
         SCOPED_TRACE(lastCommitRefused ? "último commit recusado" : "commits aceitos");
-        QTemporaryDir dir;
-        const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"));
-        QString error;
-        ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-        answersInOrderAndStoresWhatItAnswers(url, lastCommitRefused);
+        const DemoSqlite db;
+        answersInOrderAndStoresWhatItAnswers(db.url, lastCommitRefused);
     }
 }
 

@@ -25,6 +25,12 @@ void dropEverything(const QString& url) {
         s.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1 CASCADE").arg(QLatin1String(table)));
 }
 
+DemoSqlite::DemoSqlite()
+    : url(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db"))) {
+    QString error;
+    EXPECT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+}
+
 void resetPostgres(const QString& url) {
     ASSERT_NO_FATAL_FAILURE(dropEverything(url));
     QString error;

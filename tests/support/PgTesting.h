@@ -3,6 +3,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace testing_rh {
@@ -11,6 +12,13 @@ namespace testing_rh {
 void dropEverything(const QString& url);
 // Drops every table and makes the demo database again.
 void resetPostgres(const QString& url);
+
+// The demo database in an SQLite file of its own, gone with the object.
+struct DemoSqlite {
+    DemoSqlite();
+    QTemporaryDir dir;
+    QString url;
+};
 
 // A test on the database RH_TEST_PG names, made over before it; skipped without that variable.
 class PostgresTest : public ::testing::Test {
