@@ -541,10 +541,15 @@ QVariant Storage::read(const FieldSpec& field, const QVariant& stored) {
         return stored.toString();
     case FieldType::Float:
         return stored.toDouble();
-    case FieldType::Date:
-        if (stored.typeId() == QMetaType::QDate) return stored.toDate();
-        if (stored.typeId() == QMetaType::QDateTime) return stored.toDateTime().date();
-        return QDate::fromString(stored.toString().left(10), Qt::ISODate);
+    case FieldType::Date: {
+        const QDate day = stored.typeId() == QMetaType::QDate ? stored.toDate()
+                          : stored.typeId() == QMetaType::QDateTime
+                              ? stored.toDateTime().date()
+                              : QDate::fromString(stored.toString().left(10), Qt::ISODate);
+        // A text that is no day reads as no date, as the packets give it: a change made over
+        // what the screen showed then finds the value it was made from.
+        return day.isValid() ? QVariant(day) : QVariant();
+    }
     }
     return {};
 }

@@ -192,7 +192,8 @@ TEST_F(ServiceMethods, GeneralAndBranchRecordsJoinTheirDisplayNames) {
 
 // Values another program stored the way SQLite lets it are answered as they read, never as a
 // broken packet: bytes that are not UTF-8, a date with a time, a text that is no day (no date), a
-// number kept as text.
+// number kept as text. A change made over what was answered is stored, not taken for a change
+// made meanwhile by someone else.
 TEST_F(ServiceMethods, ValuesStoredByOtherProgramsAreAnsweredAsTheyRead) {
     struct Case {
         const char* column;
@@ -220,11 +221,23 @@ TEST_F(ServiceMethods, ValuesStoredByOtherProgramsAreAnsweredAsTheyRead) {
         const protocol::DataPacket p =
             packetOf(call(QStringLiteral("GetFilial"), {QStringLiteral("0002")}));
         ASSERT_EQ(p.rows.size(), 1);
-        const QVariant value = p.rows[0][p.indexOf(QLatin1String(c.column))];
+        const int at = p.indexOf(QLatin1String(c.column));
+        const QVariant value = p.rows[0][at];
         EXPECT_EQ(value.isNull(), c.answered.isNull());
         if (!c.answered.isNull()) {
             EXPECT_EQ(value, c.answered);
         }
+        protocol::Delta change;
+        change.fields = {p.fields[p.indexOf(QStringLiteral("CDFILIAL"))], p.fields[at]};
+        const QVariant then =
+            p.fields[at].type == protocol::FieldType::Date    ? QVariant(QDate(2026, 1, 15))
+            : p.fields[at].type == protocol::FieldType::Float ? QVariant(3.0)
+                                                              : QVariant(QStringLiteral("9"));
+        change.changes << protocol::DeltaChange{protocol::DeltaChange::Op::Update,
+                                                {QStringLiteral("0002"), value},
+                                                {QStringLiteral("0002"), then}};
+        const Response written = client->call(QStringLiteral("SetFilial"), {change});
+        EXPECT_TRUE(written.ok) << written.errorMessage.toStdString();
     }
     db.close();
     db = QSqlDatabase();
