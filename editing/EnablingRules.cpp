@@ -53,9 +53,8 @@ void TfrmParametros::showReadOnly() {
         w->setEnabled(false);
         w->setToolTip(why);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{sbtAlterar, questionario.dbgQuestCand,
-                                                      questionario.dbgCargo, questionario.dbgDepto})
-        w->setToolTip(why);
+    sbtAlterar->setToolTip(why);
+    questionario.showReadOnly(why);
     sbtAlterar->setEnabled(false);
     mnuAlterar->setEnabled(false);
 }

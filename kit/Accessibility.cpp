@@ -8,15 +8,23 @@
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 
 namespace {
 
-QString plain(QString text) {
-    text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-    text.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    if (text.endsWith(u':')) text.chop(1);
-    return text.trimmed();
+// The text without its mnemonic marks: "&&" stands for one "&", a lone "&" marks the next letter.
+QString plain(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'&') {
+            out.append(text[i]);
+        } else if (i + 1 < text.size() && text[i + 1] == u'&') {
+            out.append(u'&');
+            ++i;
+        }
+    }
+    if (out.endsWith(u':')) out.chop(1);
+    return out.trimmed();
 }
 
 bool holds(QLayoutItem* item, const QWidget* control) {

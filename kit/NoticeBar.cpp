@@ -1,6 +1,7 @@
 #include "NoticeBar.h"
 
 #include "Colours.h"
+#include "Icons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,7 +26,7 @@ TNoticeBar::TNoticeBar(QWidget* parent, const QString& actionText)
     m_action->setFocusPolicy(Qt::TabFocus);
     m_close = new QToolButton(this);
     m_close->setObjectName(QStringLiteral("btnAvisoFechar"));
-    m_close->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    m_close->setIcon(StyleIcon(QStyle::SP_TitleBarCloseButton));
     m_close->setToolTip(QStringLiteral("Fechar o aviso"));
     m_close->setAutoRaise(true);
     row->addWidget(m_text, 1);

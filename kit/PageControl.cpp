@@ -4,7 +4,9 @@
 #include "FocusMoves.h"
 
 #include <QEvent>
+#include <QLayout>
 #include <QTabBar>
+#include <utility>
 
 namespace {
 // A tab bar whose every input that may change the page is one page selection; painting and
@@ -54,6 +56,56 @@ void TPageControl::SetActivePage(QWidget* page) {
     m_settingPage = true;
     setCurrentWidget(page);
     m_settingPage = false;
+}
+
+namespace {
+// Holds a page's builder until the page is first shown or a rule asks for its controls.
+class PageBuilder : public QObject {
+public:
+    PageBuilder(QWidget* page, std::function<void()> build)
+        : QObject(page)
+        , m_build(std::move(build)) {
+        page->installEventFilter(this);
+    }
+
+    void buildNow() {
+        auto* page = static_cast<QWidget*>(parent());
+        page->removeEventFilter(this);
+        const std::function<void()> build = std::exchange(m_build, {});
+        if (!build) return;
+        build();
+        // Built while being shown: what the builder made is laid out and shown with the page,
+        // in this same show (Qt would otherwise do it only once the event loop runs again).
+        if (!page->isVisible()) return deleteLater();
+        for (QObject* o : page->children())
+            if (auto* w = qobject_cast<QWidget*>(o);
+                w && !w->isWindow() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide))
+                w->show();
+        if (QLayout* layout = page->layout()) layout->activate();
+        deleteLater();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == parent() && e->type() == QEvent::Show) buildNow();
+        return false;
+    }
+
+private:
+    std::function<void()> m_build;
+};
+} // namespace
+
+void TPageControl::BuildOnFirstShow(QWidget* page, std::function<void()> build) {
+    new PageBuilder(page, std::move(build));
+}
+
+void TPageControl::EnsureBuilt(QWidget* page) {
+    for (QObject* o : page->children())
+        if (auto* builder = dynamic_cast<PageBuilder*>(o)) {
+            builder->buildNow();
+            return;
+        }
 }
 
 namespace {

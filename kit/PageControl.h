@@ -17,6 +17,13 @@ public:
     void SetActivePage(QWidget* page);
     std::function<void()> OnChange;
 
+    // The page's controls are built by `build` the first time the page is about to be seen, so
+    // that opening the form builds only what its first pages show.
+    void BuildOnFirstShow(QWidget* page, std::function<void()> build);
+    // Builds the page now if it still waits for its first show: for a rule that needs its
+    // controls before the user has seen them.
+    void EnsureBuilt(QWidget* page);
+
 private:
     bool m_settingPage = false;
 };

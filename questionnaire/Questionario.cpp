@@ -5,6 +5,7 @@
 
 #include "DataSets.h"
 
+#include "Accessibility.h"
 #include "Colours.h"
 
 #include <QHeaderView>
@@ -39,6 +40,23 @@ TQuestionario::TQuestionario(TfrmPadrao& form, TNetConnection& connection, LeftE
 void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
     m_pages = pages;
     m_page = page;
+    pages->BuildOnFirstShow(page, [this] { buildPage(); });
+}
+
+bool TQuestionario::ensurePage() {
+    m_pages->EnsureBuilt(m_page);
+    return dbgQuestCand != nullptr;
+}
+
+void TQuestionario::showReadOnly(const QString& why) {
+    m_readOnlyTip = why;
+    if (dbgQuestCand)
+        for (TDBGrid* g : {dbgQuestCand, dbgCargo, dbgDepto})
+            g->setToolTip(why);
+}
+
+void TQuestionario::buildPage() {
+    QWidget* page = m_page;
     createTickPictures();
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
@@ -107,6 +125,8 @@ void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
     m_departments.attach(dbgDepto);
     bindColumns();
     bindQuestionnaireEvents();
+    if (!m_readOnlyTip.isEmpty()) showReadOnly(m_readOnlyTip);
+    NameControlsForScreenReaders(page);
 }
 
 void TQuestionario::bindColumns() {

@@ -36,15 +36,21 @@ public:
     TDataSource dtsDepto{QStringLiteral("dtsDepto")};
 
     // Pictures that paint the tick cells.
-    QLabel *imgCheck, *imgUncheck, *imgDesCheck;
+    QLabel *imgCheck = nullptr, *imgUncheck = nullptr, *imgDesCheck = nullptr;
 
-    QWidget *panQuest, *panQuesCand, *pan, *panSeparador, *panDepCarg;
-    QScrollArea* scbQuest;
-    TSplitter* splPar;
-    TDBGrid *dbgQuestCand, *dbgCargo, *dbgDepto;
+    // The page's controls: none until the page is first shown or a rule needs them.
+    QWidget *panQuest = nullptr, *panQuesCand = nullptr, *pan = nullptr, *panSeparador = nullptr,
+            *panDepCarg = nullptr;
+    QScrollArea* scbQuest = nullptr;
+    TSplitter* splPar = nullptr;
+    TDBGrid *dbgQuestCand = nullptr, *dbgCargo = nullptr, *dbgDepto = nullptr;
 
-    // Builds the page's controls on `page`, a page of `pages`, with their columns and events.
+    // Makes `page`, a page of `pages`, build its controls, columns and events when first shown.
     void createQuestionarioPage(TPageControl* pages, QWidget* page);
+    // Builds the page's controls now if they are still waiting; false if there is no page.
+    bool ensurePage();
+    // A key that may only read: the lists tell why nothing can be ticked.
+    void showReadOnly(const QString& why);
 
     // What the form's rules ask of the page.
     // Reads the questionnaires again, of as many levels as the host's code picture has.
@@ -87,6 +93,7 @@ public:
                                 const QStyleOptionViewItem& State);
 
 private:
+    void buildPage();
     // The questionnaires take a share of the page's height that shows eight of them when the
     // page allows, the lists the rest, or on a page wide enough the lists go beside them; once
     // the user drags the splitter, the user's share holds.
@@ -110,6 +117,7 @@ private:
     LeftEmpty m_leftEmpty;
     TPageControl* m_pages = nullptr;
     QWidget* m_page = nullptr;
+    QString m_readOnlyTip;
     TCheckList m_positions{positionList(), cdsCargo, cdsInspecao, m_connection, m_form};
     TCheckList m_departments{departmentList(), cdsDepto, cdsInspecao, m_connection, m_form};
 };

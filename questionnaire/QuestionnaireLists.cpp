@@ -11,6 +11,7 @@
 using namespace questionnaire;
 
 void TQuestionario::loadQuestionnaires() {
+    ensurePage(); // its grids and the events of its record sets come with it
     LoadFromServer(m_connection, cdsInspecao, contract::method::GetInspecao,
                    {questionnaireLevelArgument()});
     shareRoom(); // the room the names need is known now
@@ -27,6 +28,7 @@ void TQuestionario::pageShown() {
 }
 
 void TQuestionario::cdsInspecaoAfterScroll() {
+    ensurePage();
     const QString code = cdsInspecao.FieldByName(QStringLiteral("CDINSPECAO")).AsString();
     const QString byPosition = cdsInspecao.FieldByName(IDCARG).AsString();
     const QString byDepartment = cdsInspecao.FieldByName(IDDEPT).AsString();
@@ -60,6 +62,7 @@ void TQuestionario::panDepCargExit() {
 }
 
 void TQuestionario::leaveFocusedList(QWidget* focused) {
+    if (!focused || !dbgQuestCand) return; // no page built, no list to leave
     if (focused == dbgCargo)
         dbgCargoExit();
     else if (focused == dbgDepto)
@@ -67,6 +70,7 @@ void TQuestionario::leaveFocusedList(QWidget* focused) {
 }
 
 void TQuestionario::formKeyDown(int& key, Qt::KeyboardModifiers shift) {
+    if (!dbgQuestCand) return; // the page was never built: the focus is elsewhere
     const TCheckList* shown = nullptr;
     if (cdsInspecao.FieldByName(IDCARG).AsString() == Ticked)
         shown = &m_positions;

@@ -19,6 +19,27 @@ private slots:
             QVERIFY2(storedFlags(QString::fromLatin1(q)).count(S) <= 1, q);
     }
 
+    // Opening the screen builds nothing of the page; Verify on another page of "Geral" builds it
+    // unseen to read the questionnaires, and showing it later shows it whole, with the focus.
+    void thePageIsBuiltWhenARuleFirstNeedsIt() {
+        openScreen();
+        m_window->mdiArea()->subWindowList().first()->resize(760, 560);
+        TfrmParametros* f = form();
+        QVERIFY(!f->questionario.dbgQuestCand);
+        click(f->sbtVerificar);
+        QVERIFY(f->questionario.dbgQuestCand);
+        QVERIFY(!f->questionario.dbgQuestCand->isVisible());
+        QVERIFY(f->questionario.cdsInspecao.RecordCount() > 0);
+        QCOMPARE(f->questionario.dbgCargo->isVisibleTo(f->questionario.panDepCarg),
+                 f->questionario.cdsCargo.Active());
+        f->mnuQuestionario->trigger();
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     static_cast<QWidget*>(f->questionario.dbgQuestCand));
+        QVERIFY(f->questionario.dbgQuestCand->height() >
+                4 * f->questionario.dbgQuestCand->verticalHeader()->defaultSectionSize());
+        QCOMPARE(f->questionario.dbgCargo->isVisible(), f->questionario.cdsCargo.Active());
+    }
+
     void tickInTheQuestionnaireGrid_data() {
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("column");

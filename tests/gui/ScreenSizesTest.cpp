@@ -262,6 +262,8 @@ private slots:
         startDesktop();
         openMaximised(QSize(1366, 900));
         TfrmParametros* f = form();
+        f->mnuQuestionario->trigger(); // its page is built when first shown
+        QVERIFY(f->questionario.dbgQuestCand);
         const QList<QPair<QWidget*, QString>> expected{
             {f->dbeVrPeEncTemp, QStringLiteral("Encargos com Temporários (%)")},
             {f->dbeCdIndiceCb, QStringLiteral("Índice Financeiro")},
