@@ -26,6 +26,20 @@ void PacketColumns::reserve(int rows) {
     }
 }
 
+void PacketColumns::reserveTexts(int rows) {
+    if (m_rows == 0) return;
+    for (Column& column : m_columns) {
+        const qsizetype expected = column.texts.size() * rows / m_rows * 9 / 8;
+        if (expected > column.texts.capacity()) column.texts.reserve(expected);
+    }
+}
+
+void PacketColumns::finish() {
+    for (Column& column : m_columns)
+        if (column.texts.capacity() - column.texts.size() > column.texts.size() / 8)
+            column.texts.squeeze();
+}
+
 void PacketColumns::appendNull(int column) {
     Column& c = m_columns[size_t(column)];
     c.nulls.push_back(true);

@@ -25,6 +25,11 @@ public:
 
     // Filling, a row at a time: every column gets one value, then endRow().
     void reserve(int rows);
+    // Once some rows are in: room for the texts of `rows` rows, at the length seen so far, so
+    // that a large packet's texts are not copied each time their buffer grows.
+    void reserveTexts(int rows);
+    // After the last row: gives back the room reserved and not used.
+    void finish();
     void appendNull(int column);
     // The text must be valid UTF-8 (as the JSON parser leaves it).
     void appendText(int column, std::string_view utf8);

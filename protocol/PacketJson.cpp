@@ -283,9 +283,11 @@ PacketColumns parseColumns(dom::element element) {
     const QVector<FieldSpec>& fields = packet.fields();
     dom::array rows;
     if (object["rows"].get(rows)) fail(QStringLiteral("pacote sem a lista de linhas"));
-    packet.reserve(int(std::min<size_t>(rows.size(), size_t(INT_MAX))));
+    const int rowCount = int(std::min<size_t>(rows.size(), size_t(INT_MAX)));
+    packet.reserve(rowCount);
     int n = 0;
     for (dom::element r : rows) {
+        if (n == 64 && rowCount > 256) packet.reserveTexts(rowCount);
         const Where at{"a linha", ++n};
         int i = 0;
         for (dom::element v : rowValues(fields, r, at)) {
@@ -308,6 +310,7 @@ PacketColumns parseColumns(dom::element element) {
         }
         packet.endRow();
     }
+    packet.finish();
     return packet;
 }
 
