@@ -246,6 +246,8 @@ private slots:
         f->mnuQuestionario->trigger();
         TDBGrid* grid = f->questionario.dbgQuestCand;
         QTRY_VERIFY(f->questionario.cdsInspecao.RecordCount() > 0);
+        // Built only now, the page still says why.
+        QVERIFY(grid->toolTip().contains(QStringLiteral("Somente leitura")));
         const int before = acceptedWrites().size();
         const QRect cell = grid->visualRect(grid->model()->index(0, 4));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
