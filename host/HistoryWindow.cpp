@@ -259,7 +259,7 @@ void HistoryWindow::load(qint64 before) {
         contract::method::GetHistorico, {m_branch->currentData().toString(), from, to,
                                          before > 0 ? QString::number(before) : QString()});
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
-    const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
+    const protocol::DataPacket packet = protocol::resultPacket(r);
     if (before == 0) m_names.clear(); // names read again: one may have been renamed
     const QVector<HistoryEntry> entries = decodeHistory(packet, names());
     // Only now: a refused filter or a failed call leaves the list as it was.
@@ -340,7 +340,7 @@ QString HistoryWindow::tieModeConflict(const HistoryUndo& undo) {
         contract::method::GetInspecao,
         {QString::number(m_services.codePictureLevels(QuestionnairePicture) - 1)});
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
-    const protocol::DataPacket packet = protocol::packetFromJson(r.resultJson);
+    const protocol::DataPacket packet = protocol::resultPacket(r);
     const int codeAt = packet.indexOf(QStringLiteral("CDINSPECAO"));
     for (const protocol::Row& row : packet.rows) {
         if (codeAt < 0 || row.value(codeAt).toString() != code) continue;

@@ -31,7 +31,7 @@ bool makeSampleChanges(DesktopServices& services, QString* message) {
         connection.SetConnected(true);
         protocol::Response r =
             connection.AppServer().call(contract::method::GetGeral, {QStringLiteral("1")});
-        const protocol::DataPacket geral = protocol::packetFromJson(r.resultJson);
+        const protocol::DataPacket geral = protocol::resultPacket(r);
         protocol::Delta delta;
         delta.fields = geral.fields;
         delta.changes.push_back({protocol::DeltaChange::Op::Update, geral.rows[0], geral.rows[0]});

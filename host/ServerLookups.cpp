@@ -32,7 +32,7 @@ protocol::DataPacket DesktopServices::lookupRows(const QString& name, const QStr
         args.push_back(v);
     const protocol::Response r = m_lookups->AppServer().call(name, args);
     if (!r.ok) throw EServerError(r.errorMessage, r.errorCode);
-    return protocol::packetFromJson(r.resultJson);
+    return protocol::resultPacket(r);
 }
 
 int DesktopServices::codePictureLevels(int pictureType) {

@@ -232,7 +232,8 @@ protocol::Response TNetConnection::readResponse(std::int64_t id) {
             } shrink{*m_parser, size_t(line->size()) > SmallReply};
             try {
                 protocol::Response r = protocol::parseResponse(
-                    std::string_view(line->constData(), size_t(line->size())), *m_parser);
+                    std::string_view(line->constData(), size_t(line->size())), *m_parser,
+                    protocol::PacketText::Dropped);
                 // Told while the call waits: a change stored elsewhere is news at once.
                 if (r.notice) {
                     emit Notices.Notice(QString::fromStdString(r.noticeMethod),

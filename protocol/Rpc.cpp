@@ -73,7 +73,7 @@ std::string openRequestJson(std::int64_t id, const OpenParams& p) {
     return w.take() + '\n';
 }
 
-Response parseResponse(std::string_view line, dom::parser& parser) {
+Response parseResponse(std::string_view line, dom::parser& parser, PacketText packetText) {
     dom::element doc;
     dom::object object;
     if (parser.parse(line.data(), line.size()).get(doc) || doc.get(object))
@@ -94,8 +94,6 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
     }
     if (!object["result"].get(result)) {
         r.ok = true;
-        const std::string_view text = resultText(line, object);
-        r.resultJson = text.empty() ? simdjson::to_string(result) : std::string(text);
         r.resultRead = true;
         dom::object resultObject;
         dom::element fields;
@@ -105,6 +103,10 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
             } catch (const ProtocolError& e) {
                 r.packetProblem = e.message();
             }
+        }
+        if (!r.packet || packetText == PacketText::Kept) {
+            const std::string_view text = resultText(line, object);
+            r.resultJson = text.empty() ? simdjson::to_string(result) : std::string(text);
         }
         return r;
     }
@@ -116,6 +118,10 @@ Response parseResponse(std::string_view line, dom::parser& parser) {
     r.errorCode = static_cast<int>(code);
     r.errorMessage = toQString(message);
     return r;
+}
+
+DataPacket resultPacket(const Response& r) {
+    return r.packet ? r.packet->toPacket() : packetFromJson(r.resultJson);
 }
 
 std::string noticeJson(std::string_view method, std::string_view paramsJson) {

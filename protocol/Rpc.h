@@ -43,7 +43,7 @@ struct OpenParams {
 std::string requestJson(std::int64_t id, const QString& method, const QVector<Argument>& params);
 std::string openRequestJson(std::int64_t id, const OpenParams& params);
 
-// What a call brought back: a result (kept as its JSON text) or an error.
+// What a call brought back: a result (as its JSON text, unless dropped for a packet) or an error.
 struct Response {
     std::int64_t id = 0;
     bool hasId = false; // false: the id was null or missing, as a server closing a connection says
@@ -61,8 +61,16 @@ struct Response {
     QString packetProblem;
 };
 
+// Whether a result read as a data packet also keeps its JSON text. A record set takes the
+// packet; for it the text would be a copy of the whole reply that nobody reads.
+enum class PacketText { Kept, Dropped };
+
 // Throws ProtocolError when the text is neither a response nor a notice.
-Response parseResponse(std::string_view line, simdjson::dom::parser& parser);
+Response parseResponse(std::string_view line, simdjson::dom::parser& parser,
+                       PacketText packetText = PacketText::Kept);
+// The rows of a result: the packet read with the response, or its text read now. Throws
+// ProtocolError when it is no valid packet.
+DataPacket resultPacket(const Response& r);
 
 std::string resultJson(std::string_view idJson, std::string_view result);
 std::string errorJson(std::string_view idJson, int code, const QString& message);

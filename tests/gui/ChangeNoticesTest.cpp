@@ -28,7 +28,7 @@ class ChangeNoticesTest : public ParametrosFixture {
         protocol::Response r =
             other.AppServer().call(contract::method::GetGeral, {QStringLiteral("1")});
         QVERIFY(r.ok);
-        const protocol::DataPacket geral = protocol::packetFromJson(r.resultJson);
+        const protocol::DataPacket geral = protocol::resultPacket(r);
         protocol::Delta delta;
         delta.fields = geral.fields;
         delta.changes.push_back({protocol::DeltaChange::Op::Update, geral.rows[0], geral.rows[0]});

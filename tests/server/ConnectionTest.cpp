@@ -94,7 +94,8 @@ TEST(Connection, LargeAndSmallRepliesAlternateOnOneConnection) {
     Connection c(server.port());
     const auto call = [&c](const QString& method, const QString& arg) {
         const protocol::Response r = c.net.AppServer().call(method, {arg});
-        return std::make_pair(r.resultJson.size(), CheckResultServ(r, true, 0));
+        const protocol::DataPacket packet = CheckResultServ(r, true, 0);
+        return std::make_pair(protocol::packetToJson(packet).size(), packet);
     };
     const auto [firstBytes, first] = call(QStringLiteral("GetCargo"), QStringLiteral("01001"));
     ASSERT_GT(firstBytes, 64u * 1024);
