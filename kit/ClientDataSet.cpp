@@ -147,11 +147,10 @@ void TClientDataSet::SetData(std::shared_ptr<const protocol::PacketColumns> pack
                         .arg(r + 1)
                         .arg(protocol::checkValue(field, packet->value(r, map[i]))));
     }
-    std::vector<Record> rows(size_t(packet->rowCount()));
-    for (int r = 0; r < packet->rowCount(); ++r) {
-        rows[size_t(r)].id = r + 1;
-        rows[size_t(r)].source = r;
-    }
+    std::vector<Record> rows;
+    rows.reserve(size_t(packet->rowCount()));
+    for (int r = 0; r < packet->rowCount(); ++r)
+        rows.push_back(Record{{}, Record::Status::Unchanged, r + 1, r});
     const QVector<FieldSpec> adopted = adopt ? packet->fields() : QVector<FieldSpec>{};
     replaceContent(std::move(rows), adopted, std::move(packet), std::move(map));
 }
@@ -167,6 +166,7 @@ void TClientDataSet::replaceContent(std::vector<Record> rows, const QVector<Fiel
     m_loadedColumns = std::move(loadedColumns);
     m_nextId = int(m_rows.size()) + 1;
     m_changeLog.clear();
+    m_originals.clear();
     m_buffer.clear();
     m_current = m_rows.empty() ? -1 : 0;
     m_bof = true;
@@ -209,6 +209,7 @@ void TClientDataSet::Close() {
     m_loaded.reset();
     m_loadedColumns.clear();
     m_changeLog.clear();
+    m_originals.clear();
     m_buffer.clear();
     m_current = -1;
     m_bof = m_eof = true;
@@ -268,15 +269,15 @@ void TClientDataSet::Post() {
         const Row current = recordValues(rec);
         if (m_buffer != current) {
             if (rec.status == Record::Status::Unchanged) {
-                rec.original = current;
+                m_originals[rec.id] = current;
                 rec.status = Record::Status::Modified;
                 m_changeLog.push_back(rec.id);
             }
             rec.values = m_buffer;
             // Changed back to what the server has: nothing left to send for this record.
-            if (rec.status == Record::Status::Modified && rec.values == rec.original) {
+            if (rec.status == Record::Status::Modified && rec.values == m_originals[rec.id]) {
                 rec.status = Record::Status::Unchanged;
-                rec.original.clear();
+                m_originals.erase(rec.id);
                 std::erase(m_changeLog, rec.id);
             }
         }
@@ -367,7 +368,7 @@ protocol::Delta TClientDataSet::Delta() const {
             c.op = protocol::DeltaChange::Op::Insert;
         } else {
             c.op = protocol::DeltaChange::Op::Update;
-            c.oldValues = rec.original;
+            c.oldValues = m_originals.at(rec.id);
         }
         c.newValues = rec.values;
         d.changes.push_back(std::move(c));
@@ -377,11 +378,10 @@ protocol::Delta TClientDataSet::Delta() const {
 
 void TClientDataSet::MergeChangeLog() {
     if (m_changeLog.empty()) return;
-    for (Record& rec : m_rows) {
+    for (Record& rec : m_rows)
         rec.status = Record::Status::Unchanged;
-        rec.original.clear();
-    }
     m_changeLog.clear();
+    m_originals.clear();
 }
 
 void TClientDataSet::CancelUpdates() {
@@ -389,11 +389,11 @@ void TClientDataSet::CancelUpdates() {
     std::erase_if(m_rows, [](const Record& r) { return r.status == Record::Status::Inserted; });
     for (Record& rec : m_rows) {
         if (rec.status != Record::Status::Modified) continue;
-        rec.values = rec.original;
-        rec.original.clear();
+        rec.values = m_originals.at(rec.id);
         rec.status = Record::Status::Unchanged;
     }
     m_changeLog.clear();
+    m_originals.clear();
     if (m_rows.empty()) {
         m_current = -1;
         m_bof = m_eof = true;

@@ -9,6 +9,7 @@
 #include <QList>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
@@ -84,9 +85,8 @@ public:
 private:
     friend class TField;
     struct Record {
-        enum class Status { Unchanged, Modified, Inserted };
+        enum class Status : quint8 { Unchanged, Modified, Inserted };
         protocol::Row values;
-        protocol::Row original; // the values as last merged, kept while Modified
         Status status = Status::Unchanged;
         int id = 0;      // names the record in the change log; positions move on an insert
         int source = -1; // its row in the loaded columns, while `values` is empty
@@ -114,6 +114,9 @@ private:
     std::shared_ptr<const protocol::PacketColumns> m_loaded;
     QVector<int> m_loadedColumns; // the loaded column of each field
     std::vector<int> m_changeLog; // ids of the records changed since the last merge, in order
+    // The values as last merged of each Modified record, by id: kept apart, as a loaded record
+    // is a few bytes and most are never changed.
+    std::unordered_map<int, protocol::Row> m_originals;
     int m_nextId = 1;
     protocol::Row m_buffer;
     DataSetState m_state = DataSetState::Inactive;
