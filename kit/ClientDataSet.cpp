@@ -275,7 +275,7 @@ void TClientDataSet::Post() {
             }
             rec.values = m_buffer;
             // Changed back to what the server has: nothing left to send for this record.
-            if (rec.status == Record::Status::Modified && rec.values == m_originals[rec.id]) {
+            if (rec.status == Record::Status::Modified && rec.values == m_originals.at(rec.id)) {
                 rec.status = Record::Status::Unchanged;
                 m_originals.erase(rec.id);
                 std::erase(m_changeLog, rec.id);

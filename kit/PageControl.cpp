@@ -76,12 +76,13 @@ public:
         build();
         // Built while being shown: what the builder made is laid out and shown with the page,
         // in this same show (Qt would otherwise do it only once the event loop runs again).
-        if (!page->isVisible()) return deleteLater();
-        for (QObject* o : page->children())
-            if (auto* w = qobject_cast<QWidget*>(o);
-                w && !w->isWindow() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide))
-                w->show();
-        if (QLayout* layout = page->layout()) layout->activate();
+        if (page->isVisible()) {
+            for (QObject* o : page->children())
+                if (auto* w = qobject_cast<QWidget*>(o);
+                    w && !w->isWindow() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide))
+                    w->show();
+            if (QLayout* layout = page->layout()) layout->activate();
+        }
         deleteLater();
     }
 

@@ -28,7 +28,7 @@ public:
     // Once some rows are in: room for the texts of `rows` rows, at the length seen so far, so
     // that a large packet's texts are not copied each time their buffer grows.
     void reserveTexts(int rows);
-    // After the last row: gives back the room reserved and not used.
+    // After the last row of a packet whose texts were reserved: gives back the room not used.
     void finish();
     void appendNull(int column);
     // The text must be valid UTF-8 (as the JSON parser leaves it).

@@ -285,9 +285,11 @@ PacketColumns parseColumns(dom::element element) {
     if (object["rows"].get(rows)) fail(QStringLiteral("pacote sem a lista de linhas"));
     const int rowCount = int(std::min<size_t>(rows.size(), size_t(INT_MAX)));
     packet.reserve(rowCount);
+    // Only a large packet sizes its texts ahead; a small one grows them as it goes.
+    const bool large = rowCount > 256;
     int n = 0;
     for (dom::element r : rows) {
-        if (n == 64 && rowCount > 256) packet.reserveTexts(rowCount);
+        if (large && n == 64) packet.reserveTexts(rowCount);
         const Where at{"a linha", ++n};
         int i = 0;
         for (dom::element v : rowValues(fields, r, at)) {
@@ -310,7 +312,7 @@ PacketColumns parseColumns(dom::element element) {
         }
         packet.endRow();
     }
-    packet.finish();
+    if (large) packet.finish();
     return packet;
 }
 

@@ -43,9 +43,8 @@ void TQuestionario::createQuestionarioPage(TPageControl* pages, QWidget* page) {
     pages->BuildOnFirstShow(page, [this] { buildPage(); });
 }
 
-bool TQuestionario::ensurePage() {
+void TQuestionario::ensurePage() {
     m_pages->EnsureBuilt(m_page);
-    return dbgQuestCand != nullptr;
 }
 
 void TQuestionario::showReadOnly(const QString& why) {

@@ -47,8 +47,6 @@ public:
 
     // Makes `page`, a page of `pages`, build its controls, columns and events when first shown.
     void createQuestionarioPage(TPageControl* pages, QWidget* page);
-    // Builds the page's controls now if they are still waiting; false if there is no page.
-    bool ensurePage();
     // A key that may only read: the lists tell why nothing can be ticked.
     void showReadOnly(const QString& why);
 
@@ -94,6 +92,8 @@ public:
 
 private:
     void buildPage();
+    // Builds the page's controls now if they are still waiting: for a rule that needs them.
+    void ensurePage();
     // The questionnaires take a share of the page's height that shows eight of them when the
     // page allows, the lists the rest, or on a page wide enough the lists go beside them; once
     // the user drags the splitter, the user's share holds.
