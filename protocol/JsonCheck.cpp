@@ -37,7 +37,15 @@ std::optional<std::string> duplicatedKey(dom::element value) {
 }
 
 bool hasUnstorableCharacter(std::string_view utf8) {
-    return utf8.find('\0') != std::string_view::npos || utf8.substr(0, 3) == "\xEF\xBB\xBF";
+    if (utf8.substr(0, 3) == "\xEF\xBB\xBF") return true;
+    // Most texts are short: a plain loop costs less on them than a call to memchr.
+    if (utf8.size() < 64) {
+        bool nul = false;
+        for (const char c : utf8)
+            nul |= c == '\0';
+        return nul;
+    }
+    return utf8.find('\0') != std::string_view::npos;
 }
 
 const char* const UnstorableCharacterText =

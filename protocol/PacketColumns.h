@@ -41,11 +41,19 @@ private:
     // Where a row's text starts in its column's buffer.
     qsizetype textStart(int row, int column) const;
 
+    // Every text of a column, one after the other: one byte a character while they all fit
+    // in Latin-1 (as the texts of this system mostly do), UTF-16 once one does not.
     struct Column {
-        QString texts;               // every text of the column, one after the other
-        std::vector<qsizetype> ends; // where each row's text ends in `texts`
+        QByteArray latin1;
+        QString utf16;
+        bool wide = false;
+        std::vector<quint32> ends;   // where each row's text ends; a packet is under 4 GB
         std::vector<double> numbers; // floats; dates as Julian days
         std::vector<bool> nulls;
+        qsizetype textSize() const { return wide ? utf16.size() : latin1.size(); }
+        qsizetype textCapacity() const { return wide ? utf16.capacity() : latin1.capacity(); }
+        // From Latin-1 to UTF-16, when the first text that does not fit comes.
+        void widen();
     };
 
     QVector<FieldSpec> m_fields;

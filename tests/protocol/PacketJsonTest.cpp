@@ -63,6 +63,8 @@ TEST(PacketJson, PacketsComeBackExactly) {
     for (int i = 0; i < 600; ++i)
         large.rows.push_back({i % 5 ? QVariant(QStringLiteral("d%1").arg(i)) : QVariant(),
                               i % 7 ? QString(i / 8, u'á') : QString(), double(i), QVariant()});
+    // A column held one byte a character changes form when the first text past Latin-1 comes.
+    large.rows[300][1] = QStringLiteral("ÿ Ā – 😀");
     for (const DataPacket& sent : {awkwardPacket(), large}) {
         const std::string json = packetToJson(sent);
         EXPECT_EQ(json.find('\n'), std::string::npos) << "a packet must fit on one line";
@@ -210,7 +212,9 @@ TEST(PacketJson, RefusesBadFieldLists) {
 
 TEST(PacketJson, RefusesTextThatIsNotJson) {
     for (const char* text :
-         {"", "{", R"({"fields":[],"rows":[],})", "{'fields':[]}", R"({"fields":[],"rows":[]} x)"})
+         {"", "{", R"({"fields":[],"rows":[],})", "{'fields':[]}", R"({"fields":[],"rows":[]} x)",
+          // half of a surrogate pair is no character
+          R"({"fields":[{"name":"X","type":"string","size":4}],"rows":[["a\ud800"]]})"})
         expectRefused(text, "JSON");
 }
 
