@@ -118,11 +118,13 @@ void TClientDataSet::SetData(const DataPacket& packet) {
         Record& rec = rows[size_t(line - 1)];
         rec.id = line;
         if (sameOrder) {
-            rec.values = packetRow; // shared with the packet until either changes
+            // Shared with the packet until either changes.
+            rec.values = std::make_unique<Row>(packetRow);
         } else {
-            rec.values.reserve(map.size());
+            rec.values = std::make_unique<Row>();
+            rec.values->reserve(map.size());
             for (int i = 0; i < map.size(); ++i)
-                rec.values.push_back(packetRow[map[i]]);
+                rec.values->push_back(packetRow[map[i]]);
         }
     }
     replaceContent(std::move(rows), adopt ? packet.fields : QVector<FieldSpec>{}, nullptr, {});
@@ -150,7 +152,7 @@ void TClientDataSet::SetData(std::shared_ptr<const protocol::PacketColumns> pack
     std::vector<Record> rows;
     rows.reserve(size_t(packet->rowCount()));
     for (int r = 0; r < packet->rowCount(); ++r)
-        rows.push_back(Record{{}, Record::Status::Unchanged, r + 1, r});
+        rows.push_back(Record{nullptr, r + 1, r, Record::Status::Unchanged});
     const QVector<FieldSpec> adopted = adopt ? packet->fields() : QVector<FieldSpec>{};
     replaceContent(std::move(rows), adopted, std::move(packet), std::move(map));
 }
@@ -177,12 +179,12 @@ void TClientDataSet::replaceContent(std::vector<Record> rows, const QVector<Fiel
 }
 
 QVariant TClientDataSet::recordValue(const Record& rec, int field) const {
-    if (rec.ownsValues()) return rec.values.value(field);
+    if (rec.values) return rec.values->value(field);
     return m_loaded->value(rec.source, m_loadedColumns[field]);
 }
 
 Row TClientDataSet::recordValues(const Record& rec) const {
-    if (rec.ownsValues()) return rec.values;
+    if (rec.values) return *rec.values;
     Row values(FieldCount());
     for (int f = 0; f < FieldCount(); ++f)
         values[f] = m_loaded->value(rec.source, m_loadedColumns[f]);
@@ -256,7 +258,7 @@ void TClientDataSet::Post() {
     fire(BeforePost);
     if (m_state == DataSetState::Insert) {
         Record rec;
-        rec.values = m_buffer;
+        rec.values = std::make_unique<Row>(m_buffer);
         rec.status = Record::Status::Inserted;
         rec.id = m_nextId++;
         const int pos = m_current < 0 ? 0 : m_current;
@@ -273,9 +275,12 @@ void TClientDataSet::Post() {
                 rec.status = Record::Status::Modified;
                 m_changeLog.push_back(rec.id);
             }
-            rec.values = m_buffer;
+            if (rec.values)
+                *rec.values = m_buffer;
+            else
+                rec.values = std::make_unique<Row>(m_buffer);
             // Changed back to what the server has: nothing left to send for this record.
-            if (rec.status == Record::Status::Modified && rec.values == m_originals.at(rec.id)) {
+            if (rec.status == Record::Status::Modified && *rec.values == m_originals.at(rec.id)) {
                 rec.status = Record::Status::Unchanged;
                 m_originals.erase(rec.id);
                 std::erase(m_changeLog, rec.id);
@@ -370,7 +375,7 @@ protocol::Delta TClientDataSet::Delta() const {
             c.op = protocol::DeltaChange::Op::Update;
             c.oldValues = m_originals.at(rec.id);
         }
-        c.newValues = rec.values;
+        c.newValues = *rec.values;
         d.changes.push_back(std::move(c));
     }
     return d;
@@ -389,7 +394,7 @@ void TClientDataSet::CancelUpdates() {
     std::erase_if(m_rows, [](const Record& r) { return r.status == Record::Status::Inserted; });
     for (Record& rec : m_rows) {
         if (rec.status != Record::Status::Modified) continue;
-        rec.values = m_originals.at(rec.id);
+        *rec.values = m_originals.at(rec.id);
         rec.status = Record::Status::Unchanged;
     }
     m_changeLog.clear();

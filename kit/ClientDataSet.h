@@ -86,11 +86,12 @@ private:
     friend class TField;
     struct Record {
         enum class Status : quint8 { Unchanged, Modified, Inserted };
-        protocol::Row values;
-        Status status = Status::Unchanged;
+        // Its own values: once changed, or when it did not come from loaded columns. Kept apart
+        // so that a loaded record takes 24 bytes.
+        std::unique_ptr<protocol::Row> values;
         int id = 0;      // names the record in the change log; positions move on an insert
-        int source = -1; // its row in the loaded columns, while `values` is empty
-        bool ownsValues() const { return source < 0 || !values.isEmpty(); }
+        int source = -1; // its row in the loaded columns, while it has no values of its own
+        Status status = Status::Unchanged;
     };
 
     QVariant valueAt(int field) const;
