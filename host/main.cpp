@@ -1,5 +1,6 @@
 #include "Desktop.h"
 #include "MainWindow.h"
+#include "server/Storage.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -20,6 +21,7 @@ int failToStart(const QString& message) {
 
 int main(int argc, char** argv) {
     keepMemoryLean();
+    rhserver::tuneSqlite(); // for the embedded service, before any thread opens a database
     // Help needs no display: answer it before the window system is reached.
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);

@@ -17,6 +17,10 @@
 
 namespace rhserver {
 
+void tuneSqlite() {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 namespace {
 // How long a write waits for another writer's lock on an SQLite file.
 constexpr int BusyTimeoutMs = 10000;

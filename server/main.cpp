@@ -6,6 +6,7 @@
 #include "server/Log.h"
 #include "server/RhServer.h"
 #include "server/Schema.h"
+#include "server/Storage.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     // Buffers of large messages come straight from the system and go back to it when freed;
     // with the default moving threshold they would stay in the heap once a client sent one.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    rhserver::tuneSqlite();
     // Files made here (database, WAL, shared memory) are the service account's alone.
     ::umask(077);
     // Qt's own event loop instead of GLib's: every request wakes two threads, and GLib's
