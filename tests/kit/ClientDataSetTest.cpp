@@ -230,6 +230,20 @@ TEST_P(RecordSetTest, CancelRestoresTheValuesAndReturnsToBrowse) {
     ds.Cancel();
     EXPECT_EQ(ds.RecordCount(), 3);
     EXPECT_EQ(f("CODIGO").AsString(), "0002");
+
+    // Posted changes too, undone all at once: the edited record reads its loaded values again.
+    ds.MoveTo(0);
+    edit("NOME", QStringLiteral("Gravada"));
+    ds.Post();
+    ds.Insert();
+    f("CODIGO").SetValue(QStringLiteral("0009"));
+    ds.Post();
+    ds.CancelUpdates();
+    EXPECT_EQ(ds.RecordCount(), 3);
+    EXPECT_EQ(ds.ChangeCount(), 0);
+    EXPECT_TRUE(ds.Delta().changes.isEmpty());
+    ds.MoveTo(0);
+    EXPECT_EQ(f("NOME").AsString(), "Ana");
 }
 
 TEST_P(RecordSetTest, CancellingAnInsertOnAnEmptySetLeavesItEmpty) {
