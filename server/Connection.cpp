@@ -210,23 +210,30 @@ void Connection::process() {
                 return;
             }
         }
-        // A read the network thread has kept the reply of is answered here, without a worker.
-        std::optional<KeptReplies::Request> read;
-        KeptReplies::Stamp stamp;
+        // A read the network thread has kept the reply of, or can make at once, is answered
+        // there, without a worker, with the other such calls of this turn of the event loop.
         if (m_kept && m_session->isOpen()) {
-            read = m_kept->readRequest(*line, m_session->branch());
-            if (read) {
-                if (const std::string* result = m_kept->find(read->key)) {
-                    sent(protocol::resultJson(read->idJson, *result));
-                    continue;
+            if (std::optional<KeptReplies::Request> read =
+                    m_kept->readRequest(*line, m_session->branch())) {
+                if (!m_kept->mayAnswer(*read)) {
+                    handToWorker({std::move(*line)}, std::move(read), m_kept->stampNow());
+                    return;
                 }
-                // A read of one record is made here too, when it needs no wait.
-                if (std::optional<std::string> result = m_kept->readNow(*read)) {
-                    sent(protocol::resultJson(read->idJson, *result));
-                    m_kept->keepReadNow(std::move(read->key), std::move(*result));
-                    continue;
-                }
-                stamp = m_kept->stampNow();
+                m_answering = true;
+                m_kept->answerInTurn(
+                    std::move(*read), this,
+                    [this, line = std::move(*line)](KeptReplies::Request& request,
+                                                    const std::string* result) mutable {
+                        m_answering = false;
+                        if (m_closing) return;
+                        if (!result) {
+                            handToWorker({std::move(line)}, std::move(request), m_kept->stampNow());
+                            return;
+                        }
+                        sent(protocol::resultJson(request.idJson, *result));
+                        process();
+                    });
+                return;
             }
         }
         // The lines already here go with it, up to a bound: the worker answers them in order,
@@ -234,25 +241,31 @@ void Connection::process() {
         // answered.
         std::vector<QByteArray> lines;
         lines.push_back(std::move(*line));
-        if (!read && m_session->isOpen()) takeWaitingLines(lines);
-        m_answering = true;
-        // A slow answer is no idleness; before open, though, the deadline keeps running.
-        if (m_session->isOpen()) m_deadline.stop();
-        QPointer<Connection> self(this);
-        m_session->keepResultsUpTo(read ? KeptReplies::MaxResult : 0);
-        // Answers come back through the connections' owner, which outlives the workers.
-        m_workers.submit(
-            m_session, std::move(lines), m_outlet, parent(),
-            [self, read = std::move(read), stamp](WorkerPool::Answers answers) mutable {
-                if (!self) return;
-                if (read && self->m_kept) {
-                    std::string result = self->m_session->takeKeptResult();
-                    if (!result.empty())
-                        self->m_kept->store(stamp, std::move(read->key), std::move(result));
-                }
-                self->answered(answers);
-            });
+        if (m_session->isOpen()) takeWaitingLines(lines);
+        handToWorker(std::move(lines), std::nullopt, {});
+        return;
     }
+}
+
+void Connection::handToWorker(std::vector<QByteArray> lines,
+                              std::optional<KeptReplies::Request> read, KeptReplies::Stamp stamp) {
+    m_answering = true;
+    // A slow answer is no idleness; before open, though, the deadline keeps running.
+    if (m_session->isOpen()) m_deadline.stop();
+    QPointer<Connection> self(this);
+    m_session->keepResultsUpTo(read ? KeptReplies::MaxResult : 0);
+    // Answers come back through the connections' owner, which outlives the workers.
+    m_workers.submit(m_session, std::move(lines), m_outlet, parent(),
+                     [self, read = std::move(read), stamp](WorkerPool::Answers answers) mutable {
+                         if (!self) return;
+                         if (read && self->m_kept) {
+                             std::string result = self->m_session->takeKeptResult();
+                             if (!result.empty())
+                                 self->m_kept->store(stamp, std::move(read->key),
+                                                     std::move(result));
+                         }
+                         self->answered(answers);
+                     });
 }
 
 std::optional<QByteArray> Connection::nextLine() {

@@ -3,6 +3,7 @@
 // them in order, the lines waiting at once together, and keeps what one client may cost bounded
 // (memory, time before open, idleness).
 
+#include "KeptReplies.h"
 #include "Session.h"
 #include "WorkerPool.h"
 
@@ -38,7 +39,6 @@ struct ConnectionLimits {
     LineBudget* lineBudget = nullptr; // null: each connection is bounded by its line limit alone
 };
 
-class KeptReplies;
 struct RecordChange;
 
 class Connection : public QObject {
@@ -77,6 +77,10 @@ private:
     std::optional<QByteArray> nextLine();
     // Takes the whole request lines already read or readable, up to a bound.
     void takeWaitingLines(std::vector<QByteArray>& lines);
+    // Has a worker answer the lines; a kept read's result is kept if nothing was committed
+    // since the stamp.
+    void handToWorker(std::vector<QByteArray> lines, std::optional<KeptReplies::Request> read,
+                      KeptReplies::Stamp stamp);
     void answered(const WorkerPool::Answers& answers);
     void sent(const std::string& out);
     // After each answer has gone: the line limit of an open session, and its idle deadline.

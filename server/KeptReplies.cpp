@@ -23,18 +23,29 @@ KeptReplies::KeptReplies(const DbAddress& address) {
     if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK ||
         sqlite3_busy_timeout(m_db, 0) != SQLITE_OK ||
-        sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_statement, nullptr) != SQLITE_OK) {
+        sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_statement, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(m_db, "BEGIN", -1, &m_begin, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(m_db, "COMMIT", -1, &m_commit, nullptr) != SQLITE_OK) {
         sqlite3_finalize(m_statement);
-        m_statement = nullptr;
+        sqlite3_finalize(m_begin);
+        sqlite3_finalize(m_commit);
+        m_statement = m_begin = m_commit = nullptr;
         sqlite3_close(m_db);
         m_db = nullptr;
+        return;
     }
+    // Due at once, it fires once the sockets that were ready in this turn of the loop were read.
+    m_turnEnd.setSingleShot(true);
+    m_turnEnd.setInterval(0);
+    m_turnEnd.callOnTimeout([this] { answerWaiting(); });
 }
 
 KeptReplies::~KeptReplies() {
     for (const auto& [sql, read] : m_reads)
         sqlite3_finalize(read.statement);
     sqlite3_finalize(m_statement);
+    sqlite3_finalize(m_begin);
+    sqlite3_finalize(m_commit);
     sqlite3_close(m_db);
 }
 
@@ -128,6 +139,45 @@ void KeptReplies::keepReadNow(std::string key, std::string result) {
         m_bytes = 0;
     }
     if (m_results.try_emplace(std::move(key), std::move(result)).second) m_bytes += cost;
+}
+
+bool KeptReplies::mayAnswer(const Request& request) const {
+    return m_results.count(request.key) || (request.method && oneRecordRead(*request.method));
+}
+
+void KeptReplies::answerInTurn(Request request, QObject* caller, Answer answer) {
+    m_waiting.push_back({std::move(request), caller, std::move(answer)});
+    if (!m_turnEnd.isActive()) m_turnEnd.start();
+}
+
+void KeptReplies::answerWaiting() {
+    if (m_waiting.empty()) return;
+    std::vector<Waiting> waiting = std::exchange(m_waiting, {});
+    // Begun now, after every one of these calls was received: what a client saw acknowledged
+    // before sending its call is in what they read.
+    bool together = false;
+    if (waiting.size() > 1) {
+        together = sqlite3_step(m_begin) == SQLITE_DONE;
+        sqlite3_reset(m_begin);
+    }
+    for (Waiting& w : waiting) {
+        if (!w.caller) continue;
+        if (const std::string* result = find(w.request.key)) {
+            w.answer(w.request, result);
+        } else if (std::optional<std::string> read = readNow(w.request)) {
+            w.answer(w.request, &*read);
+            keepReadNow(std::move(w.request.key), std::move(*read));
+        } else {
+            w.answer(w.request, nullptr);
+        }
+    }
+    if (together) {
+        sqlite3_step(m_commit);
+        sqlite3_reset(m_commit);
+        // A read transaction that would not end is rolled back: this connection only reads.
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 }
 
 } // namespace rhserver

@@ -12,10 +12,14 @@
 #include "contract/Methods.h"
 
 #include <QByteArray>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
 #include <optional>
 #include <simdjson.h>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -65,6 +69,16 @@ public:
     std::optional<std::string> readNow(const Request& request);
     void keepReadNow(std::string key, std::string result);
 
+    // Whether the network thread may answer the call itself: its result is kept, or it reads
+    // one record.
+    bool mayAnswer(const Request& request) const;
+    // Answers the call once this turn of the event loop has read every request it could: the
+    // calls read in one turn are answered together, in one read transaction of the database, so
+    // its locks are taken once for them all. The answer gets the kept or freshly read result, or
+    // null when a worker must answer the call. Nothing is called once the caller is gone.
+    using Answer = std::function<void(Request& request, const std::string* result)>;
+    void answerInTurn(Request request, QObject* caller, Answer answer);
+
     // Results larger than this go out as usual and are not kept here.
     static constexpr size_t MaxResult = 64 * 1024;
     static constexpr size_t MaxEntries = 1024;
@@ -76,6 +90,7 @@ private:
     // Reads whether anything was committed and drops every result when it was; false when that
     // cannot be told now.
     bool look();
+    void answerWaiting();
 
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_statement = nullptr;
@@ -88,6 +103,15 @@ private:
     std::unordered_map<std::string, std::string> m_results;
     size_t m_bytes = 0; // of keys and results kept
     Stamp m_seen;
+    struct Waiting {
+        Request request;
+        QPointer<QObject> caller;
+        Answer answer;
+    };
+    std::vector<Waiting> m_waiting;
+    QTimer m_turnEnd;
+    sqlite3_stmt* m_begin = nullptr;
+    sqlite3_stmt* m_commit = nullptr;
 };
 
 } // namespace rhserver

@@ -67,6 +67,27 @@ QString questionnaireFlag(LineClient& c, const QString& inspecao) {
     return index < 0 ? QString() : column(p, QStringLiteral("IDCARG"))[index];
 }
 
+// Reads sent at once by every reader, three each, so that a server answers several in one turn:
+// every one of them, in its order, shows the expected value.
+void readTogether(const std::vector<LineClient*>& readers, double expected) {
+    QByteArray calls;
+    for (int id = 1; id <= 3; ++id)
+        calls += QByteArrayLiteral(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) +
+                 QByteArrayLiteral(R"(,"method":"GetGeral","params":["1"]})"
+                                   "\n");
+    for (LineClient* r : readers)
+        r->send(calls);
+    for (LineClient* r : readers)
+        for (int id = 1; id <= 3; ++id) {
+            const Response answer = parse(r->readLine());
+            EXPECT_EQ(answer.id, id);
+            const protocol::DataPacket p = packetOf(answer);
+            ASSERT_EQ(p.rows.size(), 1);
+            EXPECT_EQ(p.rows[0][p.indexOf(QStringLiteral("VRCESTABAS"))].toDouble(), expected)
+                << "a reply older than an acknowledged write, among reads sent together";
+        }
+}
+
 struct Clients {
     LineClient writer;     // first process, branch 0001
     LineClient sameServer; // first process, branch 0001
@@ -107,6 +128,7 @@ void checkFreshness(ServerProcess& first, ServerProcess& second,
         current = next;
         for (LineClient* r : c.readers())
             EXPECT_EQ(cesta(*r), current) << "a reply older than an acknowledged write";
+        readTogether(c.readers(), current);
     }
 
     // A refused write (its old value is not the stored one) leaves every reply as it was.
@@ -162,6 +184,7 @@ void checkFreshness(ServerProcess& first, ServerProcess& second,
         writeOutside(505.0);
         for (LineClient* r : c.readers())
             EXPECT_EQ(cesta(*r), 505.0) << "a write made without the servers";
+        readTogether(c.readers(), 505.0);
     }
 }
 
