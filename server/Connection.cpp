@@ -49,6 +49,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
     , m_throttle(config.throttle) {
     socket->setParent(this);
     socket->setReadBufferSize(1024 * 1024);
+    if (m_kept) m_kept->connectionOpened();
     m_address = socket->peerAddress().toString();
     m_peer = QStringLiteral("%1:%2").arg(m_address).arg(socket->peerPort());
     m_session->setPeer(m_address);
@@ -107,6 +108,7 @@ Connection::Connection(QTcpSocket* socket, quint64 id, const ConnectionLimits& l
 }
 
 Connection::~Connection() {
+    if (m_kept) m_kept->connectionClosed();
     if (m_limits.lineBudget) m_limits.lineBudget->held -= m_heldCounted;
     m_outlet->close();
     if (!m_logged)
@@ -220,6 +222,7 @@ void Connection::process() {
                     return;
                 }
                 m_answering = true;
+                m_inTurnCall = true;
                 m_kept->answerInTurn(
                     std::move(*read), this,
                     [this, line = std::move(*line)](KeptReplies::Request& request,
@@ -231,9 +234,12 @@ void Connection::process() {
                             return;
                         }
                         sent(protocol::resultJson(request.idJson, *result));
-                        process();
+                        // Answered at once, the loop below goes on: no recursion per line.
+                        if (!m_inTurnCall) process();
                     });
-                return;
+                m_inTurnCall = false;
+                if (m_answering) return;
+                continue;
             }
         }
         // The lines already here go with it, up to a bound: the worker answers them in order,

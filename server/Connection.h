@@ -130,6 +130,7 @@ private:
     bool m_closing = false;
     bool m_logged = false;
     bool m_answering = false;
+    bool m_inTurnCall = false; // inside answerInTurn: an answer given at once is not a new turn
     bool m_stopped = false;
 };
 

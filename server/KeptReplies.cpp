@@ -147,7 +147,10 @@ bool KeptReplies::mayAnswer(const Request& request) const {
 
 void KeptReplies::answerInTurn(Request request, QObject* caller, Answer answer) {
     m_waiting.push_back({std::move(request), caller, std::move(answer)});
-    if (!m_turnEnd.isActive()) m_turnEnd.start();
+    if (m_connections <= 1)
+        answerWaiting();
+    else if (!m_turnEnd.isActive())
+        m_turnEnd.start();
 }
 
 void KeptReplies::answerWaiting() {

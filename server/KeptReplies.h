@@ -76,8 +76,12 @@ public:
     // calls read in one turn are answered together, in one read transaction of the database, so
     // its locks are taken once for them all. The answer gets the kept or freshly read result, or
     // null when a worker must answer the call. Nothing is called once the caller is gone.
+    // With one client connected nothing could join its call: that one is answered at once.
     using Answer = std::function<void(Request& request, const std::string* result)>;
     void answerInTurn(Request request, QObject* caller, Answer answer);
+    // The connections that may call answerInTurn, as they open and close.
+    void connectionOpened() { ++m_connections; }
+    void connectionClosed() { --m_connections; }
 
     // Results larger than this go out as usual and are not kept here.
     static constexpr size_t MaxResult = 64 * 1024;
@@ -110,6 +114,7 @@ private:
     };
     std::vector<Waiting> m_waiting;
     QTimer m_turnEnd;
+    int m_connections = 0;
     sqlite3_stmt* m_begin = nullptr;
     sqlite3_stmt* m_commit = nullptr;
 };

@@ -210,6 +210,30 @@ TEST(ReplyCache, TwoServersOnOneSqliteFileNeverAnswerStale) {
     });
 }
 
+// A lone client's reads are answered at once, each as soon as it is read: thousands sent in one
+// go come back whole and in order, the server still serving after them.
+TEST(ReplyCache, ALoneClientsPipelinedReadsComeBackInOrder) {
+    ServerProcess server;
+    QString out;
+    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
+    ASSERT_TRUE(server.start()) << server.log().toStdString();
+    LineClient client(server.port());
+    ASSERT_TRUE(client.open().ok);
+    constexpr int Calls = 6000; // the answers stay within what the server holds for a client
+    QByteArray calls;
+    for (int id = 1; id <= Calls; ++id)
+        calls += QByteArrayLiteral(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) +
+                 QByteArrayLiteral(R"(,"method":"GetGeral","params":["1"]})"
+                                   "\n");
+    client.send(calls);
+    for (int id = 1; id <= Calls; ++id) {
+        const Response answer = parse(client.readLine());
+        ASSERT_EQ(answer.id, id);
+        ASSERT_TRUE(answer.ok);
+    }
+    EXPECT_GT(cesta(client), 0);
+}
+
 class PostgresCache : public PostgresTest {
 protected:
     void SetUp() override {
