@@ -3,6 +3,7 @@
 // however often it was read before, shows that write; a refused write changes nothing read. The
 // same cases run on SQLite and on PostgreSQL.
 
+#include "DemoServer.h"
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
@@ -67,14 +68,20 @@ QString questionnaireFlag(LineClient& c, const QString& inspecao) {
     return index < 0 ? QString() : column(p, QStringLiteral("IDCARG"))[index];
 }
 
-// Reads sent at once by every reader, three each, so that a server answers several in one turn:
-// every one of them, in its order, shows the expected value.
-void readTogether(const std::vector<LineClient*>& readers, double expected) {
+// GetGeral calls numbered 1 to count, one line each, to send in one go.
+QByteArray geralCalls(int count) {
     QByteArray calls;
-    for (int id = 1; id <= 3; ++id)
+    for (int id = 1; id <= count; ++id)
         calls += QByteArrayLiteral(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) +
                  QByteArrayLiteral(R"(,"method":"GetGeral","params":["1"]})"
                                    "\n");
+    return calls;
+}
+
+// Reads sent at once by every reader, three each, so that a server answers several in one turn:
+// every one of them, in its order, shows the expected value.
+void readTogether(const std::vector<LineClient*>& readers, double expected) {
+    const QByteArray calls = geralCalls(3);
     for (LineClient* r : readers)
         r->send(calls);
     for (LineClient* r : readers)
@@ -212,20 +219,14 @@ TEST(ReplyCache, TwoServersOnOneSqliteFileNeverAnswerStale) {
 
 // A lone client's reads are answered at once, each as soon as it is read: thousands sent in one
 // go come back whole and in order, the server still serving after them.
-TEST(ReplyCache, ALoneClientsPipelinedReadsComeBackInOrder) {
-    ServerProcess server;
-    QString out;
-    ASSERT_TRUE(server.initDemo(&out)) << out.toStdString();
-    ASSERT_TRUE(server.start()) << server.log().toStdString();
+class NetworkThreadReads : public DemoServerTest {};
+
+TEST_F(NetworkThreadReads, ALoneClientsPipelinedReadsComeBackInOrder) {
+    ASSERT_NO_FATAL_FAILURE(serve());
     LineClient client(server.port());
     ASSERT_TRUE(client.open().ok);
     constexpr int Calls = 6000; // the answers stay within what the server holds for a client
-    QByteArray calls;
-    for (int id = 1; id <= Calls; ++id)
-        calls += QByteArrayLiteral(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) +
-                 QByteArrayLiteral(R"(,"method":"GetGeral","params":["1"]})"
-                                   "\n");
-    client.send(calls);
+    client.send(geralCalls(Calls));
     for (int id = 1; id <= Calls; ++id) {
         const Response answer = parse(client.readLine());
         ASSERT_EQ(answer.id, id);
