@@ -5,7 +5,12 @@
 
 #include <QEvent>
 #include <QLayout>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -56,6 +61,140 @@ void TPageControl::SetActivePage(QWidget* page) {
     m_settingPage = true;
     setCurrentWidget(page);
     m_settingPage = false;
+}
+
+namespace {
+constexpr int paneMargin = 1;
+
+// The pane's frame as the style draws it, to be laid over whatever is behind it.
+QImage drawnPane(QStyle* style, const QStyleOptionTabWidgetFrame& option, const QWidget* widget,
+                 qreal scale) {
+    // A margin: at a doubled scale a line on the edge spills half outside it.
+    QImage pane((option.rect.size() + QSize(2 * paneMargin, 2 * paneMargin)) * scale,
+                QImage::Format_ARGB32_Premultiplied);
+    pane.setDevicePixelRatio(scale);
+    pane.fill(Qt::transparent);
+    QStyleOptionTabWidgetFrame atOrigin = option;
+    atOrigin.rect.moveTopLeft(QPoint(paneMargin, paneMargin));
+    QPainter painter(&pane);
+    style->drawPrimitive(QStyle::PE_FrameTabWidget, &atOrigin, &painter, widget);
+    return pane;
+}
+
+// How far in from each edge the frame's lines go, in pixels, when all within is one opaque
+// colour; 0 when it is not so (a style that shades its pane).
+int frameWidth(const QImage& pane) {
+    constexpr int widest = 8;
+    for (int edge = 1; edge <= widest && 2 * edge < std::min(pane.width(), pane.height()); ++edge) {
+        const QRgb fill = pane.pixel(edge, edge);
+        if (qAlpha(fill) != 255) continue;
+        bool uniform = true;
+        for (int y = edge; uniform && y < pane.height() - edge; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(pane.constScanLine(y));
+            for (int x = edge; x < pane.width() - edge; ++x)
+                if (line[x] != fill) {
+                    uniform = false;
+                    break;
+                }
+        }
+        if (uniform) return edge;
+    }
+    return 0;
+}
+
+// The frame kept as its four edges and the colour within, or whole when it is not that simple.
+struct PanePicture {
+    QPixmap top, bottom, left, right, whole;
+    QColor fill;
+};
+
+PanePicture keptPane(const QImage& pane) {
+    PanePicture kept;
+    const int edge = frameWidth(pane);
+    const qreal scale = pane.devicePixelRatio();
+    const auto part = [&](const QRect& r) {
+        QPixmap p = QPixmap::fromImage(pane.copy(r));
+        p.setDevicePixelRatio(scale);
+        return p;
+    };
+    if (edge == 0) {
+        kept.whole = part(pane.rect());
+        return kept;
+    }
+    const int w = pane.width(), h = pane.height();
+    kept.top = part(QRect(0, 0, w, edge));
+    kept.bottom = part(QRect(0, h - edge, w, edge));
+    kept.left = part(QRect(0, edge, edge, h - 2 * edge));
+    kept.right = part(QRect(w - edge, edge, edge, h - 2 * edge));
+    kept.fill = QColor::fromRgba(pane.pixel(edge, edge));
+    return kept;
+}
+
+void paintPane(QPainter& painter, const PanePicture& kept, const QRect& rect) {
+    const QPoint at = rect.topLeft() - QPoint(paneMargin, paneMargin);
+    if (!kept.whole.isNull()) return painter.drawPixmap(at, kept.whole);
+    const QSizeF edge = kept.top.deviceIndependentSize();
+    const QRectF outer(at, QSizeF(rect.size()) + QSizeF(2 * paneMargin, 2 * paneMargin));
+    const qreal e = edge.height();
+    painter.drawPixmap(outer.topLeft(), kept.top);
+    painter.drawPixmap(QPointF(outer.left(), outer.bottom() - e), kept.bottom);
+    painter.drawPixmap(QPointF(outer.left(), outer.top() + e), kept.left);
+    painter.drawPixmap(QPointF(outer.right() - e, outer.top() + e), kept.right);
+    painter.fillRect(outer.adjusted(e, e, -e, -e), kept.fill);
+}
+} // namespace
+
+// Qt's raster engine hands every tall run of translucent lines to its thread pool, a wake-up per
+// batch of rows: the frame's shaded lines cost many times copying a picture of them. The frame
+// is drawn once per look and size and kept as its edges; a paint copies them.
+void TPageControl::paintEvent(QPaintEvent* e) {
+    if (documentMode()) return QTabWidget::paintEvent(e);
+    QPainter painter(this);
+    // The device painted may be finer than the screen's, as when the window is rendered scaled;
+    // at a fractional scale a copy would not fall on the same pixels as the lines it copies.
+    const qreal scale = painter.paintEngine()->paintDevice()->devicePixelRatio();
+    if (scale != std::round(scale)) {
+        painter.end();
+        return QTabWidget::paintEvent(e);
+    }
+    QStyleOptionTabWidgetFrame option;
+    initStyleOption(&option);
+    option.rect = style()->subElementRect(QStyle::SE_TabWidgetTabPane, &option, this);
+    const QString key = QStringLiteral("rh-pane:%1:%2x%3:%4:%5:%6x%7:%8,%9,%10x%11:%12:%13")
+                            .arg(quintptr(style()))
+                            .arg(option.rect.width())
+                            .arg(option.rect.height())
+                            .arg(scale)
+                            .arg(option.palette.cacheKey())
+                            .arg(option.tabBarSize.width())
+                            .arg(option.tabBarSize.height())
+                            .arg(option.selectedTabRect.x())
+                            .arg(option.selectedTabRect.y())
+                            .arg(option.selectedTabRect.width())
+                            .arg(option.selectedTabRect.height())
+                            .arg(int(option.shape))
+                            .arg(int(option.state) | int(option.direction) << 24);
+    static const QStringList parts{QStringLiteral(":t"), QStringLiteral(":b"),
+                                   QStringLiteral(":l"), QStringLiteral(":r"),
+                                   QStringLiteral(":w"), QStringLiteral(":c")};
+    PanePicture kept;
+    QPixmap* pieces[] = {&kept.top, &kept.bottom, &kept.left, &kept.right, &kept.whole};
+    QPixmap fill;
+    bool found = QPixmapCache::find(key + parts[5], &fill);
+    for (int i = 0; found && i < 5; ++i)
+        QPixmapCache::find(key + parts[i], pieces[i]);
+    found = found && (!kept.whole.isNull() || !kept.right.isNull());
+    if (found) {
+        kept.fill = fill.toImage().pixelColor(0, 0);
+    } else {
+        kept = keptPane(drawnPane(style(), option, this, scale));
+        QImage colour(1, 1, QImage::Format_ARGB32);
+        colour.setPixelColor(0, 0, kept.fill);
+        QPixmapCache::insert(key + parts[5], QPixmap::fromImage(colour));
+        for (int i = 0; i < 5; ++i)
+            if (!pieces[i]->isNull()) QPixmapCache::insert(key + parts[i], *pieces[i]);
+    }
+    paintPane(painter, kept, option.rect);
 }
 
 namespace {

@@ -24,6 +24,9 @@ public:
     // controls before the user has seen them.
     void EnsureBuilt(QWidget* page);
 
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
 private:
     bool m_settingPage = false;
 };

@@ -7,15 +7,47 @@
 #include "Dispatch.h"
 #include "Exceptions.h"
 #include "FormPadrao.h"
+#include "PageControl.h"
 #include "RecordingHost.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
+// A style whose tab pane is shaded top to bottom: no single colour fills it.
+class ShadedPaneStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameTabWidget)
+            return QProxyStyle::drawPrimitive(element, option, painter, widget);
+        QLinearGradient shade(option->rect.topLeft(), option->rect.bottomLeft());
+        shade.setColorAt(0, Qt::white);
+        shade.setColorAt(1, QColor(0, 0, 128));
+        painter->fillRect(option->rect, shade);
+    }
+};
+
+// The largest difference of any colour channel between two pictures of one size; -1 when the sizes
+// differ.
+int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q),
+                          qAlpha(p) - qAlpha(q)})
+                largest = std::max(largest, std::abs(d));
+        }
+    return largest;
+}
+
 protocol::DataPacket threeRows() {
     protocol::DataPacket p;
     p.fields = {{QStringLiteral("CODIGO"), FieldType::String, 4},
@@ -249,6 +281,55 @@ private slots:
         auto* calendarTwo = dateTwo.findChild<QAction*>(QStringLiteral("dtDoisCalendario"));
         QVERIFY(calendarOne && calendarTwo);
         QCOMPARE(calendarOne->icon().cacheKey(), calendarTwo->icon().cacheKey());
+    }
+
+    // The page control copies its frame from a picture drawn once: it must look as Qt draws it,
+    // at whole and fractional scales, enabled or not, and again from the kept picture.
+    void pagePaneLooksAsQtDrawsIt_data() {
+        QTest::addColumn<qreal>("scale");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("shaded");
+        QTest::newRow("1x") << 1.0 << true << false;
+        QTest::newRow("1,5x") << 1.5 << true << false;
+        QTest::newRow("2x") << 2.0 << true << false;
+        QTest::newRow("2x desabilitado") << 2.0 << false << false;
+        QTest::newRow("painel sombreado") << 1.0 << true << true;
+    }
+    void pagePaneLooksAsQtDrawsIt() {
+        QFETCH(qreal, scale);
+        QFETCH(bool, enabled);
+        QFETCH(bool, shaded);
+        ShadedPaneStyle shading; // outlives the widgets that use it
+        TPageControl ours(nullptr, QStringLiteral("pgcTeste"));
+        QTabWidget qts;
+        for (QTabWidget* tabs : {static_cast<QTabWidget*>(&ours), &qts}) {
+            if (shaded) tabs->setStyle(&shading);
+            tabs->addTab(new QWidget, QStringLiteral("Agenda"));
+            tabs->addTab(new QWidget, QStringLiteral("Diversos"));
+            tabs->setCurrentIndex(1);
+            tabs->setEnabled(enabled);
+            tabs->resize(317, 203);
+            tabs->setFocusPolicy(Qt::NoFocus);
+            tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+            tabs->tabBar()->setDrawBase(true); // as the kit's own tab bar has it
+            tabs->show();
+            QVERIFY(QTest::qWaitForWindowExposed(tabs));
+        }
+        const auto picture = [scale](QWidget& w) {
+            QImage image(w.size() * scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(scale);
+            image.fill(Qt::white);
+            w.render(&image);
+            return image;
+        };
+        const QImage expected = picture(qts);
+        // A gradient sampled at other coordinates may round a shade differently by one.
+        const int tolerance = shaded ? 1 : 0;
+        for (int paint = 0; paint < 2; ++paint) { // drawn, then copied from what was kept
+            const int difference = largestDifference(picture(ours), expected);
+            QVERIFY2(difference >= 0 && difference <= tolerance,
+                     qPrintable(QString::number(difference)));
+        }
     }
 
 private:
