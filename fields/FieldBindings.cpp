@@ -10,8 +10,6 @@ void TfrmParametros::bindFieldRules() {
     vacationKind.OnSetText = [this](TField& f, const QString& text) {
         cdsGeralIDTPFERIASPGSetText(f, text);
     };
-    drgTipoIndice->OnChange = [this] { drgTipoIndiceChange(); };
-    dcbFerias->OnChange = [this] { dcbFeriasChange(); };
     medCdFilial->OnChange = [this] { medCdFilialChange(); };
 
     using Filter = void (TfrmParametros::*)(QWidget*, int&);
@@ -19,10 +17,6 @@ void TfrmParametros::bindFieldRules() {
         {dbeVrPeEncTemp, &TfrmParametros::dbeVrPeEncTempKeyPress},
         {dbeVrPeEncEfet, &TfrmParametros::dbeVrPeEncEfetKeyPress},
         {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress},
-        {dbeVrCestaBas, &TfrmParametros::dbeVrCestaBasKeyPress},
-        {dbeVrPrazEfeFun, &TfrmParametros::dbeVrPrazEfeFunKeyPress},
-        {dbeQtDias, &TfrmParametros::dbeQtDiasKeyPress},
-        {dbdDtBaseCB, &TfrmParametros::dbdDtBaseCBKeyPress},
         {dbeFechamento, &TfrmParametros::dbeFechamentoKeyPress},
         {dbeMediConv, &TfrmParametros::dbeMediConvKeyPress},
         {dbdUltiFecha, &TfrmParametros::dbdUltiFechaKeyPress}};
@@ -30,12 +24,8 @@ void TfrmParametros::bindFieldRules() {
         edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
             (this->*filter)(s, key);
         };
-    dcbFerias->OnKeyPress = [this](QWidget* s, int& key) { dcbFeriasKeyPress(s, key); };
     medCdFilial->OnKeyPress = [this](QWidget* s, int& key) { medCdFilialKeyPress(s, key); };
 
-    OnExit(dbeCdIndiceCb, [this] { dbeCdIndiceCbExit(dbeCdIndiceCb); });
-    OnExit(dbeVrCestaBas, [this] { dbeVrCestaBasExit(dbeVrCestaBas); });
-    OnExit(dbdDtBaseCB, [this] { dbdDtBaseCBExit(dbdDtBaseCB); });
     OnExit(medCdFilial, [this] { medCdFilialExit(medCdFilial); });
     OnEnter(panFilial, [this] { panFilialEnter(panFilial); });
     OnExit(panFilial, [this] { panFilialExit(); });
@@ -44,9 +34,6 @@ void TfrmParametros::bindFieldRules() {
     OnExit(dbeMediConv, [this] { dbeMediConvExit(dbeMediConv); });
     OnExit(dbeDiretorio, [this] { dbeDiretorioExit(dbeDiretorio); });
 
-    BtnIndice->DataSource = &dtsPesqIndice;
-    BtnIndice->OnBeforePesq = [this](bool& flag) { BtnIndiceBeforePesq(BtnIndice, flag); };
-    BtnIndice->OnAfterPesq = [this] { BtnIndiceAfterPesq(BtnIndice); };
     BtnFilial->DataSource = &dtsPesqFilial;
     BtnFilial->OnBeforePesq = [this](bool& flag) { BtnFilialBeforePesq(BtnFilial, flag); };
     BtnFilial->OnAfterPesq = [this] { BtnFilialAfterPesq(BtnFilial); };
@@ -54,4 +41,32 @@ void TfrmParametros::bindFieldRules() {
     btnConvMedi->OnBeforePesq = [this](bool& flag) { btnConvMediBeforePesq(btnConvMedi, flag); };
     btnConvMedi->OnAfterPesq = [this] { btnConvMediAfterPesq(btnConvMedi); };
     btpDirFolhaPag->OnClick = [this] { btpDirFolhaPagClick(btpDirFolhaPag); };
+}
+
+void TfrmParametros::bindCestaBasicaRules() {
+    drgTipoIndice->OnChange = [this] { drgTipoIndiceChange(); };
+    using Filter = void (TfrmParametros::*)(QWidget*, int&);
+    const QList<QPair<TDBEdit*, Filter>> filters{
+        {dbeVrCestaBas, &TfrmParametros::dbeVrCestaBasKeyPress},
+        {dbdDtBaseCB, &TfrmParametros::dbdDtBaseCBKeyPress}};
+    for (const auto& [edit, filter] : filters)
+        edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
+            (this->*filter)(s, key);
+        };
+    OnExit(dbeCdIndiceCb, [this] { dbeCdIndiceCbExit(dbeCdIndiceCb); });
+    OnExit(dbeVrCestaBas, [this] { dbeVrCestaBasExit(dbeVrCestaBas); });
+    OnExit(dbdDtBaseCB, [this] { dbdDtBaseCBExit(dbdDtBaseCB); });
+    BtnIndice->DataSource = &dtsPesqIndice;
+    BtnIndice->OnBeforePesq = [this](bool& flag) { BtnIndiceBeforePesq(BtnIndice, flag); };
+    BtnIndice->OnAfterPesq = [this] { BtnIndiceAfterPesq(BtnIndice); };
+}
+
+void TfrmParametros::bindAgendaRules() {
+    dbeVrPrazEfeFun->OnKeyPress = [this](QWidget* s, int& key) { dbeVrPrazEfeFunKeyPress(s, key); };
+}
+
+void TfrmParametros::bindFeriasRules() {
+    dcbFerias->OnChange = [this] { dcbFeriasChange(); };
+    dbeQtDias->OnKeyPress = [this](QWidget* s, int& key) { dbeQtDiasKeyPress(s, key); };
+    dcbFerias->OnKeyPress = [this](QWidget* s, int& key) { dcbFeriasKeyPress(s, key); };
 }

@@ -4,6 +4,7 @@
 
 #include "contract/Layouts.h"
 
+#include "Accessibility.h"
 #include "Colours.h"
 #include "Icons.h"
 
@@ -102,7 +103,18 @@ void TfrmParametros::createGeralPage() {
     for (TDBEdit* e : {dbeVrPeEncTemp, dbeVrPeEncEfet, dbeVrPeDescVT})
         e->setMaxLength(5);
 
-    // Cesta Básica
+    // The other sub-pages are built when first shown, or when a rule names one of their controls.
+    buildOnFirstShow(pgcGeral, tshCestaBasica, &TfrmParametros::createCestaBasicaPage,
+                     &grbCestaBasica, &drgTipoIndice, &dbeCdIndiceCb, &BtnIndice, &dbeNmIndice,
+                     &dbdDtBaseCB, &dbeVrCestaBas);
+    buildOnFirstShow(pgcGeral, tshAgenda, &TfrmParametros::createAgendaPage, &grbAgenda,
+                     &dbeVrPrazEfeFun);
+    buildOnFirstShow(pgcGeral, tshFerias, &TfrmParametros::createFeriasPage, &grbTipo, &dcbFerias,
+                     &dbeQtDias);
+    questionario.createQuestionarioPage(pgcGeral, tshQuest);
+}
+
+void TfrmParametros::createCestaBasicaPage() {
     grbCestaBasica = subPageGroup(tshCestaBasica, QStringLiteral("CestaBasica"),
                                   QStringLiteral("grbCestaBasica"));
     auto* cesta = new QFormLayout(grbCestaBasica);
@@ -138,8 +150,13 @@ void TfrmParametros::createGeralPage() {
                   dbeVrCestaBas);
     setTabOrder(dbeCdIndiceCb, dbdDtBaseCB);
     setTabOrder(dbdDtBaseCB, dbeVrCestaBas);
+    // Bound before its rules are: showing the record runs no change rule.
+    bindCestaBasicaFields();
+    bindCestaBasicaRules();
+    subPageBuilt(tshCestaBasica);
+}
 
-    // Agenda
+void TfrmParametros::createAgendaPage() {
     grbAgenda = subPageGroup(tshAgenda, QStringLiteral("Agenda"), QStringLiteral("grbAgenda"));
     auto* agenda = new QFormLayout(grbAgenda);
     dbeVrPrazEfeFun = new TDBEdit(grbAgenda, QStringLiteral("dbeVrPrazEfeFun"));
@@ -147,8 +164,12 @@ void TfrmParametros::createGeralPage() {
     agenda->addRow(boldLabel(grbAgenda, QStringLiteral("lblVrPrazEfeFun"),
                              contract::geral().caption(QStringLiteral("VRPRAZEFEFUN"))),
                    dbeVrPrazEfeFun);
+    bindAgendaFields();
+    bindAgendaRules();
+    subPageBuilt(tshAgenda);
+}
 
-    // Férias
+void TfrmParametros::createFeriasPage() {
     grbTipo = subPageGroup(tshFerias, QStringLiteral("Ferias"), QStringLiteral("grbTipo"));
     auto* ferias = new QFormLayout(grbTipo);
     dcbFerias = new TDBComboBox(grbTipo, QStringLiteral("dcbFerias"),
@@ -163,8 +184,14 @@ void TfrmParametros::createGeralPage() {
                              contract::geral().caption(QStringLiteral("IDTPFERIASPG"))),
                    dcbFerias);
     setTabOrder(dbeQtDias, dcbFerias);
+    bindFeriasFields();
+    bindFeriasRules();
+    subPageBuilt(tshFerias);
+}
 
-    questionario.createQuestionarioPage(pgcGeral, tshQuest);
+void TfrmParametros::subPageBuilt(QWidget* page) {
+    NameControlsForScreenReaders(page);
+    showReadOnly(); // a key that may only read locks these controls too
 }
 
 void TfrmParametros::createFilialPage() {

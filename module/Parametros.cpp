@@ -10,6 +10,14 @@
 #include "LookupQueries.h"
 #include "ModuleState.h"
 
+namespace {
+QStringList weekdayNames() {
+    return {QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
+            QStringLiteral("Quarta"),  QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
+            QStringLiteral("Sábado")};
+}
+} // namespace
+
 TfrmParametros::TfrmParametros(QWidget* parent)
     : TfrmPadrao(parent) {
     setObjectName(QStringLiteral("frmParametros"));
@@ -84,20 +92,13 @@ void TfrmParametros::createMenus() {
 }
 
 void TfrmParametros::bindFields() {
-    const QList<QPair<TDBEdit*, const char*>> geral{
-        {dbeVrPeEncTemp, "VRPEENCTEMP"}, {dbeVrPeEncEfet, "VRPEENCEFET"},
-        {dbeVrPeDescVT, "VRPEDESCVT"},   {dbeCdIndiceCb, "CDINDICECB"},
-        {dbeNmIndice, "NMINDICE"},       {dbdDtBaseCB, "DTBASECB"},
-        {dbeVrCestaBas, "VRCESTABAS"},   {dbeVrPrazEfeFun, "VRPRAZEFEFUN"},
-        {dbeQtDias, "QTDIASFERIPG"}};
+    const QList<QPair<TDBEdit*, const char*>> geral{{dbeVrPeEncTemp, "VRPEENCTEMP"},
+                                                    {dbeVrPeEncEfet, "VRPEENCEFET"},
+                                                    {dbeVrPeDescVT, "VRPEDESCVT"}};
     for (const auto& [edit, field] : geral) {
         edit->SetDataField(QString::fromLatin1(field));
         edit->SetDataSource(&dtsPadrao);
     }
-    drgTipoIndice->SetDataField(QStringLiteral("IDTPINDCB"));
-    drgTipoIndice->SetDataSource(&dtsPadrao);
-    dcbFerias->SetDataField(QStringLiteral("IDTPFERIASPG"));
-    dcbFerias->SetDataSource(&dtsPadrao);
 
     const QList<QPair<TDBEdit*, const char*>> filial{{dbeFechamento, "DIFECHRH"},
                                                      {dbdUltiFecha, "DTULTFECHRH"},
@@ -109,15 +110,40 @@ void TfrmParametros::bindFields() {
         edit->SetDataSource(&dtsFilial);
     }
 
-    const QStringList weekdays{QStringLiteral("Domingo"), QStringLiteral("Segunda"),
-                               QStringLiteral("Terça"),   QStringLiteral("Quarta"),
-                               QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
-                               QStringLiteral("Sábado")};
-    for (TDBDateEditPlus* d : {dbdDtBaseCB, dbdUltiFecha}) {
+    const QStringList weekdays = weekdayNames();
+    for (TDBDateEditPlus* d : {dbdUltiFecha}) {
         d->ValidDateColor = Qt::blue;
         d->SaveTime = false;
         d->NomeSemana = weekdays;
     }
+}
+
+void TfrmParametros::bindCestaBasicaFields() {
+    const QList<QPair<TDBEdit*, const char*>> fields{{dbeCdIndiceCb, "CDINDICECB"},
+                                                     {dbeNmIndice, "NMINDICE"},
+                                                     {dbdDtBaseCB, "DTBASECB"},
+                                                     {dbeVrCestaBas, "VRCESTABAS"}};
+    for (const auto& [edit, field] : fields) {
+        edit->SetDataField(QString::fromLatin1(field));
+        edit->SetDataSource(&dtsPadrao);
+    }
+    drgTipoIndice->SetDataField(QStringLiteral("IDTPINDCB"));
+    drgTipoIndice->SetDataSource(&dtsPadrao);
+    dbdDtBaseCB->ValidDateColor = Qt::blue;
+    dbdDtBaseCB->SaveTime = false;
+    dbdDtBaseCB->NomeSemana = weekdayNames();
+}
+
+void TfrmParametros::bindAgendaFields() {
+    dbeVrPrazEfeFun->SetDataField(QStringLiteral("VRPRAZEFEFUN"));
+    dbeVrPrazEfeFun->SetDataSource(&dtsPadrao);
+}
+
+void TfrmParametros::bindFeriasFields() {
+    dbeQtDias->SetDataField(QStringLiteral("QTDIASFERIPG"));
+    dbeQtDias->SetDataSource(&dtsPadrao);
+    dcbFerias->SetDataField(QStringLiteral("IDTPFERIASPG"));
+    dcbFerias->SetDataSource(&dtsPadrao);
 }
 
 void TfrmParametros::bindEvents() {

@@ -3,6 +3,7 @@
 
 #include "ADOIBQuery.h"
 #include "BtnPesquisa.h"
+#include "BuiltOnUse.h"
 #include "DBControls.h"
 #include "DBGrid.h"
 #include "DBNotice.h"
@@ -40,13 +41,15 @@ public:
     // "Geral" page.
     TPageControl* pgcGeral;
     QWidget *tshEncargos, *tshCestaBasica, *tshAgenda, *tshFerias, *tshQuest;
-    QGroupBox *grbGeral, *grbCestaBasica, *grbAgenda, *grbTipo;
+    QGroupBox* grbGeral;
     TDBEdit *dbeVrPeEncTemp, *dbeVrPeEncEfet, *dbeVrPeDescVT;
-    TDBRadioGroup* drgTipoIndice;
-    TDBEdit *dbeCdIndiceCb, *dbeNmIndice, *dbeVrCestaBas, *dbeVrPrazEfeFun, *dbeQtDias;
-    TBtnPesquisa* BtnIndice;
-    TDBDateEditPlus* dbdDtBaseCB;
-    TDBComboBox* dcbFerias;
+    // Controls of the sub-pages built when first shown or first named.
+    TBuiltOnUse<QGroupBox> grbCestaBasica, grbAgenda, grbTipo;
+    TBuiltOnUse<TDBRadioGroup> drgTipoIndice;
+    TBuiltOnUse<TDBEdit> dbeCdIndiceCb, dbeNmIndice, dbeVrCestaBas, dbeVrPrazEfeFun, dbeQtDias;
+    TBuiltOnUse<TBtnPesquisa> BtnIndice;
+    TBuiltOnUse<TDBDateEditPlus> dbdDtBaseCB;
+    TBuiltOnUse<TDBComboBox> dcbFerias;
 
     // "Filial" page.
     QWidget* panFilial;
@@ -181,12 +184,30 @@ private:
 
     void createPages();
     void createGeralPage();
+    void createCestaBasicaPage();
+    void createAgendaPage();
+    void createFeriasPage();
     void createFilialPage();
+    // The page is built by `build` when first shown, or when code names one of its controls.
+    template <class... Controls>
+    void buildOnFirstShow(TPageControl* pages, QWidget* page, void (TfrmParametros::*build)(),
+                          Controls*... controls) {
+        pages->BuildOnFirstShow(page, [this, build] { (this->*build)(); });
+        (controls->SetBuilder([pages, page] { pages->EnsureBuilt(page); }), ...);
+    }
+    // What every sub-page built late gets, as the form's first controls got it at creation.
+    void subPageBuilt(QWidget* page);
     void createMenus();
     void bindFields();
+    void bindCestaBasicaFields();
+    void bindAgendaFields();
+    void bindFeriasFields();
     void bindEvents();
     void bindEditingRules();
     void bindFieldRules();
+    void bindCestaBasicaRules();
+    void bindAgendaRules();
+    void bindFeriasRules();
     // Selects a main page and a sub-page, then runs both change handlers, as a menu item does.
     void showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage);
     void checkGeralMenus();

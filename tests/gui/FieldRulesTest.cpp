@@ -184,6 +184,28 @@ private slots:
                  QStringList{QStringLiteral("Não há índice financeiro cadastrado.")});
     }
 
+    // The sub-pages are built when first shown: one first shown while the record is being edited
+    // shows it as it is, and its change rules run for what the user does there only.
+    void subPagesFirstShownWhileEditingChangeNothing() {
+        openScreen();
+        TfrmParametros* f = form();
+        QVERIFY(!f->dbeVrCestaBas.Built() && !f->dcbFerias.Built());
+        typeInto(f->dbeVrPeEncTemp, QStringLiteral("13"));
+        QCOMPARE(f->cdsGeral.State(), DataSetState::Edit);
+        f->mnuCestaBasica->trigger();
+        QCOMPARE(f->drgTipoIndice->ItemIndex(), 1);
+        QCOMPARE(f->dbeCdIndiceCb->text(), QStringLiteral("0011"));
+        QCOMPARE(geral("CDINDICECB"), QStringLiteral("0011"));
+        QVERIFY(!geral("NMINDICE").isEmpty());
+        f->mnuFerias->trigger();
+        QCOMPARE(f->dcbFerias->ItemIndex(), geral("IDTPFERIASPG") == u"C" ? 1 : 0);
+        const QString days = geral("QTDIASFERIPG");
+        click(f->sbtConfirmar);
+        QCOMPARE(stored("GetGeral", QStringLiteral("1"), "CDINDICECB"), QStringLiteral("0011"));
+        QCOMPARE(stored("GetGeral", QStringLiteral("1"), "QTDIASFERIPG"), days);
+        QCOMPARE(stored("GetGeral", QStringLiteral("1"), "VRPEENCTEMP"), QStringLiteral("13"));
+    }
+
     void vacationRules() {
         openScreen();
         TfrmParametros* f = form();

@@ -242,6 +242,9 @@ private slots:
         for (QWidget* w : std::initializer_list<QWidget*>{f->BtnIndice, f->btpDirFolhaPag,
                                                           f->btnConvMedi, f->drgTipoIndice})
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        // Sub-pages built after the key's role was known take no typing either.
+        for (TDBEdit* e : {f->dbeVrCestaBas.get(), f->dbeVrPrazEfeFun.get(), f->dbeQtDias.get()})
+            QVERIFY2(e->isReadOnly(), qPrintable(e->objectName()));
         // A tick on the questionnaire page goes nowhere.
         f->mnuQuestionario->trigger();
         TDBGrid* grid = f->questionario.dbgQuestCand;
