@@ -16,10 +16,7 @@ void TfrmParametros::bindFieldRules() {
     const QList<QPair<TDBEdit*, Filter>> edits{
         {dbeVrPeEncTemp, &TfrmParametros::dbeVrPeEncTempKeyPress},
         {dbeVrPeEncEfet, &TfrmParametros::dbeVrPeEncEfetKeyPress},
-        {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress},
-        {dbeFechamento, &TfrmParametros::dbeFechamentoKeyPress},
-        {dbeMediConv, &TfrmParametros::dbeMediConvKeyPress},
-        {dbdUltiFecha, &TfrmParametros::dbdUltiFechaKeyPress}};
+        {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress}};
     for (const auto& [edit, filter] : edits)
         edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
             (this->*filter)(s, key);
@@ -29,18 +26,10 @@ void TfrmParametros::bindFieldRules() {
     OnExit(medCdFilial, [this] { medCdFilialExit(medCdFilial); });
     OnEnter(panFilial, [this] { panFilialEnter(panFilial); });
     OnExit(panFilial, [this] { panFilialExit(); });
-    OnExit(dbeFechamento, [this] { dbeFechamentoExit(dbeFechamento); });
-    OnExit(dbdUltiFecha, [this] { dbdUltiFechaExit(dbdUltiFecha); });
-    OnExit(dbeMediConv, [this] { dbeMediConvExit(dbeMediConv); });
-    OnExit(dbeDiretorio, [this] { dbeDiretorioExit(dbeDiretorio); });
 
     BtnFilial->DataSource = &dtsPesqFilial;
     BtnFilial->OnBeforePesq = [this](bool& flag) { BtnFilialBeforePesq(BtnFilial, flag); };
     BtnFilial->OnAfterPesq = [this] { BtnFilialAfterPesq(BtnFilial); };
-    btnConvMedi->DataSource = &dtsVdConv;
-    btnConvMedi->OnBeforePesq = [this](bool& flag) { btnConvMediBeforePesq(btnConvMedi, flag); };
-    btnConvMedi->OnAfterPesq = [this] { btnConvMediAfterPesq(btnConvMedi); };
-    btpDirFolhaPag->OnClick = [this] { btpDirFolhaPagClick(btpDirFolhaPag); };
 }
 
 void TfrmParametros::bindCestaBasicaRules() {
@@ -69,4 +58,21 @@ void TfrmParametros::bindFeriasRules() {
     dcbFerias->OnChange = [this] { dcbFeriasChange(); };
     dbeQtDias->OnKeyPress = [this](QWidget* s, int& key) { dbeQtDiasKeyPress(s, key); };
     dcbFerias->OnKeyPress = [this](QWidget* s, int& key) { dcbFeriasKeyPress(s, key); };
+}
+
+void TfrmParametros::bindAgeFilialRules() {
+    dbeFechamento->OnKeyPress = [this](QWidget* s, int& key) { dbeFechamentoKeyPress(s, key); };
+    dbdUltiFecha->OnKeyPress = [this](QWidget* s, int& key) { dbdUltiFechaKeyPress(s, key); };
+    OnExit(dbeFechamento, [this] { dbeFechamentoExit(dbeFechamento); });
+    OnExit(dbdUltiFecha, [this] { dbdUltiFechaExit(dbdUltiFecha); });
+}
+
+void TfrmParametros::bindDiversosRules() {
+    dbeMediConv->OnKeyPress = [this](QWidget* s, int& key) { dbeMediConvKeyPress(s, key); };
+    OnExit(dbeMediConv, [this] { dbeMediConvExit(dbeMediConv); });
+    OnExit(dbeDiretorio, [this] { dbeDiretorioExit(dbeDiretorio); });
+    btnConvMedi->DataSource = &dtsVdConv;
+    btnConvMedi->OnBeforePesq = [this](bool& flag) { btnConvMediBeforePesq(btnConvMedi, flag); };
+    btnConvMedi->OnAfterPesq = [this] { btnConvMediAfterPesq(btnConvMedi); };
+    btpDirFolhaPag->OnClick = [this] { btpDirFolhaPagClick(btpDirFolhaPag); };
 }

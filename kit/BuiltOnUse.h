@@ -4,8 +4,7 @@
 
 #include <functional>
 
-template <class T>
-class TBuiltOnUse {
+template <class T> class TBuiltOnUse {
 public:
     // What builds the control's page; it assigns the control.
     void SetBuilder(std::function<void()> build) { m_build = std::move(build); }

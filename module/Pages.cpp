@@ -228,7 +228,14 @@ void TfrmParametros::createFilialPage() {
     layout->addWidget(pgcFilial, 1);
     tshAgeFilial = pgcFilial->AddPage(QStringLiteral("tshAgeFilial"), QStringLiteral("Agenda"));
     tshDiversos = pgcFilial->AddPage(QStringLiteral("tshDiversos"), QStringLiteral("Diversos"));
+    buildOnFirstShow(pgcFilial, tshAgeFilial, &TfrmParametros::createAgeFilialPage, &grbAgeFili,
+                     &dbeFechamento, &dbdUltiFecha);
+    buildOnFirstShow(pgcFilial, tshDiversos, &TfrmParametros::createDiversosPage, &grbDiversos,
+                     &dbeMediConv, &btnConvMedi, &dbeNmConvenioMedico, &grbDiretorio, &dbeDiretorio,
+                     &btpDirFolhaPag);
+}
 
+void TfrmParametros::createAgeFilialPage() {
     grbAgeFili =
         subPageGroup(tshAgeFilial, QStringLiteral("AgeFilial"), QStringLiteral("grbAgeFili"));
     auto* agenda = new QFormLayout(grbAgeFili);
@@ -243,7 +250,12 @@ void TfrmParametros::createFilialPage() {
     agenda->addRow(boldLabel(grbAgeFili, QStringLiteral("lblUltiFecha"),
                              contract::filial().caption(QStringLiteral("DTULTFECHRH"))),
                    dbdUltiFecha);
+    bindAgeFilialFields();
+    bindAgeFilialRules();
+    subPageBuilt(tshAgeFilial);
+}
 
+void TfrmParametros::createDiversosPage() {
     grbDiversos =
         subPageGroup(tshDiversos, QStringLiteral("Diversos"), QStringLiteral("grbDiversos"));
     auto* diversos = new QVBoxLayout(grbDiversos);
@@ -286,4 +298,7 @@ void TfrmParametros::createFilialPage() {
     diversos->addWidget(grbDiretorio);
     diversos->addLayout(planRow);
     setTabOrder(dbeDiretorio, dbeMediConv);
+    bindDiversosFields();
+    bindDiversosRules();
+    subPageBuilt(tshDiversos);
 }

@@ -11,10 +11,14 @@
 #include "ModuleState.h"
 
 namespace {
-QStringList weekdayNames() {
-    return {QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
-            QStringLiteral("Quarta"),  QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
-            QStringLiteral("Sábado")};
+// The date edits show a valid date in blue, keep no time and name the weekday.
+void showsDates(TDBDateEditPlus* edit) {
+    edit->ValidDateColor = Qt::blue;
+    edit->SaveTime = false;
+    edit->NomeSemana = {QStringLiteral("Domingo"), QStringLiteral("Segunda"),
+                        QStringLiteral("Terça"),   QStringLiteral("Quarta"),
+                        QStringLiteral("Quinta"),  QStringLiteral("Sexta"),
+                        QStringLiteral("Sábado")};
 }
 } // namespace
 
@@ -99,23 +103,6 @@ void TfrmParametros::bindFields() {
         edit->SetDataField(QString::fromLatin1(field));
         edit->SetDataSource(&dtsPadrao);
     }
-
-    const QList<QPair<TDBEdit*, const char*>> filial{{dbeFechamento, "DIFECHRH"},
-                                                     {dbdUltiFecha, "DTULTFECHRH"},
-                                                     {dbeDiretorio, "NMDIRPONTO"},
-                                                     {dbeMediConv, "CDCONMEDDEF"},
-                                                     {dbeNmConvenioMedico, "NMCONVMEDI"}};
-    for (const auto& [edit, field] : filial) {
-        edit->SetDataField(QString::fromLatin1(field));
-        edit->SetDataSource(&dtsFilial);
-    }
-
-    const QStringList weekdays = weekdayNames();
-    for (TDBDateEditPlus* d : {dbdUltiFecha}) {
-        d->ValidDateColor = Qt::blue;
-        d->SaveTime = false;
-        d->NomeSemana = weekdays;
-    }
 }
 
 void TfrmParametros::bindCestaBasicaFields() {
@@ -129,9 +116,25 @@ void TfrmParametros::bindCestaBasicaFields() {
     }
     drgTipoIndice->SetDataField(QStringLiteral("IDTPINDCB"));
     drgTipoIndice->SetDataSource(&dtsPadrao);
-    dbdDtBaseCB->ValidDateColor = Qt::blue;
-    dbdDtBaseCB->SaveTime = false;
-    dbdDtBaseCB->NomeSemana = weekdayNames();
+    showsDates(dbdDtBaseCB);
+}
+
+void TfrmParametros::bindAgeFilialFields() {
+    dbeFechamento->SetDataField(QStringLiteral("DIFECHRH"));
+    dbeFechamento->SetDataSource(&dtsFilial);
+    dbdUltiFecha->SetDataField(QStringLiteral("DTULTFECHRH"));
+    dbdUltiFecha->SetDataSource(&dtsFilial);
+    showsDates(dbdUltiFecha);
+}
+
+void TfrmParametros::bindDiversosFields() {
+    const QList<QPair<TDBEdit*, const char*>> fields{{dbeDiretorio, "NMDIRPONTO"},
+                                                     {dbeMediConv, "CDCONMEDDEF"},
+                                                     {dbeNmConvenioMedico, "NMCONVMEDI"}};
+    for (const auto& [edit, field] : fields) {
+        edit->SetDataField(QString::fromLatin1(field));
+        edit->SetDataSource(&dtsFilial);
+    }
 }
 
 void TfrmParametros::bindAgendaFields() {

@@ -58,10 +58,10 @@ public:
     TDBEmptyNotice* lblSemParametros; // a branch without its parameter record says so
     TPageControl* pgcFilial;
     QWidget *tshAgeFilial, *tshDiversos;
-    QGroupBox *grbAgeFili, *grbDiversos, *grbDiretorio;
-    TDBEdit *dbeFechamento, *dbeMediConv, *dbeNmConvenioMedico, *dbeDiretorio;
-    TDBDateEditPlus* dbdUltiFecha;
-    TBtnPesquisa *btnConvMedi, *btpDirFolhaPag;
+    TBuiltOnUse<QGroupBox> grbAgeFili, grbDiversos, grbDiretorio;
+    TBuiltOnUse<TDBEdit> dbeFechamento, dbeMediConv, dbeNmConvenioMedico, dbeDiretorio;
+    TBuiltOnUse<TDBDateEditPlus> dbdUltiFecha;
+    TBuiltOnUse<TBtnPesquisa> btnConvMedi, btpDirFolhaPag;
 
     // Menus of the two pages.
     QAction *mnuEncargos, *mnuCestaBasica, *mnuAgenda, *mnuFerias, *mnuQuestionario;
@@ -188,6 +188,8 @@ private:
     void createAgendaPage();
     void createFeriasPage();
     void createFilialPage();
+    void createAgeFilialPage();
+    void createDiversosPage();
     // The page is built by `build` when first shown, or when code names one of its controls.
     template <class... Controls>
     void buildOnFirstShow(TPageControl* pages, QWidget* page, void (TfrmParametros::*build)(),
@@ -202,12 +204,16 @@ private:
     void bindCestaBasicaFields();
     void bindAgendaFields();
     void bindFeriasFields();
+    void bindAgeFilialFields();
+    void bindDiversosFields();
     void bindEvents();
     void bindEditingRules();
     void bindFieldRules();
     void bindCestaBasicaRules();
     void bindAgendaRules();
     void bindFeriasRules();
+    void bindAgeFilialRules();
+    void bindDiversosRules();
     // Selects a main page and a sub-page, then runs both change handlers, as a menu item does.
     void showSubPage(QWidget* mainPage, TPageControl* pages, QWidget* subPage);
     void checkGeralMenus();

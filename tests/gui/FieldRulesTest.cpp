@@ -327,6 +327,28 @@ private slots:
         QCOMPARE(services().busyDepth(), 0);
     }
 
+    // Confirm checks the branch's fields of a sub-page the user never opened: built for the
+    // check, it shows the record, and a refusal brings it forward with the focus on the field.
+    void confirmChecksASubPageNeverShown() {
+        execSql(
+            QStringLiteral("UPDATE PARAMFILIAL SET CDCONMEDDEF = '99' WHERE CDFILIAL = '0001'"));
+        openBranchPage();
+        TfrmParametros* f = form();
+        QVERIFY(!f->dbeMediConv.Built());
+        typeInto(f->dbeFechamento, QStringLiteral("15"));
+        click(f->sbtConfirmar);
+        QCOMPARE(services().shownErrors,
+                 QStringList{QStringLiteral("Convênio médico não cadastrado.")});
+        QCOMPARE(f->pgcFilial->ActivePage(), f->tshDiversos);
+        QCOMPARE(focused(), static_cast<QWidget*>(f->dbeMediConv));
+        QCOMPARE(f->dbeMediConv->text(), QStringLiteral("99"));
+        QVERIFY(f->cdsFilial.Editing());
+        typeInto(f->dbeMediConv, QStringLiteral("05"));
+        click(f->sbtConfirmar);
+        QCOMPARE(stored("GetFilial", QStringLiteral("0001"), "DIFECHRH"), QStringLiteral("15"));
+        QCOMPARE(stored("GetFilial", QStringLiteral("0001"), "CDCONMEDDEF"), QStringLiteral("05"));
+    }
+
     void directoryCheckAndPicker() {
         QFile file(m_dir.filePath(QStringLiteral("arquivo.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly));

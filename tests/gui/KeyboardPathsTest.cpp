@@ -243,7 +243,8 @@ private slots:
                                                           f->btnConvMedi, f->drgTipoIndice})
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
         // Sub-pages built after the key's role was known take no typing either.
-        for (TDBEdit* e : {f->dbeVrCestaBas.get(), f->dbeVrPrazEfeFun.get(), f->dbeQtDias.get()})
+        for (TDBEdit* e : {f->dbeVrCestaBas.get(), f->dbeVrPrazEfeFun.get(), f->dbeQtDias.get(),
+                           f->dbeFechamento.get(), f->dbeDiretorio.get()})
             QVERIFY2(e->isReadOnly(), qPrintable(e->objectName()));
         // A tick on the questionnaire page goes nowhere.
         f->mnuQuestionario->trigger();
