@@ -130,16 +130,28 @@ PanePicture keptPane(const QImage& pane) {
     return kept;
 }
 
+// A translucent picture laid over what is behind it, in bands of rows few enough for the raster
+// engine to blend them itself rather than wake its thread pool.
+void drawInBands(QPainter& painter, const QPointF& at, const QPixmap& picture) {
+    constexpr int rowsPerBand = 64;
+    const qreal scale = picture.devicePixelRatio();
+    for (int top = 0; top < picture.height(); top += rowsPerBand) {
+        const QRect band(0, top, picture.width(), std::min(rowsPerBand, picture.height() - top));
+        painter.drawPixmap(QRectF(at + QPointF(0, top / scale), QSizeF(band.size()) / scale),
+                           picture, band);
+    }
+}
+
 void paintPane(QPainter& painter, const PanePicture& kept, const QRect& rect) {
     const QPoint at = rect.topLeft() - QPoint(paneMargin, paneMargin);
-    if (!kept.whole.isNull()) return painter.drawPixmap(at, kept.whole);
+    if (!kept.whole.isNull()) return drawInBands(painter, at, kept.whole);
     const QSizeF edge = kept.top.deviceIndependentSize();
     const QRectF outer(at, QSizeF(rect.size()) + QSizeF(2 * paneMargin, 2 * paneMargin));
     const qreal e = edge.height();
     painter.drawPixmap(outer.topLeft(), kept.top);
     painter.drawPixmap(QPointF(outer.left(), outer.bottom() - e), kept.bottom);
-    painter.drawPixmap(QPointF(outer.left(), outer.top() + e), kept.left);
-    painter.drawPixmap(QPointF(outer.right() - e, outer.top() + e), kept.right);
+    drawInBands(painter, QPointF(outer.left(), outer.top() + e), kept.left);
+    drawInBands(painter, QPointF(outer.right() - e, outer.top() + e), kept.right);
     painter.fillRect(outer.adjusted(e, e, -e, -e), kept.fill);
 }
 } // namespace
