@@ -2,6 +2,18 @@
 
 #include "Parametros.h"
 
+namespace {
+using KeyFilter = void (TfrmParametros::*)(QWidget*, int&);
+
+// Each edit's typed keys go through its filter first.
+void filterKeys(TfrmParametros* form, std::initializer_list<std::pair<TDBEdit*, KeyFilter>> edits) {
+    for (const auto& [edit, filter] : edits)
+        edit->OnKeyPress = [form, filter = filter](QWidget* s, int& key) {
+            (form->*filter)(s, key);
+        };
+}
+} // namespace
+
 void TfrmParametros::bindFieldRules() {
     TField& vacationKind = cdsGeral.FieldByName(QStringLiteral("IDTPFERIASPG"));
     vacationKind.OnGetText = [this](TField& f, QString& text, bool display) {
@@ -12,15 +24,9 @@ void TfrmParametros::bindFieldRules() {
     };
     medCdFilial->OnChange = [this] { medCdFilialChange(); };
 
-    using Filter = void (TfrmParametros::*)(QWidget*, int&);
-    const QList<QPair<TDBEdit*, Filter>> edits{
-        {dbeVrPeEncTemp, &TfrmParametros::dbeVrPeEncTempKeyPress},
-        {dbeVrPeEncEfet, &TfrmParametros::dbeVrPeEncEfetKeyPress},
-        {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress}};
-    for (const auto& [edit, filter] : edits)
-        edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
-            (this->*filter)(s, key);
-        };
+    filterKeys(this, {{dbeVrPeEncTemp, &TfrmParametros::dbeVrPeEncTempKeyPress},
+                      {dbeVrPeEncEfet, &TfrmParametros::dbeVrPeEncEfetKeyPress},
+                      {dbeVrPeDescVT, &TfrmParametros::dbeVrPeDescVTKeyPress}});
     medCdFilial->OnKeyPress = [this](QWidget* s, int& key) { medCdFilialKeyPress(s, key); };
 
     OnExit(medCdFilial, [this] { medCdFilialExit(medCdFilial); });
@@ -34,14 +40,8 @@ void TfrmParametros::bindFieldRules() {
 
 void TfrmParametros::bindCestaBasicaRules() {
     drgTipoIndice->OnChange = [this] { drgTipoIndiceChange(); };
-    using Filter = void (TfrmParametros::*)(QWidget*, int&);
-    const QList<QPair<TDBEdit*, Filter>> filters{
-        {dbeVrCestaBas, &TfrmParametros::dbeVrCestaBasKeyPress},
-        {dbdDtBaseCB, &TfrmParametros::dbdDtBaseCBKeyPress}};
-    for (const auto& [edit, filter] : filters)
-        edit->OnKeyPress = [this, filter = filter](QWidget* s, int& key) {
-            (this->*filter)(s, key);
-        };
+    filterKeys(this, {{dbeVrCestaBas, &TfrmParametros::dbeVrCestaBasKeyPress},
+                      {dbdDtBaseCB, &TfrmParametros::dbdDtBaseCBKeyPress}});
     OnExit(dbeCdIndiceCb, [this] { dbeCdIndiceCbExit(dbeCdIndiceCb); });
     OnExit(dbeVrCestaBas, [this] { dbeVrCestaBasExit(dbeVrCestaBas); });
     OnExit(dbdDtBaseCB, [this] { dbdDtBaseCBExit(dbdDtBaseCB); });
@@ -51,24 +51,24 @@ void TfrmParametros::bindCestaBasicaRules() {
 }
 
 void TfrmParametros::bindAgendaRules() {
-    dbeVrPrazEfeFun->OnKeyPress = [this](QWidget* s, int& key) { dbeVrPrazEfeFunKeyPress(s, key); };
+    filterKeys(this, {{dbeVrPrazEfeFun, &TfrmParametros::dbeVrPrazEfeFunKeyPress}});
 }
 
 void TfrmParametros::bindFeriasRules() {
     dcbFerias->OnChange = [this] { dcbFeriasChange(); };
-    dbeQtDias->OnKeyPress = [this](QWidget* s, int& key) { dbeQtDiasKeyPress(s, key); };
+    filterKeys(this, {{dbeQtDias, &TfrmParametros::dbeQtDiasKeyPress}});
     dcbFerias->OnKeyPress = [this](QWidget* s, int& key) { dcbFeriasKeyPress(s, key); };
 }
 
 void TfrmParametros::bindAgeFilialRules() {
-    dbeFechamento->OnKeyPress = [this](QWidget* s, int& key) { dbeFechamentoKeyPress(s, key); };
-    dbdUltiFecha->OnKeyPress = [this](QWidget* s, int& key) { dbdUltiFechaKeyPress(s, key); };
+    filterKeys(this, {{dbeFechamento, &TfrmParametros::dbeFechamentoKeyPress},
+                      {dbdUltiFecha, &TfrmParametros::dbdUltiFechaKeyPress}});
     OnExit(dbeFechamento, [this] { dbeFechamentoExit(dbeFechamento); });
     OnExit(dbdUltiFecha, [this] { dbdUltiFechaExit(dbdUltiFecha); });
 }
 
 void TfrmParametros::bindDiversosRules() {
-    dbeMediConv->OnKeyPress = [this](QWidget* s, int& key) { dbeMediConvKeyPress(s, key); };
+    filterKeys(this, {{dbeMediConv, &TfrmParametros::dbeMediConvKeyPress}});
     OnExit(dbeMediConv, [this] { dbeMediConvExit(dbeMediConv); });
     OnExit(dbeDiretorio, [this] { dbeDiretorioExit(dbeDiretorio); });
     btnConvMedi->DataSource = &dtsVdConv;

@@ -3,11 +3,11 @@
 #include "Dispatch.h"
 #include "FocusMoves.h"
 
+#include <QCache>
 #include <QEvent>
 #include <QLayout>
 #include <QPaintEngine>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <cmath>
@@ -102,57 +102,55 @@ int frameWidth(const QImage& pane) {
     return 0;
 }
 
-// The frame kept as its four edges and the colour within, or whole when it is not that simple.
+// The frame kept as its four edges and the colour within; `simple` is false when the style
+// shades its pane, which is then painted as Qt paints it.
 struct PanePicture {
-    QPixmap top, bottom, left, right, whole;
+    QImage top, bottom, left, right;
     QColor fill;
+    bool simple = false;
 };
 
 PanePicture keptPane(const QImage& pane) {
     PanePicture kept;
     const int edge = frameWidth(pane);
-    const qreal scale = pane.devicePixelRatio();
-    const auto part = [&](const QRect& r) {
-        QPixmap p = QPixmap::fromImage(pane.copy(r));
-        p.setDevicePixelRatio(scale);
-        return p;
-    };
-    if (edge == 0) {
-        kept.whole = part(pane.rect());
-        return kept;
-    }
+    if (edge == 0) return kept;
     const int w = pane.width(), h = pane.height();
-    kept.top = part(QRect(0, 0, w, edge));
-    kept.bottom = part(QRect(0, h - edge, w, edge));
-    kept.left = part(QRect(0, edge, edge, h - 2 * edge));
-    kept.right = part(QRect(w - edge, edge, edge, h - 2 * edge));
+    kept.top = pane.copy(0, 0, w, edge);
+    kept.bottom = pane.copy(0, h - edge, w, edge);
+    kept.left = pane.copy(0, edge, edge, h - 2 * edge);
+    kept.right = pane.copy(w - edge, edge, edge, h - 2 * edge);
     kept.fill = QColor::fromRgba(pane.pixel(edge, edge));
+    kept.simple = true;
     return kept;
 }
 
 // A translucent picture laid over what is behind it, in bands of rows few enough for the raster
 // engine to blend them itself rather than wake its thread pool.
-void drawInBands(QPainter& painter, const QPointF& at, const QPixmap& picture) {
+void drawInBands(QPainter& painter, const QPointF& at, const QImage& picture) {
     constexpr int rowsPerBand = 64;
     const qreal scale = picture.devicePixelRatio();
     for (int top = 0; top < picture.height(); top += rowsPerBand) {
         const QRect band(0, top, picture.width(), std::min(rowsPerBand, picture.height() - top));
-        painter.drawPixmap(QRectF(at + QPointF(0, top / scale), QSizeF(band.size()) / scale),
-                           picture, band);
+        painter.drawImage(QRectF(at + QPointF(0, top / scale), QSizeF(band.size()) / scale),
+                          picture, band);
     }
 }
 
 void paintPane(QPainter& painter, const PanePicture& kept, const QRect& rect) {
     const QPoint at = rect.topLeft() - QPoint(paneMargin, paneMargin);
-    if (!kept.whole.isNull()) return drawInBands(painter, at, kept.whole);
-    const QSizeF edge = kept.top.deviceIndependentSize();
     const QRectF outer(at, QSizeF(rect.size()) + QSizeF(2 * paneMargin, 2 * paneMargin));
-    const qreal e = edge.height();
-    painter.drawPixmap(outer.topLeft(), kept.top);
-    painter.drawPixmap(QPointF(outer.left(), outer.bottom() - e), kept.bottom);
+    const qreal e = kept.top.deviceIndependentSize().height();
+    painter.drawImage(outer.topLeft(), kept.top);
+    painter.drawImage(QPointF(outer.left(), outer.bottom() - e), kept.bottom);
     drawInBands(painter, QPointF(outer.left(), outer.top() + e), kept.left);
     drawInBands(painter, QPointF(outer.right() - e, outer.top() + e), kept.right);
     painter.fillRect(outer.adjusted(e, e, -e, -e), kept.fill);
+}
+
+// The frames drawn so far, by look and size, up to about a megabyte of edges.
+QCache<QString, PanePicture>& keptPanes() {
+    static QCache<QString, PanePicture> panes(1024);
+    return panes;
 }
 } // namespace
 
@@ -165,14 +163,10 @@ void TPageControl::paintEvent(QPaintEvent* e) {
     // The device painted may be finer than the screen's, as when the window is rendered scaled;
     // at a fractional scale a copy would not fall on the same pixels as the lines it copies.
     const qreal scale = painter.paintEngine()->paintDevice()->devicePixelRatio();
-    if (scale != std::round(scale)) {
-        painter.end();
-        return QTabWidget::paintEvent(e);
-    }
     QStyleOptionTabWidgetFrame option;
     initStyleOption(&option);
     option.rect = style()->subElementRect(QStyle::SE_TabWidgetTabPane, &option, this);
-    const QString key = QStringLiteral("rh-pane:%1:%2x%3:%4:%5:%6x%7:%8,%9,%10x%11:%12:%13")
+    const QString key = QStringLiteral("%1:%2x%3:%4:%5:%6x%7:%8,%9,%10x%11:%12:%13")
                             .arg(quintptr(style()))
                             .arg(option.rect.width())
                             .arg(option.rect.height())
@@ -186,27 +180,21 @@ void TPageControl::paintEvent(QPaintEvent* e) {
                             .arg(option.selectedTabRect.height())
                             .arg(int(option.shape))
                             .arg(int(option.state) | int(option.direction) << 24);
-    static const QStringList parts{QStringLiteral(":t"), QStringLiteral(":b"),
-                                   QStringLiteral(":l"), QStringLiteral(":r"),
-                                   QStringLiteral(":w"), QStringLiteral(":c")};
-    PanePicture kept;
-    QPixmap* pieces[] = {&kept.top, &kept.bottom, &kept.left, &kept.right, &kept.whole};
-    QPixmap fill;
-    bool found = QPixmapCache::find(key + parts[5], &fill);
-    for (int i = 0; found && i < 5; ++i)
-        QPixmapCache::find(key + parts[i], pieces[i]);
-    found = found && (!kept.whole.isNull() || !kept.right.isNull());
-    if (found) {
-        kept.fill = fill.toImage().pixelColor(0, 0);
-    } else {
-        kept = keptPane(drawnPane(style(), option, this, scale));
-        QImage colour(1, 1, QImage::Format_ARGB32);
-        colour.setPixelColor(0, 0, kept.fill);
-        QPixmapCache::insert(key + parts[5], QPixmap::fromImage(colour));
-        for (int i = 0; i < 5; ++i)
-            if (!pieces[i]->isNull()) QPixmapCache::insert(key + parts[i], *pieces[i]);
+    const bool wholeScale = scale == std::round(scale);
+    const PanePicture* kept = wholeScale ? keptPanes().object(key) : nullptr;
+    PanePicture made;
+    if (!kept && wholeScale) {
+        made = keptPane(drawnPane(style(), option, this, scale));
+        const qsizetype bytes = made.top.sizeInBytes() + made.bottom.sizeInBytes() +
+                                made.left.sizeInBytes() + made.right.sizeInBytes();
+        keptPanes().insert(key, new PanePicture(made), std::max<qsizetype>(1, bytes / 1024));
+        kept = &made;
     }
-    paintPane(painter, kept, option.rect);
+    if (!kept || !kept->simple) {
+        painter.end();
+        return QTabWidget::paintEvent(e);
+    }
+    paintPane(painter, *kept, option.rect);
 }
 
 namespace {

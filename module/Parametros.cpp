@@ -11,6 +11,14 @@
 #include "ModuleState.h"
 
 namespace {
+// Each edit shows and writes its field of the source's record.
+void bindEdits(TDataSource& source, std::initializer_list<std::pair<TDBEdit*, const char*>> edits) {
+    for (const auto& [edit, field] : edits) {
+        edit->SetDataField(QString::fromLatin1(field));
+        edit->SetDataSource(&source);
+    }
+}
+
 // The date edits show a valid date in blue, keep no time and name the weekday.
 void showsDates(TDBDateEditPlus* edit) {
     edit->ValidDateColor = Qt::blue;
@@ -96,55 +104,38 @@ void TfrmParametros::createMenus() {
 }
 
 void TfrmParametros::bindFields() {
-    const QList<QPair<TDBEdit*, const char*>> geral{{dbeVrPeEncTemp, "VRPEENCTEMP"},
-                                                    {dbeVrPeEncEfet, "VRPEENCEFET"},
-                                                    {dbeVrPeDescVT, "VRPEDESCVT"}};
-    for (const auto& [edit, field] : geral) {
-        edit->SetDataField(QString::fromLatin1(field));
-        edit->SetDataSource(&dtsPadrao);
-    }
+    bindEdits(dtsPadrao, {{dbeVrPeEncTemp, "VRPEENCTEMP"},
+                          {dbeVrPeEncEfet, "VRPEENCEFET"},
+                          {dbeVrPeDescVT, "VRPEDESCVT"}});
 }
 
 void TfrmParametros::bindCestaBasicaFields() {
-    const QList<QPair<TDBEdit*, const char*>> fields{{dbeCdIndiceCb, "CDINDICECB"},
-                                                     {dbeNmIndice, "NMINDICE"},
-                                                     {dbdDtBaseCB, "DTBASECB"},
-                                                     {dbeVrCestaBas, "VRCESTABAS"}};
-    for (const auto& [edit, field] : fields) {
-        edit->SetDataField(QString::fromLatin1(field));
-        edit->SetDataSource(&dtsPadrao);
-    }
+    bindEdits(dtsPadrao, {{dbeCdIndiceCb, "CDINDICECB"},
+                          {dbeNmIndice, "NMINDICE"},
+                          {dbdDtBaseCB, "DTBASECB"},
+                          {dbeVrCestaBas, "VRCESTABAS"}});
     drgTipoIndice->SetDataField(QStringLiteral("IDTPINDCB"));
     drgTipoIndice->SetDataSource(&dtsPadrao);
     showsDates(dbdDtBaseCB);
 }
 
 void TfrmParametros::bindAgeFilialFields() {
-    dbeFechamento->SetDataField(QStringLiteral("DIFECHRH"));
-    dbeFechamento->SetDataSource(&dtsFilial);
-    dbdUltiFecha->SetDataField(QStringLiteral("DTULTFECHRH"));
-    dbdUltiFecha->SetDataSource(&dtsFilial);
+    bindEdits(dtsFilial, {{dbeFechamento, "DIFECHRH"}, {dbdUltiFecha, "DTULTFECHRH"}});
     showsDates(dbdUltiFecha);
 }
 
 void TfrmParametros::bindDiversosFields() {
-    const QList<QPair<TDBEdit*, const char*>> fields{{dbeDiretorio, "NMDIRPONTO"},
-                                                     {dbeMediConv, "CDCONMEDDEF"},
-                                                     {dbeNmConvenioMedico, "NMCONVMEDI"}};
-    for (const auto& [edit, field] : fields) {
-        edit->SetDataField(QString::fromLatin1(field));
-        edit->SetDataSource(&dtsFilial);
-    }
+    bindEdits(dtsFilial, {{dbeDiretorio, "NMDIRPONTO"},
+                          {dbeMediConv, "CDCONMEDDEF"},
+                          {dbeNmConvenioMedico, "NMCONVMEDI"}});
 }
 
 void TfrmParametros::bindAgendaFields() {
-    dbeVrPrazEfeFun->SetDataField(QStringLiteral("VRPRAZEFEFUN"));
-    dbeVrPrazEfeFun->SetDataSource(&dtsPadrao);
+    bindEdits(dtsPadrao, {{dbeVrPrazEfeFun, "VRPRAZEFEFUN"}});
 }
 
 void TfrmParametros::bindFeriasFields() {
-    dbeQtDias->SetDataField(QStringLiteral("QTDIASFERIPG"));
-    dbeQtDias->SetDataSource(&dtsPadrao);
+    bindEdits(dtsPadrao, {{dbeQtDias, "QTDIASFERIPG"}});
     dcbFerias->SetDataField(QStringLiteral("IDTPFERIASPG"));
     dcbFerias->SetDataSource(&dtsPadrao);
 }
