@@ -345,12 +345,15 @@ std::string Session::dispatch(std::string_view idJson, std::string_view method, 
 std::string Session::readArguments(std::string_view idJson, std::string_view method,
                                    const contract::Method& entry, dom::element params,
                                    bool hasParams, QVector<protocol::Argument>& args) {
+    // Missing params read as an empty list; nothing below touches the document otherwise, since
+    // an array that was never read has no tape behind it.
     dom::array list;
     if (hasParams && params.get(list))
         return fail(
             idJson, ErrorCode::InvalidParams,
             QStringLiteral("Os argumentos de %1 devem vir numa lista.").arg(methodText(method)));
     const int count = hasParams ? int(list.size()) : 0;
+    if (count == 0 && entry.argc == 0) return {};
     if (count != entry.argc)
         return fail(idJson, ErrorCode::InvalidParams,
                     QStringLiteral("O método %1 espera %2 argumento(s), mas recebeu %3.")
