@@ -2,6 +2,7 @@
 // was, and the server goes on serving.
 
 #include "DemoServer.h"
+#include "contract/Methods.h"
 #include "server/Session.h"
 
 #include <QElapsedTimer>
@@ -91,31 +92,48 @@ TEST_F(Robustness, WrongNumberOrKindOfArgumentsForEveryMethod) {
     startServer();
     LineClient c(server.port());
     ASSERT_TRUE(c.open().ok);
-    const std::pair<const char*, int> methods[] = {
-        {"GetGeral", 1},     {"GetFilial", 1},   {"GetConvMed", 2}, {"GetInspecao", 1},
-        {"GetCargo", 1},     {"GetDepto", 1},    {"SetGeral", 1},   {"SetFilial", 1},
-        {"SetInsCarg", 3},   {"SetDelCarg", 3},  {"SetInsDep", 3},  {"SetDelDep", 3},
-        {"SetDelTdCarg", 2}, {"SetDelTdDep", 2}, {"SetInsPad", 2},  {"SetDelPad", 2},
-    };
-    for (const auto& [name, argc] : methods) {
-        SCOPED_TRACE(name);
-        const QString method = QString::fromLatin1(name);
-        const bool delta =
-            method == QLatin1String("SetGeral") || method == QLatin1String("SetFilial");
-        const std::string good = delta ? R"({"fields":[],"changes":[]})" : R"("0001")";
+    // Every method the contract lists, the desktop's lookups included: params missing, null, an
+    // object, a lone text, too few, too many, of the wrong kind, or huge.
+    const std::string huge(256 * 1024, 'x');
+    for (const contract::Method& entry : contract::methods()) {
+        const QString method = QString::fromLatin1(entry.name.data(), entry.name.size());
+        SCOPED_TRACE(method.toStdString());
+        const std::string good = entry.takesDelta ? R"({"fields":[],"changes":[]})" : R"("0001")";
         const auto list = [&](int n, const std::string& item) {
             std::string out = "[";
             for (int i = 0; i < n; ++i)
                 out += (i ? "," : "") + item;
             return out + "]";
         };
-        for (const std::string& params :
-             {list(argc - 1, good), list(argc + 1, good), list(argc, "1"), list(argc, "null"),
-              list(argc, "[]"), std::string(R"({"a":"0001"})"), std::string(R"("0001")"),
-              list(argc, delta ? R"("x")" : R"({})")}) {
-            SCOPED_TRACE(params);
-            EXPECT_EQ(c.callRaw(method, params).errorCode, ErrorCode::InvalidParams);
+        std::vector<std::string> wrong = {list(entry.argc + 1, good),
+                                          "null",
+                                          R"({"a":"0001"})",
+                                          R"("0001")",
+                                          "7",
+                                          "true",
+                                          list(entry.argc + 1, '"' + huge + '"')};
+        if (entry.argc > 0) {
+            wrong.push_back(list(entry.argc - 1, good));
+            wrong.push_back(list(entry.argc, "1"));
+            wrong.push_back(list(entry.argc, "null"));
+            wrong.push_back(list(entry.argc, "[]"));
+            wrong.push_back(list(entry.argc, entry.takesDelta ? R"("x")" : R"({})"));
+            wrong.push_back("[]");
         }
+        for (const std::string& params : wrong) {
+            SCOPED_TRACE(params.substr(0, 80));
+            const Response r = c.callRaw(method, params);
+            EXPECT_EQ(r.errorCode, ErrorCode::InvalidParams);
+            EXPECT_TRUE(r.errorMessage.endsWith(u'.')) << r.errorMessage.toStdString();
+        }
+        // No params at all: refused, or answered when the method takes none.
+        c.send("{\"jsonrpc\":\"2.0\",\"id\":7,\"method\":\"" + method.toUtf8() + "\"}\n");
+        const Response bare = parse(c.readLine());
+        if (entry.argc == 0)
+            EXPECT_TRUE(bare.ok) << bare.errorMessage.toStdString();
+        else
+            EXPECT_EQ(bare.errorCode, ErrorCode::InvalidParams);
+        ASSERT_TRUE(server.running());
     }
     EXPECT_EQ(c.callRaw(QStringLiteral("SetGeral"), R"([{"fields":{},"changes":[]}])").errorCode,
               ErrorCode::InvalidParams);
