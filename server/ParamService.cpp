@@ -139,9 +139,13 @@ void ParamService::ping() {
             m_storage.checkWritable();
         }
     } catch (const ServiceError&) {
+        // A file gone or a full disk is told as such; any other cause is in the log.
+        const QString cause = m_storage.fileProblem();
         throw ServiceError{ErrorCode::StorageFailure,
-                           QStringLiteral("O banco de dados não aceita gravações agora; o motivo "
-                                          "está no registro do servidor.")};
+                           !cause.isEmpty()
+                               ? cause
+                               : QStringLiteral("O banco de dados não aceita gravações agora; o "
+                                                "motivo está no registro do servidor.")};
     }
 }
 

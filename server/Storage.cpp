@@ -20,8 +20,6 @@ void tuneSqlite() {
 }
 
 namespace {
-// How long a write waits for another writer's lock on an SQLite file.
-constexpr int BusyTimeoutMs = 10000;
 // The PostgreSQL channel on which a committed write is announced to every rhserver.
 constexpr const char* ChangeChannel = "rh_dados";
 
@@ -138,6 +136,7 @@ bool Storage::connect(QString* error) {
                      .arg(m_address.display(), m_lastFailure);
         return false;
     }
+    watchConnection();
     return true;
 }
 
@@ -180,6 +179,11 @@ void Storage::disconnect() {
     m_postgresReads.clear();         // prepared on the connection, gone with it
     sqlite3_finalize(m_dataVersion); // before the connection closes, which it would keep open
     m_dataVersion = nullptr;
+    {
+        const std::lock_guard lock(m_interruptMutex);
+        m_canceller.reset();
+        m_interruptible = nullptr;
+    }
     if (m_db.isValid()) m_db.close();
 }
 
@@ -256,50 +260,6 @@ void Storage::announceChange() {
             m_notified = true;
             PQfreemem(n);
         }
-}
-
-void Storage::checkWritable() {
-    if (m_address.engine == Engine::PostgreSQL) {
-        // Without writing: a write, even rolled back, would use a transaction id on every health
-        // check. A standby or a read-only database is told apart, and a lock that would hold up
-        // a write is waited for at most a second.
-        try {
-            begin();
-            execDirect(QStringLiteral("SET LOCAL lock_timeout = '1s'"));
-            QSqlQuery q(m_db);
-            if (!q.exec(QStringLiteral("SELECT pg_is_in_recovery() OR "
-                                       "current_setting('transaction_read_only') = 'on'")) ||
-                !q.next())
-                fail(QStringLiteral("verificar se o banco aceita gravações"), q.lastError().text());
-            if (q.value(0).toBool())
-                fail(QStringLiteral("verificar se o banco aceita gravações"),
-                     QStringLiteral("o banco está só para leitura"));
-            q.finish();
-            execDirect(QStringLiteral("LOCK TABLE RHVERSAO IN ROW EXCLUSIVE MODE"));
-            rollback();
-        } catch (...) {
-            rollback();
-            throw;
-        }
-        return;
-    }
-    // A second for the write lock; when it stays taken, writes that other connections committed
-    // meanwhile show the database takes writes and is only busy. Under an ordinary write load the
-    // lock is rarely free for a whole second, and that must not take the server out of service.
-    const qint64 before = fileVersion();
-    execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
-    try {
-        begin();
-        execDirect(QStringLiteral("UPDATE RHVERSAO SET DTAPLICACAO = DTAPLICACAO"));
-        rollback();
-    } catch (...) {
-        rollback();
-        execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
-        const qint64 after = fileVersion();
-        if (before >= 0 && after >= 0 && after != before) return;
-        throw;
-    }
-    execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
 }
 
 qint64 Storage::fileVersion() {
@@ -414,10 +374,15 @@ void Storage::fail(const QString& what, const QString& detail) {
     m_lastFailure = detail;
     m_suspect = true;
     logLine(QStringLiteral("falha no banco de dados (%1): %2").arg(what, detail));
-    throw ServiceError{
-        protocol::ErrorCode::StorageFailure,
-        QStringLiteral("O servidor não conseguiu acessar o banco de dados. Tente de novo; "
-                       "se o problema continuar, avise o administrador do sistema.")};
+    // A full disk or a file gone is told as such: the user can have it mended, and a retry
+    // will not help before.
+    const QString cause = failureCause();
+    throw ServiceError{protocol::ErrorCode::StorageFailure,
+                       !cause.isEmpty()
+                           ? cause
+                           : QStringLiteral("O servidor não conseguiu acessar o banco de dados. "
+                                            "Tente de novo; se o problema continuar, avise o "
+                                            "administrador do sistema.")};
 }
 
 } // namespace rhserver

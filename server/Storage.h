@@ -8,14 +8,24 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
+struct pg_cancel;
 struct pg_conn;
+struct pg_result;
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace rhserver {
+
+// How long a write waits for another writer's lock: SQLite's busy timeout, PostgreSQL's
+// lock_timeout.
+constexpr int BusyTimeoutMs = 10000;
 
 // A failure that reaches the caller as a JSON-RPC error.
 struct ServiceError {
@@ -58,9 +68,18 @@ public:
     // when it was lost (a database restart, a failover), opens it again. Throws when it cannot;
     // true when it opened the connection again.
     bool heal();
-    // Throws unless the database takes a write now: one is made in a transaction rolled back,
-    // waiting at most a second for a lock held by someone else.
+    // Throws unless a write could be stored now. SQLite: the file is still where it was opened,
+    // its disk has room, and a write made in a transaction rolled back gets the lock within a
+    // second. PostgreSQL: a write committed within a short time, standby confirmation included.
     void checkWritable();
+    // SQLite: the user's sentence when the file was deleted or moved since it was opened, or its
+    // disk has no room left (then no write is made); empty otherwise.
+    QString fileProblem();
+    // From any thread, at shutdown: from now on this connection starts no commit and gives up
+    // looking up a lost one, and an SQLite statement running now is interrupted. Answers what
+    // cancels the PostgreSQL statement running now (PQcancel, which may wait on the network).
+    std::function<void()> interrupt();
+    bool interrupted() const { return m_interrupted.load(); }
     Engine engine() const { return m_address.engine; }
     QSqlDatabase& db() { return m_db; }
 
@@ -139,6 +158,17 @@ private:
     // connection is looked up on a new one by its transaction id.
     CommitOutcome commitTransaction();
     CommitOutcome lookUpCommit(qint64 transaction);
+    // Throws the sentence of fileProblem(), if any.
+    void refuseWhenFileUnusable();
+    // The user's sentence for a failure whose cause the user can have mended (fileProblem(), or
+    // the failed statement found the disk full); empty otherwise.
+    QString failureCause();
+    // PostgreSQL: a write committed within a short time, cancelled past it; empty when it was,
+    // the reason otherwise.
+    QString probeWrite();
+    // After a connection opens: what interrupt() needs, and the notices of this connection.
+    void watchConnection();
+    static void onPostgresNotice(void* storage, const pg_result* notice);
     std::optional<bool> changedInFile();
     // SQLite's data_version read now, -1 when it cannot be.
     qint64 fileVersion();
@@ -185,6 +215,11 @@ private:
     bool m_groupOpen = false; // the group's transaction is open
     bool m_groupLost = false; // it ended without a commit; later writes of it are refused
     int m_groupWrites = 0;
+    int m_warnings = 0; // PostgreSQL warnings received on this connection
+    std::atomic<bool> m_interrupted{false};
+    std::mutex m_interruptMutex; // guards the two below against the thread calling interrupt()
+    std::shared_ptr<pg_cancel> m_canceller;
+    sqlite3* m_interruptible = nullptr;
 };
 
 } // namespace rhserver

@@ -21,6 +21,8 @@ constexpr qint64 GroupLockKey = 0x52480047;
 } // namespace
 
 void Storage::begin() {
+    // Where a transaction opens: the writes of a group share the check of its first.
+    if (!m_groupOpen) refuseWhenFileUnusable();
     if (!m_grouping) {
         execDirect(m_address.engine == Engine::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
                                                       : QStringLiteral("BEGIN"));
@@ -100,6 +102,12 @@ CommitOutcome Storage::commitTransaction() {
         m_lastFailure = QStringLiteral("a transação falhou antes da confirmação");
         return CommitOutcome::NotStored;
     }
+    // Shutting down: a commit begun now could wait past the end for a standby.
+    if (m_interrupted) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        m_lastFailure = QStringLiteral("o serviço está sendo encerrado");
+        return CommitOutcome::NotStored;
+    }
     qint64 transaction = -1;
     if (m_address.engine == Engine::PostgreSQL) {
         // Its number, to ask after it should the reply to COMMIT be lost.
@@ -107,8 +115,18 @@ CommitOutcome Storage::commitTransaction() {
         if (id.exec(QStringLiteral("SELECT txid_current()")) && id.next())
             transaction = id.value(0).toLongLong();
     }
+    const int warningsBefore = m_warnings;
     QSqlQuery q(m_db);
-    if (q.exec(QStringLiteral("COMMIT"))) return CommitOutcome::Stored;
+    if (q.exec(QStringLiteral("COMMIT"))) {
+        // A commit whose wait for the standby was cancelled (at shutdown, or by the operator)
+        // is answered with a warning: stored here, maybe not on the standby that a failover
+        // would promote.
+        if (m_warnings == warningsBefore) return CommitOutcome::Stored;
+        logLine(QStringLiteral("transação %1: a espera pela confirmação do standby foi "
+                               "interrompida; resultado desconhecido")
+                    .arg(transaction));
+        return CommitOutcome::Unknown;
+    }
     m_lastFailure = q.lastError().text();
     m_suspect = true;
     logLine(QStringLiteral("falha no banco de dados (COMMIT): %1").arg(m_lastFailure));
@@ -126,7 +144,7 @@ CommitOutcome Storage::lookUpCommit(qint64 transaction) {
     // few seconds (a failover takes some), rather than guess either way.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < LookUpCommitMs) {
+    while (clock.elapsed() < LookUpCommitMs && !m_interrupted) {
         disconnect();
         QString error;
         if (connect(&error)) {
