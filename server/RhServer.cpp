@@ -9,6 +9,7 @@
 #include "protocol/Tls.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSslSocket>
@@ -27,9 +28,15 @@ namespace rhserver {
 
 namespace {
 
-// At shutdown: how long requests being answered may take, and then sending their answers.
-constexpr qint64 DrainTimeoutMs = 15000;
-constexpr int FlushTimeoutMs = 3000;
+// At shutdown, 15 s in all: requests being answered may take 10 s; then what they wait on in the
+// database is cut short and they are answered within 2 s; their answers are sent within 2 s more.
+constexpr qint64 StopTimeoutMs = 15000;
+constexpr qint64 DrainTimeoutMs = 10000;
+constexpr qint64 InterruptTimeoutMs = 2000;
+constexpr int FlushTimeoutMs = 2000;
+// While cut requests are still answered, the cut is made again this often: a statement that
+// began after a cut is cut by the next.
+constexpr qint64 InterruptEveryMs = 250;
 // Between two tries to reach a database that does not answer yet at start.
 constexpr int StartRetryMs = 2000;
 // Descriptors kept free for what is not a client: the database's files, the log, a spare.
@@ -427,7 +434,8 @@ quint16 RhServer::port() const {
     return d->port;
 }
 
-void RhServer::stop() {
+bool RhServer::stop() {
+    const QDeadlineTimer end(StopTimeoutMs);
     // First: it hands its notices to the network thread.
     d->watch.reset();
     if (d->net) {
@@ -438,15 +446,36 @@ void RhServer::stop() {
         QElapsedTimer clock;
         clock.start();
         bool answering = true;
-        while (answering && clock.elapsed() < DrainTimeoutMs) {
+        const auto stillAnswering = [&] {
             QMetaObject::invokeMethod(
                 hub, [&] { answering = hub->answering(); }, Qt::BlockingQueuedConnection);
-            if (answering) QThread::msleep(5);
+            return answering;
+        };
+        while (stillAnswering() && clock.elapsed() < DrainTimeoutMs)
+            QThread::msleep(5);
+        if (answering) {
+            // A commit waiting for a standby that is gone, a lock never given back: cut short,
+            // each is answered with what became of it (-32012 for a commit that may have been
+            // stored).
+            logLine(QStringLiteral("encerrando: chamadas ainda em andamento após %1 s; o que "
+                                   "esperam do banco de dados é interrompido")
+                        .arg(DrainTimeoutMs / 1000));
+            qint64 nextCut = clock.elapsed();
+            while (stillAnswering() && clock.elapsed() < DrainTimeoutMs + InterruptTimeoutMs) {
+                if (clock.elapsed() >= nextCut) {
+                    d->workers.interrupt();
+                    nextCut += InterruptEveryMs;
+                }
+                QThread::msleep(5);
+            }
         }
         QMetaObject::invokeMethod(
             hub, [hub] { hub->closeAll(FlushTimeoutMs); }, Qt::BlockingQueuedConnection);
     }
-    d->workers.stop();
+    const bool ended = d->workers.stop(end);
+    if (!ended)
+        logLine(QStringLiteral("encerrando sem esperar as threads que ainda aguardam o banco de "
+                               "dados"));
     if (d->net) {
         d->net->quit();
         d->net->wait();
@@ -454,6 +483,7 @@ void RhServer::stop() {
         d->hub = nullptr;
     }
     d->port = 0;
+    return ended;
 }
 
 } // namespace rhserver

@@ -46,8 +46,10 @@ public:
     // a free port), or false with the reason; nothing was answered then.
     bool start(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const;
-    // Closes the listener and every connection, and ends the threads. Safe to call twice.
-    void stop();
+    // Closes the listener and every connection, and ends the threads, within 15 s: requests
+    // still answered after 10 s have what they wait on in the database cut short. False when a
+    // thread still waited on the database at the end (it is left running). Safe to call twice.
+    bool stop();
 
     struct Impl;
 

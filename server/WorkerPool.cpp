@@ -6,6 +6,7 @@
 #include <QThread>
 #include <future>
 #include <mutex>
+#include <thread>
 
 namespace rhserver {
 
@@ -50,6 +51,9 @@ public:
         };
         m_service.setGrouping(lines.size() > 1);
         for (size_t i = 0; i < lines.size(); ++i) {
+            // Shutting down past the wait: what was not begun stays unanswered, and its
+            // connection closes; the client may send it again elsewhere.
+            if (m_storage.interrupted()) break;
             const int before = m_storage.groupedWrites();
             std::string out = session.handle(lines[i], m_service, m_parser);
             settle(m_service.takeEndedGroup());
@@ -92,6 +96,7 @@ public:
         return std::exchange(m_queue, {});
     }
     void startBatch(const std::vector<Job>& jobs) {
+        if (m_storage.interrupted()) return;
         std::vector<ParamService::PlannedRead> reads;
         for (const Job& job : jobs) {
             if (!m_service.readsAhead() || !job.session->isOpen()) continue;
@@ -107,6 +112,7 @@ public:
         m_service.startBatch(reads);
     }
     void endBatch() { m_service.endBatch(); }
+    std::function<void()> interrupt() { return m_storage.interrupt(); }
 
 private:
     Storage m_storage;
@@ -189,14 +195,33 @@ QString WorkerPool::start(const DbAddress& address, int count) {
     return {};
 }
 
-void WorkerPool::stop() {
+bool WorkerPool::stop(QDeadlineTimer deadline) {
     // quit() lets the request being answered finish; the ones still queued were handed over by
     // connections that are gone by now.
-    for (auto& t : m_threads) {
+    for (auto& t : m_threads)
         t->quit();
-        t->wait();
-    }
+    bool ended = true;
+    for (auto& t : m_threads)
+        if (!t->wait(deadline)) {
+            // Still waiting on the database after every cut: left to the end of the process
+            // rather than waited for without end.
+            ended = false;
+            static_cast<void>(t.release());
+        }
     m_threads.clear();
+    return ended;
+}
+
+void WorkerPool::interrupt() {
+    std::vector<std::function<void()>> cancels;
+    for (auto& t : m_threads)
+        if (StorageWorker* worker = t->worker()) cancels.push_back(worker->interrupt());
+    // A cancel opens a connection of its own to the database server: one out of reach must not
+    // hold up the end.
+    std::thread([cancels = std::move(cancels)] {
+        for (const auto& cancel : cancels)
+            cancel();
+    }).detach();
 }
 
 WorkerThread* WorkerPool::leastLoaded() {

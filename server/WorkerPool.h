@@ -9,6 +9,7 @@
 #include "Storage.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -34,8 +35,12 @@ public:
     // Starts the workers (plus the one kept for `ping`), each with its database connection
     // open and the schema checked; empty on success, the reason otherwise.
     QString start(const DbAddress& address, int count);
-    // Ends the threads once the work handed to them is done.
-    void stop();
+    // Ends the threads once the work handed to them is done; false when some had not ended by
+    // the deadline (they are then left running, for the end of the process).
+    bool stop(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    // From the thread that stops the pool: each worker's database work is cut short (see
+    // Storage::interrupt) and the lines not begun are not answered. Called again, it cuts again.
+    void interrupt();
 
     // One request's answer, and for the log what was refused (empty when nothing was).
     struct Answer {

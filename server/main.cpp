@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <malloc.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -115,7 +116,10 @@ int main(int argc, char** argv) {
         std::signal(SIGHUP, onSignal);
     }
     const int code = app.exec();
-    server.stop();
+    const bool ended = server.stop();
     rhserver::logLine(QStringLiteral("serviço encerrado"));
+    // A thread left waiting on the database must not be torn down under its feet by the
+    // destructors that run at exit.
+    if (!ended) std::_Exit(code);
     return code;
 }
