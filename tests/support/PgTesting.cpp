@@ -6,8 +6,12 @@
 #include "server/Storage.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 
 namespace testing_rh {
@@ -35,6 +39,56 @@ void resetPostgres(const QString& url) {
     ASSERT_NO_FATAL_FAILURE(dropEverything(url));
     QString error;
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
+}
+
+PostgresPair::PostgresPair() {
+    ensureApplication();
+    // The database programs run as postgres when the tests run as root.
+    QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ReadOther |
+                                            QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    // Ports free a moment ago may be taken before the servers listen: a failed start is tried
+    // again on others.
+    for (int attempt = 0; attempt < 3 && !m_started && !m_missing; ++attempt) {
+        QTcpServer first, second;
+        if (!first.listen(QHostAddress::LocalHost) || !second.listen(QHostAddress::LocalHost))
+            continue;
+        m_primaryPort = first.serverPort();
+        const quint16 standbyPort = second.serverPort();
+        first.close();
+        second.close();
+        const int status = run({QStringLiteral("start"), QString::number(m_primaryPort),
+                                QString::number(standbyPort)});
+        m_missing = status == 77;
+        m_started = status == 0;
+        if (!m_started) {
+            run({QStringLiteral("stop")});
+            QDir(m_dir.filePath(QStringLiteral("db"))).removeRecursively();
+        }
+    }
+}
+
+PostgresPair::~PostgresPair() {
+    if (m_started) run({QStringLiteral("stop")});
+}
+
+QString PostgresPair::primaryUrl() const {
+    return QStringLiteral("postgresql://rh:rh@127.0.0.1:%1/rh").arg(m_primaryPort);
+}
+
+bool PostgresPair::stopStandby() {
+    return run({QStringLiteral("stop-standby")}) == 0;
+}
+
+int PostgresPair::run(const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("bash"), QStringList{QStringLiteral(RH_TEST_PG_PAIR), args.first(),
+                                                m_dir.filePath(QStringLiteral("db"))} +
+                                        args.mid(1));
+    const bool ended = p.waitForFinished(120000);
+    m_output = QString::fromUtf8(p.readAll());
+    if (!ended) p.kill();
+    return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 PgSide::PgSide(const QString& url)

@@ -20,6 +20,32 @@ struct DemoSqlite {
     QString url;
 };
 
+// A PostgreSQL primary with a synchronous standby of its own (postgres-pair.sh) on free ports,
+// gone with the object. Nothing is started where PostgreSQL's server programs are missing.
+class PostgresPair {
+public:
+    PostgresPair();
+    ~PostgresPair();
+    PostgresPair(const PostgresPair&) = delete;
+    PostgresPair& operator=(const PostgresPair&) = delete;
+
+    bool missing() const { return m_missing; }
+    bool started() const { return m_started; }
+    const QString& output() const { return m_output; } // of the last command, for a failure
+    QString primaryUrl() const;
+    // The primary's commits wait from now on for a standby that is not there.
+    bool stopStandby();
+
+private:
+    int run(const QStringList& args);
+
+    QTemporaryDir m_dir;
+    QString m_output;
+    int m_primaryPort = 0;
+    bool m_missing = false;
+    bool m_started = false;
+};
+
 // A test on the database RH_TEST_PG names, made over before it; skipped without that variable.
 class PostgresTest : public ::testing::Test {
 protected:

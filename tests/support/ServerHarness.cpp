@@ -48,6 +48,18 @@ int ServerProcess::runToEnd(const QStringList& args, QString* output) {
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+int ServerProcess::rhcall(const QStringList& args, QString* output) const {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(RHCALL_PATH),
+            QStringList{QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(m_port)} +
+                args);
+    const bool ended = p.waitForFinished(60000);
+    if (output) *output = QString::fromUtf8(p.readAll());
+    if (!ended) p.kill();
+    return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
 bool ServerProcess::initDemo(QString* output) {
     return runToEnd({QStringLiteral("--init"), QStringLiteral("--demo"), QStringLiteral("--db"),
                      dbUrl()},

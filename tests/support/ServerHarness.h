@@ -57,6 +57,10 @@ public:
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString log() const; // what the server wrote on stderr so far
 
+    // rhcall --server at this process with the arguments, to its end: its exit code, and what it
+    // wrote on stdout and stderr.
+    int rhcall(const QStringList& args, QString* output = nullptr) const;
+
     static QString binary() { return QStringLiteral(RHSERVER_PATH); }
     // Runs rhserver with the arguments to its end; returns the exit code and the output.
     static int runToEnd(const QStringList& args, QString* output);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A PostgreSQL primary and a synchronous standby of it on this machine, for failover tests:
 #   postgres-pair.sh start DIR PRIMARY_PORT STANDBY_PORT   (role and database rh, password rh)
-#   postgres-pair.sh kill-primary DIR | promote DIR | stop DIR
+#   postgres-pair.sh kill-primary DIR | promote DIR | stop-standby DIR | stop DIR
 #   postgres-pair.sh sql DIR PORT STATEMENT
 # Exits 77 where no PostgreSQL server programs are installed. As root it runs them as postgres.
 set -euo pipefail
@@ -53,6 +53,8 @@ CONF
   ;;
 kill-primary) as_owner "$bin/pg_ctl" -D "$dir/primary" -m immediate stop >/dev/null ;;
 promote) as_owner "$bin/pg_ctl" -D "$dir/standby" -w promote >/dev/null ;;
+# The primary's commits then wait for a standby that is not there.
+stop-standby) as_owner "$bin/pg_ctl" -D "$dir/standby" -m fast stop >/dev/null ;;
 sql) as_owner "$bin/psql" -h "$dir" -p "$3" -U postgres -d rh -qAt -c "$4" ;;
 stop)
   for node in primary standby; do
@@ -60,5 +62,5 @@ stop)
       as_owner "$bin/pg_ctl" -D "$dir/$node" -m immediate stop >/dev/null 2>&1 || true
   done
   ;;
-*) echo "uso: $0 start|kill-primary|promote|sql|stop DIR ..." >&2; exit 2 ;;
+*) echo "uso: $0 start|kill-primary|promote|stop-standby|sql|stop DIR ..." >&2; exit 2 ;;
 esac
