@@ -5,9 +5,12 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QThread>
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <libpq-fe.h>
+#include <numeric>
 #include <poll.h>
 #include <sqlite3.h>
 #include <sys/statvfs.h>
@@ -55,19 +58,24 @@ void Storage::checkWritable() {
     // meanwhile show the database takes writes and is only busy. Under an ordinary write load the
     // lock is rarely free for a whole second, and that must not take the server out of service.
     const qint64 before = fileVersion();
-    execDirect(QStringLiteral("PRAGMA busy_timeout=1000"));
+    struct ShortLockWait {
+        int& limit;
+        explicit ShortLockWait(int& l)
+            : limit(l) {
+            limit = 1000;
+        }
+        ~ShortLockWait() { limit = BusyTimeoutMs; }
+    } shortWait(m_lockWaitMs);
     try {
         begin();
         execDirect(QStringLiteral("UPDATE RHVERSAO SET DTAPLICACAO = DTAPLICACAO"));
         rollback();
     } catch (...) {
         rollback();
-        execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
         const qint64 after = fileVersion();
         if (before >= 0 && after >= 0 && after != before) return;
         throw;
     }
-    execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
 }
 
 QString Storage::fileProblem() {
@@ -154,9 +162,27 @@ QString Storage::probeWrite() {
     return problem;
 }
 
+int Storage::waitForLock(void* storage, int count) {
+    // SQLite's own busy timeout, sleep for sleep, but one that ends at once at shutdown:
+    // sqlite3_interrupt does not end a wait for a lock.
+    static constexpr int Sleeps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int Steps = int(std::size(Sleeps));
+    constexpr int SleptThroughSteps = 328; // the sum of Sleeps
+    const auto* self = static_cast<const Storage*>(storage);
+    if (self->m_interrupted) return 0;
+    int sleep = count < Steps ? Sleeps[count] : Sleeps[Steps - 1];
+    const int slept = count < Steps ? std::accumulate(Sleeps, Sleeps + count, 0)
+                                    : SleptThroughSteps + (count - Steps) * Sleeps[Steps - 1];
+    sleep = std::min(sleep, self->m_lockWaitMs - slept);
+    if (sleep <= 0) return 0;
+    QThread::msleep(ulong(sleep));
+    return 1;
+}
+
 void Storage::watchConnection() {
     const std::lock_guard lock(m_interruptMutex);
     m_interruptible = sqliteHandle();
+    if (m_interruptible) sqlite3_busy_handler(m_interruptible, &Storage::waitForLock, this);
     m_canceller.reset();
     if (PGconn* connection = postgresConnection()) {
         m_canceller.reset(PQgetCancel(connection), PQfreeCancel);

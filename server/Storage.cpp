@@ -120,11 +120,11 @@ bool Storage::connect(QString* error) {
     }
     try {
         if (m_address.engine == Engine::SQLite) {
-            // WAL lets readers run beside the one writer; the busy timeout makes writers queue.
+            // WAL lets readers run beside the one writer; the busy handler (watchConnection)
+            // makes writers queue.
             execDirect(QStringLiteral("PRAGMA journal_mode=WAL"));
             execDirect(m_address.fullSync ? QStringLiteral("PRAGMA synchronous=FULL")
                                           : QStringLiteral("PRAGMA synchronous=NORMAL"));
-            execDirect(QStringLiteral("PRAGMA busy_timeout=%1").arg(BusyTimeoutMs));
             execDirect(QStringLiteral("PRAGMA foreign_keys=ON"));
         } else {
             // A lock held elsewhere (an open transaction in another program) is waited for as

@@ -169,6 +169,9 @@ private:
     // After a connection opens: what interrupt() needs, and the notices of this connection.
     void watchConnection();
     static void onPostgresNotice(void* storage, const pg_result* notice);
+    // SQLite's busy handler on this connection: waits up to m_lockWaitMs for another writer's
+    // lock, and not at all once interrupted.
+    static int waitForLock(void* storage, int count);
     std::optional<bool> changedInFile();
     // SQLite's data_version read now, -1 when it cannot be.
     qint64 fileVersion();
@@ -215,7 +218,8 @@ private:
     bool m_groupOpen = false; // the group's transaction is open
     bool m_groupLost = false; // it ended without a commit; later writes of it are refused
     int m_groupWrites = 0;
-    int m_warnings = 0; // PostgreSQL warnings received on this connection
+    int m_warnings = 0;               // PostgreSQL warnings received on this connection
+    int m_lockWaitMs = BusyTimeoutMs; // SQLite: how long a lock held elsewhere is waited for
     std::atomic<bool> m_interrupted{false};
     std::mutex m_interruptMutex; // guards the two below against the thread calling interrupt()
     std::shared_ptr<pg_cancel> m_canceller;
