@@ -11,10 +11,16 @@
 // writer stores a change and the time from its acknowledgement to the subscriber's notice is
 // taken. It prints
 // "p50_ms p99_ms" on one line.
+//   bench_net notice-load WRITE_PORT WATCH_PORT COUNT OPEN_FILE CONNECTIONS RATE
+// The same while CONNECTIONS more clients of the writing server store changes of other records,
+// RATE a second in all, in groups of 10 sent together (branches 5000 and up: a database that
+// bench_inproc fill made). Whatever cuts the service's database connections meanwhile, a change
+// whose write failed is not measured. It prints "p50_ms p99_ms writes_per_s".
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -161,45 +167,133 @@ Connection connectTo(int port) {
     return conn;
 }
 
-int notice(int writePort, int watchPort, int count, const std::string& open) {
+// A change of one questionnaire tie, set or cleared.
+std::string tieWrite(bool on, const char* branch, int id = 3) {
+    return std::string(R"({"jsonrpc":"2.0","id":)") + std::to_string(id) + R"(,"method":")" +
+           (on ? "SetInsPad" : "SetDelPad") + R"(","params":["01002",")" + branch + R"("]})" + "\n";
+}
+
+bool answeredOk(const std::string& line) {
+    return line.find(R"("result")") != std::string::npos;
+}
+
+// Drops whatever the subscriber was told so far.
+void discardWaiting(Connection& c) {
+    char chunk[65536];
+    while (recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
+    }
+    c.buffer.clear();
+}
+
+// Writers of other records, each sending a group of lines and reading their answers, paced to
+// the rate; counts the writes answered as stored.
+void loadWrites(int port, const std::string& open, int connections, int rate,
+                const std::atomic<bool>& stop, std::atomic<long>& stored) {
+    constexpr int Group = 10;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < connections; ++c)
+        threads.emplace_back([&, c] {
+            Connection conn = connectTo(port);
+            if (!conn.exchange(open)) die("open");
+            const std::string branch = std::to_string(5000 + c);
+            const auto every = std::chrono::microseconds(1000000LL * Group * connections / rate);
+            auto next = Clock::now();
+            bool on = false;
+            while (!stop) {
+                std::string group;
+                for (int i = 0; i < Group; ++i, on = !on)
+                    group += tieWrite(on, branch.c_str(), i + 1);
+                if (write(conn.fd, group.data(), group.size()) != ssize_t(group.size()))
+                    die("write");
+                std::string line;
+                for (int i = 0; i < Group; ++i) {
+                    if (!conn.readLine(&line)) die("answer");
+                    stored += answeredOk(line);
+                }
+                next += every;
+                std::this_thread::sleep_until(next);
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+}
+
+int notice(int writePort, int watchPort, int count, const std::string& open, int loadConnections,
+           int loadRate) {
     Connection watcher = connectTo(watchPort), writer = connectTo(writePort);
     if (!watcher.exchange(open) || !writer.exchange(open)) die("open");
     if (!watcher.exchange(R"({"jsonrpc":"2.0","id":2,"method":"Assinar",)"
                           R"("params":["questionario:0001"]})"
                           "\n"))
         die("Assinar");
-    const auto mark = [](bool on) {
-        return std::string(R"({"jsonrpc":"2.0","id":3,"method":")") +
-               (on ? "SetInsPad" : "SetDelPad") + R"(","params":["01002","0001"]})" + "\n";
+    std::string line;
+    // Sets the mark whatever it was, trying again while the service heals from a cut; its
+    // notice, if any, is let go: a write that changes nothing is no news.
+    const auto settle = [&] {
+        const std::string set = tieWrite(true, "0001");
+        for (;;) {
+            if (write(writer.fd, set.data(), set.size()) < 0 || !writer.readLine(&line))
+                die("write");
+            if (answeredOk(line)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        discardWaiting(watcher);
     };
-    // A write that changes nothing is no news: the mark is set first, whatever it was, and its
-    // notice, if any, is let go.
-    if (!writer.exchange(mark(true))) die("write");
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    char chunk[65536];
-    while (recv(watcher.fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
-    }
-    watcher.buffer.clear();
+    settle();
+    std::atomic<bool> stop{false};
+    std::atomic<long> stored{0};
+    std::thread load;
+    if (loadConnections > 0)
+        load = std::thread(
+            [&] { loadWrites(writePort, open, loadConnections, loadRate, stop, stored); });
+    const auto loadStart = Clock::now();
     std::vector<double> delays;
-    for (int i = 0; i < count; ++i) {
+    bool on = true;
+    while (int(delays.size()) < count) {
         // Changes far enough apart that none waits behind the one before (a burst is coalesced),
         // at times that keep no step with the server's looks.
         std::this_thread::sleep_for(std::chrono::microseconds(300000 + std::rand() % 100000));
-        const std::string write = std::string(R"({"jsonrpc":"2.0","id":3,"method":")") +
-                                  (i % 2 ? "SetInsPad" : "SetDelPad") +
-                                  R"(","params":["01002","0001"]})" + "\n";
-        if (!writer.exchange(write)) die("write");
+        const std::string change = tieWrite(!on, "0001");
+        if (write(writer.fd, change.data(), change.size()) < 0 || !writer.readLine(&line))
+            die("write");
         const auto acknowledged = Clock::now();
-        std::string line;
-        do
+        if (!answeredOk(line)) {
+            // Stored or not, nobody can say: not measured.
+            settle();
+            on = true;
+            continue;
+        }
+        on = !on;
+        // A notice that never comes is counted as a minute late, and the run goes on.
+        bool told = false;
+        while (!told) {
+            if (watcher.buffer.find('\n') == std::string::npos) {
+                const auto left = std::chrono::seconds(60) - (Clock::now() - acknowledged);
+                pollfd p{watcher.fd, POLLIN, 0};
+                if (left.count() <= 0 ||
+                    poll(
+                        &p, 1,
+                        int(std::chrono::duration_cast<std::chrono::milliseconds>(left).count())) <=
+                        0)
+                    break;
+            }
             if (!watcher.readLine(&line)) die("notice");
-        while (line.find(R"("method":"Alterado")") == std::string::npos);
+            told = line.find(R"("method":"Alterado")") != std::string::npos;
+        }
         delays.push_back(
             std::chrono::duration<double, std::milli>(Clock::now() - acknowledged).count());
     }
+    const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    stop = true;
+    if (load.joinable()) load.join();
     std::sort(delays.begin(), delays.end());
-    std::printf("%.1f %.1f\n", delays[delays.size() / 2],
-                delays[size_t(0.99 * double(delays.size() - 1))]);
+    if (loadConnections > 0)
+        std::printf("%.1f %.1f %.0f\n", delays[delays.size() / 2],
+                    delays[size_t(0.99 * double(delays.size() - 1))], double(stored) / loadSeconds);
+    else
+        std::printf("%.1f %.1f\n", delays[delays.size() / 2],
+                    delays[size_t(0.99 * double(delays.size() - 1))]);
     return 0;
 }
 
@@ -270,10 +364,14 @@ int main(int argc, char** argv) {
                     readFile(argv[6]), open);
     }
     if (argc == 6 && std::strcmp(argv[1], "notice") == 0)
-        return notice(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
-                      readFile(argv[5]));
+        return notice(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), readFile(argv[5]),
+                      0, 0);
+    if (argc == 8 && std::strcmp(argv[1], "notice-load") == 0)
+        return notice(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), readFile(argv[5]),
+                      std::atoi(argv[6]), std::max(1, std::atoi(argv[7])));
     std::fprintf(stderr, "uso: bench_net echo PORTA BYTES | bench_net call HOST PORTA CONEXOES "
                          "SEGUNDOS PEDIDO [--open ABERTURA] | bench_net notice PORTA_ESCRITA "
-                         "PORTA_AVISOS VEZES ABERTURA\n");
+                         "PORTA_AVISOS VEZES ABERTURA | bench_net notice-load PORTA_ESCRITA "
+                         "PORTA_AVISOS VEZES ABERTURA CONEXOES ESCRITAS_POR_S\n");
     return 2;
 }

@@ -35,6 +35,8 @@ void TfrmParametros::subscribeToChanges() {
         if (!r.ok) return;
         m_subscribed = records;
         m_subscribedOn = netParamZOL.Generation();
+        // Notices must come also after the server was restarted, without a call to bring them.
+        netParamZOL.KeepConnected = true;
     } catch (const std::exception&) {
         // Without notices the screen works as before: Verify and Confirm still tell.
     }

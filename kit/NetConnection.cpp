@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 #include <atomic>
 #include <malloc.h>
 #include <poll.h>
@@ -39,6 +40,8 @@ QString SocketFailureText(QAbstractSocket::SocketError error) {
 namespace {
 
 constexpr size_t SmallReply = 64 * 1024;
+// How often a lost connection that should stay made tries its server.
+constexpr int ReturnProbeMs = 1000;
 
 // A large reply leaves holes in the heap once the rows it replaced are freed; malloc keeps them
 // unless asked. Asked once the event loop is back, when the caller has loaded the new rows.
@@ -72,12 +75,9 @@ bool TNetConnection::Connected() const {
 
 void TNetConnection::SetConnected(bool connected) {
     if (!connected) {
-        if (m_socket) {
-            m_socket->abort();
-            m_socket.reset();
-        }
-        m_reader = protocol::LineReader();
-        m_awaiting = 0;
+        if (m_returnWatch) m_returnWatch->stop();
+        delete m_probe;
+        dropConnection();
         return;
     }
     if (Connected()) return;
@@ -90,9 +90,21 @@ void TNetConnection::SetConnected(bool connected) {
     }
 }
 
+void TNetConnection::dropConnection() {
+    if (m_socket) {
+        // Closed on purpose: no connection lost to tell.
+        QObject::disconnect(m_socket.get(), nullptr, &Notices, nullptr);
+        m_socket->abort();
+        m_socket.reset();
+    }
+    m_reader = protocol::LineReader();
+    m_awaiting = 0;
+}
+
 void TNetConnection::transportFailure(const QString& what) {
     const QString where = QStringLiteral("%1:%2").arg(Host).arg(Port);
-    SetConnected(false);
+    dropConnection();
+    lost();
     throw EServerError(
         QStringLiteral("Não foi possível comunicar com o servidor de aplicação (%1): %2.")
             .arg(where, what));
@@ -100,7 +112,7 @@ void TNetConnection::transportFailure(const QString& what) {
 
 void TNetConnection::connectNow() {
     if (BeforeConnect) BeforeConnect(*this);
-    SetConnected(false);
+    dropConnection();
     HostServices* services = Services ? Services : hasHostServices() ? &host() : nullptr;
     const QSslConfiguration tls = services ? services->serverTls() : QSslConfiguration();
     if (tls.isNull()) {
@@ -129,6 +141,10 @@ void TNetConnection::connectNow() {
     m_early.clear();
     m_firstId = m_nextId;
     QObject::connect(m_socket.get(), &QTcpSocket::readyRead, &Notices, [this] { readWhileIdle(); });
+    QObject::connect(m_socket.get(), &QTcpSocket::disconnected, &Notices, [this] {
+        // A call that waits finds out for itself.
+        if (!m_inCall) lost();
+    });
     protocol::OpenParams open;
     open.object = ServerName;
     if (services) {
@@ -138,13 +154,72 @@ void TNetConnection::connectNow() {
     const std::int64_t id = m_nextId++;
     const protocol::Response r = exchange(protocol::openRequestJson(id, open), id);
     if (!r.ok) {
-        SetConnected(false);
+        // A database not ready yet is worth another try; a refusal is not.
+        if (r.errorCode == protocol::ErrorCode::StorageFailure) {
+            dropConnection();
+            lost();
+        } else {
+            SetConnected(false);
+        }
         throw EServerError(r.errorMessage, r.errorCode);
     }
     simdjson::dom::element opened;
     bool readOnly = false;
     m_readOnly =
         !m_parser->parse(r.resultJson).get(opened) && !opened["readOnly"].get(readOnly) && readOnly;
+    if (m_returnWatch) m_returnWatch->stop();
+    if (m_generation > 1) tellReconnected();
+}
+
+void TNetConnection::lost() {
+    // An idle session the server closed stays closed until a call needs it.
+    if (!KeepConnected || m_closingCode == protocol::ErrorCode::ClosedIdle) return;
+    if (!m_returnWatch) {
+        m_returnWatch = std::make_unique<QTimer>();
+        m_returnWatch->setInterval(ReturnProbeMs);
+        QObject::connect(m_returnWatch.get(), &QTimer::timeout, &Notices,
+                         [this] { probeForServer(); });
+    }
+    if (!m_returnWatch->isActive()) m_returnWatch->start();
+}
+
+void TNetConnection::probeForServer() {
+    if (Connected()) {
+        m_returnWatch->stop();
+        return;
+    }
+    // Tried without waiting, so that a server that does not answer never holds the window up;
+    // a try the network has not answered by the next one is given up.
+    delete m_probe;
+    if (BeforeConnect) BeforeConnect(*this);
+    QTcpSocket* probe = new QTcpSocket(&Notices);
+    m_probe = probe;
+    QObject::connect(probe, &QTcpSocket::connected, &Notices, [this, probe] {
+        probe->abort();
+        probe->deleteLater();
+        reconnectWhenFree();
+    });
+    probe->connectToHost(Host, quint16(Port));
+}
+
+void TNetConnection::reconnectWhenFree() {
+    // Never inside a call's wait: the next probe tries again.
+    if (m_inCall || CallWaiting() || Connected()) return;
+    try {
+        connectNow();
+    } catch (const std::exception&) {
+        // Still watching, unless the server refused the session.
+    }
+}
+
+void TNetConnection::tellReconnected() {
+    // Once the call that made the connection is over, and no other waits.
+    QTimer::singleShot(CallWaiting() ? 50 : 0, &Notices, [this] {
+        if (CallWaiting())
+            tellReconnected();
+        else
+            emit Notices.Reconnected();
+    });
 }
 
 void TNetConnection::readWhileIdle() {

@@ -8,11 +8,13 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
 
 class QTcpSocket;
+class QTimer;
 class TNetConnection;
 class HostServices;
 
@@ -40,6 +42,9 @@ class TServerNotices : public QObject {
     Q_OBJECT
 signals:
     void Notice(const QString& method, const QByteArray& paramsJson);
+    // A connection was made again: the server knows nothing of the old one's session (what it
+    // subscribed to). Told once no call waits, so a handler may call the server.
+    void Reconnected();
 };
 
 class TNetConnection {
@@ -59,6 +64,10 @@ public:
     HostServices* Services = nullptr;
     std::function<void(TNetConnection&)> BeforeConnect;
     int TimeoutMs = 30000;
+    // On: a connection lost without the server saying why (a restart, the network) is made again
+    // as soon as the server takes connections, so that its notices keep coming. An idle session
+    // the server closed is made again only by the next call.
+    bool KeepConnected = false;
 
     // Connects (running BeforeConnect first) and opens the server object; or disconnects.
     void SetConnected(bool connected);
@@ -76,6 +85,13 @@ public:
 private:
     friend class TAppServer;
     void connectNow();
+    // Closes the socket and forgets what was read and owed on it.
+    void dropConnection();
+    // Made again once the server takes connections, when KeepConnected asks for it.
+    void lost();
+    void probeForServer();
+    void reconnectWhenFree();
+    void tellReconnected();
     enum class Wait { Connected, Written, Readable };
     // Waits for the socket; in the GUI thread the window keeps painting meanwhile.
     bool waitFor(Wait what, int timeoutMs);
@@ -106,4 +122,8 @@ private:
     quint64 m_generation = 0;
     QString m_closingWord; // why the server closed the connection, told before it did
     int m_closingCode = 0;
+    // While a lost connection waits for its server: a connect tried now and then, without
+    // waiting for it, and the connection made once one succeeds.
+    std::unique_ptr<QTimer> m_returnWatch;
+    QPointer<QTcpSocket> m_probe;
 };

@@ -47,6 +47,12 @@ TfrmParametros::TfrmParametros(QWidget* parent)
     netParamZOL.BeforeConnect = [this](TNetConnection& c) { netParamZOLBeforeConnect(c); };
     connect(&netParamZOL.Notices, &TServerNotices::Notice, this,
             &TfrmParametros::netParamZOLNotice);
+    // A new connection's session has subscribed to nothing: subscribed again, as after an
+    // activation, once the screen has subscribed at all.
+    connect(&netParamZOL.Notices, &TServerNotices::Reconnected, this, [this] {
+        if (!m_subscribed.isEmpty())
+            Dispatch([this] { subscribeToChanges(); }, FailureReport::Note);
+    });
     connect(barAvisos, &TNoticeBar::ActionClicked, this,
             [this] { Dispatch([this] { barAvisosVerificarClick(); }); });
 

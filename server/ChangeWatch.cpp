@@ -8,14 +8,44 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 namespace rhserver {
 
 namespace {
-// A gap in the audit numbers older than this is a transaction that never committed.
-constexpr qint64 GapPatienceMs = 10000;
 // Rows read in one look at most; more wait for the next.
 constexpr int RowsPerLook = 5000;
+// A gap in the audit numbers is looked at again for this long at most, and so many at once: a
+// transaction still open past it (a commit waiting on a stalled standby) is told when it commits
+// if it commits within the time.
+constexpr qint64 GapMemoryMs = 60000;
+constexpr size_t MaxGaps = 256;
+// Gaps looked at again in one statement.
+constexpr int GapsPerRead = 32;
+
+const char* const Columns =
+    "SELECT NRAUDITORIA, DTAUDITORIA, NMTOKEN, NMMETODO, DSARGUMENTOS, IDRECUSADO, IDSESSAO "
+    "FROM RHAUDITORIA ";
+
+// One statement of a fixed text for every look at the gaps, the unused places bound to a number
+// no row has.
+const char* gapStatement() {
+    static const std::string sql = [] {
+        std::string text = std::string(Columns) + "WHERE NRAUDITORIA IN (?";
+        for (int i = 1; i < GapsPerRead; ++i)
+            text += ",?";
+        return text + ")";
+    }();
+    return sql.c_str();
+}
+
+const char* newRowsStatement() {
+    static const std::string sql = std::string(Columns) +
+                                   "WHERE NRAUDITORIA > ? ORDER BY NRAUDITORIA LIMIT " +
+                                   std::to_string(RowsPerLook);
+    return sql.c_str();
+}
 } // namespace
 
 ChangeWatch::ChangeWatch(const DbAddress& address, const std::atomic<int>& subscribers,
@@ -69,59 +99,102 @@ void ChangeWatch::look(Storage& storage) {
         if (!changed) return; // asked again at the next look, on a healed connection
         // While nobody listens the newest number is kept, so that a change right after a
         // subscription is told: only what was stored before it is nobody's news.
-        if (m_floor < 0 || (*changed && m_subscribers.load() <= 0)) {
+        if (m_newest < 0 || (*changed && m_subscribers.load() <= 0)) {
             QSqlQuery& newest = storage.query("SELECT MAX(NRAUDITORIA) FROM RHAUDITORIA");
             storage.exec(newest);
-            m_floor = newest.next() ? newest.value(0).toLongLong() : 0;
+            m_newest = newest.next() ? newest.value(0).toLongLong() : 0;
             newest.finish();
-            m_seen.clear();
-            m_gapSince = -1;
+            m_gaps.clear();
             m_held.clear();
+            m_more = false;
             return;
         }
         if (m_subscribers.load() <= 0) return;
-        tellOrHold(*changed || !m_seen.empty() ? readNewRows(storage) : QVector<RecordChange>{});
+        forgetOldGaps();
+        // A gap is filled only by a commit, which the look above sees.
+        tellOrHold(*changed || m_more ? readNewRows(storage) : QVector<RecordChange>{});
     } catch (const ServiceError& e) {
+        m_more = true; // read again whole at the next look
         logLine(QStringLiteral("aviso de alterações: %1").arg(e.message));
     }
 }
 
 QVector<RecordChange> ChangeWatch::readNewRows(Storage& storage) {
-    QSqlQuery& rows = storage.query(
-        "SELECT NRAUDITORIA, DTAUDITORIA, NMTOKEN, NMMETODO, DSARGUMENTOS, IDRECUSADO, IDSESSAO "
-        "FROM RHAUDITORIA WHERE NRAUDITORIA > ? ORDER BY NRAUDITORIA LIMIT 5000"); // RowsPerLook
-    rows.bindValue(0, m_floor);
-    storage.exec(rows);
     // The last change of each record: a burst of writes is one notice per record per look.
     QVector<RecordChange> changes;
     QHash<QString, qsizetype> at;
+    // Older numbers first: the rows that filled a gap, then those after the newest.
+    std::vector<qint64> filled;
+    auto gap = m_gaps.begin();
+    while (gap != m_gaps.end()) {
+        QSqlQuery& rows = storage.query(gapStatement());
+        for (int i = 0; i < GapsPerRead; ++i)
+            rows.bindValue(i, gap != m_gaps.end() ? (gap++)->first : qint64(-1));
+        storage.exec(rows);
+        while (rows.next()) {
+            filled.push_back(rows.value(0).toLongLong());
+            takeRow(rows, changes, at);
+        }
+        rows.finish();
+    }
+    QSqlQuery& rows = storage.query(newRowsStatement());
+    rows.bindValue(0, m_newest);
+    storage.exec(rows);
+    qint64 newest = m_newest;
+    std::vector<std::pair<qint64, qint64>> skipped; // from, to (not included)
     int count = 0;
     while (rows.next()) {
         ++count;
         const qint64 number = rows.value(0).toLongLong();
-        if (!m_seen.insert(number).second) continue;
-        if (rows.value(5).toString() == QLatin1String("S")) continue; // refused: nothing changed
-        const contract::Method* method =
-            contract::findMethod(rows.value(3).toString().toStdString());
-        if (!method || !method->writes) continue;
-        const QJsonArray arguments =
-            QJsonDocument::fromJson(rows.value(4).toString().toUtf8()).array();
-        for (const QString& record : contract::changedRecords(*method, arguments)) {
-            RecordChange change{record, rows.value(3).toString(), rows.value(2).toString(),
-                                rows.value(1).toString(), rows.value(6).toString()};
-            if (const auto found = at.constFind(record); found != at.constEnd())
-                changes[*found] = std::move(change);
-            else {
-                at.insert(record, changes.size());
-                changes << std::move(change);
-            }
-        }
+        if (number > newest + 1) skipped.emplace_back(newest + 1, number);
+        newest = number;
+        takeRow(rows, changes, at);
     }
     rows.finish();
-    advanceFloor();
+    // Only now, every row in hand: a look that fails half-way is made again whole.
+    for (const qint64 number : filled)
+        m_gaps.erase(number);
+    for (const auto& [from, to] : skipped)
+        rememberGaps(from, to);
+    m_newest = newest;
+    m_more = count >= RowsPerLook;
     // More than one look reads: the rest at once, not a look later.
-    if (count >= RowsPerLook) QTimer::singleShot(0, [this, &storage] { look(storage); });
+    if (m_more) QTimer::singleShot(0, [this, &storage] { look(storage); });
     return changes;
+}
+
+void ChangeWatch::takeRow(const QSqlQuery& row, QVector<RecordChange>& changes,
+                          QHash<QString, qsizetype>& at) {
+    if (row.value(5).toString() == QLatin1String("S")) return; // refused: nothing changed
+    const contract::Method* method = contract::findMethod(row.value(3).toString().toStdString());
+    if (!method || !method->writes) return;
+    const QJsonArray arguments = QJsonDocument::fromJson(row.value(4).toString().toUtf8()).array();
+    for (const QString& record : contract::changedRecords(*method, arguments)) {
+        RecordChange change{record, row.value(3).toString(), row.value(2).toString(),
+                            row.value(1).toString(), row.value(6).toString()};
+        if (const auto found = at.constFind(record); found != at.constEnd())
+            changes[*found] = std::move(change);
+        else {
+            at.insert(record, changes.size());
+            changes << std::move(change);
+        }
+    }
+}
+
+void ChangeWatch::rememberGaps(qint64 from, qint64 to) {
+    const qint64 now = m_clock.elapsed();
+    // A jump of the numbers larger than can be remembered: the nearest to what follows it.
+    for (qint64 number = std::max(from, to - qint64(MaxGaps)); number < to; ++number)
+        m_gaps.emplace(number, now);
+    // The lowest numbers are the oldest gaps.
+    while (m_gaps.size() > MaxGaps)
+        m_gaps.erase(m_gaps.begin());
+}
+
+void ChangeWatch::forgetOldGaps() {
+    const qint64 now = m_clock.elapsed();
+    for (auto gap = m_gaps.begin(); gap != m_gaps.end();)
+        gap = now - gap->second >= GapMemoryMs ? m_gaps.erase(gap) : std::next(gap);
 }
 
 void ChangeWatch::tellOrHold(QVector<RecordChange> changes) {
@@ -140,24 +213,6 @@ void ChangeWatch::tellOrHold(QVector<RecordChange> changes) {
         held = m_held.erase(held);
     }
     if (!due.isEmpty()) m_deliver(std::move(due));
-}
-
-void ChangeWatch::advanceFloor() {
-    while (!m_seen.empty() && *m_seen.begin() == m_floor + 1) {
-        m_seen.erase(m_seen.begin());
-        ++m_floor;
-    }
-    if (m_seen.empty()) {
-        m_gapSince = -1;
-        return;
-    }
-    if (m_gapSince < 0) {
-        m_gapSince = m_clock.elapsed();
-    } else if (m_clock.elapsed() - m_gapSince >= GapPatienceMs) {
-        m_floor = *m_seen.begin() - 1;
-        m_gapSince = -1;
-        advanceFloor();
-    }
 }
 
 } // namespace rhserver

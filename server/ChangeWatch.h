@@ -14,7 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <future>
-#include <set>
+#include <map>
 
 namespace rhserver {
 
@@ -49,10 +49,16 @@ protected:
 
 private:
     void look(Storage& storage);
-    // The audit rows after the last seen; changes of the rows not seen before.
+    // The audit rows after the newest seen, and those that fill a gap remembered below it;
+    // changes of the rows not seen before.
     QVector<RecordChange> readNewRows(Storage& storage);
-    // Moves past numbers seen, and past gaps old enough to be numbers never committed.
-    void advanceFloor();
+    // Takes one audit row into the changes: the last change of each record per look.
+    void takeRow(const QSqlQuery& row, QVector<RecordChange>& changes,
+                 QHash<QString, qsizetype>& at);
+    // Remembers the numbers from `from` up to `to` (not included), skipped below a row just read;
+    // past MaxGaps the oldest are forgotten.
+    void rememberGaps(qint64 from, qint64 to);
+    void forgetOldGaps();
     // Hands on the changes whose record was not told too recently; holds the others back.
     void tellOrHold(QVector<RecordChange> changes);
 
@@ -60,15 +66,16 @@ private:
     const std::atomic<int>& m_subscribers;
     Deliver m_deliver;
     std::promise<QString> m_ready;
-    // Every audit number up to the floor was seen; above it, the numbers in m_seen were. A
-    // PostgreSQL transaction may commit after one that took a later number, so a gap is waited
-    // for a while before it is taken for a number that never committed.
-    qint64 m_floor = -1; // -1: not known; read again from the newest row
-    std::set<qint64> m_seen;
-    qint64 m_gapSince = -1; // ms on m_clock when the lowest gap was first seen
+    // The newest audit number read. A PostgreSQL transaction may commit after one that took a
+    // later number, or never (a rollback leaves its number unused): the numbers skipped below
+    // the newest are gaps, looked at again whenever something is committed, and forgotten after a
+    // while or when too many. Never waited for: what follows a gap is told at once.
+    qint64 m_newest = -1;            // -1: not known; read again from the newest row
+    bool m_more = false;             // the last look read as many rows as it may: more wait
+    std::map<qint64, qint64> m_gaps; // number: ms on m_clock when it was first skipped
     QElapsedTimer m_clock;
     QHash<QString, qint64> m_toldAt;     // ms on m_clock of each record's last notice
-    QHash<QString, RecordChange> m_held; // told too recently; told once the gap is over
+    QHash<QString, RecordChange> m_held; // told too recently; told once NoticeGapMs passed
 };
 
 } // namespace rhserver

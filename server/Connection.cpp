@@ -234,6 +234,9 @@ void Connection::process() {
                             return;
                         }
                         sent(protocol::resultJson(request.idJson, *result));
+                        // What came while it was answered goes with the answer: a client whose
+                        // reads are all answered here would hear nothing until another call.
+                        sendHeldNotices();
                         // Answered at once, the loop below goes on: no recursion per line.
                         if (!m_inTurnCall) process();
                     });

@@ -112,6 +112,26 @@ private slots:
         QTest::qWait(600);
         QVERIFY(!bar()->isVisible());
     }
+
+    // The office's service restarted while the screen is open: with no activation of the window,
+    // a change another desktop stores after the restart is told.
+    void afterItsServerRestartedTheScreenHearsAgain() {
+        stopDesktop();
+        startDesktopOverTls();
+        openScreen();
+        QTRY_VERIFY(!Cli_zol00900::boPrimVez);
+        restartOffice();
+        // The screen hears again once it has subscribed on a new connection: changes stored
+        // before that are nobody's news, so they are stored until one is told.
+        for (int i = 0; i < 20; ++i) {
+            storeElsewhere(m_office->port(), 9 + i,
+                           i % 2 ? QStringLiteral("SetDelPad") : QStringLiteral("SetInsPad"));
+            if (QTest::qWaitFor([this] { return bar()->isVisible(); }, 500)) break;
+        }
+        QVERIFY(bar()->isVisible());
+        QVERIFY2(barText().contains(QStringLiteral("Os parâmetros gerais foram alterados")),
+                 qPrintable(barText()));
+    }
 };
 
 QTEST_MAIN(ChangeNoticesTest)

@@ -9,6 +9,8 @@
 #include "QtPrinters.h"
 #include "server/ChangeWatch.h"
 
+#include <QDateTime>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -164,6 +166,81 @@ TEST_F(PostgresNotices, ASubscriberWhoseCallWaitsHearsTheLastChangeOfEachRecord)
     }
 }
 
+// Three clients write a record each in groups, so that transactions overlap, while every database
+// connection of the service is cut twice; another program took an audit number before all of
+// them and commits long after (as a commit waiting on a stalled standby). Every record's last
+// change is told.
+TEST_F(PostgresNotices, EveryChangeIsToldAfterBackendCutsUnderAWriteLoad) {
+    ServerProcess server;
+    server.useDatabase(url);
+    ASSERT_TRUE(server.start());
+    const QStringList branches = {QStringLiteral("0001"), QStringLiteral("0002"),
+                                  QStringLiteral("0003"), QStringLiteral("0004")};
+    QStringList records;
+    for (const QString& b : branches)
+        records << QStringLiteral("questionario:") + b;
+    LineClient watcher(server.port());
+    ASSERT_NO_FATAL_FAILURE(subscribe(watcher, records.join(u',')));
+    PgSide late(url), side(url);
+    late.value(QStringLiteral("BEGIN"));
+    late.value(QStringLiteral("DELETE FROM INSPPADRAO WHERE CDFILIAL = '0004'"));
+    late.value(QStringLiteral("INSERT INTO INSPPADRAO (CDFILIAL, CDINSPECAO) VALUES ('0004', "
+                              "'01002')"));
+    late.value(QStringLiteral("INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, "
+                              "NMMETODO, DSARGUMENTOS) VALUES ('%1', '0004', 'outro', "
+                              "'SetInsPad', '[\"01002\",\"0004\"]')")
+                   .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)));
+    late.value(QStringLiteral("NOTIFY rh_dados"));
+
+    std::vector<std::unique_ptr<LineClient>> writers;
+    for (int w = 0; w < 3; ++w) {
+        writers.push_back(std::make_unique<LineClient>(server.port()));
+        ASSERT_TRUE(writers.back()->open().ok);
+    }
+    constexpr int Group = 20;
+    QElapsedTimer clock;
+    clock.start();
+    int cuts = 0;
+    for (int round = 0; clock.elapsed() < 3000; ++round) {
+        for (int w = 0; w < 3; ++w) {
+            QByteArray group;
+            for (int i = 0; i < Group; ++i)
+                group += QByteArray::fromStdString(
+                    protocol::requestJson(i + 1,
+                                          (round * Group + i) % 2 ? QStringLiteral("SetDelPad")
+                                                                  : QStringLiteral("SetInsPad"),
+                                          {QStringLiteral("01001"), branches[w]}));
+            writers[size_t(w)]->send(group);
+        }
+        // Stored or not, each write is answered; what was stored is what must be told.
+        for (auto& writer : writers)
+            for (int i = 0; i < Group; ++i)
+                ASSERT_TRUE(writer->readLine()) << "round " << round;
+        if (clock.elapsed() > 1000 * (cuts + 1) && cuts < 2)
+            cuts += side.cutServiceConnections(server.pid()) > 0;
+    }
+    EXPECT_EQ(cuts, 2);
+    // Long after later numbers were told.
+    QThread::msleep(std::max<qint64>(0, 12000 - clock.elapsed()));
+    late.value(QStringLiteral("COMMIT"));
+
+    QHash<QString, QString> last; // record: when its last change was stored
+    for (const QString& branch : branches)
+        last[QStringLiteral("questionario:") + branch] = side.value(
+            QStringLiteral("SELECT DTAUDITORIA FROM RHAUDITORIA WHERE NMMETODO IN ('SetInsPad', "
+                           "'SetDelPad') AND DSARGUMENTOS LIKE '%\"%1\"]' ORDER BY NRAUDITORIA "
+                           "DESC LIMIT 1")
+                .arg(branch));
+    QHash<QString, QString> heard;
+    while (heard != last) {
+        const std::optional<Response> notice = nextNotice(watcher, 5000);
+        ASSERT_TRUE(notice) << QDebug::toString(heard).toStdString()
+                            << " != " << QDebug::toString(last).toStdString();
+        const QJsonObject params = paramsOf(*notice);
+        heard[params.value(u"registro").toString()] = params.value(u"quando").toString();
+    }
+}
+
 class NoticeLoad : public DemoServerTest {};
 
 // 1,000 writes in a burst: a subscriber hears a few notices a second, and its own pipelined
@@ -212,6 +289,44 @@ TEST_F(NoticeLoad, ABurstIsToldAFewTimesASecondAndAnswersKeepTheirOrder) {
     EXPECT_GE(notices, 1);
     EXPECT_LE(notices, allowed) << notices << " avisos em " << clock.elapsed() << " ms (rajada de "
                                 << burstMs << " ms)";
+}
+
+// A subscriber whose pipelined reads the network thread answers itself, turn after turn, hears a
+// change stored meanwhile with those answers, not only once some other call comes.
+TEST_F(NoticeLoad, APipeliningSubscriberHearsWhatCameWhileTheNetworkThreadAnswered) {
+    serve();
+    // A second client: the subscriber's reads are answered in turns, not each at once.
+    LineClient watcher(server.port()), writer(server.port());
+    ASSERT_NO_FATAL_FAILURE(subscribe(watcher, Questionnaires));
+    ASSERT_TRUE(writer.open().ok);
+    constexpr int Batch = 1000, MostReads = 300 * Batch;
+    int sent = 0, answered = 0;
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_TRUE(writer
+                        .call(round % 2 ? QStringLiteral("SetDelPad") : QStringLiteral("SetInsPad"),
+                              {QStringLiteral("01002"), QStringLiteral("0001")})
+                        .ok);
+        // Reads keep coming until the notice is heard: the network thread is answering them
+        // whenever it comes.
+        bool heard = false;
+        while (!heard || answered < sent) {
+            if (!heard && sent - answered < Batch) {
+                ASSERT_LT(sent, MostReads) << "round " << round << ": nenhum aviso";
+                QByteArray reads;
+                for (int i = 0; i < Batch; ++i)
+                    reads += QByteArray::fromStdString(protocol::requestJson(
+                        ++sent, QStringLiteral("GetGeral"), {QStringLiteral("1")}));
+                watcher.send(reads);
+            }
+            const std::optional<QByteArray> line = watcher.readLine(5000);
+            ASSERT_TRUE(line) << "round " << round << ": " << answered << " de " << sent;
+            const Response r = parseLine(*line);
+            if (r.notice)
+                heard = true;
+            else
+                ASSERT_EQ(r.id, ++answered);
+        }
+    }
 }
 
 // A subscriber that sends and never reads is closed as any client that does not read; another

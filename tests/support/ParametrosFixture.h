@@ -29,6 +29,7 @@ protected:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<SlowServer> m_relay;
     std::unique_ptr<rhserver::RhServer> m_office; // a service of its own, not the embedded one
+    rhserver::ServerOptions m_officeOptions;
     QString m_dbPath;
 
     TfrmParametros* form() const { return Cli_zol00900::frmParametros; }
@@ -79,6 +80,7 @@ protected:
         options.token = QStringLiteral("chave-do-escritorio-0123456789");
         options.tlsCertFile = QStringLiteral(RH_TEST_TLS_DIR "/server.crt");
         options.tlsKeyFile = secret(QStringLiteral("server.key"), fixture("server.key"));
+        m_officeOptions = options;
         m_office = std::make_unique<rhserver::RhServer>(options);
         QVERIFY2(m_office->start(QHostAddress::LocalHost, 0, &error), qPrintable(error));
         DesktopOptions desktop;
@@ -86,6 +88,15 @@ protected:
         desktop.tokenFile = secret(QStringLiteral("token"), options.token.toUtf8());
         desktop.tlsCaFile = QStringLiteral(RH_TEST_TLS_DIR "/ca.crt");
         launchDesktop(false, {}, &desktop);
+    }
+
+    // The office's service stopped and started again on its port, as an operator restarts it.
+    void restartOffice() {
+        const quint16 port = m_office->port();
+        m_office.reset();
+        m_office = std::make_unique<rhserver::RhServer>(m_officeOptions);
+        QString error;
+        QVERIFY2(m_office->start(QHostAddress::LocalHost, port, &error), qPrintable(error));
     }
 
     void launchDesktop(bool relayed, const QString& settingsPath,

@@ -116,11 +116,11 @@ QString PgSide::value(const QString& sql) {
     return q.next() ? q.value(0).toString() : QString();
 }
 
-int PgSide::cutServiceConnections() {
+int PgSide::cutServiceConnections(qint64 pid) {
     return value(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM "
                                 "pg_stat_activity WHERE application_name = 'rhserver-%1' "
                                 "AND pid <> pg_backend_pid()")
-                     .arg(QCoreApplication::applicationPid()))
+                     .arg(pid ? pid : QCoreApplication::applicationPid()))
         .toInt();
 }
 

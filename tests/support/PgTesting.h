@@ -67,8 +67,9 @@ public:
     PgSide& operator=(const PgSide&) = delete;
     // The first column of the first row, as text.
     QString value(const QString& sql);
-    // Cuts every database connection of this process's services, as a database restart does.
-    int cutServiceConnections();
+    // Cuts every database connection of the services of a process (this one by default), as a
+    // database restart does.
+    int cutServiceConnections(qint64 pid = 0);
 
 private:
     static inline int s_count = 0;
