@@ -16,11 +16,6 @@ namespace rhserver {
 namespace {
 // Rows read in one look at most; more wait for the next.
 constexpr int RowsPerLook = 5000;
-// A gap in the audit numbers is looked at again for this long at most, and so many at once: a
-// transaction still open past it (a commit waiting on a stalled standby) is told when it commits
-// if it commits within the time.
-constexpr qint64 GapMemoryMs = 60000;
-constexpr size_t MaxGaps = 256;
 // Gaps looked at again in one statement.
 constexpr int GapsPerRead = 32;
 
@@ -110,7 +105,7 @@ void ChangeWatch::look(Storage& storage) {
             return;
         }
         if (m_subscribers.load() <= 0) return;
-        forgetOldGaps();
+        m_gaps.forgetOld(m_clock.elapsed());
         // A gap is filled only by a commit, which the look above sees.
         tellOrHold(*changed || m_more ? readNewRows(storage) : QVector<RecordChange>{});
     } catch (const ServiceError& e) {
@@ -125,11 +120,11 @@ QVector<RecordChange> ChangeWatch::readNewRows(Storage& storage) {
     QHash<QString, qsizetype> at;
     // Older numbers first: the rows that filled a gap, then those after the newest.
     std::vector<qint64> filled;
-    auto gap = m_gaps.begin();
-    while (gap != m_gaps.end()) {
+    auto gap = m_gaps.numbers().begin();
+    while (gap != m_gaps.numbers().end()) {
         QSqlQuery& rows = storage.query(gapStatement());
         for (int i = 0; i < GapsPerRead; ++i)
-            rows.bindValue(i, gap != m_gaps.end() ? (gap++)->first : qint64(-1));
+            rows.bindValue(i, gap != m_gaps.numbers().end() ? (gap++)->first : qint64(-1));
         storage.exec(rows);
         while (rows.next()) {
             filled.push_back(rows.value(0).toLongLong());
@@ -153,9 +148,9 @@ QVector<RecordChange> ChangeWatch::readNewRows(Storage& storage) {
     rows.finish();
     // Only now, every row in hand: a look that fails half-way is made again whole.
     for (const qint64 number : filled)
-        m_gaps.erase(number);
+        m_gaps.filled(number);
     for (const auto& [from, to] : skipped)
-        rememberGaps(from, to);
+        m_gaps.skipped(from, to, m_clock.elapsed());
     m_newest = newest;
     m_more = count >= RowsPerLook;
     // More than one look reads: the rest at once, not a look later.
@@ -179,22 +174,6 @@ void ChangeWatch::takeRow(const QSqlQuery& row, QVector<RecordChange>& changes,
             changes << std::move(change);
         }
     }
-}
-
-void ChangeWatch::rememberGaps(qint64 from, qint64 to) {
-    const qint64 now = m_clock.elapsed();
-    // A jump of the numbers larger than can be remembered: the nearest to what follows it.
-    for (qint64 number = std::max(from, to - qint64(MaxGaps)); number < to; ++number)
-        m_gaps.emplace(number, now);
-    // The lowest numbers are the oldest gaps.
-    while (m_gaps.size() > MaxGaps)
-        m_gaps.erase(m_gaps.begin());
-}
-
-void ChangeWatch::forgetOldGaps() {
-    const qint64 now = m_clock.elapsed();
-    for (auto gap = m_gaps.begin(); gap != m_gaps.end();)
-        gap = now - gap->second >= GapMemoryMs ? m_gaps.erase(gap) : std::next(gap);
 }
 
 void ChangeWatch::tellOrHold(QVector<RecordChange> changes) {

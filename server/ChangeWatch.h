@@ -4,8 +4,9 @@
 // often while some session subscribes and a few times a second otherwise: SQLite's data_version, or
 // PostgreSQL's notification sent with each write, tells whether anything was committed; the
 // audit rows written since then tell which records, by whom and when. The network thread only
-// hands the notices on.
+// hands the notices on. What it promises is written in Freshness.h.
 
+#include "Freshness.h"
 #include "Storage.h"
 
 #include <QElapsedTimer>
@@ -14,7 +15,6 @@
 #include <atomic>
 #include <functional>
 #include <future>
-#include <map>
 
 namespace rhserver {
 
@@ -55,10 +55,6 @@ private:
     // Takes one audit row into the changes: the last change of each record per look.
     void takeRow(const QSqlQuery& row, QVector<RecordChange>& changes,
                  QHash<QString, qsizetype>& at);
-    // Remembers the numbers from `from` up to `to` (not included), skipped below a row just read;
-    // past MaxGaps the oldest are forgotten.
-    void rememberGaps(qint64 from, qint64 to);
-    void forgetOldGaps();
     // Hands on the changes whose record was not told too recently; holds the others back.
     void tellOrHold(QVector<RecordChange> changes);
 
@@ -68,11 +64,10 @@ private:
     std::promise<QString> m_ready;
     // The newest audit number read. A PostgreSQL transaction may commit after one that took a
     // later number, or never (a rollback leaves its number unused): the numbers skipped below
-    // the newest are gaps, looked at again whenever something is committed, and forgotten after a
-    // while or when too many. Never waited for: what follows a gap is told at once.
-    qint64 m_newest = -1;            // -1: not known; read again from the newest row
-    bool m_more = false;             // the last look read as many rows as it may: more wait
-    std::map<qint64, qint64> m_gaps; // number: ms on m_clock when it was first skipped
+    // the newest are looked at again whenever something is committed (Freshness.h).
+    qint64 m_newest = -1; // -1: not known; read again from the newest row
+    bool m_more = false;  // the last look read as many rows as it may: more wait
+    AuditGaps m_gaps;     // in ms on m_clock
     QElapsedTimer m_clock;
     QHash<QString, qint64> m_toldAt;     // ms on m_clock of each record's last notice
     QHash<QString, RecordChange> m_held; // told too recently; told once NoticeGapMs passed

@@ -2,7 +2,6 @@
 
 #include "Methods.h"
 #include "ParamService.h"
-#include "ReplyCache.h"
 
 #include "protocol/JsonCheck.h"
 
@@ -22,14 +21,13 @@ KeptReplies::KeptReplies(const DbAddress& address) {
     const QByteArray path = address.path.toUtf8();
     if (sqlite3_open_v2(path.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK ||
-        sqlite3_busy_timeout(m_db, 0) != SQLITE_OK ||
-        sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_statement, nullptr) != SQLITE_OK ||
+        sqlite3_busy_timeout(m_db, 0) != SQLITE_OK || !m_look.prepare(m_db) ||
         sqlite3_prepare_v2(m_db, "BEGIN", -1, &m_begin, nullptr) != SQLITE_OK ||
         sqlite3_prepare_v2(m_db, "COMMIT", -1, &m_commit, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(m_statement);
+        m_look.close();
         sqlite3_finalize(m_begin);
         sqlite3_finalize(m_commit);
-        m_statement = m_begin = m_commit = nullptr;
+        m_begin = m_commit = nullptr;
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
@@ -43,35 +41,24 @@ KeptReplies::KeptReplies(const DbAddress& address) {
 KeptReplies::~KeptReplies() {
     for (const auto& [sql, read] : m_reads)
         sqlite3_finalize(read.statement);
-    sqlite3_finalize(m_statement);
+    m_look.close();
     sqlite3_finalize(m_begin);
     sqlite3_finalize(m_commit);
     sqlite3_close(m_db);
 }
 
 bool KeptReplies::look() {
-    if (!m_statement) return false;
-    const int status = sqlite3_step(m_statement);
-    const qint64 version = status == SQLITE_ROW ? sqlite3_column_int64(m_statement, 0) : 0;
-    sqlite3_reset(m_statement);
-    const quint64 writes = ReplyCache::writesCommitted();
-    if (status != SQLITE_ROW) {
+    const FileLook::Seen seen = m_look.look();
+    if (seen != FileLook::Seen::Unchanged) {
         m_results.clear();
         m_bytes = 0;
-        m_seen = {};
-        return false;
     }
-    if (!m_seen.known || version != m_seen.version || writes != m_seen.writes) {
-        m_results.clear();
-        m_bytes = 0;
-        m_seen = {true, version, writes};
-    }
-    return true;
+    return seen != FileLook::Seen::Unknown;
 }
 
 std::optional<KeptReplies::Request> KeptReplies::readRequest(const QByteArray& line,
                                                              const QString& branch) {
-    if (!m_statement || line.size() > MaxLine) return std::nullopt;
+    if (!m_look.ready() || line.size() > MaxLine) return std::nullopt;
     dom::element doc;
     dom::object request;
     if (m_parser.parse(line.constData(), size_t(line.size())).get(doc) || doc.get(request) ||
@@ -127,7 +114,7 @@ const std::string* KeptReplies::find(const std::string& key) {
 
 void KeptReplies::store(const Stamp& before, std::string key, std::string result) {
     if (!before.known || result.size() > MaxResult || !look()) return;
-    if (before.version != m_seen.version || before.writes != m_seen.writes) return;
+    if (!m_look.unchangedSince(before)) return;
     keepReadNow(std::move(key), std::move(result));
 }
 
@@ -147,15 +134,25 @@ bool KeptReplies::mayAnswer(const Request& request) const {
 
 void KeptReplies::answerInTurn(Request request, QObject* caller, Answer answer) {
     m_waiting.push_back({std::move(request), caller, std::move(answer)});
-    if (m_connections <= 1)
+    // A call made from an answer of this turn waits for the next: its read transaction is open.
+    if (m_connections <= 1 && !m_answeringTurn)
         answerWaiting();
     else if (!m_turnEnd.isActive())
         m_turnEnd.start();
 }
 
 void KeptReplies::answerWaiting() {
-    if (m_waiting.empty()) return;
+    if (m_waiting.empty() || m_answeringTurn) return;
     std::vector<Waiting> waiting = std::exchange(m_waiting, {});
+    m_answeringTurn = true;
+    struct TurnOver {
+        bool& answering;
+        ~TurnOver() { answering = false; }
+    } turnOver{m_answeringTurn};
+    // Nothing is read in a transaction left from an earlier turn, which would show what was
+    // stored before it.
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     // Begun now, after every one of these calls was received: what a client saw acknowledged
     // before sending its call is in what they read.
     bool together = false;

@@ -7,6 +7,7 @@
 // database) sends the call to a worker like any other, so the network thread never waits on
 // another writer.
 
+#include "Freshness.h"
 #include "Storage.h"
 
 #include "contract/Methods.h"
@@ -33,7 +34,7 @@ public:
     KeptReplies(const KeptReplies&) = delete;
     KeptReplies& operator=(const KeptReplies&) = delete;
 
-    bool enabled() const { return m_statement != nullptr; }
+    bool enabled() const { return m_look.ready(); }
 
     struct Request {
         std::string key;
@@ -51,15 +52,11 @@ public:
 
     // Taken before a call is handed to a worker; its result is kept only if nothing was committed
     // from then until it comes back.
-    struct Stamp {
-        bool known = false;
-        qint64 version = 0;
-        quint64 writes = 0;
-    };
+    using Stamp = FileLook::Stamp;
     // A look at the database now, to be given back with the result of a call handed to a worker.
     Stamp stampNow() {
         look();
-        return m_seen;
+        return m_look.seen();
     }
     void store(const Stamp& before, std::string key, std::string result);
     // Keeps a result read just now on this thread: any commit after the last look makes the next
@@ -97,7 +94,7 @@ private:
     void answerWaiting();
 
     sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_statement = nullptr;
+    FileLook m_look;
     struct Read {
         sqlite3_stmt* statement = nullptr;
         std::string head;
@@ -106,7 +103,6 @@ private:
     simdjson::dom::parser m_parser;
     std::unordered_map<std::string, std::string> m_results;
     size_t m_bytes = 0; // of keys and results kept
-    Stamp m_seen;
     struct Waiting {
         Request request;
         QPointer<QObject> caller;
@@ -115,6 +111,7 @@ private:
     std::vector<Waiting> m_waiting;
     QTimer m_turnEnd;
     int m_connections = 0;
+    bool m_answeringTurn = false; // the calls of a turn are being answered
     sqlite3_stmt* m_begin = nullptr;
     sqlite3_stmt* m_commit = nullptr;
 };

@@ -97,8 +97,7 @@ void ParamService::startBatch(const std::vector<PlannedRead>& reads) {
     const quint64 writes = ReplyCache::writesCommitted();
     const std::optional<bool> changed = m_storage.readAhead(ahead, look);
     if (look) m_cache.validate(writes, changed);
-    m_readAheadWrites = writes;
-    m_readAheadConnection = m_storage.connectionCount();
+    m_readAhead = {writes, m_storage.connectionCount()};
 }
 
 std::optional<CommitOutcome> ParamService::endGroup() {
@@ -161,9 +160,7 @@ std::string ParamService::call(const SessionInfo& session, const contract::Metho
                                std::string_view paramsJson) {
     if (!method.writes) endGroupFirst();
     m_storage.heal();
-    if (m_storage.hasReadAhead() && (m_readAheadWrites != ReplyCache::writesCommitted() ||
-                                     m_readAheadConnection != m_storage.connectionCount()))
-        m_storage.dropReadAhead();
+    if (m_storage.hasReadAhead() && !m_readAhead.fresh(m_storage)) m_storage.dropReadAhead();
     Methods work(m_storage, session, paramsJson);
     if (method.writes) {
         m_storage.setGrouping(m_grouping);

@@ -3,7 +3,7 @@
 // storage connection. Arguments arrive checked for number and kind; every result is
 // JSON text, and every failure a ServiceError.
 
-#include "ReplyCache.h"
+#include "Freshness.h"
 #include "Storage.h"
 
 #include "contract/Methods.h"
@@ -87,10 +87,9 @@ private:
     ReplyCache m_cache;
     bool m_grouping = false;
     std::optional<CommitOutcome> m_endedGroup;
-    // What had been committed, and on which connection, when the reads were made ahead: a read
-    // made before a commit of this process is not served after it.
-    quint64 m_readAheadWrites = 0;
-    quint64 m_readAheadConnection = 0;
+    // When the reads were made ahead: a read made before a commit of this process is not served
+    // after it.
+    ReadAheadMark m_readAhead;
 };
 
 } // namespace rhserver

@@ -1,7 +1,7 @@
 #include "Session.h"
 
+#include "Freshness.h"
 #include "Log.h"
-#include "ReplyCache.h"
 
 #include "contract/Notices.h"
 #include "protocol/JsonCheck.h"

@@ -7,9 +7,9 @@
 #include "PgTesting.h"
 #include "ServerHarness.h"
 
+#include "server/Freshness.h"
 #include "server/KeptReplies.h"
 #include "server/ParamService.h"
-#include "server/ReplyCache.h"
 #include "server/Schema.h"
 #include "server/Storage.h"
 

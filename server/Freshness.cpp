@@ -1,6 +1,8 @@
-#include "ReplyCache.h"
+#include "Freshness.h"
 
 #include "Storage.h"
+
+#include <sqlite3.h>
 
 namespace rhserver {
 
@@ -64,6 +66,57 @@ void ReplyCache::store(std::string key, const std::string& reply) {
 void ReplyCache::clear() {
     m_replies.clear();
     m_bytes = 0;
+}
+
+FileLook::~FileLook() {
+    close();
+}
+
+bool FileLook::prepare(sqlite3* db) {
+    close();
+    if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &m_statement, nullptr) == SQLITE_OK)
+        return true;
+    close();
+    return false;
+}
+
+void FileLook::close() {
+    sqlite3_finalize(std::exchange(m_statement, nullptr));
+    m_seen = {};
+}
+
+FileLook::Seen FileLook::look() {
+    if (!m_statement) return Seen::Unknown;
+    const int status = sqlite3_step(m_statement);
+    const qint64 version = status == SQLITE_ROW ? sqlite3_column_int64(m_statement, 0) : 0;
+    sqlite3_reset(m_statement);
+    const quint64 writes = ReplyCache::writesCommitted();
+    if (status != SQLITE_ROW) {
+        m_seen = {};
+        return Seen::Unknown;
+    }
+    if (m_seen.known && version == m_seen.version && writes == m_seen.writes)
+        return Seen::Unchanged;
+    m_seen = {true, version, writes};
+    return Seen::Changed;
+}
+
+bool ReadAheadMark::fresh(const Storage& storage) const {
+    return writes == ReplyCache::writesCommitted() && connection == storage.connectionCount();
+}
+
+void AuditGaps::skipped(qint64 from, qint64 to, qint64 nowMs) {
+    // A jump of the numbers larger than can be remembered: the nearest to what follows it.
+    for (qint64 number = std::max(from, to - qint64(Most)); number < to; ++number)
+        m_gaps.emplace(number, nowMs);
+    // The lowest numbers are the oldest gaps.
+    while (m_gaps.size() > Most)
+        m_gaps.erase(m_gaps.begin());
+}
+
+void AuditGaps::forgetOld(qint64 nowMs) {
+    for (auto gap = m_gaps.begin(); gap != m_gaps.end();)
+        gap = nowMs - gap->second >= MemoryMs ? m_gaps.erase(gap) : std::next(gap);
 }
 
 } // namespace rhserver
