@@ -1,7 +1,8 @@
 #pragma once
 // A relay in front of the PostgreSQL server, on its own thread: it passes bytes both ways, can
-// refuse every connection (a database not up yet), and can cut a connection right after a
-// chosen statement reaches the database, before its reply gets back (a reply lost on the way).
+// refuse every connection (a database not up yet), can hold back what the database sends (a
+// standby whose replication lags), and can cut a connection right after a chosen statement
+// reaches the database, before its reply gets back (a reply lost on the way).
 
 #include <QHostAddress>
 #include <QMutex>
@@ -28,6 +29,12 @@ public:
     quint16 port() const { return m_port.load(); }
     // While on, a connection is closed as soon as it is made.
     void refuse(bool on) { m_refusing.store(on); }
+    // While on, new connections are refused and what the database sends is kept back; it goes on
+    // when turned off, unless the database closed the connection meanwhile (then it is dropped).
+    void hold(bool on) {
+        m_holding.store(on);
+        m_refusing.store(on);
+    }
     // The next connection that sends this text has it passed on and is then cut, once.
     void cutAfter(const QByteArray& text) {
         QMutexLocker lock(&m_mutex);
@@ -39,6 +46,10 @@ protected:
     void run() override {
         QTcpServer server;
         server.listen(QHostAddress::LocalHost, 0);
+        // What was held back goes on soon after the hold ends.
+        QTimer release;
+        m_release = &release;
+        release.start(10);
         QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
             while (QTcpSocket* client = server.nextPendingConnection())
                 relay(client);
@@ -72,10 +83,15 @@ private:
             upstream->flush();
             upstream->waitForBytesWritten(1000);
             QObject::disconnect(upstream, &QTcpSocket::readyRead, nullptr, nullptr);
+            QObject::disconnect(m_release, nullptr, client, nullptr);
             QTimer::singleShot(50, client, close);
         });
-        QObject::connect(upstream, &QTcpSocket::readyRead, client,
-                         [client, upstream] { client->write(upstream->readAll()); });
+        const auto pass = [this, client, upstream] {
+            if (!m_holding.load() && upstream->bytesAvailable() > 0)
+                client->write(upstream->readAll());
+        };
+        QObject::connect(upstream, &QTcpSocket::readyRead, client, pass);
+        QObject::connect(m_release, &QTimer::timeout, client, pass);
         QObject::connect(client, &QTcpSocket::disconnected, upstream, close);
         QObject::connect(upstream, &QTcpSocket::disconnected, client, close);
     }
@@ -84,6 +100,8 @@ private:
     quint16 m_upstream;
     std::atomic<quint16> m_port{0};
     std::atomic<bool> m_refusing{false};
+    std::atomic<bool> m_holding{false};
+    QTimer* m_release = nullptr; // lives on the relay's thread
     std::atomic<int> m_cuts{0};
     QMutex m_mutex;
     QByteArray m_cutAfter;

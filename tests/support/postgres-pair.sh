@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # A PostgreSQL primary and a synchronous standby of it on this machine, for failover tests:
-#   postgres-pair.sh start DIR PRIMARY_PORT STANDBY_PORT   (role and database rh, password rh)
+#   postgres-pair.sh start DIR PRIMARY_PORT STANDBY_PORT [UPSTREAM_PORT]
+#     (role and database rh, password rh; with UPSTREAM_PORT the standby streams from the primary
+#     through that port of 127.0.0.1, a relay)
 #   postgres-pair.sh kill-primary DIR | promote DIR | stop-standby DIR | stop DIR
+#   postgres-pair.sh restart-old-primary DIR   (the dead primary comes back as a primary of its
+#     own, waiting for no standby)
 #   postgres-pair.sh sql DIR PORT STATEMENT
 # Exits 77 where no PostgreSQL server programs are installed. As root it runs them as postgres.
 set -euo pipefail
@@ -12,10 +16,10 @@ command=$1 dir=$2
 
 case "$command" in
 start)
-  primary_port=$3 standby_port=$4
+  primary_port=$3 standby_port=$4 upstream_port=${5:-}
   mkdir -p "$dir"
   [ "$(id -u)" = 0 ] && chown postgres "$dir"
-  as_owner "$bin/initdb" -D "$dir/primary" -U postgres --auth-local=trust \
+  as_owner "$bin/initdb" -D "$dir/primary" -U postgres --no-sync --auth-local=trust \
     --auth-host=scram-sha-256 >"$dir/initdb.log"
   cat >>"$dir/primary/postgresql.conf" <<CONF
 port = $primary_port
@@ -25,16 +29,21 @@ wal_level = replica
 max_wal_senders = 4
 fsync = off
 CONF
+  # The stream through a relay comes over TCP.
+  [ -n "$upstream_port" ] &&
+    sed -i '1i host replication postgres 127.0.0.1/32 trust' "$dir/primary/pg_hba.conf"
   as_owner "$bin/pg_ctl" -D "$dir/primary" -l "$dir/primary.log" -w start >/dev/null ||
     { tail -5 "$dir/primary.log" >&2; exit 1; }
   as_owner "$bin/psql" -h "$dir" -p "$primary_port" -U postgres -qAt \
     -c "CREATE ROLE rh LOGIN PASSWORD 'rh'" -c "CREATE DATABASE rh OWNER rh" >/dev/null
-  as_owner "$bin/pg_basebackup" -h "$dir" -p "$primary_port" -U postgres -D "$dir/standby" -R -c fast \
+  as_owner "$bin/pg_basebackup" -h "$dir" -p "$primary_port" -U postgres -D "$dir/standby" -R -c fast --no-sync \
     -X stream
   cat >>"$dir/standby/postgresql.conf" <<CONF
 port = $standby_port
 cluster_name = 'standby1'
 CONF
+  [ -n "$upstream_port" ] && echo "primary_conninfo = 'host=127.0.0.1 port=$upstream_port user=postgres'" \
+    >>"$dir/standby/postgresql.auto.conf"
   as_owner "$bin/pg_ctl" -D "$dir/standby" -l "$dir/standby.log" -w start >/dev/null ||
     { tail -5 "$dir/standby.log" >&2; exit 1; }
   # From now on every commit waits until the standby has it: a promoted standby holds every
@@ -55,6 +64,10 @@ kill-primary) as_owner "$bin/pg_ctl" -D "$dir/primary" -m immediate stop >/dev/n
 promote) as_owner "$bin/pg_ctl" -D "$dir/standby" -w promote >/dev/null ;;
 # The primary's commits then wait for a standby that is not there.
 stop-standby) as_owner "$bin/pg_ctl" -D "$dir/standby" -m fast stop >/dev/null ;;
+restart-old-primary)
+  as_owner "$bin/pg_ctl" -D "$dir/primary" -l "$dir/primary.log" -w \
+    -o "-c synchronous_standby_names=" start >/dev/null || { tail -5 "$dir/primary.log" >&2; exit 1; }
+  ;;
 sql) as_owner "$bin/psql" -h "$dir" -p "$3" -U postgres -d rh -qAt -c "$4" ;;
 stop)
   for node in primary standby; do
@@ -62,5 +75,6 @@ stop)
       as_owner "$bin/pg_ctl" -D "$dir/$node" -m immediate stop >/dev/null 2>&1 || true
   done
   ;;
-*) echo "uso: $0 start|kill-primary|promote|stop-standby|sql|stop DIR ..." >&2; exit 2 ;;
+*) echo "uso: $0 start|kill-primary|promote|restart-old-primary|stop-standby|sql|stop DIR ..." >&2
+  exit 2 ;;
 esac
