@@ -1,5 +1,7 @@
 #include "DbAddress.h"
 
+#include "ServerIdentity.h"
+
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
@@ -61,6 +63,7 @@ std::optional<DbAddress> DbAddress::parse(const QString& url, QString* error) {
         return std::nullopt;
     }
     a.engine = Engine::PostgreSQL;
+    a.written = std::make_shared<WrittenSystem>();
     // QUrl reads one host only; libpq's list of hosts is split here, the rest decoded as QUrl does.
     const qsizetype query = rest.indexOf(u'?');
     const QString settings = query < 0 ? QString() : rest.mid(query + 1);

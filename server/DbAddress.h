@@ -4,9 +4,12 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 namespace rhserver {
+
+class WrittenSystem;
 
 enum class Engine { SQLite, PostgreSQL };
 
@@ -25,6 +28,8 @@ struct DbAddress {
     // SQLite: a commit is acknowledged once it is on the disk (synchronous=FULL), so it survives a
     // power cut; without, only a killed process (NORMAL), for less time per write.
     bool fullSync = true;
+    // PostgreSQL: the system and timeline written to, shared by every copy of the parsed address.
+    std::shared_ptr<WrittenSystem> written;
 
     static std::optional<DbAddress> parse(const QString& url, QString* error);
     QString display() const; // without the password

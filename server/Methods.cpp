@@ -107,8 +107,8 @@ void Methods::recordRefusal(std::string_view method) {
 
 void Methods::audit(std::string_view method, bool refused) {
     QSqlQuery& q = s.query("INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, "
-                           "DSARGUMENTOS, NMTOKEN, IDRECUSADO, NMENDERECO) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                           "DSARGUMENTOS, NMTOKEN, IDRECUSADO, NMENDERECO, IDGRAVACAO) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
     q.bindValue(0, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     q.bindValue(1, session.branch);
     q.bindValue(2, session.sessionId);
@@ -119,7 +119,9 @@ void Methods::audit(std::string_view method, bool refused) {
     q.bindValue(6, refused ? QStringLiteral("S") : QStringLiteral("N"));
     q.bindValue(7, session.address.isEmpty() ? QVariant(QMetaType::fromType<QString>())
                                              : QVariant(session.address.left(64)));
+    q.bindValue(8, s.writeId());
     s.exec(q);
+    s.writeIdStored();
 }
 
 void Methods::tie(std::string_view method, const contract::Tie& rule,

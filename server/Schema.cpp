@@ -74,6 +74,12 @@ const QVector<QStringList>& migrations() {
         {
             QStringLiteral("ALTER TABLE RHAUDITORIA ADD COLUMN NMENDERECO VARCHAR(64)"),
         },
+        // The id of the transaction that wrote each row: a commit whose reply was lost with the
+        // connection is looked up by it.
+        {
+            QStringLiteral("ALTER TABLE RHAUDITORIA ADD COLUMN IDGRAVACAO VARCHAR(32)"),
+            QStringLiteral("CREATE INDEX RHAUDITORIA_GRAVACAO ON RHAUDITORIA (IDGRAVACAO)"),
+        },
     };
     return all;
 }

@@ -7,7 +7,7 @@
 
 namespace rhserver {
 
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 // The code picture whose levels classify questionnaire codes.
 constexpr int QuestionnairePicture = 12;
 

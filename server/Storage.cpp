@@ -40,6 +40,7 @@ using protocol::FieldType;
 
 Storage::Storage(DbAddress address)
     : m_address(std::move(address)) {
+    if (!m_address.written) m_address.written = std::make_shared<WrittenSystem>();
     static std::atomic<int> counter{0};
     m_name = QStringLiteral("rhserver-%1").arg(++counter);
 }
@@ -72,14 +73,8 @@ bool Storage::open(QString* error, bool create) {
         m_db.setDatabaseName(m_address.path);
         m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     } else {
+        // The hosts are tried one at a time (openServer): libpq would take any primary.
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        if (m_address.severalHosts()) {
-            // libpq takes the list as it is; the ports go with the settings, one per host.
-            m_db.setHostName(m_address.hosts.join(u','));
-        } else {
-            m_db.setHostName(m_address.host);
-            m_db.setPort(m_address.port);
-        }
         m_db.setUserName(m_address.user);
         m_db.setPassword(m_address.password);
         m_db.setDatabaseName(m_address.database);
@@ -96,12 +91,6 @@ bool Storage::open(QString* error, bool create) {
         QStringList options{
             QStringLiteral("connect_timeout=5"),
             QStringLiteral("application_name=rhserver-%1").arg(QCoreApplication::applicationPid())};
-        if (m_address.severalHosts()) {
-            QStringList ports;
-            for (int port : m_address.ports)
-                ports << QString::number(port);
-            options << QStringLiteral("port=") + ports.join(u',');
-        }
         options << m_address.settings; // given last: a connect_timeout of the address wins
         m_db.setConnectOptions(options.join(u';'));
     }
@@ -113,7 +102,9 @@ bool Storage::connect(QString* error) {
     m_seenVersion = -1;
     m_listening = false;
     m_notified = false;
-    if (!m_db.open()) {
+    if (m_address.engine == Engine::PostgreSQL) {
+        if (!openServer(error)) return false;
+    } else if (!m_db.open()) {
         *error = QStringLiteral("Não foi possível abrir o banco de dados %1: %2.")
                      .arg(m_address.display(), m_db.lastError().text());
         return false;

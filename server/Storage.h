@@ -3,6 +3,7 @@
 // few places where SQLite and PostgreSQL need different words.
 
 #include "DbAddress.h"
+#include "ServerIdentity.h"
 #include "protocol/Packet.h"
 
 #include <QHash>
@@ -37,7 +38,7 @@ struct ServiceError {
 QString unknownOutcomeText();
 
 // What became of a commit: on PostgreSQL the connection may go while COMMIT is on its way, and
-// the transaction's status is then asked on a new connection.
+// the write is then looked up on a new connection.
 enum class CommitOutcome { Stored, NotStored, Unknown };
 
 // The packet up to its rows: the fields, the same for every read of one statement.
@@ -115,6 +116,11 @@ public:
     void begin();
     void commit();
     void rollback();
+    // The id of the open write transaction (128 random bits), stored with its audit rows: a
+    // commit whose reply was lost is looked up by it on whatever server answers then.
+    const QString& writeId() const { return m_writeId; }
+    // The write being made stored the id: its transaction's commit can be looked up.
+    void writeIdStored() { m_writeIdStored = true; }
 
     // While grouping, writes join one transaction, committed by endGroup(): a client that sends
     // many writes at once pays for one commit to the disk. Each write stays whole on its own
@@ -153,11 +159,19 @@ public:
 
 private:
     bool connect(QString* error);
+    // PostgreSQL: connects to the first host whose server may be written to (ServerIdentity.h);
+    // when none is the one written so far, to the newest timeline's primary.
+    bool openServer(QString* error);
+    // Connects to one host and tells which server answered; nothing when it cannot.
+    std::optional<ServerIdentity> openHost(qsizetype host, QStringList* problems);
     void disconnect();
     // COMMIT of the open transaction; on PostgreSQL a commit whose reply was lost with the
-    // connection is looked up on a new one by its transaction id.
+    // connection is looked up on a new one by the id its audit rows carry.
     CommitOutcome commitTransaction();
-    CommitOutcome lookUpCommit(qint64 transaction);
+    // Looks up the write by its id; written is the server the commit was sent to.
+    CommitOutcome lookUpCommit(QString writeId, ServerIdentity written);
+    // One look on the connection open now; nothing while it cannot tell yet.
+    std::optional<CommitOutcome> lookUpOnce(const QString& writeId, const ServerIdentity& written);
     // Throws the sentence of fileProblem(), if any.
     void refuseWhenFileUnusable();
     // The user's sentence for a failure whose cause the user can have mended (fileProblem(), or
@@ -188,7 +202,8 @@ private:
                                      const QVector<protocol::FieldSpec>& fields);
 
     DbAddress m_address;
-    bool m_suspect = false; // a call failed since the connection last answered
+    ServerIdentity m_server; // PostgreSQL: the server this connection reached
+    bool m_suspect = false;  // a call failed since the connection last answered
     QString m_name;
     QSqlDatabase m_db;
     QHash<const char*, QSqlQuery> m_queries;
@@ -218,8 +233,11 @@ private:
     bool m_groupOpen = false; // the group's transaction is open
     bool m_groupLost = false; // it ended without a commit; later writes of it are refused
     int m_groupWrites = 0;
-    int m_warnings = 0;               // PostgreSQL warnings received on this connection
-    int m_lockWaitMs = BusyTimeoutMs; // SQLite: how long a lock held elsewhere is waited for
+    QString m_writeId;
+    bool m_writeIdStored = false;       // by the write being made
+    bool m_transactionIdStored = false; // by a write released into the open group
+    int m_warnings = 0;                 // PostgreSQL warnings received on this connection
+    int m_lockWaitMs = BusyTimeoutMs;   // SQLite: how long a lock held elsewhere is waited for
     std::atomic<bool> m_interrupted{false};
     std::mutex m_interruptMutex; // guards the two below against the thread calling interrupt()
     std::shared_ptr<pg_cancel> m_canceller;

@@ -127,6 +127,41 @@ TEST(Storage, DatabaseAddresses) {
               QStringLiteral("s@nha"));
 }
 
+// Which PostgreSQL servers are written to, once one of system A on timeline 2 has been: a
+// promoted standby yes, an old primary started again or another system's server never.
+TEST(Storage, ServersWrittenTo) {
+    using rhserver::ServerIdentity;
+    using Verdict = rhserver::WrittenSystem::Verdict;
+    const auto server = [](const char* system, int timeline) {
+        return ServerIdentity{QString::fromLatin1(system), timeline, timeline > 0, 1, {}};
+    };
+    rhserver::WrittenSystem written;
+    QString why;
+    EXPECT_EQ(written.judge(server("B", 1), &why), Verdict::Newer); // nothing written yet
+    written.adopt(server("A", 2));
+    const struct {
+        ServerIdentity server;
+        Verdict verdict;
+        const char* why;
+    } cases[] = {
+        {server("A", 2), Verdict::Same, ""},
+        {server("A", 0), Verdict::Same, ""}, // a standby: its writes fail by themselves
+        {server("A", 3), Verdict::Newer, ""},
+        {server("A", 1), Verdict::Refused, "primário antigo"},
+        {server("B", 2), Verdict::Refused, "outro sistema"},
+        {server("B", 0), Verdict::Refused, "outro sistema"},
+    };
+    for (const auto& c : cases) {
+        why.clear();
+        SCOPED_TRACE(c.server.system.toStdString() + std::to_string(c.server.timeline));
+        EXPECT_EQ(written.judge(c.server, &why), c.verdict);
+        EXPECT_TRUE(why.contains(QString::fromUtf8(c.why))) << why.toStdString();
+    }
+    // After a promotion is written to, the timeline before it is an old primary's.
+    written.adopt(server("A", 3));
+    EXPECT_EQ(written.judge(server("A", 2), &why), Verdict::Refused);
+}
+
 TEST(Storage, LevelsOfACodePicture) {
     EXPECT_EQ(rhserver::levelLengths(QStringLiteral("99.999")), (QVector<int>{2, 5}));
     EXPECT_EQ(rhserver::levelLengths(QStringLiteral("9.99.9999")), (QVector<int>{1, 3, 7}));

@@ -1,5 +1,6 @@
-// A database made by the first schema keeps opening: --init adds who made each change to its
-// audit without losing the rows already there, on both engines.
+// A database made by an earlier schema keeps opening: --init adds what each version added to its
+// audit (who made each change, the id of the transaction that made it) without losing the rows
+// already there, on both engines, from the first schema and from the one before this.
 
 #include "PgTesting.h"
 #include "ServerHarness.h"
@@ -7,6 +8,9 @@
 #include "server/RhServer.h"
 #include "server/Schema.h"
 
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,27 +18,51 @@ using namespace testing_rh;
 
 namespace {
 
-// Takes a current database back to the first schema, with one audit row written then.
-void downgradeToFirstSchema(const QString& url) {
+// Takes a current database back to an earlier schema, with one audit row written then.
+void downgradeTo(const QString& url, int version) {
+    // What each version added, by version.
+    const QStringList added[] = {
+        {},
+        {},
+        {QStringLiteral("DROP INDEX RHAUDITORIA_DATA"),
+         QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMTOKEN"),
+         QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN IDRECUSADO")},
+        {QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMENDERECO")},
+        {QStringLiteral("DROP INDEX RHAUDITORIA_GRAVACAO"),
+         QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN IDGRAVACAO")},
+    };
+    ASSERT_EQ(std::size(added), size_t(rhserver::SchemaVersion + 1));
     QString error;
     const auto address = rhserver::DbAddress::parse(url, &error);
     ASSERT_TRUE(address) << error.toStdString();
     rhserver::Storage s(*address);
     ASSERT_TRUE(s.open(&error)) << error.toStdString();
-    s.execDirect(QStringLiteral("DROP INDEX RHAUDITORIA_DATA"));
-    s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMTOKEN"));
-    s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN IDRECUSADO"));
-    s.execDirect(QStringLiteral("ALTER TABLE RHAUDITORIA DROP COLUMN NMENDERECO"));
-    s.execDirect(QStringLiteral("DELETE FROM RHVERSAO WHERE NRVERSAO > 1"));
+    for (int v = rhserver::SchemaVersion; v > version; --v)
+        for (const QString& sql : added[v])
+            s.execDirect(sql);
+    s.execDirect(QStringLiteral("DELETE FROM RHVERSAO WHERE NRVERSAO > %1").arg(version));
     s.execDirect(QStringLiteral(
         "INSERT INTO RHAUDITORIA (DTAUDITORIA, CDFILIAL, IDSESSAO, NMMETODO, DSARGUMENTOS) VALUES "
         "('2025-03-01T10:00:00.000Z', '0001', 'antiga', 'SetInsPad', '[\"01002\",\"0001\"]')"));
 }
 
-void upgradeKeepsTheAudit(const QString& url) {
+// The first column of each row, as text.
+QStringList storedColumn(const QString& url, const QString& sql) {
+    QString error;
+    rhserver::Storage s(*rhserver::DbAddress::parse(url, &error));
+    EXPECT_TRUE(s.open(&error)) << error.toStdString();
+    QSqlQuery q(s.db());
+    EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    QStringList values;
+    while (q.next())
+        values << q.value(0).toString();
+    return values;
+}
+
+void upgradeKeepsTheAudit(const QString& url, int from) {
     QString error;
     ASSERT_TRUE(rhserver::initDatabase(url, true, &error)) << error.toStdString();
-    ASSERT_NO_FATAL_FAILURE(downgradeToFirstSchema(url));
+    ASSERT_NO_FATAL_FAILURE(downgradeTo(url, from));
     {
         // A server of this version does not serve the old schema: it says to run --init.
         rhserver::RhServer refused({url, {}, protocol::DefaultMaxMessage, 1});
@@ -43,8 +71,8 @@ void upgradeKeepsTheAudit(const QString& url) {
     }
     QString report;
     ASSERT_TRUE(rhserver::initDatabase(url, false, &error, &report)) << error.toStdString();
-    EXPECT_TRUE(
-        report.contains(QStringLiteral("da versão 1 para a %1").arg(rhserver::SchemaVersion)))
+    EXPECT_TRUE(report.contains(
+        QStringLiteral("da versão %1 para a %2").arg(from).arg(rhserver::SchemaVersion)))
         << report.toStdString();
     rhserver::ServerOptions options{url, {}, protocol::DefaultMaxMessage, 1};
     options.tokens = {{QStringLiteral("gestor"), rhserver::Role::Admin, QStringLiteral("s1")},
@@ -64,6 +92,14 @@ void upgradeKeepsTheAudit(const QString& url) {
               (QStringList{QStringLiteral("N"), QStringLiteral("N")}));
     EXPECT_EQ(column(history, QStringLiteral("DTAUDITORIA")).last(),
               QStringLiteral("2025-03-01T10:00:00.000Z"));
+    // The new write carries the id its commit would be looked up by; the old row has none.
+    const QStringList ids = storedColumn(
+        url,
+        QStringLiteral("SELECT COALESCE(IDGRAVACAO, '-') FROM RHAUDITORIA ORDER BY NRAUDITORIA"));
+    ASSERT_EQ(ids.size(), 2);
+    EXPECT_EQ(ids[0], QStringLiteral("-"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(ids[1]).hasMatch())
+        << ids[1].toStdString();
 
     // The period and the page bounds, and a reader's refused write, on this engine too.
     LineClient reader(server.port());
@@ -92,18 +128,25 @@ void upgradeKeepsTheAudit(const QString& url) {
         0);
 }
 
-TEST(Upgrade, AFirstSchemaSqliteDatabaseIsUpgradedWithItsAudit) {
+TEST(Upgrade, AnEarlierSchemaSqliteDatabaseIsUpgradedWithItsAudit) {
     ensureApplication();
-    QTemporaryDir dir;
-    upgradeKeepsTheAudit(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db")));
+    for (int from : {1, rhserver::SchemaVersion - 1}) {
+        SCOPED_TRACE(from);
+        QTemporaryDir dir;
+        upgradeKeepsTheAudit(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("rh.db")),
+                             from);
+    }
 }
 
-TEST(Upgrade, AFirstSchemaPostgreSqlDatabaseIsUpgradedWithItsAudit) {
+TEST(Upgrade, AnEarlierSchemaPostgreSqlDatabaseIsUpgradedWithItsAudit) {
     const QString url = qEnvironmentVariable("RH_TEST_PG");
     if (url.isEmpty()) GTEST_SKIP() << "RH_TEST_PG não definido";
     ensureApplication();
-    ASSERT_NO_FATAL_FAILURE(dropEverything(url));
-    upgradeKeepsTheAudit(url);
+    for (int from : {1, rhserver::SchemaVersion - 1}) {
+        SCOPED_TRACE(from);
+        ASSERT_NO_FATAL_FAILURE(dropEverything(url));
+        upgradeKeepsTheAudit(url, from);
+    }
 }
 
 } // namespace
