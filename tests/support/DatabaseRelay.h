@@ -94,6 +94,8 @@ private:
         QObject::connect(m_release, &QTimer::timeout, client, pass);
         QObject::connect(client, &QTcpSocket::disconnected, upstream, close);
         QObject::connect(upstream, &QTcpSocket::disconnected, client, close);
+        // A database that is not there: the client is told at once, as by the database's host.
+        QObject::connect(upstream, &QTcpSocket::errorOccurred, client, close);
     }
 
     QString m_host;

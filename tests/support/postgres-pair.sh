@@ -7,6 +7,8 @@
 #   postgres-pair.sh restart-old-primary DIR   (the dead primary comes back as a primary of its
 #     own, waiting for no standby)
 #   postgres-pair.sh sql DIR PORT STATEMENT
+# With PAIR_TEMPLATE set, the primary's cluster (role and database made) is made once there and
+# copied for each pair, for tests that make many.
 # Exits 77 where no PostgreSQL server programs are installed. As root it runs them as postgres.
 set -euo pipefail
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -19,8 +21,26 @@ start)
   primary_port=$3 standby_port=$4 upstream_port=${5:-}
   mkdir -p "$dir"
   [ "$(id -u)" = 0 ] && chown postgres "$dir"
-  as_owner "$bin/initdb" -D "$dir/primary" -U postgres --no-sync --auth-local=trust \
-    --auth-host=scram-sha-256 >"$dir/initdb.log"
+  template=${PAIR_TEMPLATE:-}
+  if [ -n "$template" ] && [ ! -d "$template" ]; then
+    mkdir -p "$template.tmp"
+    [ "$(id -u)" = 0 ] && chown postgres "$template.tmp"
+    as_owner "$bin/initdb" -D "$template.tmp/data" -U postgres --no-sync --auth-local=trust \
+      --auth-host=scram-sha-256 >"$dir/initdb.log"
+    as_owner "$bin/pg_ctl" -D "$template.tmp/data" -l "$dir/template.log" -w \
+      -o "-c listen_addresses= -c unix_socket_directories=$template.tmp -c fsync=off" start >/dev/null
+    as_owner "$bin/psql" -h "$template.tmp" -U postgres -qAt \
+      -c "CREATE ROLE rh LOGIN PASSWORD 'rh'" -c "CREATE DATABASE rh OWNER rh" >/dev/null
+    as_owner "$bin/pg_ctl" -D "$template.tmp/data" -w stop >/dev/null
+    mv "$template.tmp/data" "$template"
+    rm -rf "$template.tmp"
+  fi
+  if [ -n "$template" ]; then
+    cp -a "$template" "$dir/primary"
+  else
+    as_owner "$bin/initdb" -D "$dir/primary" -U postgres --no-sync --auth-local=trust \
+      --auth-host=scram-sha-256 >"$dir/initdb.log"
+  fi
   cat >>"$dir/primary/postgresql.conf" <<CONF
 port = $primary_port
 listen_addresses = '127.0.0.1'
@@ -34,7 +54,7 @@ CONF
     sed -i '1i host replication postgres 127.0.0.1/32 trust' "$dir/primary/pg_hba.conf"
   as_owner "$bin/pg_ctl" -D "$dir/primary" -l "$dir/primary.log" -w start >/dev/null ||
     { tail -5 "$dir/primary.log" >&2; exit 1; }
-  as_owner "$bin/psql" -h "$dir" -p "$primary_port" -U postgres -qAt \
+  [ -n "$template" ] || as_owner "$bin/psql" -h "$dir" -p "$primary_port" -U postgres -qAt \
     -c "CREATE ROLE rh LOGIN PASSWORD 'rh'" -c "CREATE DATABASE rh OWNER rh" >/dev/null
   as_owner "$bin/pg_basebackup" -h "$dir" -p "$primary_port" -U postgres -D "$dir/standby" -R -c fast --no-sync \
     -X stream
