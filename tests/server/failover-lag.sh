@@ -14,8 +14,11 @@ work=$(mktemp -d)
 chmod 755 "$work" # the database programs run as postgres when this runs as root
 export PAIR_TEMPLATE=$work/template # one cluster made, copied for every round
 pids=()
+writers=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  touch "$work/stop"
+  for pid in "${writers[@]}" "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   [ -d "$work/db" ] && bash "$pair" stop "$work/db" || true
   rm -rf "$work"
 }
